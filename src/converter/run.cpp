@@ -1,0 +1,40 @@
+#include "converter/run.h"
+
+#include <csignal>
+
+#include "converter/mesh_store.h"
+#include "converter/stl_scanner.h"
+#include "output/mesh_view.h"
+#include "output/solver_input.h"
+#include "records/channel.h"
+#include "records/endings.h"
+#include "records/free_form.h"
+
+namespace converter {
+
+void run_converter() {
+  // A console that has gone away is a failed write with its own report,
+  // not a silent death by signal.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  reserve_mesh_store();
+  records::bind_input(records::STL_UNIT, "STL_Model.stl");
+  records::bind_output(records::SOLVER_UNIT, "input.dat");
+  records::bind_output(records::MESH_VIEW_UNIT, "input.plt");
+
+  records::write_free_form(records::console(), {" Read in the model ..."});
+  scan_stl();
+  const MeshTables mesh = mesh_tables();
+  records::write_free_form(records::console(), {" Number of elements:  m =", mesh.facet_count});
+  records::write_free_form(records::console(), {" Number of nodes:     n =", mesh.node_count});
+
+  const std::string date = output::local_date_text();
+  output::write_solver_input(date);
+  output::write_mesh_view();
+
+  records::write_free_form(records::console(),
+                           {" Translation from STL data to BEM input is done!"});
+  records::stop_run("");
+}
+
+}  // namespace converter

@@ -1,0 +1,5 @@
+// stldeck: converts "STL_Model.stl" in the current directory into the solver
+// deck "input.dat" and the mesh view "input.plt". Arguments are ignored.
+#include "converter/run.h"
+
+int main() { converter::run_converter(); }

@@ -1,0 +1,52 @@
+#include "output/mesh_view.h"
+
+#include "converter/mesh_store.h"
+#include "records/channel.h"
+#include "records/free_form.h"
+#include "records/layout.h"
+
+namespace output {
+namespace {
+
+constexpr records::EditDescriptor node_descriptors[] = {records::ExpField(15, 7, 'E', 3)};
+constexpr records::EditDescriptor element_descriptors[] = {records::IntField(15, 3)};
+constexpr records::RecordLayout node_layout(node_descriptors);
+constexpr records::RecordLayout element_layout(element_descriptors);
+
+// The second header record names the file's zones for a human reader. Tecplot
+// readers take a record that starts with "#" as a comment, and stop at a
+// record whose first word they do not know, so this record starts with "#"
+// in column 1 rather than the blank of a free-form record.
+constexpr std::string_view ZONES_RECORD = "#ZONES\" ";
+
+}  // namespace
+
+void write_mesh_view() {
+  records::Channel& view = *records::find_channel(records::MESH_VIEW_UNIT);
+  const converter::MeshTables mesh = converter::mesh_tables();
+  using records::Item;
+
+  records::write_free_form(view, {"TITLE = \"A BEM Model for Acoustic Analysis\" "});
+  view.write_record(ZONES_RECORD);
+  records::write_free_form(view, {"VARIABLES = \"X\", \"Y\", \"Z\" "});
+  // The element count and DATAPACKING are separated only by the cut at 80
+  // columns, which always falls between them: both counts take 12 columns.
+  records::write_free_form(view, {"ZONE T=\"Model\", N=", mesh.node_count, ", E=", mesh.facet_count,
+                                  "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"});
+
+  const double* xyz = mesh.node_xyz;
+  for (std::int32_t node = 1; node <= mesh.node_count; ++node, xyz += 3) {
+    const Item items[] = {xyz[0], xyz[1], xyz[2]};
+    records::write_layout(view, node_layout, items);
+  }
+
+  records::write_free_form(view, {});
+
+  const std::int32_t* nodes = mesh.element_nodes;
+  for (std::int32_t element = 1; element <= mesh.facet_count; ++element, nodes += 3) {
+    const Item items[] = {nodes[0], nodes[1], nodes[2]};
+    records::write_layout(view, element_layout, items);
+  }
+}
+
+}  // namespace output

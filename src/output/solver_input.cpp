@@ -1,0 +1,129 @@
+#include "output/solver_input.h"
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+
+#include "converter/mesh_store.h"
+#include "records/channel.h"
+#include "records/free_form.h"
+#include "records/layout.h"
+
+namespace output {
+namespace {
+
+using records::ExpField;
+using records::FixedField;
+using records::IntField;
+using records::Literal;
+using records::RecordBreak;
+using records::Skip;
+using records::TextField;
+
+constexpr records::EditDescriptor title_descriptors[] = {
+    Literal(" A BEM Model from STL Data for Acoustic Wave Analysis,"),
+    Skip(12),
+    TextField(9),
+};
+
+// The solver's fixed parameters: job and solver type, problem space and
+// symmetry, the model's counts, incident waves and sources, sound speed,
+// density and reference values, the one frequency, and the integration
+// switches. Only the counts and the three real fields are items.
+constexpr records::EditDescriptor parameter_descriptors[] = {
+    Literal("  Complete      1                     ! Job Type (Complete/Field Only); Solver Type "
+            "(1=FMM/2=ACA/3=CBEM)"),
+    RecordBreak(),
+    Literal("      Full      0      0.d0           ! Problem Space, Symmetry Plane, Symmetry "
+            "Plane Property (1=Rigid; -1=Soft)"),
+    RecordBreak(),
+    IntField(10, 2),
+    Skip(1),
+    IntField(6, 2),
+    Literal("     ! Nos. of Boundary Elements/Nodes and Field Points/Cells"),
+    RecordBreak(),
+    Literal("      0         0                     ! No. of plane incident waves (nplane), User "
+            "defined sources (1=Yes/0=No)"),
+    RecordBreak(),
+    Literal("      0                               ! No. of point sources (nsource)"),
+    RecordBreak(),
+    FixedField(10, 2, 2),
+    Literal("   2.d-5 1.d-12   ! cspeed (c), density (rou), Ref. pressure (p_ref), Ref. "
+            "intensity (I_ref)"),
+    RecordBreak(),
+    FixedField(10, 2, 2),
+    Literal("   1     0      0 ! Freq1, Freq2, No. freqs, NOctave, Update BCs for each frequency "
+            "(1=Yes/0=No)"),
+    RecordBreak(),
+    Literal("      0         3      1     0        ! Use of HBIE (1=Yes/0=No), nruleb (1-6), "
+            "nrulef (1-6), animation (1=Yes/0=No)"),
+};
+
+constexpr records::EditDescriptor node_descriptors[] = {
+    IntField(8),
+    ExpField(24, 15, 'D', 3),
+};
+
+constexpr records::EditDescriptor element_descriptors[] = {
+    IntField(10),
+    Skip(3),
+    IntField(8, 3),
+    Skip(5),
+    Literal("   2   (0.D+00,"),
+    ExpField(24, 15, 'D'),
+    Literal(")"),
+};
+
+constexpr records::RecordLayout title_layout(title_descriptors);
+constexpr records::RecordLayout parameter_layout(parameter_descriptors);
+constexpr records::RecordLayout node_layout(node_descriptors);
+constexpr records::RecordLayout element_layout(element_descriptors);
+
+constexpr double SOUND_SPEED = 343.0;
+constexpr double DENSITY = 1.29;
+constexpr double FREQUENCY = 54.59;
+
+}  // namespace
+
+std::string local_date_text() {
+  static constexpr std::array<const char*, 12> months = {
+      "JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  std::array<char, 16> text{};
+  std::snprintf(text.data(), text.size(), "%02d-%s-%02d", local.tm_mday,
+                months[static_cast<std::size_t>(local.tm_mon)], (local.tm_year + 1900) % 100);
+  return std::string(text.data(), 9);
+}
+
+void write_solver_input(const std::string& date_text) {
+  records::Channel& deck = *records::find_channel(records::SOLVER_UNIT);
+  const converter::MeshTables mesh = converter::mesh_tables();
+  using records::Item;
+
+  const Item title[] = {std::string_view(date_text)};
+  records::write_layout(deck, title_layout, title);
+
+  const Item parameters[] = {mesh.facet_count, mesh.node_count, 0, 0,
+                             SOUND_SPEED,      DENSITY,         FREQUENCY, FREQUENCY};
+  records::write_layout(deck, parameter_layout, parameters);
+
+  records::write_free_form(deck, {"$ Nodes:"});
+  const double* xyz = mesh.node_xyz;
+  for (std::int32_t node = 1; node <= mesh.node_count; ++node, xyz += 3) {
+    const Item items[] = {node, xyz[0], xyz[1], xyz[2]};
+    records::write_layout(deck, node_layout, items);
+  }
+
+  records::write_free_form(deck, {"$ Elements and Boundary Conditions:"});
+  const std::int32_t* nodes = mesh.element_nodes;
+  for (std::int32_t element = 1; element <= mesh.facet_count; ++element, nodes += 3) {
+    const Item items[] = {element, nodes[0], nodes[1], nodes[2], mesh.element_bc[element - 1]};
+    records::write_layout(deck, element_layout, items);
+  }
+
+  records::write_free_form(deck, {"$ End of the File"});
+}
+
+}  // namespace output

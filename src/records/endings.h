@@ -1,0 +1,58 @@
+// The ways a run ends: the normal stop, the stop with a message, and the
+// numbered severe report. Every ending closes every channel (writing what is
+// pending) and ends the process; none of them returns.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace records {
+
+// Report numbers of the message catalogue. The number is also the exit
+// status (the operating system keeps its low 8 bits: 547 shows as 35).
+enum ReportNumber : int {
+  REPORT_ACCESS_DENIED = 9,
+  REPORT_END_OF_FILE = 24,
+  REPORT_FILE_NOT_FOUND = 29,
+  REPORT_OPEN_FAILURE = 30,
+  REPORT_WRITE_ERROR = 38,
+  REPORT_READ_ERROR = 39,
+  REPORT_NO_MEMORY = 41,
+  REPORT_FILE_NAME_ERROR = 43,
+  REPORT_READ_ONLY_FILE = 47,
+  REPORT_LINE_BUFFER_MEMORY = 98,
+  REPORT_MODEL_TOO_LARGE = 250,
+  REPORT_INVALID_REAL = 547,
+};
+
+// Ends the run normally. An empty message writes nothing; any other message
+// is written to standard error as one record. Exit status: see the caller.
+[[noreturn]] void stop_run(std::string_view message, int status = 0);
+
+// Writes the report for a catalogue entry without channel arguments, with
+// its traceback, to standard error, closes every channel and exits with the
+// report number.
+[[noreturn]] void fatal_report(int number);
+
+// The same for an entry whose message names a channel and its file.
+[[noreturn]] void fatal_report(int number, int unit, std::string_view file);
+
+// One frame of a traceback, as the stack walk found it.
+struct TraceFrame {
+  std::string_view image;    // file name and extension of the executable or library
+  unsigned long long pc;     // code address, shown as 8 upper-case hex digits
+  std::string_view routine;  // empty when the frame has no symbol information
+};
+
+// Builds the report text: the report line, then for severe reports the
+// traceback (header and one line per frame), cut to the text limit.
+// walk_failed adds the line for a stack walk that ended abnormally.
+std::string format_report(int number, int unit, std::string_view file,
+                          std::span<const TraceFrame> frames, bool walk_failed);
+
+// Largest report text, report line and traceback together.
+inline constexpr std::size_t REPORT_TEXT_LIMIT = 16384;
+
+}  // namespace records

@@ -1,0 +1,149 @@
+#include "support.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace testing_support {
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void write_file(const std::filesystem::path& path, std::string_view content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::filesystem::path data_path(std::string_view name) {
+  return std::filesystem::path(STLDECK_TEST_DATA) / name;
+}
+
+std::string data_file(std::string_view name) { return read_file(data_path(name)); }
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "stldeck-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+  // Reachable by an unprivileged user, for the tests that drop root.
+  std::filesystem::permissions(path_, std::filesystem::perms::all);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::all, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void TempDir::write(std::string_view name, std::string_view content) const {
+  write_file(path_ / name, content);
+}
+
+std::string TempDir::read(std::string_view name) const { return read_file(path_ / name); }
+
+namespace {
+
+std::string drain(int fd) {
+  std::string content;
+  char block[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;  // a terminal reports EIO once its other side is closed
+    content.append(block, static_cast<std::size_t>(got));
+  }
+  return content;
+}
+
+int open_terminal(int& secondary) {
+  const int primary = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (primary < 0 || ::grantpt(primary) != 0 || ::unlockpt(primary) != 0) {
+    throw std::runtime_error("no pseudo-terminal");
+  }
+  secondary = ::open(::ptsname(primary), O_RDWR | O_NOCTTY);
+  if (secondary < 0) throw std::runtime_error("cannot open the pseudo-terminal");
+  // Raw mode: the terminal passes every byte unchanged, so the test sees
+  // exactly what the program wrote.
+  termios mode{};
+  ::tcgetattr(secondary, &mode);
+  ::cfmakeraw(&mode);
+  ::tcsetattr(secondary, TCSANOW, &mode);
+  return primary;
+}
+
+}  // namespace
+
+RunResult run_converter(const std::filesystem::path& dir, const RunOptions& options) {
+  TempDir capture;
+  const std::string out_name = (capture / "stdout").string();
+  const std::string err_name = (capture / "stderr").string();
+  int out_secondary = -1;
+  int err_secondary = -1;
+  const int out_primary = options.stdout_terminal ? open_terminal(out_secondary) : -1;
+  const int err_primary = options.stderr_terminal ? open_terminal(err_secondary) : -1;
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::chdir(dir.c_str()) != 0) ::_exit(126);
+    const int out_fd = options.stdout_terminal ? out_secondary
+                                               : ::open(out_name.c_str(), O_WRONLY | O_CREAT, 0666);
+    const int err_fd = options.stderr_terminal ? err_secondary
+                                               : ::open(err_name.c_str(), O_WRONLY | O_CREAT, 0666);
+    ::dup2(out_fd, STDOUT_FILENO);
+    ::dup2(err_fd, STDERR_FILENO);
+    const int null_fd = ::open("/dev/null", O_RDONLY);
+    ::dup2(null_fd, STDIN_FILENO);
+    if (options.address_space_limit != 0) {
+      const rlimit limit{options.address_space_limit, options.address_space_limit};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
+    if (options.as_unprivileged_user && ::geteuid() == 0) {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(125);
+    }
+    std::vector<char*> argv{const_cast<char*>(STLDECK_EXE)};
+    for (const auto& argument : options.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ::execv(STLDECK_EXE, argv.data());
+    ::_exit(127);
+  }
+  if (out_secondary >= 0) ::close(out_secondary);
+  if (err_secondary >= 0) ::close(err_secondary);
+  RunResult result;
+  if (out_primary >= 0) result.out = drain(out_primary);
+  if (err_primary >= 0) result.err = drain(err_primary);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (out_primary >= 0) ::close(out_primary);
+  if (err_primary >= 0) ::close(err_primary);
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  if (!options.stdout_terminal) result.out = read_file(out_name);
+  if (!options.stderr_terminal) result.err = read_file(err_name);
+  return result;
+}
+
+bool sanitized_build() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#else
+  return false;
+#endif
+}
+
+}  // namespace testing_support

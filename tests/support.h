@@ -1,0 +1,56 @@
+// Helpers for tests that run the converter as a user would: in a fresh
+// directory, with its standard streams captured.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testing_support {
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, std::string_view content);
+// A file of tests/data.
+std::string data_file(std::string_view name);
+std::filesystem::path data_path(std::string_view name);
+
+// A fresh directory, removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+  void write(std::string_view name, std::string_view content) const;
+  std::string read(std::string_view name) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct RunOptions {
+  std::vector<std::string> arguments;
+  bool stdout_terminal = false;  // standard output on a pseudo-terminal
+  bool stderr_terminal = false;  // standard error on a pseudo-terminal
+  bool as_unprivileged_user = false;  // drop root, so that file modes apply
+  unsigned long long address_space_limit = 0;  // bytes; 0 for none
+};
+
+struct RunResult {
+  int status = -1;  // exit status (low 8 bits), or -1 when killed by a signal
+  int signal = 0;
+  std::string out;  // standard output (or the terminal's bytes)
+  std::string err;  // standard error (or the terminal's bytes)
+};
+
+// Runs the converter in dir and waits for it.
+RunResult run_converter(const std::filesystem::path& dir, const RunOptions& options = {});
+
+// True when the tests run in a sanitizer build.
+bool sanitized_build();
+
+}  // namespace testing_support
