@@ -3,11 +3,45 @@
 // The accepted syntax is wider than the usual one: exponent letters E, D and
 // Q in either case, or a bare sign ("1.5+3" is 1500.0); INF, INFINITY and
 // NAN(...) words; a token without digits reads as zero. A NUL ends the token.
+//
+// The work is split in two: scan_decimal_digits reads the characters into a
+// DecimalDigits record without any arithmetic, round_to_double turns the
+// record into the double.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string_view>
 
 namespace converter {
+
+// What a token says, before any rounding.
+struct DecimalDigits {
+  enum class Kind : std::uint8_t { NUMBER, INFINITE, NOT_A_NUMBER };
+
+  Kind kind = Kind::NUMBER;
+  bool negative = false;       // "-" written before the number or word
+  bool plus_written = false;   // "+" written there; decides the sign bit of a NaN
+  bool digit_written = false;  // any mantissa digit, zeros included
+  // The first 27 significant digits, nine to a group; the last group in use
+  // holds the remaining kept_count % 9 digits (or nine). Leading zeros are not
+  // significant; every later digit is, trailing zeros included.
+  std::array<std::uint32_t, 3> groups{};
+  int kept_count = 0;                // significant digits held in groups, 0..27
+  std::int64_t dropped_count = 0;    // significant digits after the 27th
+  bool tail = false;                 // a dropped digit is not zero
+  std::int64_t fraction_count = 0;   // digits after the decimal point, leading zeros included
+  int exponent = 0;                  // written exponent, at most 6 significant digits
+  bool exponent_out_of_range = false;  // a 7th significant exponent digit; exponent keeps the sign
+};
+
+// Reads the token into digits; false when its characters do not form a number
+// or a word.
+[[nodiscard]] bool scan_decimal_digits(std::string_view token, DecimalDigits& digits);
+
+// The value of the digits, rounded; false on overflow. Underflow gives a
+// subnormal or zero.
+[[nodiscard]] bool round_to_double(const DecimalDigits& digits, double& value);
 
 // Converts the token; returns false on a syntax failure or an overflow, and
 // then leaves value unchanged. Underflow is not a failure.

@@ -47,6 +47,8 @@ void write_mesh_view() {
     const Item items[] = {nodes[0], nodes[1], nodes[2]};
     records::write_layout(view, element_layout, items);
   }
+  // A refused write shows here, before the completion notice.
+  view.flush();
 }
 
 }  // namespace output

@@ -124,6 +124,8 @@ void write_solver_input(const std::string& date_text) {
   }
 
   records::write_free_form(deck, {"$ End of the File"});
+  // A refused write shows here, before the mesh view is begun.
+  deck.flush();
 }
 
 }  // namespace output

@@ -270,14 +270,18 @@ ReadOutcome Channel::read_line(std::string_view& first, std::size_t keep) {
   }
 }
 
+Channel& install_channel(std::unique_ptr<Channel> channel) {
+  auto& slot = channel_table[slot_of(channel->unit())];
+  slot = std::move(channel);
+  return *slot;
+}
+
 Channel& bind_input(int unit, std::string_view name) {
   const std::string path = recorded_path(name);
   const std::string file(trim_blanks(name));
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) fatal_report(input_open_report(errno), unit, path);
-  auto& slot = channel_table[slot_of(unit)];
-  slot = std::make_unique<Channel>(unit, fd, path, OutputMode::plain, true);
-  return *slot;
+  return install_channel(std::make_unique<Channel>(unit, fd, path, OutputMode::plain, true));
 }
 
 Channel& bind_output(int unit, std::string_view name) {
@@ -285,9 +289,7 @@ Channel& bind_output(int unit, std::string_view name) {
   const std::string file(trim_blanks(name));
   const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) fatal_report(output_open_report(errno, file), unit, path);
-  auto& slot = channel_table[slot_of(unit)];
-  slot = std::make_unique<Channel>(unit, fd, path, OutputMode::plain, true);
-  return *slot;
+  return install_channel(std::make_unique<Channel>(unit, fd, path, OutputMode::plain, true));
 }
 
 namespace {
@@ -296,7 +298,7 @@ Channel& standard_stream(int unit, int fd, const char* name) {
   if (!slot) {
     const OutputMode mode =
         is_character_device(fd) ? OutputMode::control_column : OutputMode::plain;
-    slot = std::make_unique<Channel>(unit, fd, name, mode, false);
+    return install_channel(std::make_unique<Channel>(unit, fd, name, mode, false));
   }
   return *slot;
 }

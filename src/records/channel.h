@@ -95,6 +95,9 @@ Channel& bind_input(int unit, std::string_view name);
 // Binds an output channel to a file created empty if absent and otherwise
 // opened without truncation.
 Channel& bind_output(int unit, std::string_view name);
+// Puts an open channel into the channel table under its unit; the binding
+// functions above end with it.
+Channel& install_channel(std::unique_ptr<Channel> channel);
 // The console channel, bound at its first use.
 Channel& console();
 // The error channel (standard error), bound at its first use.

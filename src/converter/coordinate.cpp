@@ -1,0 +1,418 @@
+#include "converter/coordinate.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cfloat>
+#include <cstdint>
+#include <limits>
+#include <string_view>
+
+#include "converter/powers_of_ten.h"
+#include "records/endings.h"
+
+namespace converter {
+namespace {
+
+static_assert(std::numeric_limits<double>::is_iec559);
+// 10^0..10^22 are exact doubles, so one multiply or divide rounds once,
+// provided nothing is computed in wider precision:
+static_assert(FLT_EVAL_METHOD == 0);
+
+constexpr std::array<double, 23> EXACT_POWERS = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+constexpr std::array<std::uint64_t, 20> INTEGER_POWERS = [] {
+  std::array<std::uint64_t, 20> powers{};
+  std::uint64_t power = 1;
+  for (auto& entry : powers) {
+    entry = power;
+    power *= 10;
+  }
+  return powers;
+}();
+
+constexpr int KEPT_DIGITS = 27;
+constexpr int GROUP_DIGITS = 9;
+constexpr int EXPONENT_DIGITS = 6;
+
+// Decimal magnitudes outside [LOWEST_MAGNITUDE, HIGHEST_MAGNITUDE] are zero or
+// an overflow before any rounding; inside, the net exponent of 1..27 kept
+// digits lies in [LOWEST_MAGNITUDE - 27, HIGHEST_MAGNITUDE - 1].
+constexpr int HIGHEST_MAGNITUDE = 309;
+constexpr int LOWEST_MAGNITUDE = -323;
+
+// The coarse table must reach every such net exponent with a fine factor
+// that is exact (0..27).
+static_assert([] {
+  for (int e = LOWEST_MAGNITUDE - KEPT_DIGITS; e <= HIGHEST_MAGNITUDE - 1; ++e) {
+    if (e >= FINE_LOWEST && e <= FINE_HIGHEST) continue;
+    int j = std::numeric_limits<int>::min();
+    for (const int coarse : COARSE_EXPONENTS) {
+      if (coarse <= e) j = coarse;
+    }
+    if (e - j > 27) return false;
+  }
+  return std::is_sorted(COARSE_EXPONENTS.begin(), COARSE_EXPONENTS.end());
+}());
+
+constexpr std::uint64_t NAN_BITS = 0xFFF8000000000000;       // quiet, zero payload, sign set
+constexpr std::uint64_t PLUS_NAN_BITS = 0x7FF8000000000000;  // the same after a written "+"
+
+constexpr bool is_leading_space(unsigned char c) { return c == ' ' || (c >= 9 && c <= 13); }
+
+constexpr unsigned char lower_case(char c) {
+  return static_cast<unsigned char>(static_cast<unsigned char>(c) | 0x20U);
+}
+
+// A NUL ends the token; whatever follows it is ignored.
+constexpr bool ends_token(const char* p, const char* end) { return p == end || *p == '\0'; }
+
+// Compares the next letters with word (lower case), any case accepted.
+bool take_word(const char*& p, const char* end, std::string_view word) {
+  for (const char letter : word) {
+    if (ends_token(p, end) || lower_case(*p) != static_cast<unsigned char>(letter)) return false;
+    ++p;
+  }
+  return true;
+}
+
+// INF, INFINITY, NAN and NAN(...), p at their first letter.
+bool scan_word(const char* p, const char* end, DecimalDigits& digits) {
+  if (lower_case(*p) == 'i') {
+    digits.kind = DecimalDigits::Kind::INFINITE;
+    if (!take_word(p, end, "inf")) return false;
+    if (ends_token(p, end)) return true;
+    return take_word(p, end, "inity") && ends_token(p, end);
+  }
+  digits.kind = DecimalDigits::Kind::NOT_A_NUMBER;
+  if (!take_word(p, end, "nan")) return false;
+  if (ends_token(p, end)) return true;
+  if (*p != '(') return false;
+  ++p;
+  // Anything may stand between the parentheses; the ")" must close the token.
+  const char* close = p;
+  while (!ends_token(close, end)) ++close;
+  return close != p && close[-1] == ')';
+}
+
+// The digit value of a mantissa or exponent character: blanks inside a token
+// read as zeros. Anything else gives a value above 9.
+constexpr unsigned digit_value(unsigned char c) {
+  return c == ' ' ? 0U : static_cast<unsigned>(c) - unsigned{'0'};
+}
+
+bool scan_exponent(const char* p, const char* end, bool negative, DecimalDigits& digits) {
+  int magnitude = 0;
+  int significant = 0;
+  for (; !ends_token(p, end); ++p) {
+    const unsigned value = digit_value(static_cast<unsigned char>(*p));
+    if (value > 9) return false;
+    if (significant == 0 && value == 0) continue;
+    if (significant == EXPONENT_DIGITS) {
+      digits.exponent_out_of_range = true;
+      continue;
+    }
+    magnitude = magnitude * 10 + static_cast<int>(value);
+    ++significant;
+  }
+  digits.exponent = negative ? -magnitude : magnitude;
+  return true;
+}
+
+// 64-bit halves of an unsigned 128-bit number.
+struct Wide128 {
+  std::uint64_t high;
+  std::uint64_t low;
+};
+
+constexpr Wide128 multiply_64(std::uint64_t a, std::uint64_t b) {
+  constexpr std::uint64_t HALF = 0xFFFFFFFF;
+  const std::uint64_t low_low = (a & HALF) * (b & HALF);
+  const std::uint64_t low_high = (a & HALF) * (b >> 32);
+  const std::uint64_t high_low = (a >> 32) * (b & HALF);
+  const std::uint64_t high_high = (a >> 32) * (b >> 32);
+  const std::uint64_t middle = (low_low >> 32) + (low_high & HALF) + (high_low & HALF);
+  return {high_high + (low_high >> 32) + (high_low >> 32) + (middle >> 32),
+          (middle << 32) | (low_low & HALF)};
+}
+
+constexpr int bit_length(Wide128 x) {
+  return x.high != 0 ? 128 - std::countl_zero(x.high) : 64 - std::countl_zero(x.low);
+}
+
+// x >> count for 1 <= count <= 128, low 64 bits of the result.
+constexpr std::uint64_t shifted_right(Wide128 x, int count) {
+  if (count >= 128) return 0;
+  if (count >= 64) return x.high >> (count - 64);
+  return (x.high << (64 - count)) | (x.low >> count);
+}
+
+// Bit 0 <= position < 128.
+constexpr bool bit_at(Wide128 x, int position) {
+  return position >= 64 ? ((x.high >> (position - 64)) & 1U) != 0 : ((x.low >> position) & 1U) != 0;
+}
+
+// Any bit below position (0 <= position <= 128) set?
+constexpr bool any_bit_below(Wide128 x, int position) {
+  if (position == 0) return false;
+  if (position <= 64) return (x.low & (~std::uint64_t{0} >> (64 - position))) != 0;
+  return x.low != 0 || (x.high & (~std::uint64_t{0} >> (128 - position))) != 0;
+}
+
+// Adds the round bit to a 64-bit significand; a carry out renormalises.
+constexpr BinaryPower rounded_up_by(std::uint64_t significand, bool round_bit, int exponent) {
+  if (round_bit && ++significand == 0) return {std::uint64_t{1} << 63, exponent + 1};
+  return {significand, exponent};
+}
+
+// The kept digits as an integer, for at most 19 of them (below 2^64).
+std::uint64_t small_digit_integer(const DecimalDigits& digits) {
+  const int count = digits.kept_count;
+  if (count <= GROUP_DIGITS) return digits.groups[0];
+  const std::uint64_t head = digits.groups[0] * INTEGER_POWERS[static_cast<std::size_t>(
+                                                    std::min(count, 2 * GROUP_DIGITS) - GROUP_DIGITS)] +
+                             digits.groups[1];
+  if (count <= 2 * GROUP_DIGITS) return head;
+  return head * INTEGER_POWERS[static_cast<std::size_t>(count - 2 * GROUP_DIGITS)] + digits.groups[2];
+}
+
+// The kept digits as an integer, below 10^27 < 2^90.
+Wide128 digit_integer(const DecimalDigits& digits) {
+  const int count = digits.kept_count;
+  if (count <= 2 * GROUP_DIGITS) return {0, small_digit_integer(digits)};
+  const std::uint64_t head = digits.groups[0] * INTEGER_POWERS[GROUP_DIGITS] + digits.groups[1];
+  Wide128 result =
+      multiply_64(head, INTEGER_POWERS[static_cast<std::size_t>(count - 2 * GROUP_DIGITS)]);
+  result.low += digits.groups[2];
+  if (result.low < digits.groups[2]) ++result.high;
+  return result;
+}
+
+// The exact ways: D is an exact double and at most one further operation
+// rounds, so the result is the nearest double, ties to even. False when none
+// applies.
+bool round_exact_case(const DecimalDigits& digits, int exponent, double& magnitude) {
+  const int count = digits.kept_count;
+  if (count <= 15) {
+    // Below 10^15 < 2^53: exact.
+    const auto integer = static_cast<double>(static_cast<std::int64_t>(small_digit_integer(digits)));
+    if (exponent >= -22 && exponent <= 22) {
+      magnitude = exponent >= 0 ? integer * EXACT_POWERS[static_cast<std::size_t>(exponent)]
+                                : integer / EXACT_POWERS[static_cast<std::size_t>(-exponent)];
+      return true;
+    }
+    if (exponent > 22 && exponent <= 37 - count) {
+      // Padding to 15 digits stays below 2^53, so only the second product rounds.
+      magnitude = integer * EXACT_POWERS[static_cast<std::size_t>(15 - count)] *
+                  EXACT_POWERS[static_cast<std::size_t>(exponent - 15 + count)];
+      return true;
+    }
+    return false;
+  }
+  if (count > 20) return false;
+  if (exponent == 0 && count <= 18) {
+    // Below 10^18 < 2^63: the conversion rounds once, to nearest.
+    magnitude = static_cast<double>(static_cast<std::int64_t>(small_digit_integer(digits)));
+    return true;
+  }
+  if (exponent < -22 || exponent > 22) return false;
+  const Wide128 wide = digit_integer(digits);
+  if (wide.high != 0) return false;
+  // At most 53 significant bits: D is an exact double.
+  if (64 - std::countl_zero(wide.low) - std::countr_zero(wide.low) > 53) return false;
+  const auto integer = static_cast<double>(wide.low);
+  magnitude = exponent >= 0 ? integer * EXACT_POWERS[static_cast<std::size_t>(exponent)]
+                            : integer / EXACT_POWERS[static_cast<std::size_t>(-exponent)];
+  return true;
+}
+
+// 10^exponent with a 64-bit significand: a fine entry, or a coarse entry
+// times an exact fine one, rounded to its leading 64 bits (to nearest, up on
+// an exact half).
+BinaryPower power_of_ten(int exponent) {
+  if (exponent >= FINE_LOWEST && exponent <= FINE_HIGHEST) {
+    return FINE_POWERS[static_cast<std::size_t>(exponent - FINE_LOWEST)];
+  }
+  const auto after = std::upper_bound(COARSE_EXPONENTS.begin(), COARSE_EXPONENTS.end(), exponent);
+  const auto index = static_cast<std::size_t>(after - COARSE_EXPONENTS.begin()) - 1;
+  const BinaryPower coarse = COARSE_POWERS[index];
+  const BinaryPower fine =
+      FINE_POWERS[static_cast<std::size_t>(exponent - COARSE_EXPONENTS[index] - FINE_LOWEST)];
+  const Wide128 product = multiply_64(coarse.significand, fine.significand);
+  const int exponent_sum = coarse.exponent + fine.exponent;
+  // Both factors are at least 2^63, so the product has 127 or 128 bits.
+  if ((product.high >> 63) != 0) {
+    return rounded_up_by(product.high, (product.low >> 63) != 0, exponent_sum + 64);
+  }
+  return rounded_up_by((product.high << 1) | (product.low >> 63), ((product.low >> 62) & 1U) != 0,
+                       exponent_sum + 63);
+}
+
+// Rounds x * 2^exponent (x not zero) to a double: 53 significant bits, or the
+// multiples of 2^-1074 below 2^-1022; to nearest, ties to even, the tail mark
+// acting as a sticky bit. False beyond the largest finite double.
+bool round_binary(Wide128 x, int exponent, bool tail, double& magnitude) {
+  const int top = exponent + bit_length(x) - 1;  // x * 2^exponent lies in [2^top, 2^(top+1))
+  int quantum = std::max(top - 52, -1074);       // the result is a multiple of 2^quantum
+  const int drop = quantum - exponent;
+  std::uint64_t significand = 0;
+  if (drop <= 0) {
+    significand = x.low << -drop;  // at most 53 bits: exact
+  } else if (drop <= 128) {
+    significand = shifted_right(x, drop);
+    const bool round_bit = bit_at(x, drop - 1);
+    const bool sticky = tail || any_bit_below(x, drop - 1);
+    if (round_bit && (sticky || (significand & 1U) != 0)) ++significand;
+  }
+  if (significand == std::uint64_t{1} << 53) {
+    significand >>= 1;
+    ++quantum;
+  }
+  if (quantum > 1023 - 52) return false;
+  // A normal significand carries its hidden bit into the exponent field;
+  // a subnormal one has quantum -1074 and an exponent field of zero.
+  magnitude = std::bit_cast<double>((static_cast<std::uint64_t>(quantum + 1074) << 52) + significand);
+  return true;
+}
+
+// The long-token way: exact integer products with two intermediate roundings.
+// It agrees with the nearest double except very near a midpoint.
+bool round_general_case(const DecimalDigits& digits, int exponent, double& magnitude) {
+  const Wide128 integer = digit_integer(digits);
+  if (exponent == 0) return round_binary(integer, 0, digits.tail, magnitude);
+  BinaryPower rounded{integer.low, 0};
+  if (integer.high != 0) {
+    const int drop = 64 - std::countl_zero(integer.high);  // 1..26
+    rounded = rounded_up_by((integer.high << (64 - drop)) | (integer.low >> drop),
+                            ((integer.low >> (drop - 1)) & 1U) != 0, drop);
+  }
+  const BinaryPower power = power_of_ten(exponent);
+  return round_binary(multiply_64(rounded.significand, power.significand),
+                      rounded.exponent + power.exponent, digits.tail, magnitude);
+}
+
+}  // namespace
+
+bool scan_decimal_digits(std::string_view token, DecimalDigits& digits) {
+  digits = DecimalDigits{};
+  const char* p = token.data();
+  const char* end = p + token.size();
+  while (end != p && end[-1] == ' ') --end;
+  while (p != end && is_leading_space(static_cast<unsigned char>(*p))) ++p;
+  if (p == end) return true;
+
+  if (*p == '+') {
+    digits.plus_written = true;
+    ++p;
+  } else if (*p == '-') {
+    digits.negative = true;
+    ++p;
+  }
+  if (p != end && (lower_case(*p) == 'i' || lower_case(*p) == 'n')) {
+    return scan_word(p, end, digits);
+  }
+
+  bool after_point = false;
+  int kept = 0;
+  std::uint32_t group = 0;
+  std::size_t group_index = 0;
+  for (; p != end; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    const unsigned value = digit_value(c);
+    if (value > 9) {
+      if (c != '.') break;
+      if (after_point) return false;
+      after_point = true;
+      continue;
+    }
+    digits.digit_written = true;
+    digits.fraction_count += after_point ? 1 : 0;
+    if (kept == 0 && value == 0) continue;  // leading zero
+    if (kept == KEPT_DIGITS) {
+      ++digits.dropped_count;
+      digits.tail = digits.tail || value != 0;
+      continue;
+    }
+    group = group * 10 + value;
+    if (++kept % GROUP_DIGITS == 0) {
+      digits.groups[group_index++] = group;
+      group = 0;
+    }
+  }
+  if (kept % GROUP_DIGITS != 0) digits.groups[group_index] = group;
+  digits.kept_count = kept;
+
+  if (ends_token(p, end)) return true;
+  const unsigned char c = lower_case(*p);
+  if (c == 'e' || c == 'd' || c == 'q') {
+    ++p;
+    bool negative = false;
+    if (p != end && (*p == '+' || *p == '-')) {
+      negative = *p == '-';
+      ++p;
+    }
+    return scan_exponent(p, end, negative, digits);
+  }
+  // A bare sign introduces the exponent, even with no digit before it.
+  if (*p == '+' || *p == '-') return scan_exponent(p + 1, end, *p == '-', digits);
+  return false;
+}
+
+bool round_to_double(const DecimalDigits& digits, double& value) {
+  constexpr double INFINITE = std::numeric_limits<double>::infinity();
+  switch (digits.kind) {
+    case DecimalDigits::Kind::INFINITE:
+      value = digits.negative ? -INFINITE : INFINITE;
+      return true;
+    case DecimalDigits::Kind::NOT_A_NUMBER:
+      value = std::bit_cast<double>(digits.plus_written ? PLUS_NAN_BITS : NAN_BITS);
+      return true;
+    case DecimalDigits::Kind::NUMBER:
+      break;
+  }
+  const double signed_zero = digits.negative ? -0.0 : 0.0;
+  if (digits.kept_count == 0) {
+    // "-0" is negative zero, a bare "-" is not.
+    value = digits.digit_written ? signed_zero : 0.0;
+    return true;
+  }
+  if (digits.exponent_out_of_range) {
+    if (digits.exponent > 0) return false;
+    value = signed_zero;
+    return true;
+  }
+  // The value is D * 10^exponent, a little more with the tail mark, and lies
+  // in [10^(magnitude-1), 10^magnitude).
+  const std::int64_t exponent = digits.exponent - digits.fraction_count + digits.dropped_count;
+  const std::int64_t magnitude = exponent + digits.kept_count;
+  if (magnitude > HIGHEST_MAGNITUDE) return false;
+  if (magnitude < LOWEST_MAGNITUDE) {
+    value = signed_zero;
+    return true;
+  }
+  double result = 0.0;
+  if (!round_exact_case(digits, static_cast<int>(exponent), result) &&
+      !round_general_case(digits, static_cast<int>(exponent), result)) {
+    return false;
+  }
+  value = digits.negative ? -result : result;
+  return true;
+}
+
+bool parse_coordinate(std::string_view token, double& value) {
+  DecimalDigits digits;
+  double result = 0.0;
+  if (!scan_decimal_digits(token, digits) || !round_to_double(digits, result)) return false;
+  value = result;
+  return true;
+}
+
+double convert_coordinate(std::string_view token) {
+  double value = 0.0;
+  if (!parse_coordinate(token, value)) records::fatal_report(records::REPORT_INVALID_REAL);
+  return value;
+}
+
+}  // namespace converter

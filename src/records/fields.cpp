@@ -1,0 +1,424 @@
+#include "records/fields.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+namespace records {
+namespace {
+
+// The exponent-form fast path multiplies a 53-bit significand by a 64-bit
+// one and needs the whole 117-bit product.
+#if !defined(__SIZEOF_INT128__)
+#error "the exponent-form renderer needs a 128-bit unsigned integer type"
+#endif
+__extension__ using Uint128 = unsigned __int128;
+
+// ---------------------------------------------------------------------------
+// Powers of ten, computed exactly at compile time.
+//
+// Entry k holds 10^k = (significand + delta) * 2^binary_exponent with
+// 2^63 <= significand < 2^64 and 0 <= delta < 1: the significand is the
+// exact value truncated to 64 bits, never rounded up. For 0 <= k <= 27 the
+// power is exact (delta = 0), since 5^27 < 2^64.
+// ---------------------------------------------------------------------------
+
+struct PowerOfTen {
+  std::uint64_t significand;
+  int binary_exponent;
+};
+
+// The fast path uses 10^k with k = digits - 1 - floor(log10 of the value):
+// from 1 - 1 - 308 for the largest doubles to 17 - 1 + 324 for the smallest
+// subnormals.
+constexpr int MIN_POWER = -307;
+constexpr int MAX_POWER = 340;
+
+// An unsigned integer of up to 896 bits (5^340 needs 790), in 32-bit limbs,
+// least significant first. Just enough arithmetic for the table.
+struct BigNumber {
+  static constexpr int LIMBS = 28;
+  std::array<std::uint32_t, LIMBS> limbs{};
+
+  constexpr void multiply_small(std::uint32_t factor) {
+    std::uint64_t carry = 0;
+    for (auto& limb : limbs) {
+      const std::uint64_t product = std::uint64_t{limb} * factor + carry;
+      limb = static_cast<std::uint32_t>(product);
+      carry = product >> 32;
+    }
+  }
+  // Divides in place, rounding down.
+  constexpr void divide_small(std::uint32_t divisor) {
+    std::uint64_t remainder = 0;
+    for (auto limb = limbs.rbegin(); limb != limbs.rend(); ++limb) {
+      const std::uint64_t dividend = (remainder << 32) | *limb;
+      *limb = static_cast<std::uint32_t>(dividend / divisor);
+      remainder = dividend % divisor;
+    }
+  }
+  constexpr int bit_length() const {
+    for (int i = LIMBS - 1; i >= 0; --i) {
+      const std::uint32_t limb = limbs[static_cast<std::size_t>(i)];
+      if (limb != 0) return 32 * i + static_cast<int>(std::bit_width(limb));
+    }
+    return 0;
+  }
+  constexpr bool bit(int position) const {
+    return (limbs[static_cast<std::size_t>(position / 32)] >> (position % 32)) & 1;
+  }
+  // The bits [from, from + 64) as an integer; bits below 0 read as zero.
+  constexpr std::uint64_t bits_from(int from) const {
+    std::uint64_t result = 0;
+    for (int position = from + 63; position >= from; --position) {
+      result = (result << 1) | (position >= 0 && bit(position) ? 1 : 0);
+    }
+    return result;
+  }
+  static constexpr BigNumber power_of_two(int exponent) {
+    BigNumber result;
+    result.limbs[static_cast<std::size_t>(exponent / 32)] = std::uint32_t{1} << (exponent % 32);
+    return result;
+  }
+};
+
+constexpr std::array<PowerOfTen, MAX_POWER - MIN_POWER + 1> compute_powers_of_ten() {
+  std::array<PowerOfTen, MAX_POWER - MIN_POWER + 1> table{};
+  // 10^j = 5^j * 2^j: the top 64 bits of 5^j, truncated.
+  BigNumber five_power = BigNumber::power_of_two(0);
+  for (int j = 0; j <= MAX_POWER; ++j) {
+    const int length = five_power.bit_length();
+    table[static_cast<std::size_t>(j - MIN_POWER)] = {five_power.bits_from(length - 64),
+                                                      j + length - 64};
+    five_power.multiply_small(5);
+  }
+  // 10^-j = 2^-j * 2^-N * (2^N / 5^j). Dividing by 5 one step at a time
+  // keeps floor(2^N / 5^j) exact, as floor(floor(x) / 5) = floor(x / 5);
+  // with N = 800 it still has more than 64 bits at j = 307 (5^307 < 2^714).
+  constexpr int N = 800;
+  BigNumber reciprocal = BigNumber::power_of_two(N);
+  for (int j = 1; -j >= MIN_POWER; ++j) {
+    reciprocal.divide_small(5);
+    const int length = reciprocal.bit_length();
+    table[static_cast<std::size_t>(-j - MIN_POWER)] = {reciprocal.bits_from(length - 64),
+                                                       -j - N + length - 64};
+  }
+  return table;
+}
+
+constexpr auto POWERS_OF_TEN = compute_powers_of_ten();
+
+static_assert(POWERS_OF_TEN[0 - MIN_POWER].significand == std::uint64_t{1} << 63);
+static_assert(POWERS_OF_TEN[0 - MIN_POWER].binary_exponent == -63);
+static_assert(POWERS_OF_TEN[1 - MIN_POWER].significand == std::uint64_t{10} << 60);
+// 10^-1 = 0.1100110011..._2 * 2^-3: the pattern 0xC...C, truncated.
+static_assert(POWERS_OF_TEN[-1 - MIN_POWER].significand == 0xCCCCCCCCCCCCCCCCu);
+static_assert(POWERS_OF_TEN[-1 - MIN_POWER].binary_exponent == -67);
+
+// Exactly representable powers of ten 10^0 .. 10^18.
+constexpr std::array<std::uint64_t, 19> compute_integer_powers() {
+  std::array<std::uint64_t, 19> powers{};
+  std::uint64_t power = 1;
+  for (auto& entry : powers) {
+    entry = power;
+    power *= 10;
+  }
+  return powers;
+}
+constexpr auto INTEGER_POWERS = compute_integer_powers();
+
+constexpr char DIGIT_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+void write_pair(std::uint32_t value, char* out) { std::memcpy(out, DIGIT_PAIRS + 2 * value, 2); }
+
+// Writes exactly `count` digits of value < 10^count, leading zeros included.
+// Eight-digit blocks are split in halves so that the divisions of the two
+// halves do not wait on each other.
+void write_digits(std::uint64_t value, int count, char* out) {
+  char* end = out + count;
+  while (count >= 8) {
+    const auto block = static_cast<std::uint32_t>(value % 100000000);
+    value /= 100000000;
+    const std::uint32_t high = block / 10000;
+    const std::uint32_t low = block % 10000;
+    write_pair(high / 100, end - 8);
+    write_pair(high % 100, end - 6);
+    write_pair(low / 100, end - 4);
+    write_pair(low % 100, end - 2);
+    end -= 8;
+    count -= 8;
+  }
+  auto rest = static_cast<std::uint32_t>(value);
+  while (count >= 2) {
+    end -= 2;
+    write_pair(rest % 100, end);
+    rest /= 100;
+    count -= 2;
+  }
+  if (count == 1) end[-1] = static_cast<char>('0' + rest);
+}
+
+void fill_asterisks(std::span<char> field) { std::fill(field.begin(), field.end(), '*'); }
+
+// Right-aligns text after blanks, or fills the field with asterisks when the
+// text is wider than the field.
+void place_right(std::string_view text, std::span<char> field) {
+  if (text.size() > field.size()) {
+    fill_asterisks(field);
+    return;
+  }
+  const std::size_t blanks = field.size() - text.size();
+  std::fill_n(field.begin(), blanks, ' ');
+  std::copy(text.begin(), text.end(), field.begin() + static_cast<std::ptrdiff_t>(blanks));
+}
+
+// NaN has no sign; an infinity falls back to its short text, then to
+// asterisks, when the field is too narrow.
+void render_not_finite(double value, std::span<char> field) {
+  if (std::isnan(value)) {
+    place_right("NaN", field);
+    return;
+  }
+  const bool negative = value < 0;
+  const std::string_view long_text = negative ? "-Infinity" : "Infinity";
+  place_right(long_text.size() <= field.size() ? long_text : (negative ? "-Inf" : "Inf"), field);
+}
+
+// A decimal approximation digits * 10^(exponent - count): with `count`
+// digits, 10^(count-1) <= digits < 10^count, the value is 0.d1d2... * 10^exponent.
+struct Rounded {
+  std::uint64_t digits;
+  int exponent;
+};
+
+constexpr int MAX_FAST_DIGITS = 17;
+
+// The first `count` (1..17) significant digits of a positive finite double,
+// rounded to nearest, or false when the rounding cannot be decided here.
+//
+// The value is m * 2^q with 2^52 <= m < 2^53 (subnormals are normalised
+// first). With k chosen so that X = value * 10^k lies in [10^(count-1),
+// 10^(count+1)), the product P = m * T of m and the table significand T of
+// 10^k is exact in 128 bits, and X = (P + m * delta) * 2^-s with 0 <= delta
+// < 1. So, in units of 2^-s, the true X lies in [P, P + m): the computed
+// remainder below the last kept digit can only be too small, by less than m.
+// The digit is certainly rounded down when remainder + m <= half a unit, and
+// certainly up when remainder > half. Anything in between (one value in
+// several thousand, and every exact decimal tie) is left to the exact path.
+//
+// Bounds: P >= 2^115 and X < 10^18 < 2^60 give s >= 56, so m < 2^53 is far
+// below half a unit and the integer part fits 64 bits; P < 2^117 and X >= 1
+// give s <= 117, so a unit of ten digits, 10 * 2^s, still fits 128 bits.
+bool round_fast(double magnitude, int count, Rounded& result) {
+  const auto bits = std::bit_cast<std::uint64_t>(magnitude);
+  const auto biased_exponent = static_cast<int>(bits >> 52);
+  std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+  int q = 0;
+  if (biased_exponent == 0) {
+    const int shift = std::countl_zero(m) - 11;
+    m <<= shift;
+    q = -1074 - shift;
+  } else {
+    m |= std::uint64_t{1} << 52;
+    q = biased_exponent - 1075;
+  }
+  // 2^(q+52) <= value < 2^(q+53), so floor(log10(value)) is low_exponent or
+  // one more. 78913 / 2^18 approximates log10(2) closely enough that this
+  // floor is exact for |q + 52| < 1200, a range checked exhaustively.
+  const int low_exponent = ((q + 52) * 78913) >> 18;
+  const int k = count - 1 - low_exponent;
+  const PowerOfTen& power = POWERS_OF_TEN[static_cast<std::size_t>(k - MIN_POWER)];
+  const Uint128 product = Uint128{m} * power.significand;
+  const int shift = -(q + power.binary_exponent);
+  const auto integer = static_cast<std::uint64_t>(product >> shift);
+  Uint128 remainder = product & ((Uint128{1} << shift) - 1);
+  Uint128 unit = Uint128{1} << shift;
+  std::uint64_t digits = integer;
+  int exponent = low_exponent + 1;
+  if (integer >= INTEGER_POWERS[static_cast<std::size_t>(count)]) {
+    // X has count+1 digits: drop the last into the remainder.
+    remainder += Uint128{integer % 10} << shift;
+    unit *= 10;
+    digits = integer / 10;
+    exponent += 1;
+  }
+  const Uint128 half = unit >> 1;
+  if (remainder > half) {
+    digits += 1;
+    if (digits == INTEGER_POWERS[static_cast<std::size_t>(count)]) {
+      // The carry ran past the first digit: 0.999..95 becomes 0.1 * 10^1.
+      digits = INTEGER_POWERS[static_cast<std::size_t>(count - 1)];
+      exponent += 1;
+    }
+  } else if (remainder + m > half) {
+    return false;
+  }
+  result = {digits, exponent};
+  return true;
+}
+
+// A double's exact decimal expansion has at most 767 significant digits, so
+// rounding to more than that changes nothing and the rest are zeros.
+constexpr int MAX_SIGNIFICANT_DIGITS = 780;
+
+// Writes the first `count` significant digits of a positive finite double
+// and returns the exponent of the 0.d1d2... form. The library conversion
+// works on the stored binary value and rounds exact ties to even.
+int write_exact_digits(double magnitude, int count, char* out) {
+  const int precision = std::min(count, MAX_SIGNIFICANT_DIGITS) - 1;
+  char buffer[MAX_SIGNIFICANT_DIGITS + 16];
+  const auto conversion = std::to_chars(buffer, buffer + sizeof buffer, magnitude,
+                                        std::chars_format::scientific, precision);
+  // buffer holds d[.ddd]e<sign><digits>
+  const char* position = buffer;
+  *out++ = *position++;
+  if (*position == '.') {
+    ++position;
+    out = std::copy_n(position, precision, out);
+    position += precision;
+  }
+  std::fill_n(out, count - 1 - precision, '0');
+  ++position;  // the 'e'
+  const bool negative_exponent = *position++ == '-';
+  int exponent = 0;
+  std::from_chars(position, conversion.ptr, exponent);
+  return (negative_exponent ? -exponent : exponent) + 1;
+}
+
+}  // namespace
+
+void render_int(std::int32_t value, std::span<char> field) {
+  char text[11];  // "-2147483648"
+  char* const end = text + sizeof text;
+  char* start = end;
+  auto magnitude = static_cast<std::uint32_t>(value);
+  if (value < 0) magnitude = 0u - magnitude;
+  do {
+    *--start = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) *--start = '-';
+  place_right(std::string_view(start, static_cast<std::size_t>(end - start)), field);
+}
+
+void render_fixed(double value, int decimals, std::span<char> field) {
+  if (!std::isfinite(value)) {
+    render_not_finite(value, field);
+    return;
+  }
+  if (decimals < 0) {
+    fill_asterisks(field);
+    return;
+  }
+  // No digit of a double lies more than 1074 places after the point, so
+  // rounding at 1074 places is exact and further places are zeros.
+  constexpr int MAX_EXACT_DECIMALS = 1074;
+  const int precision = std::min(decimals, MAX_EXACT_DECIMALS);
+  const double magnitude = std::fabs(value);
+  char buffer[309 + 1 + MAX_EXACT_DECIMALS + 8];
+  const auto conversion = std::to_chars(buffer, buffer + sizeof buffer, magnitude,
+                                        std::chars_format::fixed, precision);
+  const std::string_view text(buffer, static_cast<std::size_t>(conversion.ptr - buffer));
+  const std::string_view integer_part = text.substr(0, text.find('.'));
+  const std::string_view fraction =
+      precision > 0 ? text.substr(integer_part.size() + 1) : std::string_view();
+
+  const bool rounds_to_zero = text.find_first_not_of("0.") == std::string_view::npos;
+  // Zeros of either sign and subnormals that round away show no sign; a
+  // negative normal value keeps its sign even when it rounds to zero.
+  const bool subnormal = magnitude < std::numeric_limits<double>::min();
+  const bool negative = value < 0 && !(rounds_to_zero && subnormal);
+  const bool integer_is_zero = integer_part == "0";
+
+  const auto decimal_count = static_cast<std::size_t>(decimals);
+  // The "0" of a zero integer part is counted only where it is required.
+  std::size_t needed = (negative ? 1 : 0) + 1 + decimal_count;
+  if (!integer_is_zero || decimals == 0) needed += integer_part.size();
+  if (needed > field.size()) {
+    fill_asterisks(field);
+    return;
+  }
+  const bool leading_zero = integer_is_zero && decimals > 0 && needed < field.size();
+  if (leading_zero) needed += 1;
+
+  auto out = std::fill_n(field.begin(), field.size() - needed, ' ');
+  if (negative) *out++ = '-';
+  if (!integer_is_zero || decimals == 0 || leading_zero) {
+    out = std::copy(integer_part.begin(), integer_part.end(), out);
+  }
+  *out++ = '.';
+  out = std::copy(fraction.begin(), fraction.end(), out);
+  std::fill(out, field.end(), '0');
+}
+
+void render_exp(double value, int digits, char letter, std::span<char> field) {
+  if (!std::isfinite(value)) {
+    render_not_finite(value, field);
+    return;
+  }
+  const bool negative = value < 0;  // false for -0.0
+  // Point, digits and a 4-character exponent part (a double's decimal
+  // exponent never needs more than three digits), then the sign.
+  if (digits < 1 || field.size() < static_cast<std::size_t>(digits) + 5 + (negative ? 1 : 0)) {
+    fill_asterisks(field);
+    return;
+  }
+  const std::size_t width = field.size();
+  const auto count = static_cast<std::size_t>(digits);
+  char* const digits_out = field.data() + (width - 4 - count);
+
+  int exponent = 0;
+  const double magnitude = std::fabs(value);
+  if (magnitude == 0) {
+    std::fill_n(digits_out, count, '0');
+  } else {
+    Rounded rounded{};
+    if (digits <= MAX_FAST_DIGITS && round_fast(magnitude, digits, rounded)) {
+      write_digits(rounded.digits, digits, digits_out);
+      exponent = rounded.exponent;
+    } else {
+      exponent = write_exact_digits(magnitude, digits, digits_out);
+    }
+  }
+
+  // Exponent part: letter, sign, two digits; from |e| = 100 up the letter
+  // gives way to a third digit.
+  char* const exponent_out = field.data() + (width - 4);
+  const char exponent_sign = exponent < 0 ? '-' : '+';
+  const auto exponent_magnitude = static_cast<std::uint32_t>(exponent < 0 ? -exponent : exponent);
+  if (exponent_magnitude <= 99) {
+    exponent_out[0] = letter;
+    exponent_out[1] = exponent_sign;
+  } else {
+    exponent_out[0] = exponent_sign;
+    exponent_out[1] = static_cast<char>('0' + exponent_magnitude / 100);
+  }
+  write_pair(exponent_magnitude % 100, exponent_out + 2);
+
+  // Point, then "0" where there is room for it, sign and blanks.
+  std::size_t position = width - 5 - count;
+  field[position] = '.';
+  if (position > (negative ? 1u : 0u)) field[--position] = '0';
+  if (negative) field[--position] = '-';
+  std::fill_n(field.begin(), position, ' ');
+}
+
+void render_text(std::string_view text, std::span<char> field) {
+  if (text.size() >= field.size()) {
+    std::copy_n(text.begin(), field.size(), field.begin());
+  } else {
+    place_right(text, field);
+  }
+}
+
+}  // namespace records

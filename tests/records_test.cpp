@@ -1,0 +1,193 @@
+// Free-form records, record layouts and report texts, as the bytes that
+// reach a file.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "records/channel.h"
+#include "records/endings.h"
+#include "records/free_form.h"
+#include "records/layout.h"
+#include "support.h"
+
+namespace {
+
+using records::Channel;
+using records::OutputMode;
+using testing_support::TempDir;
+
+// Runs the writes on a channel bound to a fresh file and returns its bytes.
+template <typename Writes>
+std::string written(Writes writes, OutputMode mode = OutputMode::plain) {
+  TempDir dir;
+  const std::string path = (dir / "out").string();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0666);
+  {
+    Channel channel(records::SOLVER_UNIT, fd, path, mode, true);
+    writes(channel);
+    EXPECT_EQ(channel.close(), 0);
+  }
+  return testing_support::read_file(path);
+}
+
+TEST(FreeForm, RecordsOfTheSystemsWrites) {
+  using records::FreeItem;
+  struct Case {
+    const char* name;
+    std::vector<FreeItem> items;
+    std::string expected;
+  };
+  static const std::string room_67(67, 'a');
+  const Case cases[] = {
+      {"empty write", {}, " \r\n"},
+      {"text with its own blank", {" Read in the model ..."}, "  Read in the model ...\r\n"},
+      {"text then count",
+       {" Number of elements:  m =", 1},
+       "  Number of elements:  m =           1\r\n"},
+      {"zero", {0}, "           0\r\n"},
+      {"most negative", {std::int32_t{-2147483647 - 1}}, " -2147483648\r\n"},
+      {"texts join without separator", {"a", "b", 7, "c"}, " ab           7c\r\n"},
+      {"trailing blanks and quotes stay",
+       {"TITLE = \"A BEM Model for Acoustic Analysis\" "},
+       " TITLE = \"A BEM Model for Acoustic Analysis\" \r\n"},
+      {"zone header is cut after the element count",
+       {"ZONE T=\"Model\", N=", 3, ", E=", 1, "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"},
+       " ZONE T=\"Model\", N=           3, E=           1\r\n"
+       " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n"},
+      {"zone header at the largest counts",
+       {"ZONE T=\"Model\", N=", 9999999, ", E=", 3333333, "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"},
+       " ZONE T=\"Model\", N=     9999999, E=     3333333\r\n"
+       " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n"},
+      {"text that exactly fills the room stays",
+       {std::string_view(room_67), std::string_view("bbbbbbbbbbbb")},
+       " " + room_67 + "bbbbbbbbbbbb\r\n"},
+      {"integer that would pass column 80 starts a new record",
+       {std::string_view("x"), 1, 2, 3, 4, 5, 6, 7},
+       " x           1           2           3           4           5           6\r\n"
+       "           7\r\n"},
+      {"text longer than a record is cut into pieces",
+       {std::string_view("0123456789012345678901234567890123456789012345678901234567890123456789"
+                         "0123456789ABCDEFGHIJ")},
+       " 012345678901234567890123456789012345678901234567890123456789012345678901234567\r\n"
+       " 89ABCDEFGHIJ\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string bytes = written([&](Channel& channel) {
+      switch (c.items.size()) {  // the writes take an initializer list, as the callers do
+        case 0:
+          records::write_free_form(channel, {});
+          break;
+        case 1:
+          records::write_free_form(channel, {c.items[0]});
+          break;
+        case 2:
+          records::write_free_form(channel, {c.items[0], c.items[1]});
+          break;
+        case 4:
+          records::write_free_form(channel, {c.items[0], c.items[1], c.items[2], c.items[3]});
+          break;
+        case 5:
+          records::write_free_form(channel,
+                                   {c.items[0], c.items[1], c.items[2], c.items[3], c.items[4]});
+          break;
+        case 8:
+          records::write_free_form(channel, {c.items[0], c.items[1], c.items[2], c.items[3],
+                                             c.items[4], c.items[5], c.items[6], c.items[7]});
+          break;
+        default:
+          FAIL() << "no write for " << c.items.size() << " items";
+      }
+    });
+    EXPECT_EQ(bytes, c.expected);
+  }
+}
+
+TEST(FreeForm, ControlColumnModeShowsLinesWithoutTheirFirstCharacter) {
+  const std::string bytes = written(
+      [](Channel& channel) {
+        records::write_free_form(channel, {" one"});
+        records::write_free_form(channel, {" two", 2});
+      },
+      OutputMode::control_column);
+  EXPECT_EQ(bytes, " one\r\n two           2\r\n");
+}
+
+TEST(Layout, FieldsSkipsLiteralsAndBreaks) {
+  using namespace records;
+  static constexpr EditDescriptor title[] = {Literal("Title,"), Skip(12), TextField(9)};
+  static constexpr EditDescriptor trailing_skip[] = {IntField(4), Skip(5)};
+  static constexpr EditDescriptor fixed_first[] = {Literal("head"), RecordBreak(), IntField(3, 2),
+                                                   Literal("|"), RecordBreak(), Literal("tail")};
+  static constexpr EditDescriptor element[] = {IntField(10), Skip(3), IntField(8, 3), Skip(5),
+                                               Literal("   2   (0.D+00,"), ExpField(24, 15, 'D'),
+                                               Literal(")")};
+  static constexpr RecordLayout title_layout(title);
+  static constexpr RecordLayout trailing_layout(trailing_skip);
+  static constexpr RecordLayout fixed_first_layout(fixed_first);
+  static constexpr RecordLayout element_layout(element);
+
+  const Item title_items[] = {std::string_view("07-DEC-26")};
+  EXPECT_EQ(written([&](Channel& ch) { write_layout(ch, title_layout, title_items); }),
+            "Title,            07-DEC-26\r\n");
+  const Item one[] = {std::int32_t{42}};
+  // A skip alone never lengthens a record.
+  EXPECT_EQ(written([&](Channel& ch) { write_layout(ch, trailing_layout, one); }), "  42\r\n");
+  // Literals before the first field are written; the write stops at the
+  // field that finds no item left, so the literal after it is not.
+  EXPECT_EQ(written([&](Channel& ch) { write_layout(ch, fixed_first_layout, one); }),
+            "head\r\n 42\r\n");
+  const Item two[] = {std::int32_t{1}, std::int32_t{-22}};
+  EXPECT_EQ(written([&](Channel& ch) { write_layout(ch, fixed_first_layout, two); }),
+            "head\r\n  1-22|\r\ntail\r\n");
+  const Item element_items[] = {std::int32_t{1}, std::int32_t{1}, std::int32_t{2},
+                                std::int32_t{3}, 0.0};
+  const std::string record = written([&](Channel& ch) { write_layout(ch, element_layout, element_items); });
+  EXPECT_EQ(record, "         1          1       2       3        2   (0.D+00,   0.000000000000000D+00)\r\n");
+  EXPECT_EQ(record.size(), 82u + 2u);
+}
+
+TEST(Layout, LongRecordsGrowTheBuffer) {
+  using namespace records;
+  static constexpr EditDescriptor wide[] = {IntField(15, 100)};
+  static constexpr RecordLayout wide_layout(wide);
+  std::vector<Item> items;
+  for (int i = 0; i < 100; ++i) items.emplace_back(std::int32_t{i});
+  const std::string bytes = written([&](Channel& ch) {
+    for (int r = 0; r < 1000; ++r) write_layout(ch, wide_layout, items);
+  });
+  ASSERT_EQ(bytes.size(), 1000u * 1502u);
+  EXPECT_EQ(bytes.substr(1500, 2), "\r\n");
+  EXPECT_EQ(bytes.substr(1485, 15), "             99");
+}
+
+TEST(Report, LineAndTracebackFormats) {
+  std::vector<records::TraceFrame> frames = {
+      {"stldeck", 0x1234ABCDull, ""},
+      {"a-library-with-a-long-name.so.6", 0xFFFFFFFF12345678ull, "a_routine_with_a_long_name"},
+  };
+  const std::string text = records::format_report(29, 5, "/tmp/x/STL_Model.stl", frames, false);
+  EXPECT_EQ(text,
+            "forrtl: severe (29): file not found, unit 5, file /tmp/x/STL_Model.stl\n"
+            "Image              PC        Routine            Line        Source             \n"
+            "stldeck            1234ABCD  Unknown               Unknown  Unknown\n"
+            "a-library-with-a-  12345678  a_routine_with_a_     Unknown  Unknown\n");
+  EXPECT_EQ(records::format_report(547, 0, "", {}, false),
+            "forrtl: severe (547): invalid REAL\n"
+            "Image              PC        Routine            Line        Source             \n");
+  EXPECT_TRUE(records::format_report(41, 0, "", {}, true)
+                  .ends_with("Source             \nStack trace terminated abnormally.\n"));
+}
+
+TEST(Report, TracebackIsCutAtTheTextLimit) {
+  std::vector<records::TraceFrame> frames(1000, {"stldeck", 0x10, ""});
+  const std::string text = records::format_report(24, 5, "/f", frames, false);
+  EXPECT_LE(text.size(), records::REPORT_TEXT_LIMIT);
+  EXPECT_GT(text.size(), records::REPORT_TEXT_LIMIT - 200);
+  EXPECT_TRUE(text.ends_with("Unknown\nStack trace buffer overflow; further frames not shown.\n"));
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+// Which lines make facets, and which corners they give: small STL files
+// converted end to end, read back from the node section of the deck.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "converter/mesh_store.h"
+#include "converter/stl_scanner.h"
+#include "records/channel.h"
+#include "records/fields.h"
+#include "support.h"
+
+namespace {
+
+using testing_support::RunResult;
+using testing_support::TempDir;
+
+using Corner = std::array<double, 3>;
+
+// The deck's rendering of a corner: three EXP(24.15 D) fields.
+std::string deck_fields(const Corner& corner) {
+  std::string fields(72, ' ');
+  for (std::size_t axis = 0; axis < 3; ++axis) {
+    records::render_exp(corner[axis], 15, 'D', std::span(fields.data() + 24 * axis, 24));
+  }
+  return fields;
+}
+
+// The coordinate fields of the deck's node records, in order.
+std::vector<std::string> node_fields(const std::string& deck) {
+  std::vector<std::string> fields;
+  std::size_t at = deck.find(" $ Nodes:\r\n");
+  if (at == std::string::npos) return fields;
+  at += 11;
+  while (deck.compare(at, 2, " $") != 0) {
+    const std::size_t end = deck.find("\r\n", at);
+    fields.push_back(deck.substr(at + 8, end - at - 8));
+    at = end + 2;
+  }
+  return fields;
+}
+
+std::string facet(std::string_view v1, std::string_view v2, std::string_view v3) {
+  return "  facet normal 0 0 1\n    outer loop\n" + std::string(v1) + "\n" + std::string(v2) +
+         "\n" + std::string(v3) + "\n    endloop\n  endfacet\n";
+}
+const std::string plain_facet =
+    facet("      vertex 1 2 3", "      vertex 4 5 6", "      vertex 7 8 9");
+const std::vector<Corner> plain_corners = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
+
+std::string with_crlf(std::string text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+TEST(Scanner, FacetsAndCornersOfSmallFiles) {
+  struct Case {
+    const char* name;
+    std::string stl;
+    std::vector<Corner> corners;  // all nodes, in order
+  };
+  const std::string long_line = "      vertex 1 2 " + std::string(80, ' ') + "3";
+  // The third token starts in column 12 and is seen up to column 80 only.
+  const std::string cut_token = "vertex 1 2 " + std::string(60, '0') + "12345678999";
+  const Case cases[] = {
+      {"empty file", "", {}},
+      {"no facet line", "solid x\nendsolid x\n", {}},
+      {"one facet", "solid x\n" + plain_facet + "endsolid x\n", plain_corners},
+      {"crlf line ends", with_crlf("solid x\n" + plain_facet + "endsolid x\n"), plain_corners},
+      {"facet line of seven characters",
+       "  facet\n    outer loop\n      vertex 1 2 3\n      vertex 4 5 6\n      vertex 7 8 9\nx\ny\n",
+       plain_corners},
+      {"other indentations are skipped",
+       "facet normal 0 0 1\n facet normal 0 0 1\n   facet normal 0 0 1\n\tfacet normal 0 0 1\n"
+       "  FACET NORMAL 0 0 1\n  facetnormal 0 0 1\n",
+       {}},
+      {"lone carriage returns make one line", "solid x\r  facet normal 0 0 1\rendsolid x\r", {}},
+      {"two solids", "solid a\n" + plain_facet + "endsolid a\nsolid b\n" + plain_facet + "endsolid b\n",
+       {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}},
+      {"token variants",
+       facet("vertex 1 2", "1 2 3 4", "   vertex   1.5e1  -2   3 4 5"),
+       {{1, 2, 0}, {2, 3, 4}, {15, -2, 3}}},
+      {"tab-separated numbers are one token",
+       facet("vertex\t1\t2\t3", "1 2 3", "vertex 1 2 3"),
+       {{0, 0, 0}, {2, 3, 0}, {1, 2, 3}}},
+      {"nothing after column 80 is seen",
+       facet(long_line, cut_token, "vertex 1 2 3"),
+       {{1, 2, 0}, {1, 2, 123456789}, {1, 2, 3}}},
+      {"eighty columns without a blank",
+       facet(std::string(80, 'v') + " 1 2 3", std::string(79, 'v') + " 1 2 3", "vertex 1 2 3"),
+       {{0, 0, 0}, {0, 0, 0}, {1, 2, 3}}},
+      {"facet without its outer-loop line loses the next facet",
+       "  facet normal 0 0 1\n      vertex 1 1 1\n      vertex 2 2 2\n      vertex 3 3 3\n"
+       "    endloop\n  endfacet\n" +
+           plain_facet + plain_facet,
+       {{2, 2, 2}, {3, 3, 3}, {0, 0, 0}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}},
+      {"final stretch without a line feed is not a line",
+       plain_facet + "  facet normal 0 0 1", plain_corners},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("STL_Model.stl", c.stl);
+    const RunResult run = testing_support::run_converter(dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto m = c.corners.size() / 3;
+    EXPECT_NE(run.out.find("m =" + std::string(12 - std::to_string(m).size(), ' ') +
+                           std::to_string(m) + "\r\n"),
+              std::string::npos)
+        << run.out;
+    std::vector<std::string> expected;
+    for (const Corner& corner : c.corners) expected.push_back(deck_fields(corner));
+    EXPECT_EQ(node_fields(dir.read("input.dat")), expected);
+  }
+}
+
+TEST(Scanner, FacetCutOffIsEndOfFileInsideAFacet) {
+  const std::string cut_points[] = {
+      "  facet normal 0 0 1\n",
+      "  facet normal 0 0 1\n    outer loop\n      vertex 1 2 3\n",
+      plain_facet.substr(0, plain_facet.find("  endfacet")),
+      plain_facet.substr(0, plain_facet.size() - 1),  // last line without its line feed
+      "solid x\r  facet normal\r",  // a lone-CR file whose single line opens a facet
+  };
+  for (const std::string& stl : cut_points) {
+    SCOPED_TRACE(stl);
+    TempDir dir;
+    dir.write("STL_Model.stl", stl);
+    const RunResult run = testing_support::run_converter(dir.path());
+    EXPECT_EQ(run.status, 24);
+    EXPECT_TRUE(run.err.starts_with("forrtl: severe (24): end-of-file during read, unit 5, file " +
+                                    (dir / "STL_Model.stl").string() + "\n"))
+        << run.err;
+  }
+}
+
+TEST(Scanner, ReadCornerTakesTokensTwoToFour) {
+  double xyz[3] = {9, 9, 9};
+  converter::read_corner("", xyz);
+  EXPECT_EQ(xyz[0], 0.0);
+  EXPECT_EQ(xyz[2], 0.0);
+  converter::read_corner("      vertex 1.0 2.0 3.0", xyz);
+  EXPECT_EQ(xyz[0], 1.0);
+  EXPECT_EQ(xyz[1], 2.0);
+  EXPECT_EQ(xyz[2], 3.0);
+}
+
+// A vertex line that can no longer be read is the stop message, with a
+// failure status, and leaves the output files as they were. A stream
+// socket whose other side closed with unread data fails the read.
+TEST(ScannerDeathTest, UnreadableVertexLineStopsWithItsMessage) {
+  TempDir dir;
+  dir.write("input.dat", "old deck\r\n");
+  const auto run = [&] {
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) std::_Exit(99);
+    const std::string_view head = "  facet normal 0 0 1\n    outer loop\n      vertex 1 2";
+    if (::write(ends[1], head.data(), head.size()) < 0) std::_Exit(98);
+    if (::write(ends[0], "x", 1) < 0) std::_Exit(97);  // unread by the other side
+    ::close(ends[1]);
+    converter::reserve_mesh_store();
+    records::install_channel(std::make_unique<records::Channel>(
+        records::STL_UNIT, ends[0], "socket", records::OutputMode::plain, true));
+    records::bind_output(records::SOLVER_UNIT, (dir / "input.dat").string());
+    converter::scan_stl();
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(run(), testing::ExitedWithCode(converter::READ_FAILURE_STATUS),
+              "^ Error in reading triangles\\. Program stopped!\r\n$");
+  EXPECT_EQ(dir.read("input.dat"), "old deck\r\n");
+}
+
+}  // namespace
