@@ -18,8 +18,6 @@ using testing_support::TempDir;
 
 constexpr std::string_view OLD_CONTENT = "old content that must survive\r\nand a second line\r\n";
 
-std::string first_line(const std::string& text) { return text.substr(0, text.find('\n') + 1); }
-
 // The report line, then the traceback header, then at least one frame.
 void expect_report(const RunResult& run, int number, const std::string& message) {
   SCOPED_TRACE(run.err);

@@ -81,10 +81,12 @@ constexpr int bit_length(const WideInteger& x) {
 }
 
 constexpr bool any_bit_below(const WideInteger& x, int position) {
-  for (int i = 0; i < position; ++i) {
-    if (bit_of(x, i)) return true;
+  const auto whole = static_cast<std::size_t>(position / 32);
+  for (std::size_t i = 0; i < whole; ++i) {
+    if (x.limbs[i] != 0) return true;
   }
-  return false;
+  const std::uint32_t partial_mask = (std::uint32_t{1} << (position % 32)) - 1;
+  return (x.limbs[whole] & partial_mask) != 0;
 }
 
 // The comparison and subtraction look at the limbs of the divisor and one

@@ -194,7 +194,7 @@ void Channel::flush() {
 
 int Channel::close() {
   int report = 0;
-  if (end_ > 0) {
+  if (!reading_ && end_ > 0) {
     const std::size_t pending = end_;
     end_ = 0;
     report = write_all(buffer_.get(), pending);
@@ -214,6 +214,7 @@ bool Channel::refill() {
   if (!buffer_) {
     buffer_ = std::make_unique_for_overwrite<char[]>(INPUT_BLOCK);
     capacity_ = INPUT_BLOCK;
+    reading_ = true;
   }
   begin_ = 0;
   end_ = 0;

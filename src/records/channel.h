@@ -84,6 +84,7 @@ class Channel {
   std::size_t begin_ = 0;  // input: next unread byte; output: unused
   std::size_t end_ = 0;    // input: end of data; output: bytes pending
   unsigned long long written_ = 0;
+  bool reading_ = false;  // an input channel: its buffer holds unread input
   bool input_ended_ = false;
   int read_error_ = 0;
   char head_[128] = {};  // input: start of a line that spans two blocks

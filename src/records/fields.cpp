@@ -241,27 +241,25 @@ bool round_fast(double magnitude, int count, Rounded& result) {
   const Uint128 product = Uint128{m} * power.significand;
   const int shift = -(q + power.binary_exponent);
   const auto integer = static_cast<std::uint64_t>(product >> shift);
-  Uint128 remainder = product & ((Uint128{1} << shift) - 1);
-  Uint128 unit = Uint128{1} << shift;
-  std::uint64_t digits = integer;
-  int exponent = low_exponent + 1;
-  if (integer >= INTEGER_POWERS[static_cast<std::size_t>(count)]) {
-    // X has count+1 digits: drop the last into the remainder.
-    remainder += Uint128{integer % 10} << shift;
-    unit *= 10;
-    digits = integer / 10;
+  const Uint128 fraction = product & ((Uint128{1} << shift) - 1);
+  // When X has count+1 digits, the last joins the remainder and the unit
+  // grows tenfold. Selected rather than branched on: for ordinary data it
+  // is a coin toss, and so is the rounding direction below.
+  const bool extra_digit = integer >= INTEGER_POWERS[static_cast<std::size_t>(count)];
+  const std::uint64_t tenth = integer / 10;
+  const std::uint64_t last = integer - 10 * tenth;
+  std::uint64_t digits = extra_digit ? tenth : integer;
+  const Uint128 remainder = extra_digit ? (Uint128{last} << shift) | fraction : fraction;
+  const Uint128 half = Uint128{extra_digit ? 10u : 1u} << (shift - 1);
+  const bool round_up = remainder > half;
+  const bool undecided = !round_up & (remainder + m > half);
+  if (undecided) return false;
+  digits += round_up;
+  int exponent = low_exponent + 1 + extra_digit;
+  if (digits == INTEGER_POWERS[static_cast<std::size_t>(count)]) {
+    // The carry ran past the first digit: 0.999..95 becomes 0.1 * 10^1.
+    digits = INTEGER_POWERS[static_cast<std::size_t>(count - 1)];
     exponent += 1;
-  }
-  const Uint128 half = unit >> 1;
-  if (remainder > half) {
-    digits += 1;
-    if (digits == INTEGER_POWERS[static_cast<std::size_t>(count)]) {
-      // The carry ran past the first digit: 0.999..95 becomes 0.1 * 10^1.
-      digits = INTEGER_POWERS[static_cast<std::size_t>(count - 1)];
-      exponent += 1;
-    }
-  } else if (remainder + m > half) {
-    return false;
   }
   result = {digits, exponent};
   return true;
@@ -405,12 +403,17 @@ void render_exp(double value, int digits, char letter, std::span<char> field) {
   }
   write_pair(exponent_magnitude % 100, exponent_out + 2);
 
-  // Point, then "0" where there is room for it, sign and blanks.
+  // Point, then "0" where there is room for it, sign and blanks. The usual
+  // fields have room for both; the sign is then chosen without a branch.
   std::size_t position = width - 5 - count;
   field[position] = '.';
-  if (position > (negative ? 1u : 0u)) field[--position] = '0';
-  if (negative) field[--position] = '-';
-  std::fill_n(field.begin(), position, ' ');
+  if (position >= 2) {
+    field[position - 1] = '0';
+    field[position - 2] = negative ? '-' : ' ';
+    std::fill_n(field.begin(), position - 2, ' ');
+  } else if (position == 1) {
+    field[0] = negative ? '-' : '0';
+  }
 }
 
 void render_text(std::string_view text, std::span<char> field) {
