@@ -127,8 +127,10 @@ RunResult run_converter(const std::filesystem::path& dir, const RunOptions& opti
   if (out_primary >= 0) result.out = drain(out_primary);
   if (err_primary >= 0) result.err = drain(err_primary);
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  result.peak_memory_kib = usage.ru_maxrss;
   if (out_primary >= 0) ::close(out_primary);
   if (err_primary >= 0) ::close(err_primary);
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);

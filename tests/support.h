@@ -45,6 +45,7 @@ struct RunResult {
   int signal = 0;
   std::string out;  // standard output (or the terminal's bytes)
   std::string err;  // standard error (or the terminal's bytes)
+  long peak_memory_kib = 0;  // largest resident set of the run
 };
 
 // Runs the converter in dir and waits for it.

@@ -57,4 +57,9 @@ MeshTables mesh_tables() {
   return {node_xyz, element_nodes, element_bc, facet_count, node_count};
 }
 
+void reset_mesh_store() {
+  facet_count = 0;
+  node_count = 0;
+}
+
 }  // namespace converter

@@ -46,4 +46,8 @@ void store_facet();
 
 MeshTables mesh_tables();
 
+// Empties the store for another run in the same process (a harness's use);
+// the tables stay reserved.
+void reset_mesh_store();
+
 }  // namespace converter

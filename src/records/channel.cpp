@@ -321,4 +321,9 @@ void close_all_channels() {
   }
 }
 
+void reset_channels() {
+  for (auto& slot : channel_table) slot.reset();
+  closing_started = false;
+}
+
 }  // namespace records

@@ -111,6 +111,10 @@ Channel* find_channel(int unit);
 // channels are not closed a second time.
 void close_all_channels();
 
+// Forgets every channel, closed or not, so that a harness can start another
+// run in the same process.
+void reset_channels();
+
 // The absolute path of a name in the current directory, when it fits in 256
 // characters; otherwise the name itself (blanks around it removed).
 std::string recorded_path(std::string_view name);

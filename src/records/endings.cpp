@@ -104,10 +104,15 @@ std::string_view file_part(const char* path) {
   return slash == std::string_view::npos ? name : name.substr(slash + 1);
 }
 
+[[noreturn]] void exit_process(int status) { std::_Exit(status); }
+
+ProcessEnd process_end = exit_process;
+
 [[noreturn]] void end_process(int status) {
   close_all_channels();
   std::fflush(nullptr);
-  std::_Exit(status);
+  process_end(status);
+  std::_Exit(status);  // an ending never returns, whatever was installed
 }
 
 [[noreturn]] void report_and_end(int number, int unit, std::string_view file) {
@@ -178,6 +183,8 @@ std::string format_report(int number, int unit, std::string_view file,
   }
   return text;
 }
+
+void set_process_end(ProcessEnd end) { process_end = end; }
 
 void stop_run(std::string_view message, int status) {
   if (!message.empty()) error_channel().write_record(message);

@@ -39,6 +39,12 @@ enum ReportNumber : int {
 // The same for an entry whose message names a channel and its file.
 [[noreturn]] void fatal_report(int number, int unit, std::string_view file);
 
+// The last step of every ending, after the channels are closed: by default
+// the process ends with the status. A fuzzing harness installs its own, which
+// must not return either (it jumps back to its loop).
+using ProcessEnd = void (*)(int status);
+void set_process_end(ProcessEnd end);
+
 // One frame of a traceback, as the stack walk found it.
 struct TraceFrame {
   std::string_view image;    // file name and extension of the executable or library

@@ -141,21 +141,33 @@ constexpr char DIGIT_PAIRS[] =
 
 void write_pair(std::uint32_t value, char* out) { std::memcpy(out, DIGIT_PAIRS + 2 * value, 2); }
 
+// The eight decimal digits of value < 10^8 as eight characters, most
+// significant first, computed in all positions at once: the value is split
+// into halves of four digits, each half into two pairs, each pair into two
+// digits, every step on all the parts side by side in one 64-bit word.
+// (x * 10486) >> 20 is x / 100 for x < 10^4, and (x * 103) >> 10 is x / 10
+// for x < 100; neither product reaches the next part's bits.
+void write_eight_digits(std::uint32_t value, char* out) {
+  std::uint64_t parts = value / 10000 | std::uint64_t{value % 10000} << 32;
+  std::uint64_t high = ((parts * 10486) >> 20) & 0x0000007F0000007Fu;
+  parts = high | (parts - high * 100) << 16;
+  high = ((parts * 103) >> 10) & 0x000F000F000F000Fu;
+  parts = high | (parts - high * 10) << 8;
+  parts += 0x3030303030303030u;  // '0' in every character
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out, &parts, 8);
+  } else {
+    for (int i = 0; i < 8; ++i) out[i] = static_cast<char>(parts >> (8 * i));
+  }
+}
+
 // Writes exactly `count` digits of value < 10^count, leading zeros included.
-// Eight-digit blocks are split in halves so that the divisions of the two
-// halves do not wait on each other.
 void write_digits(std::uint64_t value, int count, char* out) {
   char* end = out + count;
   while (count >= 8) {
-    const auto block = static_cast<std::uint32_t>(value % 100000000);
-    value /= 100000000;
-    const std::uint32_t high = block / 10000;
-    const std::uint32_t low = block % 10000;
-    write_pair(high / 100, end - 8);
-    write_pair(high % 100, end - 6);
-    write_pair(low / 100, end - 4);
-    write_pair(low % 100, end - 2);
     end -= 8;
+    write_eight_digits(static_cast<std::uint32_t>(value % 100000000), end);
+    value /= 100000000;
     count -= 8;
   }
   auto rest = static_cast<std::uint32_t>(value);
@@ -166,6 +178,42 @@ void write_digits(std::uint64_t value, int count, char* out) {
     count -= 2;
   }
   if (count == 1) end[-1] = static_cast<char>('0' + rest);
+}
+
+// Writes the digits of a significand after its point. With 7 digits left
+// after whole blocks of 8 (the 7 and 15 digits in use), the last block is
+// written as 8 digits over the point's position, which is written later.
+void write_significand(std::uint64_t value, int count, char* out) {
+  if (count % 8 != 7) {
+    write_digits(value, count, out);
+    return;
+  }
+  char* end = out + count;
+  while (end - out > 8) {
+    end -= 8;
+    write_eight_digits(static_cast<std::uint32_t>(value % 100000000), end);
+    value /= 100000000;
+  }
+  write_eight_digits(static_cast<std::uint32_t>(value), out - 1);
+}
+
+// Short runs of blanks are written as a few fixed-size stores rather than
+// through a library call, which costs more than the whole run here.
+void write_blanks(char* out, std::size_t count) {
+  constexpr char BLANKS[] = "        ";
+  if (count >= 8 && count <= 16) {
+    std::memcpy(out, BLANKS, 8);
+    std::memcpy(out + count - 8, BLANKS, 8);
+  } else if (count >= 4 && count < 8) {
+    std::memcpy(out, BLANKS, 4);
+    std::memcpy(out + count - 4, BLANKS, 4);
+  } else if (count >= 1 && count < 4) {
+    out[0] = ' ';
+    out[count / 2] = ' ';
+    out[count - 1] = ' ';
+  } else {
+    std::memset(out, ' ', count);
+  }
 }
 
 void fill_asterisks(std::span<char> field) { std::fill(field.begin(), field.end(), '*'); }
@@ -382,7 +430,7 @@ void render_exp(double value, int digits, char letter, std::span<char> field) {
   } else {
     Rounded rounded{};
     if (digits <= MAX_FAST_DIGITS && round_fast(magnitude, digits, rounded)) {
-      write_digits(rounded.digits, digits, digits_out);
+      write_significand(rounded.digits, digits, digits_out);
       exponent = rounded.exponent;
     } else {
       exponent = write_exact_digits(magnitude, digits, digits_out);
@@ -410,7 +458,7 @@ void render_exp(double value, int digits, char letter, std::span<char> field) {
   if (position >= 2) {
     field[position - 1] = '0';
     field[position - 2] = negative ? '-' : ' ';
-    std::fill_n(field.begin(), position - 2, ' ');
+    write_blanks(field.data(), position - 2);
   } else if (position == 1) {
     field[0] = negative ? '-' : '0';
   }
