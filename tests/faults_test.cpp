@@ -57,7 +57,8 @@ void write_huge_line(const TempDir& dir) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::ftruncate(fd, off_t{1} << 30), 0);
-  const std::string rest = "\n" + data_file("one_facet_deck.stl");
+  std::string rest(1, '\n');
+  rest += data_file("one_facet_deck.stl");
   ASSERT_EQ(::pwrite(fd, rest.data(), rest.size(), off_t{1} << 30),
             static_cast<ssize_t>(rest.size()));
   ::close(fd);

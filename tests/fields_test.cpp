@@ -56,19 +56,19 @@ TEST(RenderInt, RightAlignsOrFillsWithAsterisks) {
     std::string_view expected;
   };
   constexpr Case cases[] = {
-      {          0,  8,    "       0"},
-      {   12345678,  8,    "12345678"},  // exactly full: no blank left
-      {  123456789,  8,    "********"},
-      {   -1234567,  8,    "-1234567"},
-      {  -12345678,  8,    "********"},  // the sign is one column too many
-      {    5000000, 10,  "   5000000"},
-      {          0,  6,      "     0"},
-      {          3, 15, "              3"},
-      { INT32_MAX, 10,  "2147483647"},
-      { INT32_MIN, 11, "-2147483648"},
-      { INT32_MIN, 10,  "**********"},
-      {         -1,  1,           "*"},
-      {          7,  0,            ""},
+      {        0,  8,        "       0"},
+      { 12345678,  8,        "12345678"}, // exactly full: no blank left
+      {123456789,  8,        "********"},
+      { -1234567,  8,        "-1234567"},
+      {-12345678,  8,        "********"}, // the sign is one column too many
+      {  5000000, 10,      "   5000000"},
+      {        0,  6,          "     0"},
+      {        3, 15, "              3"},
+      {INT32_MAX, 10,      "2147483647"},
+      {INT32_MIN, 11,     "-2147483648"},
+      {INT32_MIN, 10,      "**********"},
+      {       -1,  1,               "*"},
+      {        7,  0,                ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.value << " in " << c.width);
@@ -89,8 +89,8 @@ void check_exp_cases(std::span<const ExpCase> cases) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << hex(c.value) << " as EXP(" << c.width << "." << c.digits
                                     << " " << c.letter << ")");
-    EXPECT_EQ(render_guarded(c.width,
-                             [&](std::span<char> f) { render_exp(c.value, c.digits, c.letter, f); }),
+    EXPECT_EQ(render_guarded(
+                  c.width, [&](std::span<char> f) { render_exp(c.value, c.digits, c.letter, f); }),
               c.expected);
   }
 }
@@ -107,15 +107,15 @@ TEST(RenderExp, DeckCoordinateForm) {
       {                  -2.25, 24, 15, 'D', "  -0.225000000000000D+01"},
       {                 1e-100, 24, 15, 'D', "   0.100000000000000D-99"},
       {                 1e-120, 24, 15, 'D', "   0.100000000000000-119"},
-      {                   1e99, 24, 15, 'D', "   0.100000000000000+100"},  // 1e99 lies below 10^99
+      {                   1e99, 24, 15, 'D', "   0.100000000000000+100"}, // 1e99 lies below 10^99
       {                  1e100, 24, 15, 'D', "   0.100000000000000+101"},
       {              0x1p-1074, 24, 15, 'D', "   0.494065645841247-323"},
       {             -0x1p-1074, 24, 15, 'D', "  -0.494065645841247-323"},
-      {              0x1p-1022, 24, 15, 'D', "   0.222507385850720-307"},  // smallest normal
+      {              0x1p-1022, 24, 15, 'D', "   0.222507385850720-307"}, // smallest normal
       {0x1.fffffffffffffp+1023, 24, 15, 'D', "   0.179769313486232+309"},
-      {     0.9999999999999999, 24, 15, 'D', "   0.100000000000000D+01"},  // carry past d1
-      {   1234567890123455.0, 24, 15, 'D', "   0.123456789012346D+16"},  // exact tie, odd: up
-      {   1234567890123445.0, 24, 15, 'D', "   0.123456789012344D+16"},  // exact tie, even: stays
+      {     0.9999999999999999, 24, 15, 'D', "   0.100000000000000D+01"}, // carry past d1
+      {     1234567890123455.0, 24, 15, 'D', "   0.123456789012346D+16"}, // exact tie, odd: up
+      {     1234567890123445.0, 24, 15, 'D', "   0.123456789012344D+16"}, // exact tie, even: stays
   };
   check_exp_cases(cases);
 }
@@ -129,9 +129,9 @@ TEST(RenderExp, MeshViewForm) {
       {          0.125, 15, 7, 'E', "  0.1250000E+00"},
       {          1e100, 15, 7, 'E', "  0.1000000+101"},
       {-9.87654321e-07, 15, 7, 'E', " -0.9876543E-06"},
-      {      1234567.5, 15, 7, 'E', "  0.1234568E+07"},  // exact tie, odd: up
-      {      1234568.5, 15, 7, 'E', "  0.1234568E+07"},  // exact tie, even: stays
-      {     9999999.5,  15, 7, 'E', "  0.1000000E+08"},  // tie that carries
+      {      1234567.5, 15, 7, 'E', "  0.1234568E+07"}, // exact tie, odd: up
+      {      1234568.5, 15, 7, 'E', "  0.1234568E+07"}, // exact tie, even: stays
+      {      9999999.5, 15, 7, 'E', "  0.1000000E+08"}, // tie that carries
       {      0x1p-1074, 15, 7, 'E', "  0.4940656-323"},
   };
   check_exp_cases(cases);
@@ -139,25 +139,41 @@ TEST(RenderExp, MeshViewForm) {
 
 TEST(RenderExp, NarrowFieldsDropTheZeroThenGiveAsterisks) {
   constexpr ExpCase cases[] = {
-      {-1.0, 12, 5, 'E', "-0.10000E+01"},
-      {-1.0, 11, 5, 'E', "-.10000E+01"},
-      {-1.0, 10, 5, 'E', "**********"},
-      { 1.0, 11, 5, 'E', "0.10000E+01"},
-      { 1.0, 10, 5, 'E', ".10000E+01"},
-      { 1.0,  9, 5, 'E', "*********"},
-      {1e200, 10, 5, 'E', ".10000+201"},  // three-digit exponent: same four columns
+      { -1.0, 12, 5, 'E', "-0.10000E+01"},
+      { -1.0, 11, 5, 'E',  "-.10000E+01"},
+      { -1.0, 10, 5, 'E',   "**********"},
+      {  1.0, 11, 5, 'E',  "0.10000E+01"},
+      {  1.0, 10, 5, 'E',   ".10000E+01"},
+      {  1.0,  9, 5, 'E',    "*********"},
+      {1e200, 10, 5, 'E',   ".10000+201"}, // three-digit exponent: same four columns
   };
   check_exp_cases(cases);
 }
 
+// 0.1 is stored as 0.1000000000000000055511151231257827..., 0.3 as
+// 0.2999999999999999888977697537484345..., so more digits show the binary value.
 TEST(RenderExp, MoreDigitsThanTheFastPathCoversStayExact) {
   constexpr ExpCase cases[] = {
-      // 0.1 is stored as 0.1000000000000000055511151231257827...
       {                    0.1, 32, 25, 'E', " 0.1000000000000000055511151E+00"},
-      {              0x1p-1074, 24, 17, 'D', " 0.49406564584124654-323"},
-      {0x1.fffffffffffffp+1023, 24, 17, 'D', " 0.17976931348623157+309"},
+      {              0x1p-1074, 24, 17, 'D',         " 0.49406564584124654-323"},
+      {0x1.fffffffffffffp+1023, 24, 17, 'D',         " 0.17976931348623157+309"},
+      {                    0.3, 26, 20, 'E',       "0.29999999999999998890E+00"}, // rounds up
   };
   check_exp_cases(cases);
+}
+
+TEST(RenderExp, DigitsBeyondTheExactExpansionAreZeros) {
+  // The smallest subnormal has 751 significant digits; asking for 800 pads
+  // them with zeros.
+  constexpr int DIGITS = 800;
+  std::vector<char> library(DIGITS + 16);
+  std::snprintf(library.data(), library.size(), "%.*e", DIGITS - 1, 0x1p-1074);
+  std::string expected =
+      "0." + std::string(1, library[0]) + std::string(library.data() + 2, DIGITS - 1) + "-323";
+  EXPECT_EQ(expected.substr(expected.size() - 4 - 40, 40), std::string(40, '0'));
+  EXPECT_EQ(render_guarded(expected.size(),
+                           [](std::span<char> f) { render_exp(0x1p-1074, DIGITS, 'E', f); }),
+            expected);
 }
 
 TEST(RenderExp, NotANumberAndInfinity) {
@@ -166,17 +182,17 @@ TEST(RenderExp, NotANumberAndInfinity) {
       {         INF, 24, 15, 'D', "                Infinity"},
       {        -INF, 24, 15, 'D', "               -Infinity"},
       {   NAN_VALUE, 24, 15, 'D', "                     NaN"},
-      {negative_nan, 24, 15, 'D', "                     NaN"},  // a NaN never shows a sign
-      {   NAN_VALUE,  3,  7, 'E', "NaN"},
-      {   NAN_VALUE,  2,  7, 'E', "**"},
-      {         INF,  8,  7, 'E', "Infinity"},
-      {         INF,  7,  7, 'E', "    Inf"},
-      {         INF,  3,  7, 'E', "Inf"},
-      {         INF,  2,  7, 'E', "**"},
-      {        -INF,  9,  7, 'E', "-Infinity"},
-      {        -INF,  8,  7, 'E', "    -Inf"},
-      {        -INF,  4,  7, 'E', "-Inf"},
-      {        -INF,  3,  7, 'E', "***"},
+      {negative_nan, 24, 15, 'D', "                     NaN"}, // a NaN never shows a sign
+      {   NAN_VALUE,  3,  7, 'E',                      "NaN"},
+      {   NAN_VALUE,  2,  7, 'E',                       "**"},
+      {         INF,  8,  7, 'E',                 "Infinity"},
+      {         INF,  7,  7, 'E',                  "    Inf"},
+      {         INF,  3,  7, 'E',                      "Inf"},
+      {         INF,  2,  7, 'E',                       "**"},
+      {        -INF,  9,  7, 'E',                "-Infinity"},
+      {        -INF,  8,  7, 'E',                 "    -Inf"},
+      {        -INF,  4,  7, 'E',                     "-Inf"},
+      {        -INF,  3,  7, 'E',                      "***"},
   };
   check_exp_cases(cases);
 }
@@ -189,44 +205,44 @@ TEST(RenderFixed, ConstantsAndRounding) {
     std::string_view expected;
   };
   constexpr Case cases[] = {
-      {          343.0, 10, 2, "    343.00"},
-      {           1.29, 10, 2, "      1.29"},
-      {          54.59, 10, 2, "     54.59"},
-      {          0.125, 10, 2, "      0.12"},  // exact tie: even digit
-      {          0.375, 10, 2, "      0.38"},  // exact tie: even digit
-      {          0.025, 10, 2, "      0.03"},  // stored value lies above the tie
-      {          0.015, 10, 2, "      0.01"},  // stored value lies below the tie
-      {         -0.005, 10, 2, "     -0.01"},
-      {-9.87654321e-07, 10, 2, "     -0.00"},  // negative normal rounding to zero
-      {     -0x1p-1022, 10, 2, "     -0.00"},
-      {     -0x1p-1074, 10, 2, "      0.00"},  // subnormal rounding to zero: no sign
-      {            0.0, 10, 2, "      0.00"},
-      {           -0.0, 10, 2, "      0.00"},
-      {      9999999.99, 10, 2, "9999999.99"},  // exactly full
-      {      9999999.996, 10, 2, "**********"},  // carry into an eleventh column
-      {           1e15, 10, 2, "**********"},
-      {            INF, 10, 2, "  Infinity"},
-      {           -INF, 10, 2, " -Infinity"},
-      {      NAN_VALUE, 10, 2, "       NaN"},
-      {            0.5,  3, 2, ".50"},
-      {            0.5,  4, 2, "0.50"},
-      {           -0.5,  4, 2, "-.50"},
-      {           -0.5,  3, 2, "***"},
-      {            7.0,  2, 0, "7."},
-      {            0.3,  2, 0, "0."},  // with no decimals the zero is required
-      {            0.3,  1, 0, "*"},
-      {            2.5,  3, 0, " 2."},  // exact tie: even
-      {            3.5,  3, 0, " 4."},
-      {           -INF,  8, 2, "    -Inf"},
-      {           -INF,  3, 2, "***"},
-      // 0.1 is stored as 0.1000000000000000055511151231257827...
-      {            0.1, 24, 20, "  0.10000000000000000555"},
+      {          343.0, 10,  2,               "    343.00"},
+      {           1.29, 10,  2,               "      1.29"},
+      {          54.59, 10,  2,               "     54.59"},
+      {          0.125, 10,  2,               "      0.12"}, // exact tie: even digit
+      {          0.375, 10,  2,               "      0.38"}, // exact tie: even digit
+      {          0.025, 10,  2,               "      0.03"}, // stored value lies above the tie
+      {          0.015, 10,  2,               "      0.01"}, // stored value lies below the tie
+      {         -0.005, 10,  2,               "     -0.01"},
+      {-9.87654321e-07, 10,  2,               "     -0.00"}, // negative normal rounding to zero
+      {     -0x1p-1022, 10,  2,               "     -0.00"},
+      {     -0x1p-1074, 10,  2,               "      0.00"}, // subnormal rounding to zero: no sign
+      {            0.0, 10,  2,               "      0.00"},
+      {           -0.0, 10,  2,               "      0.00"},
+      {     9999999.99, 10,  2,               "9999999.99"}, // exactly full
+      {    9999999.996, 10,  2,               "**********"}, // carry into an eleventh column
+      {           1e15, 10,  2,               "**********"},
+      {            INF, 10,  2,               "  Infinity"},
+      {           -INF, 10,  2,               " -Infinity"},
+      {      NAN_VALUE, 10,  2,               "       NaN"},
+      {            0.5,  3,  2,                      ".50"},
+      {            0.5,  4,  2,                     "0.50"},
+      {           -0.5,  4,  2,                     "-.50"},
+      {           -0.5,  3,  2,                      "***"},
+      {            7.0,  2,  0,                       "7."},
+      {            0.3,  2,  0,                       "0."}, // with no decimals the zero is required
+      {            0.3,  1,  0,                        "*"},
+      {            2.5,  3,  0,                      " 2."}, // exact tie: even
+      {            3.5,  3,  0,                      " 4."},
+      {           -INF,  8,  2,                 "    -Inf"},
+      {           -INF,  3,  2,                      "***"},
+      {            0.1, 24, 20, "  0.10000000000000000555"}, // 0.1 as stored
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << hex(c.value) << " as FIX(" << c.width << "." << c.decimals
-                                    << ")");
-    EXPECT_EQ(render_guarded(c.width, [&](std::span<char> f) { render_fixed(c.value, c.decimals, f); }),
-              c.expected);
+    SCOPED_TRACE(testing::Message()
+                 << hex(c.value) << " as FIX(" << c.width << "." << c.decimals << ")");
+    EXPECT_EQ(
+        render_guarded(c.width, [&](std::span<char> f) { render_fixed(c.value, c.decimals, f); }),
+        c.expected);
   }
 }
 
@@ -369,7 +385,8 @@ class RandomValues {
   double stl_like() {
     char text[32];
     const double mantissa = static_cast<double>(below(1000000)) / 1000.0;
-    std::snprintf(text, sizeof text, "%.6g", std::ldexp(mantissa, static_cast<int>(below(20)) - 10));
+    std::snprintf(text, sizeof text, "%.6g",
+                  std::ldexp(mantissa, static_cast<int>(below(20)) - 10));
     return sign(std::strtod(text, nullptr));
   }
 
@@ -407,7 +424,8 @@ std::vector<double> exact_ties(int digits, std::size_t count) {
   std::vector<double> values;
   while (values.size() < count) {
     double tie = 0;
-    const int choice = static_cast<int>(random.below(static_cast<std::uint64_t>(max_fraction_bits) + 12));
+    const int choice =
+        static_cast<int>(random.below(static_cast<std::uint64_t>(max_fraction_bits) + 12));
     if (choice <= max_fraction_bits) {
       const int j = choice;
       const std::uint64_t five_j = power_of_five(j);
@@ -496,7 +514,7 @@ TEST_P(RenderExpCrossCheck, NearPowersOfTen) { cross_check_exp(near_powers_of_te
 INSTANTIATE_TEST_SUITE_P(Forms, RenderExpCrossCheck, testing::Values(DECK_FORM, VIEW_FORM),
                          [](const testing::TestParamInfo<ExpForm>& form_info) {
                            return form_info.param.letter == 'D' ? std::string("Deck24_15D")
-                                                           : std::string("View15_7E");
+                                                                : std::string("View15_7E");
                          });
 
 TEST(RenderFixedCrossCheck, Field10_2) {

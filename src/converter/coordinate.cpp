@@ -19,9 +19,9 @@ static_assert(std::numeric_limits<double>::is_iec559);
 // provided nothing is computed in wider precision:
 static_assert(FLT_EVAL_METHOD == 0);
 
-constexpr std::array<double, 23> EXACT_POWERS = {
-    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::array<double, 23> EXACT_POWERS = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 constexpr std::array<std::uint64_t, 20> INTEGER_POWERS = [] {
   std::array<std::uint64_t, 20> powers{};
@@ -171,11 +171,13 @@ constexpr BinaryPower rounded_up_by(std::uint64_t significand, bool round_bit, i
 std::uint64_t small_digit_integer(const DecimalDigits& digits) {
   const int count = digits.kept_count;
   if (count <= GROUP_DIGITS) return digits.groups[0];
-  const std::uint64_t head = digits.groups[0] * INTEGER_POWERS[static_cast<std::size_t>(
-                                                    std::min(count, 2 * GROUP_DIGITS) - GROUP_DIGITS)] +
-                             digits.groups[1];
+  const std::uint64_t head =
+      digits.groups[0] * INTEGER_POWERS[static_cast<std::size_t>(std::min(count, 2 * GROUP_DIGITS) -
+                                                                 GROUP_DIGITS)] +
+      digits.groups[1];
   if (count <= 2 * GROUP_DIGITS) return head;
-  return head * INTEGER_POWERS[static_cast<std::size_t>(count - 2 * GROUP_DIGITS)] + digits.groups[2];
+  return head * INTEGER_POWERS[static_cast<std::size_t>(count - 2 * GROUP_DIGITS)] +
+         digits.groups[2];
 }
 
 // The kept digits as an integer, below 10^27 < 2^90.
@@ -197,7 +199,8 @@ bool round_exact_case(const DecimalDigits& digits, int exponent, double& magnitu
   const int count = digits.kept_count;
   if (count <= 15) {
     // Below 10^15 < 2^53: exact.
-    const auto integer = static_cast<double>(static_cast<std::int64_t>(small_digit_integer(digits)));
+    const auto integer =
+        static_cast<double>(static_cast<std::int64_t>(small_digit_integer(digits)));
     if (exponent >= -22 && exponent <= 22) {
       magnitude = exponent >= 0 ? integer * EXACT_POWERS[static_cast<std::size_t>(exponent)]
                                 : integer / EXACT_POWERS[static_cast<std::size_t>(-exponent)];
@@ -273,7 +276,8 @@ bool round_binary(Wide128 x, int exponent, bool tail, double& magnitude) {
   if (quantum > 1023 - 52) return false;
   // A normal significand carries its hidden bit into the exponent field;
   // a subnormal one has quantum -1074 and an exponent field of zero.
-  magnitude = std::bit_cast<double>((static_cast<std::uint64_t>(quantum + 1074) << 52) + significand);
+  magnitude =
+      std::bit_cast<double>((static_cast<std::uint64_t>(quantum + 1074) << 52) + significand);
   return true;
 }
 
@@ -314,8 +318,14 @@ bool scan_decimal_digits(std::string_view token, DecimalDigits& digits) {
     return scan_word(p, end, digits);
   }
 
+  // The digit state stays in locals: a store through digits could alias the
+  // characters and force them to be reread.
   bool after_point = false;
+  bool digit_written = false;
+  bool tail = false;
   int kept = 0;
+  std::int64_t dropped = 0;
+  std::int64_t fraction = 0;
   std::uint32_t group = 0;
   std::size_t group_index = 0;
   for (; p != end; ++p) {
@@ -327,12 +337,12 @@ bool scan_decimal_digits(std::string_view token, DecimalDigits& digits) {
       after_point = true;
       continue;
     }
-    digits.digit_written = true;
-    digits.fraction_count += after_point ? 1 : 0;
+    digit_written = true;
+    fraction += after_point ? 1 : 0;
     if (kept == 0 && value == 0) continue;  // leading zero
     if (kept == KEPT_DIGITS) {
-      ++digits.dropped_count;
-      digits.tail = digits.tail || value != 0;
+      ++dropped;
+      tail = tail || value != 0;
       continue;
     }
     group = group * 10 + value;
@@ -342,7 +352,11 @@ bool scan_decimal_digits(std::string_view token, DecimalDigits& digits) {
     }
   }
   if (kept % GROUP_DIGITS != 0) digits.groups[group_index] = group;
+  digits.digit_written = digit_written;
+  digits.tail = tail;
   digits.kept_count = kept;
+  digits.dropped_count = dropped;
+  digits.fraction_count = fraction;
 
   if (ends_token(p, end)) return true;
   const unsigned char c = lower_case(*p);

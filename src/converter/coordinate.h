@@ -27,11 +27,11 @@ struct DecimalDigits {
   // holds the remaining kept_count % 9 digits (or nine). Leading zeros are not
   // significant; every later digit is, trailing zeros included.
   std::array<std::uint32_t, 3> groups{};
-  int kept_count = 0;                // significant digits held in groups, 0..27
-  std::int64_t dropped_count = 0;    // significant digits after the 27th
-  bool tail = false;                 // a dropped digit is not zero
-  std::int64_t fraction_count = 0;   // digits after the decimal point, leading zeros included
-  int exponent = 0;                  // written exponent, at most 6 significant digits
+  int kept_count = 0;                  // significant digits held in groups, 0..27
+  std::int64_t dropped_count = 0;      // significant digits after the 27th
+  bool tail = false;                   // a dropped digit is not zero
+  std::int64_t fraction_count = 0;     // digits after the decimal point, leading zeros included
+  int exponent = 0;                    // written exponent, at most 6 significant digits
   bool exponent_out_of_range = false;  // a 7th significant exponent digit; exponent keeps the sign
 };
 

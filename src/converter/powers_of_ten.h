@@ -154,7 +154,7 @@ constexpr BinaryPower nearest_power_of_ten(int k) {
   const int length = bit_length(divisor);
   WideInteger remainder;
   remainder.limbs[static_cast<std::size_t>((length - 1) / 32)] = std::uint32_t{1}
-                                                                  << ((length - 1) % 32);
+                                                                 << ((length - 1) % 32);
   std::uint64_t quotient = 0;
   bool round_bit = false;
   const std::size_t limbs = std::min(divisor.used + 1, WIDE_LIMBS);

@@ -35,11 +35,15 @@ struct PowerOfTen {
   int binary_exponent;
 };
 
-// The fast path uses 10^k with k = digits - 1 - floor(log10 of the value):
-// from 1 - 1 - 308 for the largest doubles to 17 - 1 + 324 for the smallest
-// subnormals.
+// The fast path handles up to 15 digits; more go to the exact path.
+constexpr int MAX_FAST_DIGITS = 15;
+
+// It uses 10^k with k = digits - 1 - floor(log10 of the value): from
+// 1 - 1 - 307 for the largest doubles (below 2^1024, so the floor estimated
+// from the binary exponent is at most 307) to MAX_FAST_DIGITS - 1 + 324 for
+// the smallest subnormals.
 constexpr int MIN_POWER = -307;
-constexpr int MAX_POWER = 340;
+constexpr int MAX_POWER = MAX_FAST_DIGITS - 1 + 324;
 
 // An unsigned integer of up to 896 bits (5^340 needs 790), in 32-bit limbs,
 // least significant first. Just enough arithmetic for the table.
@@ -104,7 +108,7 @@ constexpr std::array<PowerOfTen, MAX_POWER - MIN_POWER + 1> compute_powers_of_te
   // with N = 800 it still has more than 64 bits at j = 307 (5^307 < 2^714).
   constexpr int N = 800;
   BigNumber reciprocal = BigNumber::power_of_two(N);
-  for (int j = 1; -j >= MIN_POWER; ++j) {
+  for (int j = 1; j <= -MIN_POWER; ++j) {
     reciprocal.divide_small(5);
     const int length = reciprocal.bit_length();
     table[static_cast<std::size_t>(-j - MIN_POWER)] = {reciprocal.bits_from(length - 64),
@@ -249,47 +253,75 @@ struct Rounded {
   int exponent;
 };
 
-constexpr int MAX_FAST_DIGITS = 17;
+// A finite nonzero double as m * 2^q with 2^52 <= m < 2^53; subnormals are
+// normalised, so q goes down to -1074 - 52.
+struct Binary {
+  std::uint64_t m;
+  int q;
+};
 
-// The first `count` (1..17) significant digits of a positive finite double,
-// rounded to nearest, or false when the rounding cannot be decided here.
-//
-// The value is m * 2^q with 2^52 <= m < 2^53 (subnormals are normalised
-// first). With k chosen so that X = value * 10^k lies in [10^(count-1),
-// 10^(count+1)), the product P = m * T of m and the table significand T of
-// 10^k is exact in 128 bits, and X = (P + m * delta) * 2^-s with 0 <= delta
-// < 1. So, in units of 2^-s, the true X lies in [P, P + m): the computed
-// remainder below the last kept digit can only be too small, by less than m.
-// The digit is certainly rounded down when remainder + m <= half a unit, and
-// certainly up when remainder > half. Anything in between (one value in
-// several thousand, and every exact decimal tie) is left to the exact path.
-//
-// Bounds: P >= 2^115 and X < 10^18 < 2^60 give s >= 56, so m < 2^53 is far
-// below half a unit and the integer part fits 64 bits; P < 2^117 and X >= 1
-// give s <= 117, so a unit of ten digits, 10 * 2^s, still fits 128 bits.
-bool round_fast(double magnitude, int count, Rounded& result) {
+constexpr Binary decompose(double magnitude) {
   const auto bits = std::bit_cast<std::uint64_t>(magnitude);
   const auto biased_exponent = static_cast<int>(bits >> 52);
-  std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
-  int q = 0;
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
   if (biased_exponent == 0) {
-    const int shift = std::countl_zero(m) - 11;
-    m <<= shift;
-    q = -1074 - shift;
-  } else {
-    m |= std::uint64_t{1} << 52;
-    q = biased_exponent - 1075;
+    const int shift = std::countl_zero(fraction) - 11;
+    return {fraction << shift, -1074 - shift};
   }
-  // 2^(q+52) <= value < 2^(q+53), so floor(log10(value)) is low_exponent or
-  // one more. 78913 / 2^18 approximates log10(2) closely enough that this
-  // floor is exact for |q + 52| < 1200, a range checked exhaustively.
-  const int low_exponent = ((q + 52) * 78913) >> 18;
+  return {fraction | std::uint64_t{1} << 52, biased_exponent - 1075};
+}
+
+// 2^(q+52) <= value < 2^(q+53), so floor(log10(value)) is this or one more.
+// 78913 / 2^18 approximates log10(2) closely enough that this is
+// floor((q + 52) * log10(2)) for every |q + 52| <= 1200, which covers every
+// double (checked once against exact powers of two and ten).
+constexpr int low_decimal_exponent(int q) { return ((q + 52) * 78913) >> 18; }
+
+// How far the product m * T of a double's m and the table significand T of
+// 10^k lies above X = value * 10^k: X = m * T * 2^-shift (plus error).
+constexpr int product_shift(int q, int count) {
+  const int k = count - 1 - low_decimal_exponent(q);
+  return -(q + POWERS_OF_TEN[static_cast<std::size_t>(k - MIN_POWER)].binary_exponent);
+}
+
+// The fast path below keeps the last digit's unit, 2^shift, inside the high
+// word of the product and half of it above the low word: 65 <= shift < 128.
+// (Rough bounds give only shift >= 62 for 15 digits; the exact table gives
+// 66, so every binary exponent a double can have is checked here.)
+constexpr bool shifts_fit_high_word() {
+  for (int count = 1; count <= MAX_FAST_DIGITS; ++count) {
+    for (int q = -1074 - 52; q <= 1023 - 52; ++q) {
+      const int shift = product_shift(q, count);
+      if (shift < 65 || shift > 127) return false;
+    }
+  }
+  return true;
+}
+static_assert(shifts_fit_high_word());
+
+// The first `count` (1..15) significant digits of a positive finite double,
+// rounded to nearest, or false when the rounding cannot be decided here.
+//
+// With k chosen so that X = value * 10^k lies in [10^(count-1),
+// 10^(count+1)), the product P = m * T is exact in 128 bits, and
+// X = (P + m * delta) * 2^-shift with 0 <= delta < 1 (see the table). So, in
+// units of 2^-shift, the true X lies in [P, P + m): the remainder below the
+// last kept digit can only be too small, by less than m < 2^53, while half
+// a unit is at least 2^64. The digit is certainly rounded down when
+// remainder + m <= half, and certainly up when remainder > half. Anything in
+// between (about one value in 4000 of random bit patterns, none of
+// six-digit decimals, and every exact decimal tie) is left to the exact path.
+bool round_fast(double magnitude, int count, Rounded& result) {
+  const auto [m, q] = decompose(magnitude);
+  const int low_exponent = low_decimal_exponent(q);
   const int k = count - 1 - low_exponent;
   const PowerOfTen& power = POWERS_OF_TEN[static_cast<std::size_t>(k - MIN_POWER)];
   const Uint128 product = Uint128{m} * power.significand;
-  const int shift = -(q + power.binary_exponent);
-  const auto integer = static_cast<std::uint64_t>(product >> shift);
-  const Uint128 fraction = product & ((Uint128{1} << shift) - 1);
+  const auto high = static_cast<std::uint64_t>(product >> 64);
+  const auto low = static_cast<std::uint64_t>(product);
+  const int unit_shift = -(q + power.binary_exponent) - 64;  // 1..63, see above
+  const std::uint64_t integer = high >> unit_shift;
+  std::uint64_t remainder_high = high & ((std::uint64_t{1} << unit_shift) - 1);
   // When X has count+1 digits, the last joins the remainder and the unit
   // grows tenfold. Selected rather than branched on: for ordinary data it
   // is a coin toss, and so is the rounding direction below.
@@ -297,8 +329,10 @@ bool round_fast(double magnitude, int count, Rounded& result) {
   const std::uint64_t tenth = integer / 10;
   const std::uint64_t last = integer - 10 * tenth;
   std::uint64_t digits = extra_digit ? tenth : integer;
-  const Uint128 remainder = extra_digit ? (Uint128{last} << shift) | fraction : fraction;
-  const Uint128 half = Uint128{extra_digit ? 10u : 1u} << (shift - 1);
+  remainder_high |= extra_digit ? last << unit_shift : 0;
+  const std::uint64_t half_high = std::uint64_t{extra_digit ? 10u : 1u} << (unit_shift - 1);
+  const Uint128 remainder = Uint128{remainder_high} << 64 | low;
+  const Uint128 half = Uint128{half_high} << 64;
   const bool round_up = remainder > half;
   const bool undecided = !round_up & (remainder + m > half);
   if (undecided) return false;
@@ -372,8 +406,8 @@ void render_fixed(double value, int decimals, std::span<char> field) {
   const int precision = std::min(decimals, MAX_EXACT_DECIMALS);
   const double magnitude = std::fabs(value);
   char buffer[309 + 1 + MAX_EXACT_DECIMALS + 8];
-  const auto conversion = std::to_chars(buffer, buffer + sizeof buffer, magnitude,
-                                        std::chars_format::fixed, precision);
+  const auto conversion =
+      std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::fixed, precision);
   const std::string_view text(buffer, static_cast<std::size_t>(conversion.ptr - buffer));
   const std::string_view integer_part = text.substr(0, text.find('.'));
   const std::string_view fraction =

@@ -18,11 +18,13 @@ namespace records {
 void render_int(std::int32_t value, std::span<char> field);
 
 // FIX(w.d): d digits after the point; a "0" before the point only when it
-// fits; "-0.00" for a negative normal value that rounds to zero.
+// fits; "-0.00" for a negative normal value that rounds to zero. A negative
+// d gives asterisks.
 void render_fixed(double value, int decimals, std::span<char> field);
 
 // EXP(w.d E) / EXP(w.d D): 0.d1...dd followed by the exponent part (letter,
 // sign, two digits; from |e| = 100 up the sign and three digits, no letter).
+// Fewer than one digit gives asterisks.
 void render_exp(double value, int digits, char letter, std::span<char> field);
 
 // TEXT(w): the first w characters, or the text right-aligned after blanks.
