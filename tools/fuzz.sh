@@ -23,7 +23,8 @@ for target in coordinate scanner; do
     cp fuzz/coordinate_seeds/* "$corpus/"
   fi
   echo "== fuzzing $target for ${seconds}s"
-  ASAN_OPTIONS=detect_leaks=0 "$out/${target}_fuzz" -max_total_time="$seconds" \
+  # The scanner's reports go to standard error, thousands of them: closed.
+  ASAN_OPTIONS=detect_leaks=0 "$out/${target}_fuzz" -max_total_time="$seconds" -close_fd_mask=2 \
     -max_len=$([ "$target" = scanner ] && echo 8192 || echo 79) -print_final_stats=1 \
     -artifact_prefix="$out/$target-" "$corpus" 2>&1 | grep -E "^(stat::|#[0-9]+ +DONE|==|SUMMARY|Done)" || true
   # libFuzzer leaves a crash-* file behind for every fault it found.

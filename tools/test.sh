@@ -3,7 +3,7 @@
 # with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/setup.sh python3-vtk9 python3-meshio
+tools/setup.sh python3-vtk9 python3-meshio valgrind
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j2

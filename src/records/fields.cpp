@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 namespace records {
 namespace {
@@ -151,7 +152,7 @@ void write_pair(std::uint32_t value, char* out) { std::memcpy(out, DIGIT_PAIRS +
 // digits, every step on all the parts side by side in one 64-bit word.
 // (x * 10486) >> 20 is x / 100 for x < 10^4, and (x * 103) >> 10 is x / 10
 // for x < 100; neither product reaches the next part's bits.
-void write_eight_digits(std::uint32_t value, char* out) {
+[[gnu::always_inline]] inline void write_eight_digits(std::uint32_t value, char* out) {
   std::uint64_t parts = value / 10000 | std::uint64_t{value % 10000} << 32;
   std::uint64_t high = ((parts * 10486) >> 20) & 0x0000007F0000007Fu;
   parts = high | (parts - high * 100) << 16;
@@ -182,23 +183,6 @@ void write_digits(std::uint64_t value, int count, char* out) {
     count -= 2;
   }
   if (count == 1) end[-1] = static_cast<char>('0' + rest);
-}
-
-// Writes the digits of a significand after its point. With 7 digits left
-// after whole blocks of 8 (the 7 and 15 digits in use), the last block is
-// written as 8 digits over the point's position, which is written later.
-void write_significand(std::uint64_t value, int count, char* out) {
-  if (count % 8 != 7) {
-    write_digits(value, count, out);
-    return;
-  }
-  char* end = out + count;
-  while (end - out > 8) {
-    end -= 8;
-    write_eight_digits(static_cast<std::uint32_t>(value % 100000000), end);
-    value /= 100000000;
-  }
-  write_eight_digits(static_cast<std::uint32_t>(value), out - 1);
 }
 
 // Short runs of blanks are written as a few fixed-size stores rather than
@@ -299,7 +283,7 @@ constexpr bool shifts_fit_high_word() {
 }
 static_assert(shifts_fit_high_word());
 
-// The first `count` (1..15) significant digits of a positive finite double,
+// The first COUNT (1..15) significant digits of a positive finite double,
 // rounded to nearest, or false when the rounding cannot be decided here.
 //
 // With k chosen so that X = value * 10^k lies in [10^(count-1),
@@ -311,7 +295,10 @@ static_assert(shifts_fit_high_word());
 // remainder + m <= half, and certainly up when remainder > half. Anything in
 // between (about one value in 4000 of random bit patterns, none of
 // six-digit decimals, and every exact decimal tie) is left to the exact path.
-bool round_fast(double magnitude, int count, Rounded& result) {
+template <int COUNT>
+bool round_fast(double magnitude, Rounded& result) {
+  static_assert(COUNT >= 1 && COUNT <= MAX_FAST_DIGITS);
+  constexpr int count = COUNT;
   const auto [m, q] = decompose(magnitude);
   const int low_exponent = low_decimal_exponent(q);
   const int k = count - 1 - low_exponent;
@@ -323,8 +310,7 @@ bool round_fast(double magnitude, int count, Rounded& result) {
   const std::uint64_t integer = high >> unit_shift;
   std::uint64_t remainder_high = high & ((std::uint64_t{1} << unit_shift) - 1);
   // When X has count+1 digits, the last joins the remainder and the unit
-  // grows tenfold. Selected rather than branched on: for ordinary data it
-  // is a coin toss, and so is the rounding direction below.
+  // grows tenfold.
   const bool extra_digit = integer >= INTEGER_POWERS[static_cast<std::size_t>(count)];
   const std::uint64_t tenth = integer / 10;
   const std::uint64_t last = integer - 10 * tenth;
@@ -374,6 +360,47 @@ int write_exact_digits(double magnitude, int count, char* out) {
   std::from_chars(position, conversion.ptr, exponent);
   return (negative_exponent ? -exponent : exponent) + 1;
 }
+
+// Writes the COUNT digits of a significand after its point, in blocks of
+// eight from the right. A leading block of seven digits (7 and 15 digits,
+// the counts in use) is written as eight over the point's position, which
+// is written later.
+template <int COUNT>
+void write_significand(std::uint64_t value, char* out) {
+  if constexpr (COUNT % 8 == 7 || COUNT % 8 == 0) {
+    char* end = out + COUNT;
+    for (int block = 0; block < (COUNT + 1) / 8; ++block) {
+      end -= 8;
+      write_eight_digits(static_cast<std::uint32_t>(value % 100000000), end);
+      value /= 100000000;
+    }
+  } else {
+    write_digits(value, COUNT, out);
+  }
+}
+
+// Writes the first COUNT significant digits of a positive finite double and
+// returns the exponent of the 0.d1d2... form.
+template <int COUNT>
+int write_significant_digits(double magnitude, char* out) {
+  Rounded rounded{};
+  if (round_fast<COUNT>(magnitude, rounded)) {
+    write_significand<COUNT>(rounded.digits, out);
+    return rounded.exponent;
+  }
+  return write_exact_digits(magnitude, COUNT, out);
+}
+
+// One instance per digit count of the fast path, each with its count as a
+// constant; the two counts in use are called directly.
+using DigitWriter = int (*)(double, char*);
+template <int... COUNTS>
+constexpr std::array<DigitWriter, sizeof...(COUNTS)> make_digit_writers(
+    std::integer_sequence<int, COUNTS...>) {
+  return {&write_significant_digits<COUNTS + 1>...};
+}
+constexpr auto DIGIT_WRITERS =
+    make_digit_writers(std::make_integer_sequence<int, MAX_FAST_DIGITS>());
 
 }  // namespace
 
@@ -462,10 +489,12 @@ void render_exp(double value, int digits, char letter, std::span<char> field) {
   if (magnitude == 0) {
     std::fill_n(digits_out, count, '0');
   } else {
-    Rounded rounded{};
-    if (digits <= MAX_FAST_DIGITS && round_fast(magnitude, digits, rounded)) {
-      write_significand(rounded.digits, digits, digits_out);
-      exponent = rounded.exponent;
+    if (digits == 15) {
+      exponent = write_significant_digits<15>(magnitude, digits_out);
+    } else if (digits == 7) {
+      exponent = write_significant_digits<7>(magnitude, digits_out);
+    } else if (digits <= MAX_FAST_DIGITS) {
+      exponent = DIGIT_WRITERS[count - 1](magnitude, digits_out);
     } else {
       exponent = write_exact_digits(magnitude, digits, digits_out);
     }
