@@ -517,6 +517,22 @@ INSTANTIATE_TEST_SUITE_P(Forms, RenderExpCrossCheck, testing::Values(DECK_FORM, 
                                                                 : std::string("View15_7E");
                          });
 
+// The forms in use have 7 and 15 digits; other layouts would take other
+// counts, which run through separately instantiated code and, beyond 15
+// digits, through the exact path alone.
+TEST(RenderExpCrossCheck, EveryDigitCount) {
+  RandomValues random(SEED + 4);
+  for (int digits = 1; digits <= 18; ++digits) {
+    SCOPED_TRACE(testing::Message() << digits << " digits");
+    std::vector<double> values = exact_ties(digits, 6000);
+    const std::vector<double> near = near_ties(digits, 6000);
+    values.insert(values.end(), near.begin(), near.end());
+    for (int i = 0; i < 10000; ++i) values.push_back(random.finite());
+    const std::size_t width = static_cast<std::size_t>(digits) + 7;
+    cross_check_exp(values, {width, digits, 'E'});
+  }
+}
+
 TEST(RenderFixedCrossCheck, Field10_2) {
   RandomValues random(SEED + 3);
   std::vector<double> values;

@@ -46,7 +46,7 @@ constexpr int MAX_FAST_DIGITS = 15;
 constexpr int MIN_POWER = -307;
 constexpr int MAX_POWER = MAX_FAST_DIGITS - 1 + 324;
 
-// An unsigned integer of up to 896 bits (5^340 needs 790), in 32-bit limbs,
+// An unsigned integer of up to 896 bits (2^800 is the largest used), in 32-bit limbs,
 // least significant first. Just enough arithmetic for the table.
 struct BigNumber {
   static constexpr int LIMBS = 28;
@@ -152,7 +152,7 @@ void write_pair(std::uint32_t value, char* out) { std::memcpy(out, DIGIT_PAIRS +
 // digits, every step on all the parts side by side in one 64-bit word.
 // (x * 10486) >> 20 is x / 100 for x < 10^4, and (x * 103) >> 10 is x / 10
 // for x < 100; neither product reaches the next part's bits.
-[[gnu::always_inline]] inline void write_eight_digits(std::uint32_t value, char* out) {
+void write_eight_digits(std::uint32_t value, char* out) {
   std::uint64_t parts = value / 10000 | std::uint64_t{value % 10000} << 32;
   std::uint64_t high = ((parts * 10486) >> 20) & 0x0000007F0000007Fu;
   parts = high | (parts - high * 100) << 16;
