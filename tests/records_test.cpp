@@ -125,27 +125,23 @@ TEST(Layout, FieldsSkipsLiteralsAndBreaks) {
   static constexpr EditDescriptor element[] = {IntField(10), Skip(3), IntField(8, 3), Skip(5),
                                                Literal("   2   (0.D+00,"), ExpField(24, 15, 'D'),
                                                Literal(")")};
-  static constexpr RecordLayout title_layout(title);
-  static constexpr RecordLayout trailing_layout(trailing_skip);
-  static constexpr RecordLayout fixed_first_layout(fixed_first);
-  static constexpr RecordLayout element_layout(element);
 
   const Item title_items[] = {std::string_view("07-DEC-26")};
-  EXPECT_EQ(written([&](Channel& ch) { write_layout(ch, title_layout, title_items); }),
+  EXPECT_EQ(written([&](Channel& ch) { write_layout<title>(ch, title_items); }),
             "Title,            07-DEC-26\r\n");
   const Item one[] = {std::int32_t{42}};
   // A skip alone never lengthens a record.
-  EXPECT_EQ(written([&](Channel& ch) { write_layout(ch, trailing_layout, one); }), "  42\r\n");
+  EXPECT_EQ(written([&](Channel& ch) { write_layout<trailing_skip>(ch, one); }), "  42\r\n");
   // Literals before the first field are written; the write stops at the
   // field that finds no item left, so the literal after it is not.
-  EXPECT_EQ(written([&](Channel& ch) { write_layout(ch, fixed_first_layout, one); }),
+  EXPECT_EQ(written([&](Channel& ch) { write_layout<fixed_first>(ch, one); }),
             "head\r\n 42\r\n");
   const Item two[] = {std::int32_t{1}, std::int32_t{-22}};
-  EXPECT_EQ(written([&](Channel& ch) { write_layout(ch, fixed_first_layout, two); }),
+  EXPECT_EQ(written([&](Channel& ch) { write_layout<fixed_first>(ch, two); }),
             "head\r\n  1-22|\r\ntail\r\n");
   const Item element_items[] = {std::int32_t{1}, std::int32_t{1}, std::int32_t{2},
                                 std::int32_t{3}, 0.0};
-  const std::string record = written([&](Channel& ch) { write_layout(ch, element_layout, element_items); });
+  const std::string record = written([&](Channel& ch) { write_layout<element>(ch, element_items); });
   EXPECT_EQ(record, "         1          1       2       3        2   (0.D+00,   0.000000000000000D+00)\r\n");
   EXPECT_EQ(record.size(), 82u + 2u);
 }
@@ -153,11 +149,10 @@ TEST(Layout, FieldsSkipsLiteralsAndBreaks) {
 TEST(Layout, LongRecordsGrowTheBuffer) {
   using namespace records;
   static constexpr EditDescriptor wide[] = {IntField(15, 100)};
-  static constexpr RecordLayout wide_layout(wide);
   std::vector<Item> items;
   for (int i = 0; i < 100; ++i) items.emplace_back(std::int32_t{i});
   const std::string bytes = written([&](Channel& ch) {
-    for (int r = 0; r < 1000; ++r) write_layout(ch, wide_layout, items);
+    for (int r = 0; r < 1000; ++r) write_layout<wide>(ch, items);
   });
   ASSERT_EQ(bytes.size(), 1000u * 1502u);
   EXPECT_EQ(bytes.substr(1500, 2), "\r\n");

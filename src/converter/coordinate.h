@@ -43,6 +43,14 @@ struct DecimalDigits {
 // subnormal or zero.
 [[nodiscard]] bool round_to_double(const DecimalDigits& digits, double& value);
 
+// The short way for what writers print: [sign] digits [. digits]
+// [E|e|D|d [sign] digits], nothing else and nothing around it, at most 19
+// digits, a digit integer below 10^15 and a net power of ten within +-22.
+// Sets value and returns true for such a token; returns false, leaving value
+// unchanged, for any other token, which then needs the full way. Where it
+// answers, the answer is the one of scan_decimal_digits and round_to_double.
+[[nodiscard]] bool parse_plain_coordinate(std::string_view token, double& value);
+
 // Converts the token; returns false on a syntax failure or an overflow, and
 // then leaves value unchanged. Underflow is not a failure.
 [[nodiscard]] bool parse_coordinate(std::string_view token, double& value);

@@ -10,8 +10,6 @@ namespace {
 
 constexpr records::EditDescriptor node_descriptors[] = {records::ExpField(15, 7, 'E', 3)};
 constexpr records::EditDescriptor element_descriptors[] = {records::IntField(15, 3)};
-constexpr records::RecordLayout node_layout(node_descriptors);
-constexpr records::RecordLayout element_layout(element_descriptors);
 
 // The second header record names the file's zones for a human reader. Tecplot
 // readers take a record that starts with "#" as a comment, and stop at a
@@ -37,7 +35,7 @@ void write_mesh_view() {
   const double* xyz = mesh.node_xyz;
   for (std::int32_t node = 1; node <= mesh.node_count; ++node, xyz += 3) {
     const Item items[] = {xyz[0], xyz[1], xyz[2]};
-    records::write_layout(view, node_layout, items);
+    records::write_layout<node_descriptors>(view, items);
   }
 
   records::write_free_form(view, {});
@@ -45,7 +43,7 @@ void write_mesh_view() {
   const std::int32_t* nodes = mesh.element_nodes;
   for (std::int32_t element = 1; element <= mesh.facet_count; ++element, nodes += 3) {
     const Item items[] = {nodes[0], nodes[1], nodes[2]};
-    records::write_layout(view, element_layout, items);
+    records::write_layout<element_descriptors>(view, items);
   }
   // A refused write shows here, before the completion notice.
   view.flush();

@@ -74,10 +74,6 @@ constexpr records::EditDescriptor element_descriptors[] = {
     Literal(")"),
 };
 
-constexpr records::RecordLayout title_layout(title_descriptors);
-constexpr records::RecordLayout parameter_layout(parameter_descriptors);
-constexpr records::RecordLayout node_layout(node_descriptors);
-constexpr records::RecordLayout element_layout(element_descriptors);
 
 constexpr double SOUND_SPEED = 343.0;
 constexpr double DENSITY = 1.29;
@@ -103,24 +99,24 @@ void write_solver_input(const std::string& date_text) {
   using records::Item;
 
   const Item title[] = {std::string_view(date_text)};
-  records::write_layout(deck, title_layout, title);
+  records::write_layout<title_descriptors>(deck, title);
 
   const Item parameters[] = {mesh.facet_count, mesh.node_count, 0, 0,
                              SOUND_SPEED,      DENSITY,         FREQUENCY, FREQUENCY};
-  records::write_layout(deck, parameter_layout, parameters);
+  records::write_layout<parameter_descriptors>(deck, parameters);
 
   records::write_free_form(deck, {"$ Nodes:"});
   const double* xyz = mesh.node_xyz;
   for (std::int32_t node = 1; node <= mesh.node_count; ++node, xyz += 3) {
     const Item items[] = {node, xyz[0], xyz[1], xyz[2]};
-    records::write_layout(deck, node_layout, items);
+    records::write_layout<node_descriptors>(deck, items);
   }
 
   records::write_free_form(deck, {"$ Elements and Boundary Conditions:"});
   const std::int32_t* nodes = mesh.element_nodes;
   for (std::int32_t element = 1; element <= mesh.facet_count; ++element, nodes += 3) {
     const Item items[] = {element, nodes[0], nodes[1], nodes[2], mesh.element_bc[element - 1]};
-    records::write_layout(deck, element_layout, items);
+    records::write_layout<element_descriptors>(deck, items);
   }
 
   records::write_free_form(deck, {"$ End of the File"});

@@ -110,13 +110,15 @@ Channel::Channel(int unit, int fd, std::string path, OutputMode mode, bool owns_
     : unit_(unit), fd_(fd), path_(std::move(path)), mode_(mode), owns_fd_(owns_fd) {
   struct stat info {};
   regular_file_ = ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+  // The console and standard error show each record at once.
+  block_file_ = mode_ == OutputMode::plain && unit_ != CONSOLE_UNIT && unit_ != ERROR_UNIT;
 }
 
 Channel::~Channel() {
   if (owns_fd_ && fd_ >= 0) ::close(fd_);
 }
 
-char* Channel::record_space(std::size_t max_length) {
+char* Channel::make_record_space(std::size_t max_length) {
   // Room for the record, one leading line feed owed in control-column mode,
   // and the terminator.
   const std::size_t needed = max_length + RECORD_TERMINATOR.size() + 1;
@@ -135,7 +137,7 @@ char* Channel::record_space(std::size_t max_length) {
   return buffer_.get() + end_ + (mode_ == OutputMode::plain ? 0 : 1);
 }
 
-void Channel::end_record(std::size_t length) {
+void Channel::end_shown_record(std::size_t length) {
   if (mode_ == OutputMode::plain) {
     end_ += length;
     std::memcpy(buffer_.get() + end_, RECORD_TERMINATOR.data(), RECORD_TERMINATOR.size());

@@ -47,9 +47,25 @@ class Channel {
 
   // --- output ---
   // Room for a record of at most max_length characters; the caller writes
-  // the record there and then calls end_record with its length.
-  char* record_space(std::size_t max_length);
-  void end_record(std::size_t length);
+  // the record there and then calls end_record with its length. The common
+  // case, a file record that fits the current block, stays inline.
+  char* record_space(std::size_t max_length) {
+    if (block_file_ && capacity_ - end_ >= max_length + RECORD_TERMINATOR.size()) {
+      return buffer_.get() + end_;
+    }
+    return make_record_space(max_length);
+  }
+  void end_record(std::size_t length) {
+    if (block_file_) {
+      end_ += length;
+      buffer_[end_] = RECORD_TERMINATOR[0];
+      buffer_[end_ + 1] = RECORD_TERMINATOR[1];
+      end_ += RECORD_TERMINATOR.size();
+      any_record_ = true;
+      return;
+    }
+    end_shown_record(length);
+  }
   void write_record(std::string_view text);
   // Hands pending output to the system; ends the run with a severe report
   // when the system refuses it.
@@ -67,6 +83,8 @@ class Channel {
   int read_error() const { return read_error_; }
 
  private:
+  char* make_record_space(std::size_t max_length);
+  void end_shown_record(std::size_t length);
   int write_all(const char* data, std::size_t size);
   bool refill();
 
@@ -76,6 +94,7 @@ class Channel {
   OutputMode mode_;
   bool owns_fd_;
   bool regular_file_ = false;
+  bool block_file_ = false;   // plain records collected in blocks (not the console)
   bool any_record_ = false;   // a record was written in this run
   bool cut_done_ = false;     // the old tail of the file has been cut
   bool line_pending_ = false;

@@ -8,10 +8,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "records/channel.h"
+#include "records/fields.h"
 
 namespace records {
 
@@ -42,45 +45,127 @@ constexpr EditDescriptor Literal(std::string_view text) {
 }
 constexpr EditDescriptor RecordBreak() { return {EditKind::record_break}; }
 
-// A layout and the length of its longest record, worked out once.
-class RecordLayout {
- public:
-  constexpr RecordLayout(std::span<const EditDescriptor> descriptors)
-      : descriptors_(descriptors) {
-    std::size_t length = 0;
-    for (const auto& descriptor : descriptors) {
-      if (descriptor.kind == EditKind::record_break) {
-        length = 0;
-        continue;
-      }
-      const std::size_t one = descriptor.kind == EditKind::literal
-                                  ? descriptor.literal.size()
-                                  : static_cast<std::size_t>(descriptor.width);
-      length += one * static_cast<std::size_t>(descriptor.repeat);
-      if (length > longest_) longest_ = length;
+// The longest record a layout produces: the columns between two record
+// breaks, skips included.
+constexpr std::size_t longest_record(std::span<const EditDescriptor> descriptors) {
+  std::size_t longest = 0;
+  std::size_t length = 0;
+  for (const auto& descriptor : descriptors) {
+    if (descriptor.kind == EditKind::record_break) {
+      length = 0;
+      continue;
     }
+    const std::size_t one = descriptor.kind == EditKind::literal
+                                ? descriptor.literal.size()
+                                : static_cast<std::size_t>(descriptor.width);
+    length += one * static_cast<std::size_t>(descriptor.repeat);
+    if (length > longest) longest = length;
   }
-  std::span<const EditDescriptor> descriptors() const { return descriptors_; }
-  std::size_t longest_record() const { return longest_; }
+  return longest;
+}
 
- private:
-  std::span<const EditDescriptor> descriptors_;
-  std::size_t longest_ = 0;
-};
-
-// One value of a write.
+// One value of a write; the descriptor that consumes it says which kind it
+// is, and every write of the system passes the kinds its layout expects.
 struct Item {
   constexpr Item(std::int32_t value) : integer(value) {}
   constexpr Item(double value) : real(value) {}
   constexpr Item(std::string_view value) : text(value) {}
 
-  std::int32_t integer = 0;
-  double real = 0.0;
-  std::string_view text{};
+  union {
+    std::int32_t integer;
+    double real;
+    std::string_view text;
+  };
 };
 
+// The record under construction, in the channel's block.
+class RecordWriter {
+ public:
+  RecordWriter(Channel& channel, std::size_t room, std::span<const Item> items)
+      : channel_(channel),
+        room_(room),
+        record_(channel.record_space(room)),
+        column_(record_),
+        furthest_(record_),
+        item_(items.data()),
+        last_item_(items.data() + items.size()) {}
+
+  bool items_left() const { return item_ != last_item_; }
+  const Item& next_item() { return *item_++; }
+
+  std::span<char> field(std::size_t width) {
+    const std::span<char> placed(column_, width);
+    column_ += width;
+    furthest_ = column_;
+    return placed;
+  }
+  // The columns passed over hold blanks, but a skip alone never lengthens
+  // the record: only a field or literal after it moves its end.
+  template <std::size_t columns>
+  void skip() {
+    std::memset(column_, ' ', columns);
+    column_ += columns;
+  }
+  void end_record() { channel_.end_record(static_cast<std::size_t>(furthest_ - record_)); }
+  void next_record() {
+    end_record();
+    record_ = channel_.record_space(room_);
+    column_ = record_;
+    furthest_ = record_;
+  }
+
+ private:
+  Channel& channel_;
+  std::size_t room_;
+  char* record_;
+  char* column_;
+  char* furthest_;
+  const Item* item_;
+  const Item* last_item_;
+};
+
+// Places one descriptor, all its repeats; false when a data field finds no
+// item left, which ends the write.
+template <const EditDescriptor& descriptor>
+bool place(RecordWriter& writer) {
+  constexpr auto width = static_cast<std::size_t>(descriptor.width);
+  for (int copy = 0; copy < descriptor.repeat; ++copy) {
+    if constexpr (descriptor.kind == EditKind::literal) {
+      std::memcpy(writer.field(descriptor.literal.size()).data(), descriptor.literal.data(),
+                  descriptor.literal.size());
+    } else if constexpr (descriptor.kind == EditKind::skip) {
+      writer.template skip<width>();
+    } else if constexpr (descriptor.kind == EditKind::record_break) {
+      writer.next_record();
+    } else {
+      if (!writer.items_left()) return false;
+      const Item& item = writer.next_item();
+      if constexpr (descriptor.kind == EditKind::integer) {
+        render_int(item.integer, writer.field(width));
+      } else if constexpr (descriptor.kind == EditKind::fixed) {
+        render_fixed(item.real, descriptor.decimals, writer.field(width));
+      } else if constexpr (descriptor.kind == EditKind::exponent) {
+        render_exp(item.real, descriptor.decimals, descriptor.letter, writer.field(width));
+      } else {
+        render_text(item.text, writer.field(width));
+      }
+    }
+  }
+  return true;
+}
+
 // Renders the items through the layout and appends the records, each with
-// the record terminator, to the channel.
-void write_layout(Channel& channel, const RecordLayout& layout, std::span<const Item> items);
+// the record terminator, to the channel. The layout is a constant array of
+// descriptors and a template argument, so every layout compiles into its
+// own straight code: the node and element records are the hot path of a run.
+template <const auto& descriptors>
+void write_layout(Channel& channel, std::span<const Item> items) {
+  constexpr std::size_t room = longest_record(descriptors);
+  RecordWriter writer(channel, room, items);
+  [&]<std::size_t... index>(std::index_sequence<index...>) {
+    (place<descriptors[index]>(writer) && ...);
+  }(std::make_index_sequence<std::size(descriptors)>{});
+  writer.end_record();
+}
 
 }  // namespace records
