@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <random>
@@ -874,6 +875,185 @@ TEST(ParseCoordinate, TokensNearMidpointsMatchTheModel) {
   // Most midpoints are rounded to even, which the procedure misses whenever
   // a rounded power of ten is involved; the count shows that case is reached.
   EXPECT_GT(off_nearest, 1000);
+}
+
+
+// ---------------------------------------------------------------------------
+// The short way for plain tokens must give exactly what the full way gives,
+// and leave every other token to it.
+
+// The full way alone: the bits, or nothing on failure.
+std::optional<std::uint64_t> full_way_bits(std::string_view token) {
+  DecimalDigits digits;
+  double value = 0.0;
+  if (!scan_decimal_digits(token, digits) || !round_to_double(digits, value)) return std::nullopt;
+  return bits_of(value);
+}
+
+std::optional<std::uint64_t> short_way_bits(std::string_view token) {
+  double value = 0.0;
+  if (!parse_plain_coordinate(token, value)) return std::nullopt;
+  return bits_of(value);
+}
+
+TEST(PlainCoordinate, TakesTheCommonFormsAtTheirLimits) {
+  constexpr Case cases[] = {
+      {                   "17.5"sv,                bits_of(17.5)},
+      {               "-1.73818"sv,            bits_of(-1.73818)},
+      {            "2.86102e-06"sv,         bits_of(2.86102e-06)},
+      {        "-1.73818004E+00"sv,         bits_of(-1.73818004)},
+      {        " 1.73818004E+00"sv,                        FAILS}, // leading blank
+      {                     "-0"sv,                NEGATIVE_ZERO},
+      {                 "+0.0e5"sv,                POSITIVE_ZERO},
+      {                     "5."sv,                 bits_of(5.0)},
+      {                    "-.5"sv,                bits_of(-0.5)},
+      {                  "1.5d3"sv,              bits_of(1500.0)},
+      {                 "1.5D-3"sv,              bits_of(0.0015)},
+      {       "1.5E000000000003"sv,              bits_of(1500.0)},
+      {        "999999999999999"sv,   bits_of(999999999999999.0)}, // 15 digits
+      {       "1000000000000000"sv,                        FAILS}, // 16 digits
+      {       "100000000000000.0"sv,                       FAILS}, // 16 digits, a zero among them
+      {    "0000000000000000001"sv,                 bits_of(1.0)}, // 19 digits
+      {   "00000000000000000001"sv,                        FAILS}, // 20 digits
+      {   "0.000000000000000001"sv,               bits_of(1e-18)}, // 19 digits
+      {  "0.0000000000000000001"sv,                        FAILS}, // 20 digits
+      {  "999999999999999e+22"sv,  bits_of(999999999999999e22)},
+      {                  "1e22"sv,                bits_of(1e22)},
+      {                  "1e23"sv,                        FAILS},
+      {                 "1e-22"sv,               bits_of(1e-22)},
+      {                 "1e-23"sv,                        FAILS},
+      {                "0.1e-21"sv,               bits_of(1e-22)}, // net exponent -22
+      {                "0.1e-22"sv,                        FAILS},
+      {              "10000e-26"sv,                        FAILS}, // 10^-22, but written 10^-26
+      {           "0.0e9999999"sv,                        FAILS},
+      {                     ""sv,                        FAILS},
+      {                     "-"sv,                        FAILS},
+      {                     "."sv,                        FAILS},
+      {                    "1E"sv,                        FAILS},
+      {                   "1E+"sv,                        FAILS},
+      {                   "1+3"sv,                        FAILS},
+      {                 "1.5q3"sv,                        FAILS},
+      {                 "3.0  "sv,                        FAILS},
+      {                   "1 2"sv,                        FAILS},
+      {              "3.0\0abc"sv,                        FAILS},
+      {                   "inf"sv,                        FAILS},
+      {                  "-nan"sv,                        FAILS},
+      {                  "1..5"sv,                        FAILS},
+      {                "1.5E3X"sv,                        FAILS},
+      {                  "1E5."sv,                        FAILS},
+      {                  "+-1"sv,                        FAILS},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(shown(c.token));
+    const auto result = short_way_bits(c.token);
+    if (c.bits == FAILS) {
+      EXPECT_FALSE(result.has_value()) << std::hex << *result;
+    } else {
+      ASSERT_TRUE(result.has_value());
+      EXPECT_EQ(*result, c.bits) << std::hex << *result << " expected " << c.bits;
+    }
+  }
+}
+
+TEST(PlainCoordinate, DeclinedTokensKeepTheirValue) {
+  double value = 42.0;
+  EXPECT_FALSE(parse_plain_coordinate("1e23", value));
+  EXPECT_FALSE(parse_plain_coordinate("1.5 ", value));
+  EXPECT_EQ(value, 42.0);
+}
+
+// A plain token: sign, leading zeros, 1 to 22 digits with the point anywhere
+// (or nowhere), an exponent near the edges of the short way and beyond it.
+std::string random_plain_token(std::mt19937_64& random) {
+  std::string token;
+  switch (random() % 3) {
+    case 0:
+      token += '-';
+      break;
+    case 1:
+      token += '+';
+      break;
+    default:
+      break;
+  }
+  std::string digits(static_cast<std::size_t>(random() % 4 == 0 ? random() % 4 : 0), '0');
+  const std::size_t count = 1 + random() % (random() % 2 == 0 ? 9 : 22);
+  for (std::size_t i = 0; i < count; ++i) {
+    digits += random() % 6 == 0 ? '0' : static_cast<char>('0' + random() % 10);
+  }
+  const std::size_t point = random() % (digits.size() + 2);
+  if (point <= digits.size()) digits.insert(point, 1, '.');
+  token += digits;
+  if (random() % 4 != 0) {
+    token += "eEdD"[random() % 4];
+    const int written = static_cast<int>(random() % 71) - 35;
+    if (written < 0) {
+      token += '-';
+    } else if (random() % 2 == 0) {
+      token += '+';
+    }
+    if (random() % 8 == 0) token += "000";
+    token += std::to_string(std::abs(written));
+  }
+  return token;
+}
+
+TEST(PlainCoordinate, AgreesWithTheFullWayOnRandomTokens) {
+  std::mt19937_64 random(31);
+  constexpr std::string_view STRAY = " \0\t+-.eEqQxi";
+  int taken = 0;
+  int declined = 0;
+  for (int i = 0; i < 600'000; ++i) {
+    std::string token = random_plain_token(random);
+    if (i % 5 == 0) {  // one character changed, added or removed: near misses
+      const std::size_t at = random() % (token.size() + 1);
+      const char stray = STRAY[random() % STRAY.size()];
+      switch (random() % 3) {
+        case 0:
+          if (at < token.size()) token[at] = stray;
+          break;
+        case 1:
+          token.insert(at, 1, stray);
+          break;
+        default:
+          if (at < token.size()) token.erase(at, 1);
+          break;
+      }
+    }
+    const auto full = full_way_bits(token);
+    const auto short_way = short_way_bits(token);
+    if (short_way.has_value()) {
+      ++taken;
+      ASSERT_TRUE(full.has_value()) << shown(token);
+      ASSERT_EQ(*short_way, *full) << shown(token) << std::hex << " gives " << *short_way
+                                   << " not " << *full;
+    } else {
+      ++declined;
+    }
+    ASSERT_EQ(parsed_bits(token), full) << shown(token);
+  }
+  // Both outcomes are reached often, so neither side of the split goes untested.
+  EXPECT_GT(taken, 150'000);
+  EXPECT_GT(declined, 150'000);
+}
+
+// What writers print is taken by the short way.
+TEST(PlainCoordinate, TakesPrintedCoordinates) {
+  std::mt19937_64 random(5);
+  std::uniform_real_distribution<double> coordinate(-300.0, 300.0);
+  for (int i = 0; i < 20'000; ++i) {
+    const double value = coordinate(random) * (i % 16 == 0 ? 1e-8 : 1.0);
+    for (const char* format : {"%.6g", "% .8E", "%.8E", "%.10g", "%f"}) {
+      char text[64];
+      std::snprintf(text, sizeof text, format, value);
+      // The blank "% .8E" prints before a positive number separates tokens.
+      const std::string_view token = text[0] == ' ' ? text + 1 : text;
+      SCOPED_TRACE(token);
+      const auto result = short_way_bits(token);
+      ASSERT_TRUE(result.has_value());
+      ASSERT_EQ(result, full_way_bits(token));
+    }
+  }
 }
 
 }  // namespace

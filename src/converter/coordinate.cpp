@@ -5,7 +5,6 @@
 #include <bit>
 #include <cfloat>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -418,57 +417,20 @@ bool round_to_double(const DecimalDigits& digits, double& value) {
 
 namespace {
 
-// Eight characters as one word, the first in the lowest byte.
-std::uint64_t eight_characters(const char* p) {
-  std::uint64_t word = 0;
-  std::memcpy(&word, p, sizeof word);
-  if constexpr (std::endian::native == std::endian::big) {
-    std::uint64_t swapped = 0;
-    for (int i = 0; i < 8; ++i) swapped = (swapped << 8) | ((word >> (8 * i)) & 0xFF);
-    word = swapped;
-  }
-  return word;
-}
+// A run of digits appended to an integer, modulo 2^64.
+struct DigitRun {
+  const char* after;  // the first character that is not a digit
+  std::uint64_t integer;
+};
 
-// Every byte in '0'..'9': its high nibble is 3, also after adding 6. A byte
-// that carries on adding 6 is not a digit itself, so the carry cannot hide one.
-constexpr bool are_eight_digits(std::uint64_t word) {
-  constexpr std::uint64_t HIGH_NIBBLES = 0xF0F0F0F0F0F0F0F0;
-  return ((word & HIGH_NIBBLES) | (((word + 0x0606060606060606) & HIGH_NIBBLES) >> 4)) ==
-         0x3333333333333333;
-}
-
-// The value of eight digit characters, the first the most significant:
-// neighbouring digits join into pairs, pairs into fours, fours into eight.
-constexpr std::uint32_t eight_digit_value(std::uint64_t word) {
-  constexpr std::uint64_t LOW_BYTES = 0x000000FF000000FF;
-  word -= 0x3030303030303030;
-  word = word * 10 + (word >> 8);
-  word = ((word & LOW_BYTES) * (100 + (std::uint64_t{1000000} << 32)) +
-          ((word >> 16) & LOW_BYTES) * (1 + (std::uint64_t{10000} << 32))) >>
-         32;
-  return static_cast<std::uint32_t>(word);
-}
-
-static_assert(eight_digit_value(0x3837363534333231) == 12345678);  // "12345678"
-static_assert(eight_digit_value(0x3939393939393939) == 99999999);
-static_assert(are_eight_digits(0x3030303030303030) && are_eight_digits(0x3939393939393939));
-static_assert(!are_eight_digits(0x302E303030303030) && !are_eight_digits(0x3A30303030303030) &&
-              !are_eight_digits(0x2F30303030303030) && !are_eight_digits(0xFA30303030303030));
-
-// Appends the digits at p to integer, modulo 2^64, and moves p past them.
-void take_digits(const char*& p, const char* end, std::uint64_t& integer) {
-  while (end - p >= 8) {
-    const std::uint64_t word = eight_characters(p);
-    if (!are_eight_digits(word)) break;
-    integer = integer * 100'000'000 + eight_digit_value(word);
-    p += 8;
-  }
+// Appends the digits from p on to integer.
+DigitRun take_digits(const char* p, const char* end, std::uint64_t integer) {
   for (; p != end; ++p) {
     const unsigned value_of_digit = static_cast<unsigned char>(*p) - unsigned{'0'};
     if (value_of_digit > 9) break;
     integer = integer * 10 + value_of_digit;
   }
+  return {p, integer};
 }
 
 }  // namespace
@@ -484,20 +446,21 @@ bool parse_plain_coordinate(std::string_view token, double& value) {
   const char* p = token.data();
   const char* const end = p + token.size();
   if (p == end) return false;
+  // Signs, like the lengths below, vary from token to token: they are taken
+  // without a branch that could be mispredicted.
   const bool negative = *p == '-';
-  if (*p == '-' || *p == '+') ++p;
+  p += negative || *p == '+' ? 1 : 0;
 
-  // Unsigned, so that more than 19 digits wrap harmlessly before the count
-  // rejects them.
-  std::uint64_t integer = 0;
-  const char* const first_digit = p;
-  take_digits(p, end, integer);
-  std::ptrdiff_t digit_count = p - first_digit;
+  // More than 19 digits wrap harmlessly before the count rejects them.
+  DigitRun run = take_digits(p, end, 0);
+  std::ptrdiff_t digit_count = run.after - p;
+  p = run.after;
   std::ptrdiff_t fraction = 0;
   if (p != end && *p == '.') {
-    const char* const first_fraction_digit = ++p;
-    take_digits(p, end, integer);
-    fraction = p - first_fraction_digit;
+    ++p;
+    run = take_digits(p, end, run.integer);
+    fraction = run.after - p;
+    p = run.after;
     digit_count += fraction;
   }
   if (digit_count == 0 || digit_count > 19) return false;
@@ -507,12 +470,10 @@ bool parse_plain_coordinate(std::string_view token, double& value) {
     const unsigned char letter = lower_case(*p);
     if (letter != 'e' && letter != 'd') return false;
     ++p;
-    bool exponent_negative = false;
-    if (p != end && (*p == '+' || *p == '-')) {
-      exponent_negative = *p == '-';
-      ++p;
-    }
-    if (p == end) return false;  // "1E", "1E+": the full way
+    if (p == end) return false;  // "1E": the full way
+    const bool exponent_negative = *p == '-';
+    p += exponent_negative || *p == '+' ? 1 : 0;
+    if (p == end) return false;  // "1E+": the full way
     for (; p != end; ++p) {
       const unsigned value_of_digit = static_cast<unsigned char>(*p) - unsigned{'0'};
       if (value_of_digit > 9) return false;
@@ -524,12 +485,14 @@ bool parse_plain_coordinate(std::string_view token, double& value) {
 
   constexpr std::uint64_t FIFTEEN_DIGITS = 1'000'000'000'000'000;
   const std::ptrdiff_t net = exponent - fraction;
-  if (integer >= FIFTEEN_DIGITS || net < -22 || net > 22) return false;
+  if (run.integer >= FIFTEEN_DIGITS || net < -22 || net > 22) return false;
   // Below 10^15 < 2^53: exact.
-  const auto magnitude = static_cast<double>(static_cast<std::int64_t>(integer));
+  const auto magnitude = static_cast<double>(static_cast<std::int64_t>(run.integer));
   const double result = net >= 0 ? magnitude * EXACT_POWERS[static_cast<std::size_t>(net)]
                                  : magnitude / EXACT_POWERS[static_cast<std::size_t>(-net)];
-  value = negative ? -result : result;
+  // The same as -result when negative.
+  value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(result) ^
+                                (static_cast<std::uint64_t>(negative) << 63));
   return true;
 }
 
