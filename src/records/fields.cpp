@@ -147,23 +147,41 @@ constexpr char DIGIT_PAIRS[] =
 void write_pair(std::uint32_t value, char* out) { std::memcpy(out, DIGIT_PAIRS + 2 * value, 2); }
 
 // The eight decimal digits of value < 10^8 as eight characters, most
-// significant first, computed in all positions at once: the value is split
-// into halves of four digits, each half into two pairs, each pair into two
-// digits, every step on all the parts side by side in one 64-bit word.
-// (x * 10486) >> 20 is x / 100 for x < 10^4, and (x * 103) >> 10 is x / 10
-// for x < 100; neither product reaches the next part's bits.
-void write_eight_digits(std::uint32_t value, char* out) {
-  std::uint64_t parts = value / 10000 | std::uint64_t{value % 10000} << 32;
+// significant in the lowest byte, computed in all positions at once: the
+// value is split into halves of four digits, each half into two pairs, each
+// pair into two digits, every step on all the parts side by side in one
+// 64-bit word. (x * 10486) >> 20 is x / 100 for x < 10^4, and
+// (x * 103) >> 10 is x / 10 for x < 100; neither product reaches the next
+// part's bits. A step puts the quotient q of every part x in its lower half
+// and x - 100q in its upper half: (x << 16) - q * ((100 << 16) - 1), no part
+// borrowing from another, and one multiply fewer than shifting them apart.
+constexpr std::uint64_t eight_digit_chars(std::uint32_t value) {
+  const std::uint64_t quotient = value / 10000;
+  std::uint64_t parts = quotient | (value - quotient * 10000) << 32;
   std::uint64_t high = ((parts * 10486) >> 20) & 0x0000007F0000007Fu;
-  parts = high | (parts - high * 100) << 16;
+  parts = (parts << 16) - high * ((100 << 16) - 1);
   high = ((parts * 103) >> 10) & 0x000F000F000F000Fu;
-  parts = high | (parts - high * 10) << 8;
-  parts += 0x3030303030303030u;  // '0' in every character
+  parts = (parts << 8) - high * ((10 << 8) - 1);
+  return parts + 0x3030303030303030u;  // '0' in every character
+}
+static_assert(eight_digit_chars(12345678) == 0x3837363534333231u);
+static_assert(eight_digit_chars(0) == 0x3030303030303030u);
+static_assert(eight_digit_chars(99999999) == 0x3939393939393939u);
+
+// Stores the first COUNT characters of a word whose lowest byte is the
+// first character.
+template <std::size_t COUNT>
+void store_chars(std::uint64_t chars, char* out) {
+  static_assert(COUNT <= 8);
   if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(out, &parts, 8);
+    std::memcpy(out, &chars, COUNT);
   } else {
-    for (int i = 0; i < 8; ++i) out[i] = static_cast<char>(parts >> (8 * i));
+    for (std::size_t i = 0; i < COUNT; ++i) out[i] = static_cast<char>(chars >> (8 * i));
   }
+}
+
+void write_eight_digits(std::uint32_t value, char* out) {
+  store_chars<8>(eight_digit_chars(value), out);
 }
 
 // Writes exactly `count` digits of value < 10^count, leading zeros included.
@@ -402,6 +420,275 @@ constexpr std::array<DigitWriter, sizeof...(COUNTS)> make_digit_writers(
 constexpr auto DIGIT_WRITERS =
     make_digit_writers(std::make_integer_sequence<int, MAX_FAST_DIGITS>());
 
+// ---------------------------------------------------------------------------
+// The two forms in use, EXP(24.15) and EXP(15.7), have their own code: with
+// the digit count and the layout fixed, a field is four or five stores of
+// words built without loops, and only normal doubles whose rounding is
+// decided here take this way. Everything else goes the general way above,
+// which gives the same characters.
+// ---------------------------------------------------------------------------
+
+constexpr std::uint64_t HIDDEN_BIT = std::uint64_t{1} << 52;
+constexpr std::uint64_t MAGNITUDE_MASK = ~(std::uint64_t{1} << 63);
+
+// Binary exponents q of normal doubles (biased exponents 1 .. 2046), and the
+// decimal exponents n whose powers 10^n start the decades they can reach.
+constexpr int MIN_NORMAL_Q = 1 - 1075;
+constexpr int MAX_NORMAL_Q = 2046 - 1075;
+constexpr int MIN_DECADE = low_decimal_exponent(MIN_NORMAL_Q) + 1;
+constexpr int MAX_DECADE = low_decimal_exponent(MAX_NORMAL_Q) + 1;
+static_assert(MIN_DECADE >= MIN_POWER && MAX_DECADE <= MAX_POWER);
+
+// The bits of the smallest double >= 10^n. Bits of positive doubles order
+// like their values, so a positive double is at least 10^n exactly when its
+// bits are at least these. 10^n is a double only when the table holds it
+// exactly (0 <= n <= 27, where delta = 0) and the 11 bits below the 53 kept
+// are zero; otherwise the next double up is one more in the last bit, which
+// carries into the exponent field by itself.
+constexpr std::uint64_t decade_start_bits(int n) {
+  const PowerOfTen& power = POWERS_OF_TEN[static_cast<std::size_t>(n - MIN_POWER)];
+  const bool exact = n >= 0 && n <= 27 && (power.significand & 0x7FF) == 0;
+  const auto biased_exponent = static_cast<std::uint64_t>(power.binary_exponent + 63 + 1023);
+  return (biased_exponent << 52 | ((power.significand >> 11) & (HIDDEN_BIT - 1))) + (exact ? 0 : 1);
+}
+
+constexpr std::array<std::uint64_t, MAX_DECADE - MIN_DECADE + 1> compute_decade_starts() {
+  std::array<std::uint64_t, MAX_DECADE - MIN_DECADE + 1> starts{};
+  for (int n = MIN_DECADE; n <= MAX_DECADE; ++n) {
+    starts[static_cast<std::size_t>(n - MIN_DECADE)] = decade_start_bits(n);
+  }
+  return starts;
+}
+constexpr auto DECADE_STARTS = compute_decade_starts();
+
+static_assert(decade_start_bits(0) == std::bit_cast<std::uint64_t>(1.0));
+static_assert(decade_start_bits(22) == std::bit_cast<std::uint64_t>(1e22));
+// The doubles nearest 10^23 and 10^-307 lie below them; those nearest 10^-1
+// and 10^308 lie above.
+static_assert(decade_start_bits(23) == std::bit_cast<std::uint64_t>(1e23) + 1);
+static_assert(decade_start_bits(-307) == std::bit_cast<std::uint64_t>(1e-307) + 1);
+static_assert(decade_start_bits(-1) == std::bit_cast<std::uint64_t>(0.1));
+static_assert(decade_start_bits(308) == std::bit_cast<std::uint64_t>(1e308));
+
+// The decade of a normal double with biased exponent b, counted from the
+// first one: low_decimal_exponent(b - 1075) + 1 - MIN_DECADE, computed
+// without negative numbers (a multiple of 2^18 added before the shift is
+// added after it, divided by 2^18).
+constexpr std::uint32_t decade_of(std::uint32_t biased_exponent) {
+  constexpr int OFFSET = (1 - MIN_DECADE) * (1 << 18) - (1075 - 52) * 78913;
+  static_assert(OFFSET >= 0);
+  return (biased_exponent * 78913 + OFFSET) >> 18;
+}
+
+// Everything a form needs for the decimal exponent E of its value, at index
+// E + 1 - MIN_DECADE (the decade, or the next one when the value reaches
+// the next decade's start): the power 10^(COUNT-1-E) that scales the value
+// to exactly COUNT digits before its point, so no extra digit has to be
+// split off as in round_fast; the unit shift of the product plus the
+// value's biased exponent; the exponent part of E + 1, letter included.
+struct DecadeScale {
+  std::uint64_t significand;
+  std::int32_t shift_base;
+  std::uint32_t exponent_part;
+};
+
+// The exponent part as four characters, the first in the lowest byte: sign
+// and two digits after a 0 byte where the letter goes, or sign and three
+// digits.
+constexpr std::uint32_t exponent_part_chars(int exponent) {
+  const std::uint32_t sign = exponent < 0 ? '-' : '+';
+  const auto magnitude = static_cast<std::uint32_t>(exponent < 0 ? -exponent : exponent);
+  const std::uint32_t units = '0' + magnitude % 10;
+  const std::uint32_t tens = '0' + magnitude / 10 % 10;
+  if (magnitude <= 99) return sign << 8 | tens << 16 | units << 24;
+  return sign | ('0' + magnitude / 100) << 8 | tens << 16 | units << 24;
+}
+static_assert(exponent_part_chars(-5) == ('-' << 8 | '0' << 16 | '5' << 24));
+static_assert(exponent_part_chars(308) == ('+' | '3' << 8 | '0' << 16 | '8' << 24));
+
+constexpr int DECADE_SCALE_COUNT = MAX_DECADE - MIN_DECADE + 2;
+
+template <int COUNT, char LETTER>
+constexpr std::array<DecadeScale, DECADE_SCALE_COUNT> compute_decade_scales() {
+  std::array<DecadeScale, DECADE_SCALE_COUNT> scales{};
+  for (int index = 0; index < DECADE_SCALE_COUNT; ++index) {
+    const int decimal_exponent = index - 1 + MIN_DECADE;
+    const int k = COUNT - 1 - decimal_exponent;
+    const PowerOfTen power = k >= MIN_POWER && k <= MAX_POWER
+                                 ? POWERS_OF_TEN[static_cast<std::size_t>(k - MIN_POWER)]
+                                 : PowerOfTen{0, 0};
+    std::uint32_t exponent_part = exponent_part_chars(decimal_exponent + 1);
+    if ((exponent_part & 0xFF) == 0) exponent_part |= static_cast<unsigned char>(LETTER);
+    // The unit shift is -(q + binary_exponent) - 64 with q = b - 1075.
+    scales[static_cast<std::size_t>(index)] = {power.significand, 1075 - 64 - power.binary_exponent,
+                                               exponent_part};
+  }
+  return scales;
+}
+
+template <int COUNT, char LETTER>
+constexpr auto DECADE_SCALES = compute_decade_scales<COUNT, LETTER>();
+
+// Checked for every normal biased exponent and both decimal exponents it
+// allows: the decade is low_decimal_exponent's, the power is in the table,
+// and the last digit's unit 2^(64 + unit shift) lies in the high word of
+// the product with half of it above the low word.
+template <int COUNT, char LETTER>
+constexpr bool decade_scales_fit() {
+  for (std::uint32_t biased_exponent = 1; biased_exponent <= 2046; ++biased_exponent) {
+    const int q = static_cast<int>(biased_exponent) - 1075;
+    const std::uint32_t decade = decade_of(biased_exponent);
+    if (static_cast<int>(decade) != low_decimal_exponent(q) + 1 - MIN_DECADE) return false;
+    for (std::uint32_t index = decade; index <= decade + 1; ++index) {
+      if (index >= DECADE_SCALE_COUNT) return false;
+      const DecadeScale& scale = DECADE_SCALES<COUNT, LETTER>[index];
+      const int unit_shift = scale.shift_base - static_cast<int>(biased_exponent);
+      if (scale.significand == 0 || unit_shift < 1 || unit_shift > 63) return false;
+    }
+  }
+  return true;
+}
+
+// Kept out of line, so that the forms' code and the dispatch save no registers for it.
+[[gnu::noinline]] void render_exp_any(double value, int digits, char letter, std::span<char> field);
+
+// Renders a field of WIDTH characters with COUNT digits. Zeros, subnormals,
+// infinities and NaN, and values whose last digit's rounding is undecided,
+// are left to the general way.
+//
+// The layout, for the two forms: blanks, sign or blank, "0", the point and
+// the first seven digits, blocks of eight digits, the exponent part. The
+// first seven digits are converted as eight, whose leading "0" becomes the
+// point; the sign, "0" and point are one store over the first four columns.
+template <int COUNT, std::size_t WIDTH, char LETTER>
+[[gnu::noinline]] void render_exp_form(double value, char* out) {
+  static_assert(COUNT <= MAX_FAST_DIGITS && COUNT % 8 == 7);
+  static_assert(decade_scales_fit<COUNT, LETTER>());
+  constexpr std::size_t POINT = WIDTH - 4 - COUNT - 1;
+  static_assert(POINT >= 2 && POINT <= 4, "sign, zero and blanks take one 4-byte store");
+
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const std::uint64_t magnitude = bits & MAGNITUDE_MASK;
+  const auto biased_exponent = static_cast<std::uint32_t>(magnitude >> 52);
+  // One compare sends zeros, subnormals, infinities and NaN away.
+  if (biased_exponent - 1 >= 2046) [[unlikely]] {
+    render_exp_any(value, COUNT, LETTER, {out, WIDTH});
+    return;
+  }
+  // Blanks, then the sign's column, "0" and the point.
+  constexpr std::uint64_t BLANKS = 0x2020202020202020u;
+  constexpr std::uint64_t PREFIX = (BLANKS & ((std::uint64_t{1} << (8 * (POINT - 1))) - 1)) |
+                                   std::uint64_t{'0'} << (8 * (POINT - 1)) |
+                                   std::uint64_t{'.'} << (8 * POINT);
+  constexpr std::uint64_t MINUS = std::uint64_t{'-' - ' '} << (8 * (POINT - 2));
+  store_chars<4>(static_cast<std::uint32_t>(PREFIX + (bits >> 63) * MINUS), out);
+
+  const std::uint64_t m = (magnitude & (HIDDEN_BIT - 1)) | HIDDEN_BIT;
+  const std::uint32_t decade = decade_of(biased_exponent);
+  const std::uint32_t index = decade + (magnitude >= DECADE_STARTS[decade]);
+  const DecadeScale& scale = DECADE_SCALES<COUNT, LETTER>[index];
+
+  // The rounding as in round_fast: with the remainder below the last digit
+  // and half a unit taken from the product, the true remainder lies in
+  // [remainder, remainder + m), and half a unit is at least 2^64 > m; the
+  // digit is rounded up when remainder > half, down when remainder + m <=
+  // half, and left to the general way in between. Here half a unit is added
+  // to the product first, so that the digits come out rounded up exactly
+  // when remainder >= half, and r, what is left below them, is
+  // remainder - half (>= 0) or remainder + half (< unit). The case in
+  // between is then r = 0 or r > unit - m: exactly when r + m - 1, modulo
+  // the unit, is below m. A unit is 2^(64 + unit_shift), so r is the low
+  // unit_shift bits of the high word and the low word.
+  const Uint128 product = Uint128{m} * scale.significand;
+  const auto low = static_cast<std::uint64_t>(product);
+  const int unit_shift = scale.shift_base - static_cast<int>(biased_exponent);  // 1..63
+  const std::uint64_t unit_high = std::uint64_t{1} << unit_shift;
+  const auto high = static_cast<std::uint64_t>(product >> 64) + (unit_high >> 1);
+  std::uint64_t digits = high >> unit_shift;
+  const std::uint64_t r_plus_low = low + (m - 1);
+  const std::uint64_t r_plus_high = high + (r_plus_low < low);
+  if ((r_plus_high & (unit_high - 1)) == 0 && r_plus_low < m) [[unlikely]] {
+    render_exp_any(value, COUNT, LETTER, {out, WIDTH});
+    return;
+  }
+
+  char* block = out + WIDTH - 4;
+  for (int i = 0; i < COUNT / 8; ++i) {
+    block -= 8;
+    store_chars<8>(eight_digit_chars(static_cast<std::uint32_t>(digits % 100000000)), block);
+    digits /= 100000000;
+  }
+  if (digits == 10000000) [[unlikely]] {
+    // The rounding carried into a new first digit (0.999..95 becomes
+    // 0.1 * 10^1), which the general way handles.
+    render_exp_any(value, COUNT, LETTER, {out, WIDTH});
+    return;
+  }
+  store_chars<8>(eight_digit_chars(static_cast<std::uint32_t>(digits)) - ('0' - '.'), block - 8);
+
+  store_chars<4>(scale.exponent_part, out + WIDTH - 4);
+}
+
+// Any form and any value; see render_exp.
+void render_exp_any(double value, int digits, char letter, std::span<char> field) {
+  if (!std::isfinite(value)) {
+    render_not_finite(value, field);
+    return;
+  }
+  const bool negative = value < 0;  // false for -0.0
+  // Point, digits and a 4-character exponent part (a double's decimal
+  // exponent never needs more than three digits), then the sign.
+  if (digits < 1 || field.size() < static_cast<std::size_t>(digits) + 5 + (negative ? 1 : 0)) {
+    fill_asterisks(field);
+    return;
+  }
+  const std::size_t width = field.size();
+  const auto count = static_cast<std::size_t>(digits);
+  char* const digits_out = field.data() + (width - 4 - count);
+
+  int exponent = 0;
+  const double magnitude = std::fabs(value);
+  if (magnitude == 0) {
+    std::fill_n(digits_out, count, '0');
+  } else {
+    if (digits == 15) {
+      exponent = write_significant_digits<15>(magnitude, digits_out);
+    } else if (digits == 7) {
+      exponent = write_significant_digits<7>(magnitude, digits_out);
+    } else if (digits <= MAX_FAST_DIGITS) {
+      exponent = DIGIT_WRITERS[count - 1](magnitude, digits_out);
+    } else {
+      exponent = write_exact_digits(magnitude, digits, digits_out);
+    }
+  }
+
+  // Exponent part: letter, sign, two digits; from |e| = 100 up the letter
+  // gives way to a third digit.
+  char* const exponent_out = field.data() + (width - 4);
+  const char exponent_sign = exponent < 0 ? '-' : '+';
+  const auto exponent_magnitude = static_cast<std::uint32_t>(exponent < 0 ? -exponent : exponent);
+  if (exponent_magnitude <= 99) {
+    exponent_out[0] = letter;
+    exponent_out[1] = exponent_sign;
+  } else {
+    exponent_out[0] = exponent_sign;
+    exponent_out[1] = static_cast<char>('0' + exponent_magnitude / 100);
+  }
+  write_pair(exponent_magnitude % 100, exponent_out + 2);
+
+  // Point, then "0" where there is room for it, sign and blanks. The usual
+  // fields have room for both; the sign is then chosen without a branch.
+  std::size_t position = width - 5 - count;
+  field[position] = '.';
+  if (position >= 2) {
+    field[position - 1] = '0';
+    field[position - 2] = negative ? '-' : ' ';
+    write_blanks(field.data(), position - 2);
+  } else if (position == 1) {
+    field[0] = negative ? '-' : '0';
+  }
+}
+
 }  // namespace
 
 void render_int(std::int32_t value, std::span<char> field) {
@@ -469,61 +756,13 @@ void render_fixed(double value, int decimals, std::span<char> field) {
 }
 
 void render_exp(double value, int digits, char letter, std::span<char> field) {
-  if (!std::isfinite(value)) {
-    render_not_finite(value, field);
-    return;
-  }
-  const bool negative = value < 0;  // false for -0.0
-  // Point, digits and a 4-character exponent part (a double's decimal
-  // exponent never needs more than three digits), then the sign.
-  if (digits < 1 || field.size() < static_cast<std::size_t>(digits) + 5 + (negative ? 1 : 0)) {
-    fill_asterisks(field);
-    return;
-  }
-  const std::size_t width = field.size();
-  const auto count = static_cast<std::size_t>(digits);
-  char* const digits_out = field.data() + (width - 4 - count);
-
-  int exponent = 0;
-  const double magnitude = std::fabs(value);
-  if (magnitude == 0) {
-    std::fill_n(digits_out, count, '0');
+  // The solver deck's and the mesh view's coordinate fields.
+  if (digits == 15 && field.size() == 24 && letter == 'D') {
+    render_exp_form<15, 24, 'D'>(value, field.data());
+  } else if (digits == 7 && field.size() == 15 && letter == 'E') {
+    render_exp_form<7, 15, 'E'>(value, field.data());
   } else {
-    if (digits == 15) {
-      exponent = write_significant_digits<15>(magnitude, digits_out);
-    } else if (digits == 7) {
-      exponent = write_significant_digits<7>(magnitude, digits_out);
-    } else if (digits <= MAX_FAST_DIGITS) {
-      exponent = DIGIT_WRITERS[count - 1](magnitude, digits_out);
-    } else {
-      exponent = write_exact_digits(magnitude, digits, digits_out);
-    }
-  }
-
-  // Exponent part: letter, sign, two digits; from |e| = 100 up the letter
-  // gives way to a third digit.
-  char* const exponent_out = field.data() + (width - 4);
-  const char exponent_sign = exponent < 0 ? '-' : '+';
-  const auto exponent_magnitude = static_cast<std::uint32_t>(exponent < 0 ? -exponent : exponent);
-  if (exponent_magnitude <= 99) {
-    exponent_out[0] = letter;
-    exponent_out[1] = exponent_sign;
-  } else {
-    exponent_out[0] = exponent_sign;
-    exponent_out[1] = static_cast<char>('0' + exponent_magnitude / 100);
-  }
-  write_pair(exponent_magnitude % 100, exponent_out + 2);
-
-  // Point, then "0" where there is room for it, sign and blanks. The usual
-  // fields have room for both; the sign is then chosen without a branch.
-  std::size_t position = width - 5 - count;
-  field[position] = '.';
-  if (position >= 2) {
-    field[position - 1] = '0';
-    field[position - 2] = negative ? '-' : ' ';
-    write_blanks(field.data(), position - 2);
-  } else if (position == 1) {
-    field[0] = negative ? '-' : '0';
+    render_exp_any(value, digits, letter, field);
   }
 }
 
