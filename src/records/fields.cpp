@@ -692,17 +692,47 @@ void render_exp_any(double value, int digits, char letter, std::span<char> field
 }  // namespace
 
 void render_int(std::int32_t value, std::span<char> field) {
-  char text[11];  // "-2147483648"
-  char* const end = text + sizeof text;
-  char* start = end;
+  // Node and element numbers fill three fields of most records, so the
+  // digits go straight into the field, two at a time, right to left.
+  static constexpr char digit_pairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
   auto magnitude = static_cast<std::uint32_t>(value);
   if (value < 0) magnitude = 0u - magnitude;
-  do {
-    *--start = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (value < 0) *--start = '-';
-  place_right(std::string_view(start, static_cast<std::size_t>(end - start)), field);
+  std::size_t length = value < 0 ? 2 : 1;
+  for (std::uint32_t power = 10; power != 0 && magnitude >= power;
+       power = power <= 100'000'000u ? power * 10 : 0) {
+    ++length;
+  }
+  const std::size_t width = field.size();
+  if (length > width) {
+    fill_asterisks(field);
+    return;
+  }
+  // Blanks first, whole words where the width allows, then the digits over
+  // them; nothing is read back, so no store waits for another.
+  char* const out = field.data();
+  if (width >= 8 && width <= 16) {
+    std::memcpy(out, "        ", 8);
+    std::memcpy(out + width - 8, "        ", 8);
+  } else {
+    std::memset(out, ' ', width - length);
+  }
+  char* at = out + width;
+  while (magnitude >= 100) {
+    const std::uint32_t pair = magnitude % 100;
+    magnitude /= 100;
+    at -= 2;
+    std::memcpy(at, digit_pairs + 2 * pair, 2);
+  }
+  if (magnitude >= 10) {
+    at -= 2;
+    std::memcpy(at, digit_pairs + 2 * magnitude, 2);
+  } else {
+    *--at = static_cast<char>('0' + magnitude);
+  }
+  if (value < 0) *--at = '-';
 }
 
 void render_fixed(double value, int decimals, std::span<char> field) {
