@@ -80,18 +80,16 @@ void read_corner(std::string_view line_text, double (&xyz)[3]) {
   // A line whose 80 columns hold no blank at all is one keyword that fills
   // the line, as if column 81 were blank: the coordinates after it are
   // missing and read as 0.0.
-  const char* text = line_text.data();
-  const std::size_t length = line_text.size();
-  std::size_t position = 0;
+  const char* position = line_text.data();
+  const char* const end = position + line_text.size();
   for (int token = 0; token < 4; ++token) {
-    while (position < length && text[position] == ' ') ++position;
-    const std::size_t start = position;
-    const void* blank =
-        position < length ? std::memchr(text + position, ' ', length - position) : nullptr;
-    position = blank != nullptr ? static_cast<std::size_t>(static_cast<const char*>(blank) - text)
-                                : length;
+    while (position != end && *position == ' ') ++position;
+    const char* const start = position;
+    // Tokens are short: a plain loop beats a library search here.
+    while (position != end && *position != ' ') ++position;
     if (token > 0) {
-      xyz[token - 1] = convert_coordinate(std::string_view(text + start, position - start));
+      xyz[token - 1] =
+          convert_coordinate(std::string_view(start, static_cast<std::size_t>(position - start)));
     }
   }
 }
