@@ -570,7 +570,25 @@ template <int COUNT, std::size_t WIDTH, char LETTER>
   const auto bits = std::bit_cast<std::uint64_t>(value);
   const std::uint64_t magnitude = bits & MAGNITUDE_MASK;
   const auto biased_exponent = static_cast<std::uint32_t>(magnitude >> 52);
-  // One compare sends zeros, subnormals, infinities and NaN away.
+  // Zero of either sign is common in models (faces on coordinate planes)
+  // and is every element's boundary value: one copy of its whole field.
+  if (magnitude == 0) {
+    static constexpr auto ZERO_FIELD = [] {
+      std::array<char, WIDTH> field{};
+      field.fill(' ');
+      field[POINT - 1] = '0';
+      field[POINT] = '.';
+      for (std::size_t i = POINT + 1; i < WIDTH - 4; ++i) field[i] = '0';
+      field[WIDTH - 4] = LETTER;
+      field[WIDTH - 3] = '+';
+      field[WIDTH - 2] = '0';
+      field[WIDTH - 1] = '0';
+      return field;
+    }();
+    std::memcpy(out, ZERO_FIELD.data(), WIDTH);
+    return;
+  }
+  // One compare sends subnormals, infinities and NaN away.
   if (biased_exponent - 1 >= 2046) [[unlikely]] {
     render_exp_any(value, COUNT, LETTER, {out, WIDTH});
     return;
@@ -700,11 +718,15 @@ void render_int(std::int32_t value, std::span<char> field) {
       "8081828384858687888990919293949596979899";
   auto magnitude = static_cast<std::uint32_t>(value);
   if (value < 0) magnitude = 0u - magnitude;
-  std::size_t length = value < 0 ? 2 : 1;
-  for (std::uint32_t power = 10; power != 0 && magnitude >= power;
-       power = power <= 100'000'000u ? power * 10 : 0) {
-    ++length;
-  }
+  // Digits from the bit length: 1233/4096 is just above log10(2), and one
+  // compare settles the power of ten in between.
+  static constexpr std::uint32_t powers_of_ten[] = {
+      1, 10, 100, 1'000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000, 1'000'000'000};
+  const auto guess = (static_cast<std::size_t>(std::bit_width(magnitude)) * 1233) >> 12;
+  std::size_t length = guess;
+  if (guess < 10 && magnitude >= powers_of_ten[guess]) ++length;
+  if (magnitude == 0) ++length;
+  if (value < 0) ++length;
   const std::size_t width = field.size();
   if (length > width) {
     fill_asterisks(field);
