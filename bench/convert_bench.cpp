@@ -57,9 +57,9 @@ void convert_all(benchmark::State& state, const std::vector<std::string>& tokens
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(tokens.size()));
   // Seconds per token, shown with a unit prefix ("8.1n").
-  state.counters["per_token"] =
-      benchmark::Counter(static_cast<double>(tokens.size()),
-                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["per_token"] = benchmark::Counter(
+      static_cast<double>(tokens.size()),
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_ConvertShortestStyle(benchmark::State& state) {  // "17.5", "-1.73818", "2.86102e-06"

@@ -21,8 +21,8 @@ constexpr int FACETS = 200'000;
 
 void append_number(std::string& text, double value) {
   char digits[32];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value,
-                                 std::chars_format::general, 6).ptr;
+  const auto end =
+      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 6).ptr;
   text.append(digits, end);
 }
 

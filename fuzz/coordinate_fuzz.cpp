@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr double UNTOUCHED = 12345.678;
   double value = UNTOUCHED;
   const bool converted = converter::parse_coordinate(token, value);
-  if (!converted && std::bit_cast<std::uint64_t>(value) != std::bit_cast<std::uint64_t>(UNTOUCHED)) {
+  if (!converted &&
+      std::bit_cast<std::uint64_t>(value) != std::bit_cast<std::uint64_t>(UNTOUCHED)) {
     __builtin_trap();  // a failure must not deliver a value
   }
   if (plain_decimal_in_exact_range(token)) {

@@ -877,7 +877,6 @@ TEST(ParseCoordinate, TokensNearMidpointsMatchTheModel) {
   EXPECT_GT(off_nearest, 1000);
 }
 
-
 // ---------------------------------------------------------------------------
 // The short way for plain tokens must give exactly what the full way gives,
 // and leave every other token to it.
@@ -898,50 +897,50 @@ std::optional<std::uint64_t> short_way_bits(std::string_view token) {
 
 TEST(PlainCoordinate, TakesTheCommonFormsAtTheirLimits) {
   constexpr Case cases[] = {
-      {                   "17.5"sv,                bits_of(17.5)},
-      {               "-1.73818"sv,            bits_of(-1.73818)},
-      {            "2.86102e-06"sv,         bits_of(2.86102e-06)},
-      {        "-1.73818004E+00"sv,         bits_of(-1.73818004)},
-      {        " 1.73818004E+00"sv,                        FAILS}, // leading blank
-      {                     "-0"sv,                NEGATIVE_ZERO},
-      {                 "+0.0e5"sv,                POSITIVE_ZERO},
-      {                     "5."sv,                 bits_of(5.0)},
-      {                    "-.5"sv,                bits_of(-0.5)},
-      {                  "1.5d3"sv,              bits_of(1500.0)},
-      {                 "1.5D-3"sv,              bits_of(0.0015)},
-      {       "1.5E000000000003"sv,              bits_of(1500.0)},
-      {        "999999999999999"sv,   bits_of(999999999999999.0)}, // 15 digits
-      {       "1000000000000000"sv,                        FAILS}, // 16 digits
-      {       "100000000000000.0"sv,                       FAILS}, // 16 digits, a zero among them
-      {    "0000000000000000001"sv,                 bits_of(1.0)}, // 19 digits
-      {   "00000000000000000001"sv,                        FAILS}, // 20 digits
-      {   "0.000000000000000001"sv,               bits_of(1e-18)}, // 19 digits
-      {  "0.0000000000000000001"sv,                        FAILS}, // 20 digits
-      {  "999999999999999e+22"sv,  bits_of(999999999999999e22)},
-      {                  "1e22"sv,                bits_of(1e22)},
-      {                  "1e23"sv,                        FAILS},
-      {                 "1e-22"sv,               bits_of(1e-22)},
-      {                 "1e-23"sv,                        FAILS},
-      {                "0.1e-21"sv,               bits_of(1e-22)}, // net exponent -22
-      {                "0.1e-22"sv,                        FAILS},
-      {              "10000e-26"sv,                        FAILS}, // 10^-22, but written 10^-26
-      {           "0.0e9999999"sv,                        FAILS},
-      {                     ""sv,                        FAILS},
-      {                     "-"sv,                        FAILS},
-      {                     "."sv,                        FAILS},
-      {                    "1E"sv,                        FAILS},
-      {                   "1E+"sv,                        FAILS},
-      {                   "1+3"sv,                        FAILS},
-      {                 "1.5q3"sv,                        FAILS},
-      {                 "3.0  "sv,                        FAILS},
-      {                   "1 2"sv,                        FAILS},
-      {              "3.0\0abc"sv,                        FAILS},
-      {                   "inf"sv,                        FAILS},
-      {                  "-nan"sv,                        FAILS},
-      {                  "1..5"sv,                        FAILS},
-      {                "1.5E3X"sv,                        FAILS},
-      {                  "1E5."sv,                        FAILS},
-      {                  "+-1"sv,                        FAILS},
+      {                 "17.5"sv,               bits_of(17.5)},
+      {             "-1.73818"sv,           bits_of(-1.73818)},
+      {          "2.86102e-06"sv,        bits_of(2.86102e-06)},
+      {      "-1.73818004E+00"sv,        bits_of(-1.73818004)},
+      {      " 1.73818004E+00"sv,                       FAILS}, // leading blank
+      {                   "-0"sv,               NEGATIVE_ZERO},
+      {               "+0.0e5"sv,               POSITIVE_ZERO},
+      {                   "5."sv,                bits_of(5.0)},
+      {                  "-.5"sv,               bits_of(-0.5)},
+      {                "1.5d3"sv,             bits_of(1500.0)},
+      {               "1.5D-3"sv,             bits_of(0.0015)},
+      {     "1.5E000000000003"sv,             bits_of(1500.0)},
+      {      "999999999999999"sv,  bits_of(999999999999999.0)}, // 15 digits
+      {     "1000000000000000"sv,                       FAILS}, // 16 digits
+      {    "100000000000000.0"sv,                       FAILS}, // 16 digits, a zero among them
+      {  "0000000000000000001"sv,                bits_of(1.0)}, // 19 digits
+      { "00000000000000000001"sv,                       FAILS}, // 20 digits
+      { "0.000000000000000001"sv,              bits_of(1e-18)}, // 19 digits
+      {"0.0000000000000000001"sv,                       FAILS}, // 20 digits
+      {  "999999999999999e+22"sv, bits_of(999999999999999e22)},
+      {                 "1e22"sv,               bits_of(1e22)},
+      {                 "1e23"sv,                       FAILS},
+      {                "1e-22"sv,              bits_of(1e-22)},
+      {                "1e-23"sv,                       FAILS},
+      {              "0.1e-21"sv,              bits_of(1e-22)}, // net exponent -22
+      {              "0.1e-22"sv,                       FAILS},
+      {            "10000e-26"sv,                       FAILS}, // 10^-22, but written 10^-26
+      {          "0.0e9999999"sv,                       FAILS},
+      {                     ""sv,                       FAILS},
+      {                    "-"sv,                       FAILS},
+      {                    "."sv,                       FAILS},
+      {                   "1E"sv,                       FAILS},
+      {                  "1E+"sv,                       FAILS},
+      {                  "1+3"sv,                       FAILS},
+      {                "1.5q3"sv,                       FAILS},
+      {                "3.0  "sv,                       FAILS},
+      {                  "1 2"sv,                       FAILS},
+      {             "3.0\0abc"sv,                       FAILS},
+      {                  "inf"sv,                       FAILS},
+      {                 "-nan"sv,                       FAILS},
+      {                 "1..5"sv,                       FAILS},
+      {               "1.5E3X"sv,                       FAILS},
+      {                 "1E5."sv,                       FAILS},
+      {                  "+-1"sv,                       FAILS},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(shown(c.token));
@@ -1025,8 +1024,8 @@ TEST(PlainCoordinate, AgreesWithTheFullWayOnRandomTokens) {
     if (short_way.has_value()) {
       ++taken;
       ASSERT_TRUE(full.has_value()) << shown(token);
-      ASSERT_EQ(*short_way, *full) << shown(token) << std::hex << " gives " << *short_way
-                                   << " not " << *full;
+      ASSERT_EQ(*short_way, *full)
+          << shown(token) << std::hex << " gives " << *short_way << " not " << *full;
     } else {
       ++declined;
     }

@@ -69,8 +69,8 @@ TEST(Output, EmptyModelWritesHeadersOnly) {
 TEST(Output, DateTextForm) {
   const std::string date = output::local_date_text();
   ASSERT_EQ(date.size(), 9u);
-  EXPECT_TRUE(std::isdigit(date[0]) && std::isdigit(date[1]) && date[2] == '-' &&
-              date[6] == '-' && std::isdigit(date[7]) && std::isdigit(date[8]))
+  EXPECT_TRUE(std::isdigit(date[0]) && std::isdigit(date[1]) && date[2] == '-' && date[6] == '-' &&
+              std::isdigit(date[7]) && std::isdigit(date[8]))
       << date;
   const std::string months = "JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
   EXPECT_EQ(months.find(date.substr(3, 3)) % 3, 0u) << date;
@@ -117,8 +117,8 @@ TEST(Output, SizesAndRecordsOfRealModels) {
 }
 
 TEST(Output, RealModelsMatchTheirStoredConversions) {
-  for (const char* name : {"openscad_cube_minus_sphere", "openscad_exponents",
-                           "admesh_cube_minus_sphere"}) {
+  for (const char* name :
+       {"openscad_cube_minus_sphere", "openscad_exponents", "admesh_cube_minus_sphere"}) {
     SCOPED_TRACE(name);
     const Converted run = convert(data_file(std::string(name) + ".stl"));
     ASSERT_EQ(run.run.status, 0);

@@ -42,37 +42,37 @@ TEST(FreeForm, RecordsOfTheSystemsWrites) {
   };
   static const std::string room_67(67, 'a');
   const Case cases[] = {
-      {"empty write", {}, " \r\n"},
-      {"text with its own blank", {" Read in the model ..."}, "  Read in the model ...\r\n"},
-      {"text then count",
+      {                                          "empty write",{}," \r\n"                                                                                                    },
+      {                              "text with its own blank",          {" Read in the model ..."}, "  Read in the model ...\r\n"},
+      {                                      "text then count",
        {" Number of elements:  m =", 1},
-       "  Number of elements:  m =           1\r\n"},
-      {"zero", {0}, "           0\r\n"},
-      {"most negative", {std::int32_t{-2147483647 - 1}}, " -2147483648\r\n"},
-      {"texts join without separator", {"a", "b", 7, "c"}, " ab           7c\r\n"},
-      {"trailing blanks and quotes stay",
+       "  Number of elements:  m =           1\r\n"                                                                               },
+      {                                                 "zero",                                 {0},            "           0\r\n"},
+      {                                        "most negative",     {std::int32_t{-2147483647 - 1}},            " -2147483648\r\n"},
+      {                         "texts join without separator",                  {"a", "b", 7, "c"},        " ab           7c\r\n"},
+      {                      "trailing blanks and quotes stay",
        {"TITLE = \"A BEM Model for Acoustic Analysis\" "},
-       " TITLE = \"A BEM Model for Acoustic Analysis\" \r\n"},
-      {"zone header is cut after the element count",
+       " TITLE = \"A BEM Model for Acoustic Analysis\" \r\n"                                                                      },
+      {           "zone header is cut after the element count",
        {"ZONE T=\"Model\", N=", 3, ", E=", 1, "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"},
        " ZONE T=\"Model\", N=           3, E=           1\r\n"
-       " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n"},
-      {"zone header at the largest counts",
+       " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n"                                                                              },
+      {                    "zone header at the largest counts",
        {"ZONE T=\"Model\", N=", 9999999, ", E=", 3333333, "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"},
        " ZONE T=\"Model\", N=     9999999, E=     3333333\r\n"
-       " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n"},
-      {"text that exactly fills the room stays",
+       " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n"                                                                              },
+      {               "text that exactly fills the room stays",
        {std::string_view(room_67), std::string_view("bbbbbbbbbbbb")},
-       " " + room_67 + "bbbbbbbbbbbb\r\n"},
+       " " + room_67 + "bbbbbbbbbbbb\r\n"                                                                                         },
       {"integer that would pass column 80 starts a new record",
        {std::string_view("x"), 1, 2, 3, 4, 5, 6, 7},
        " x           1           2           3           4           5           6\r\n"
-       "           7\r\n"},
-      {"text longer than a record is cut into pieces",
+       "           7\r\n"                                                                                                         },
+      {         "text longer than a record is cut into pieces",
        {std::string_view("0123456789012345678901234567890123456789012345678901234567890123456789"
-                         "0123456789ABCDEFGHIJ")},
+       "0123456789ABCDEFGHIJ")},
        " 0123456789012345678901234567890123456789012345678901234567890123456789012345678\r\n"
-       " 9ABCDEFGHIJ\r\n"},
+       " 9ABCDEFGHIJ\r\n"                                                                                                         },
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -121,10 +121,10 @@ TEST(Layout, FieldsSkipsLiteralsAndBreaks) {
   static constexpr EditDescriptor title[] = {Literal("Title,"), Skip(12), TextField(9)};
   static constexpr EditDescriptor trailing_skip[] = {IntField(4), Skip(5)};
   static constexpr EditDescriptor fixed_first[] = {Literal("head"), RecordBreak(), IntField(3, 2),
-                                                   Literal("|"), RecordBreak(), Literal("tail")};
-  static constexpr EditDescriptor element[] = {IntField(10), Skip(3), IntField(8, 3), Skip(5),
-                                               Literal("   2   (0.D+00,"), ExpField(24, 15, 'D'),
-                                               Literal(")")};
+                                                   Literal("|"),    RecordBreak(), Literal("tail")};
+  static constexpr EditDescriptor element[] = {
+      IntField(10),          Skip(3),     IntField(8, 3), Skip(5), Literal("   2   (0.D+00,"),
+      ExpField(24, 15, 'D'), Literal(")")};
 
   const Item title_items[] = {std::string_view("07-DEC-26")};
   EXPECT_EQ(written([&](Channel& ch) { write_layout<title>(ch, title_items); }),
@@ -134,15 +134,17 @@ TEST(Layout, FieldsSkipsLiteralsAndBreaks) {
   EXPECT_EQ(written([&](Channel& ch) { write_layout<trailing_skip>(ch, one); }), "  42\r\n");
   // Literals before the first field are written; the write stops at the
   // field that finds no item left, so the literal after it is not.
-  EXPECT_EQ(written([&](Channel& ch) { write_layout<fixed_first>(ch, one); }),
-            "head\r\n 42\r\n");
+  EXPECT_EQ(written([&](Channel& ch) { write_layout<fixed_first>(ch, one); }), "head\r\n 42\r\n");
   const Item two[] = {std::int32_t{1}, std::int32_t{-22}};
   EXPECT_EQ(written([&](Channel& ch) { write_layout<fixed_first>(ch, two); }),
             "head\r\n  1-22|\r\ntail\r\n");
-  const Item element_items[] = {std::int32_t{1}, std::int32_t{1}, std::int32_t{2},
-                                std::int32_t{3}, 0.0};
-  const std::string record = written([&](Channel& ch) { write_layout<element>(ch, element_items); });
-  EXPECT_EQ(record, "         1          1       2       3        2   (0.D+00,   0.000000000000000D+00)\r\n");
+  const Item element_items[] = {std::int32_t{1}, std::int32_t{1}, std::int32_t{2}, std::int32_t{3},
+                                0.0};
+  const std::string record =
+      written([&](Channel& ch) { write_layout<element>(ch, element_items); });
+  EXPECT_EQ(
+      record,
+      "         1          1       2       3        2   (0.D+00,   0.000000000000000D+00)\r\n");
   EXPECT_EQ(record.size(), 82u + 2u);
 }
 
@@ -161,7 +163,7 @@ TEST(Layout, LongRecordsGrowTheBuffer) {
 
 TEST(Report, LineAndTracebackFormats) {
   std::vector<records::TraceFrame> frames = {
-      {"stldeck", 0x1234ABCDull, ""},
+      {                        "stldeck",         0x1234ABCDull,                           ""},
       {"a-library-with-a-long-name.so.6", 0xFFFFFFFF12345678ull, "a_routine_with_a_long_name"},
   };
   const std::string text = records::format_report(29, 5, "/tmp/x/STL_Model.stl", frames, false);

@@ -33,7 +33,10 @@ void expect_report(const RunResult& run, int number, const std::string& message)
 TEST(Run, ConsoleReportInAFileIsFourPlainRecords) {
   TempDir dir;
   dir.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-  const RunResult run = testing_support::run_converter(dir.path(), {.arguments = {"ignored", "-x"}});
+  const RunResult run =
+      testing_support::run_converter(dir.path(), {
+                                                     .arguments = {"ignored", "-x"}
+  });
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
             "  Read in the model ...\r\n"
@@ -65,8 +68,10 @@ TEST(Run, ArgumentsChangeNothing) {
     dir->write("STL_Model.stl", data_file("openscad_cube_minus_sphere.stl"));
   }
   const RunResult a = testing_support::run_converter(plain.path());
-  const RunResult b =
-      testing_support::run_converter(with_arguments.path(), {.arguments = {"other.stl", "--help"}});
+  const RunResult b = testing_support::run_converter(with_arguments.path(),
+                                                     {
+                                                         .arguments = {"other.stl", "--help"}
+  });
   EXPECT_EQ(a.status, 0);
   EXPECT_EQ(b.status, 0);
   EXPECT_EQ(a.out, b.out);
@@ -77,7 +82,8 @@ TEST(Run, ArgumentsChangeNothing) {
 TEST(Run, LongerOldOutputFilesHoldExactlyTheNewContent) {
   TempDir fresh;
   TempDir reused;
-  for (const TempDir* dir : {&fresh, &reused}) dir->write("STL_Model.stl", data_file("one_facet_deck.stl"));
+  for (const TempDir* dir : {&fresh, &reused})
+    dir->write("STL_Model.stl", data_file("one_facet_deck.stl"));
   const std::string long_old(100000, 'x');
   reused.write("input.dat", long_old);
   reused.write("input.plt", long_old);
@@ -129,52 +135,46 @@ TEST(Run, FilesThatCannotBeUsedEndWithTheirReport) {
     std::string_view console;  // standard output
   };
   const Case cases[] = {
-      {"stl is a directory",
+      {        "stl is a directory",
        [](const TempDir& d) { std::filesystem::create_directory(d / "STL_Model.stl"); }, 39,
-       "error during read, unit 5, file ", "STL_Model.stl", false, "  Read in the model ...\r\n"},
-      {"stl unreadable",
+       "error during read, unit 5, file ", "STL_Model.stl", false,"  Read in the model ...\r\n"                                                                                        },
+      {            "stl unreadable",
        [](const TempDir& d) {
-         d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-         std::filesystem::permissions(d / "STL_Model.stl", std::filesystem::perms::none);
-       },
-       9, "permission to access file denied, unit 5, file ", "STL_Model.stl", true, ""},
-      {"deck read-only",
+       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+       std::filesystem::permissions(d / "STL_Model.stl", std::filesystem::perms::none);
+       },  9, "permission to access file denied, unit 5, file ", "STL_Model.stl",  true,                            ""},
+      {            "deck read-only",
        [](const TempDir& d) {
-         d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-         d.write("input.dat", OLD_CONTENT);
-         std::filesystem::permissions(d / "input.dat", std::filesystem::perms::owner_read |
-                                                           std::filesystem::perms::group_read |
-                                                           std::filesystem::perms::others_read);
-       },
-       47, "write to READONLY file, unit 6, file ", "input.dat", true, ""},
-      {"deck is a directory",
+       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+       d.write("input.dat", OLD_CONTENT);
+       std::filesystem::permissions(d / "input.dat", std::filesystem::perms::owner_read |
+       std::filesystem::perms::group_read |
+       std::filesystem::perms::others_read);
+       }, 47,           "write to READONLY file, unit 6, file ",     "input.dat",  true,                            ""},
+      {       "deck is a directory",
        [](const TempDir& d) {
-         d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-         std::filesystem::create_directory(d / "input.dat");
-       },
-       30, "open failure, unit 6, file ", "input.dat", false, ""},
-      {"mesh view is a directory",
+       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+       std::filesystem::create_directory(d / "input.dat");
+       }, 30,                     "open failure, unit 6, file ",     "input.dat", false,                            ""},
+      {  "mesh view is a directory",
        [](const TempDir& d) {
-         d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-         std::filesystem::create_directory(d / "input.plt");
-       },
-       30, "open failure, unit 8, file ", "input.plt", false, ""},
-      {"deck on a full device",
+       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+       std::filesystem::create_directory(d / "input.plt");
+       }, 30,                     "open failure, unit 8, file ",     "input.plt", false,                            ""},
+      {     "deck on a full device",
        [](const TempDir& d) {
-         d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-         std::filesystem::create_symlink("/dev/full", d / "input.dat");
-       },
-       38, "error during write, unit 6, file ", "input.dat", false,
+       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+       std::filesystem::create_symlink("/dev/full", d / "input.dat");
+       }, 38,               "error during write, unit 6, file ",     "input.dat", false,
        "  Read in the model ...\r\n  Number of elements:  m =           1\r\n"
-       "  Number of nodes:     n =           3\r\n"},
+       "  Number of nodes:     n =           3\r\n"                                                                   },
       {"mesh view on a full device",
        [](const TempDir& d) {
-         d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-         std::filesystem::create_symlink("/dev/full", d / "input.plt");
-       },
-       38, "error during write, unit 8, file ", "input.plt", false,
+       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+       std::filesystem::create_symlink("/dev/full", d / "input.plt");
+       }, 38,               "error during write, unit 8, file ",     "input.plt", false,
        "  Read in the model ...\r\n  Number of elements:  m =           1\r\n"
-       "  Number of nodes:     n =           3\r\n"},
+       "  Number of nodes:     n =           3\r\n"                                                                   },
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -202,11 +202,10 @@ TEST(Run, EndingDuringTheScanLeavesOldOutputsByteForByte) {
     std::string_view error_start;
   };
   const Case cases[] = {
-      {"end of file inside a facet", "solid x\n  facet normal 0 0 1\n    outer loop\n", 24,
-       "forrtl: severe (24): end-of-file during read, unit 5, file "},
-      {"invalid coordinate",
-       "  facet normal 0 0 1\n    outer loop\n      vertex 1 2 x\n", 547 & 0xFF,
-       "forrtl: severe (547): invalid REAL\n"},
+      {"end of file inside a facet",            "solid x\n  facet normal 0 0 1\n    outer loop\n",24,
+       "forrtl: severe (24): end-of-file during read, unit 5, file "              },
+      {        "invalid coordinate", "  facet normal 0 0 1\n    outer loop\n      vertex 1 2 x\n",
+       547 & 0xFF,                          "forrtl: severe (547): invalid REAL\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -50,7 +50,11 @@ std::string facet(std::string_view v1, std::string_view v2, std::string_view v3)
 }
 const std::string plain_facet =
     facet("      vertex 1 2 3", "      vertex 4 5 6", "      vertex 7 8 9");
-const std::vector<Corner> plain_corners = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
+const std::vector<Corner> plain_corners = {
+    {1, 2, 3},
+    {4, 5, 6},
+    {7, 8, 9}
+};
 
 std::string with_crlf(std::string text) {
   std::string out;
@@ -71,39 +75,39 @@ TEST(Scanner, FacetsAndCornersOfSmallFiles) {
   // The third token starts in column 12 and is seen up to column 80 only.
   const std::string cut_token = "vertex 1 2 " + std::string(60, '0') + "12345678999";
   const Case cases[] = {
-      {"empty file", "", {}},
-      {"no facet line", "solid x\nendsolid x\n", {}},
-      {"one facet", "solid x\n" + plain_facet + "endsolid x\n", plain_corners},
-      {"crlf line ends", with_crlf("solid x\n" + plain_facet + "endsolid x\n"), plain_corners},
-      {"facet line of seven characters",
-       "  facet\n    outer loop\n      vertex 1 2 3\n      vertex 4 5 6\n      vertex 7 8 9\nx\ny\n",
-       plain_corners},
-      {"other indentations are skipped",
+      {                                            "empty file","",{}                                                                                                                       },
+      {                                         "no facet line",                               "solid x\nendsolid x\n",                {}},
+      {                                             "one facet",            "solid x\n" + plain_facet + "endsolid x\n",     plain_corners},
+      {                                        "crlf line ends", with_crlf("solid x\n" + plain_facet + "endsolid x\n"),     plain_corners},
+      {                        "facet line of seven characters",
+       "  facet\n    outer loop\n      vertex 1 2 3\n      vertex 4 5 6\n      vertex 7 8 "
+       "9\nx\ny\n",     plain_corners                                                                                                    },
+      {                        "other indentations are skipped",
        "facet normal 0 0 1\n facet normal 0 0 1\n   facet normal 0 0 1\n\tfacet normal 0 0 1\n"
-       "  FACET NORMAL 0 0 1\n  facetnormal 0 0 1\n",
-       {}},
-      {"lone carriage returns make one line", "solid x\r  facet normal 0 0 1\rendsolid x\r", {}},
-      {"two solids", "solid a\n" + plain_facet + "endsolid a\nsolid b\n" + plain_facet + "endsolid b\n",
-       {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}},
-      {"token variants",
-       facet("vertex 1 2", "1 2 3 4", "   vertex   1.5e1  -2   3 4 5"),
+       "  FACET NORMAL 0 0 1\n  facetnormal 0 0 1\n",                {}                                                                  },
+      {                   "lone carriage returns make one line",         "solid x\r  facet normal 0 0 1\rendsolid x\r",                {}},
+      {                                            "two solids",
+       "solid a\n" + plain_facet + "endsolid a\nsolid b\n" + plain_facet + "endsolid b\n",
+       {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}                                                                },
+      {                                        "token variants",
+       facet("vertex 1 2",         "1 2 3 4",                                                                                             "   vertex   1.5e1  -2   3 4 5"),
        {{1, 2, 0}, {2, 3, 4}, {15, -2, 3}}},
-      {"tab-separated numbers are one token",
-       facet("vertex\t1\t2\t3", "1 2 3", "vertex 1 2 3"),
+      {                   "tab-separated numbers are one token",
+       facet("vertex\t1\t2\t3",           "1 2 3",                                    "vertex 1 2 3"),
        {{0, 0, 0}, {2, 3, 0}, {1, 2, 3}}},
-      {"nothing after column 80 is seen",
-       facet(long_line, cut_token, "vertex 1 2 3"),
+      {                       "nothing after column 80 is seen",
+       facet(long_line,         cut_token,                                                                                                 "vertex 1 2 3"),
        {{1, 2, 0}, {1, 2, 123456789}, {1, 2, 3}}},
-      {"eighty columns without a blank",
-       facet(std::string(80, 'v') + " 1 2 3", std::string(79, 'v') + " 1 2 3", "vertex 1 2 3"),
+      {                        "eighty columns without a blank",
+       facet(std::string(80,   'v') + " 1 2 3",                                                                                                std::string(79, 'v') + " 1 2 3", "vertex 1 2 3"),
        {{0, 0, 0}, {0, 0, 0}, {1, 2, 3}}},
       {"facet without its outer-loop line loses the next facet",
        "  facet normal 0 0 1\n      vertex 1 1 1\n      vertex 2 2 2\n      vertex 3 3 3\n"
        "    endloop\n  endfacet\n" +
-           plain_facet + plain_facet,
-       {{2, 2, 2}, {3, 3, 3}, {0, 0, 0}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}},
-      {"final stretch without a line feed is not a line",
-       plain_facet + "  facet normal 0 0 1", plain_corners},
+       plain_facet + plain_facet,
+       {{2, 2, 2}, {3, 3, 3}, {0, 0, 0}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}                              },
+      {       "final stretch without a line feed is not a line",                  plain_facet + "  facet normal 0 0 1",
+       plain_corners},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

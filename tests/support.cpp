@@ -116,7 +116,8 @@ RunResult run_converter(const std::filesystem::path& dir, const RunOptions& opti
       if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(125);
     }
     std::vector<char*> argv{const_cast<char*>(STLDECK_EXE)};
-    for (const auto& argument : options.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const auto& argument : options.arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     ::execv(STLDECK_EXE, argv.data());
     ::_exit(127);

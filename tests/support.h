@@ -34,17 +34,17 @@ class TempDir {
 
 struct RunOptions {
   std::vector<std::string> arguments;
-  bool stdout_terminal = false;  // standard output on a pseudo-terminal
-  bool stderr_terminal = false;  // standard error on a pseudo-terminal
-  bool as_unprivileged_user = false;  // drop root, so that file modes apply
+  bool stdout_terminal = false;                // standard output on a pseudo-terminal
+  bool stderr_terminal = false;                // standard error on a pseudo-terminal
+  bool as_unprivileged_user = false;           // drop root, so that file modes apply
   unsigned long long address_space_limit = 0;  // bytes; 0 for none
 };
 
 struct RunResult {
   int status = -1;  // exit status (low 8 bits), or -1 when killed by a signal
   int signal = 0;
-  std::string out;  // standard output (or the terminal's bytes)
-  std::string err;  // standard error (or the terminal's bytes)
+  std::string out;           // standard output (or the terminal's bytes)
+  std::string err;           // standard error (or the terminal's bytes)
   long peak_memory_kib = 0;  // largest resident set of the run
 };
 

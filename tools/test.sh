@@ -3,7 +3,11 @@
 # with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/setup.sh python3-vtk9 python3-meshio valgrind
+tools/setup.sh python3-vtk9 python3-meshio valgrind clang-format
+
+# The code's layout is checked first: a formatting slip fails fast.
+clang-format --dry-run --Werror src/*/*.cpp src/*/*.h src/main.cpp tests/*.cpp tests/*.h \
+  bench/*.cpp fuzz/*.cpp
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j2

@@ -22,8 +22,8 @@ void reserve_mesh_store() {
   // without touching them; they are committed only when written.
   node_xyz = static_cast<double*>(std::calloc(std::size_t{MAX_NODES} * 3, sizeof(double)));
   if (node_xyz == nullptr) records::fatal_report(records::REPORT_NO_MEMORY);
-  element_nodes = static_cast<std::int32_t*>(
-      std::calloc(std::size_t{MAX_ELEMENTS} * 3, sizeof(std::int32_t)));
+  element_nodes =
+      static_cast<std::int32_t*>(std::calloc(std::size_t{MAX_ELEMENTS} * 3, sizeof(std::int32_t)));
   if (element_nodes == nullptr) records::fatal_report(records::REPORT_NO_MEMORY);
   element_bc = static_cast<double*>(std::calloc(std::size_t{MAX_ELEMENTS}, sizeof(double)));
   if (element_bc == nullptr) records::fatal_report(records::REPORT_NO_MEMORY);
@@ -53,9 +53,7 @@ void store_facet() {
   node_count += 3;
 }
 
-MeshTables mesh_tables() {
-  return {node_xyz, element_nodes, element_bc, facet_count, node_count};
-}
+MeshTables mesh_tables() { return {node_xyz, element_nodes, element_bc, facet_count, node_count}; }
 
 void reset_mesh_store() {
   facet_count = 0;

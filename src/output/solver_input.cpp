@@ -65,15 +65,9 @@ constexpr records::EditDescriptor node_descriptors[] = {
 };
 
 constexpr records::EditDescriptor element_descriptors[] = {
-    IntField(10),
-    Skip(3),
-    IntField(8, 3),
-    Skip(5),
-    Literal("   2   (0.D+00,"),
-    ExpField(24, 15, 'D'),
-    Literal(")"),
+    IntField(10),          Skip(3),      IntField(8, 3), Skip(5), Literal("   2   (0.D+00,"),
+    ExpField(24, 15, 'D'), Literal(")"),
 };
-
 
 constexpr double SOUND_SPEED = 343.0;
 constexpr double DENSITY = 1.29;
@@ -82,8 +76,8 @@ constexpr double FREQUENCY = 54.59;
 }  // namespace
 
 std::string local_date_text() {
-  static constexpr std::array<const char*, 12> months = {
-      "JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+  static constexpr std::array<const char*, 12> months = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
@@ -101,7 +95,7 @@ void write_solver_input(const std::string& date_text) {
   const Item title[] = {std::string_view(date_text)};
   records::write_layout<title_descriptors>(deck, title);
 
-  const Item parameters[] = {mesh.facet_count, mesh.node_count, 0, 0,
+  const Item parameters[] = {mesh.facet_count, mesh.node_count, 0,         0,
                              SOUND_SPEED,      DENSITY,         FREQUENCY, FREQUENCY};
   records::write_layout<parameter_descriptors>(deck, parameters);
 

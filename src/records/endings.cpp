@@ -18,26 +18,25 @@ namespace {
 
 struct CatalogueEntry {
   int number;
-  int severity;  // 1 info, 2 warning, 3 error, 4 severe
+  int severity;              // 1 info, 2 warning, 3 error, 4 severe
   std::string_view message;  // "%d" takes the channel, "%s" its file
 };
 
 constexpr CatalogueEntry catalogue[] = {
-    {                    REPORT_ACCESS_DENIED, 4,
-     "permission to access file denied, unit %d, file %s"                                                     },
-    {                      REPORT_END_OF_FILE, 4, "end-of-file during read, unit %d, file %s"                    },
-    {                   REPORT_FILE_NOT_FOUND, 4, "file not found, unit %d, file %s"                             },
-    {                     REPORT_OPEN_FAILURE, 4, "open failure, unit %d, file %s"                               },
-    {                      REPORT_WRITE_ERROR, 4, "error during write, unit %d, file %s"                         },
-    {                       REPORT_READ_ERROR, 4, "error during read, unit %d, file %s"                          },
-    {                        REPORT_NO_MEMORY, 4, "insufficient virtual memory"                                  },
-    {                  REPORT_FILE_NAME_ERROR, 4, "file name specification error, unit %d, file %s"              },
-    {                   REPORT_READ_ONLY_FILE, 4, "write to READONLY file, unit %d, file %s"                     },
-    {               REPORT_LINE_BUFFER_MEMORY, 4,
-     "cannot allocate memory for the file buffer - out of memory, unit %d, file %s"                          },
-    {                  REPORT_MODEL_TOO_LARGE, 4,
-     "model too large, more than 3333333 facets (9999999 nodes), unit %d, file %s"                           },
-    {                     REPORT_INVALID_REAL, 4, "invalid REAL"                                                 },
+    {     REPORT_ACCESS_DENIED, 4,"permission to access file denied, unit %d, file %s"                                  },
+    {       REPORT_END_OF_FILE, 4,          "end-of-file during read, unit %d, file %s"},
+    {    REPORT_FILE_NOT_FOUND, 4,                   "file not found, unit %d, file %s"},
+    {      REPORT_OPEN_FAILURE, 4,                     "open failure, unit %d, file %s"},
+    {       REPORT_WRITE_ERROR, 4,               "error during write, unit %d, file %s"},
+    {        REPORT_READ_ERROR, 4,                "error during read, unit %d, file %s"},
+    {         REPORT_NO_MEMORY, 4,                        "insufficient virtual memory"},
+    {   REPORT_FILE_NAME_ERROR, 4,    "file name specification error, unit %d, file %s"},
+    {    REPORT_READ_ONLY_FILE, 4,           "write to READONLY file, unit %d, file %s"},
+    {REPORT_LINE_BUFFER_MEMORY, 4,
+     "cannot allocate memory for the file buffer - out of memory, unit %d, file %s"    },
+    {   REPORT_MODEL_TOO_LARGE, 4,
+     "model too large, more than 3333333 facets (9999999 nodes), unit %d, file %s"     },
+    {      REPORT_INVALID_REAL, 4,                                       "invalid REAL"},
 };
 
 constexpr std::string_view severity_names[] = {"info", "warning", "error", "severe"};
@@ -126,7 +125,8 @@ ProcessEnd process_end = exit_process;
   std::array<TraceFrame, 256> frames{};
   std::size_t count = 0;
   for (int i = 0; i < depth; ++i) {
-    const auto address = reinterpret_cast<unsigned long long>(addresses[static_cast<std::size_t>(i)]);
+    const auto address =
+        reinterpret_cast<unsigned long long>(addresses[static_cast<std::size_t>(i)]);
     Dl_info info{};
     TraceFrame& frame = frames[count++];
     frame.pc = address;
