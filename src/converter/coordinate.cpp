@@ -442,10 +442,8 @@ DigitRun take_digits(const char* p, const char* end, std::uint64_t integer) {
 // are the ones computed here; D < 10^15 means at most 15 significant digits,
 // and with the net exponent within +-22 the full way takes its first exact
 // case: one multiply or divide of the exact double D by an exact power.
-bool parse_plain_coordinate(std::string_view token, double& value) {
-  const char* p = token.data();
-  const char* const end = p + token.size();
-  if (p == end) return false;
+const char* parse_plain_prefix(const char* p, const char* end, double& value) {
+  if (p == end || *p == ' ') return nullptr;
   // Signs, like the lengths below, vary from token to token: they are taken
   // without a branch that could be mispredicted.
   const bool negative = *p == '-';
@@ -463,20 +461,20 @@ bool parse_plain_coordinate(std::string_view token, double& value) {
     p = run.after;
     digit_count += fraction;
   }
-  if (digit_count == 0 || digit_count > 19) return false;
+  if (digit_count == 0 || digit_count > 19) return nullptr;
 
   int exponent = 0;
-  if (p != end) {
+  if (p != end && *p != ' ') {
     const unsigned char letter = lower_case(*p);
-    if (letter != 'e' && letter != 'd') return false;
+    if (letter != 'e' && letter != 'd') return nullptr;
     ++p;
-    if (p == end) return false;  // "1E": the full way
+    if (p == end || *p == ' ') return nullptr;  // "1E": the full way
     const bool exponent_negative = *p == '-';
     p += exponent_negative || *p == '+' ? 1 : 0;
-    if (p == end) return false;  // "1E+": the full way
-    for (; p != end; ++p) {
+    if (p == end || *p == ' ') return nullptr;  // "1E+": the full way
+    for (; p != end && *p != ' '; ++p) {
       const unsigned value_of_digit = static_cast<unsigned char>(*p) - unsigned{'0'};
-      if (value_of_digit > 9) return false;
+      if (value_of_digit > 9) return nullptr;
       // Held at 10^4 or more once there: far beyond +-22 in any case.
       if (exponent < 10000) exponent = exponent * 10 + static_cast<int>(value_of_digit);
     }
@@ -485,7 +483,7 @@ bool parse_plain_coordinate(std::string_view token, double& value) {
 
   constexpr std::uint64_t FIFTEEN_DIGITS = 1'000'000'000'000'000;
   const std::ptrdiff_t net = exponent - fraction;
-  if (run.integer >= FIFTEEN_DIGITS || net < -22 || net > 22) return false;
+  if (run.integer >= FIFTEEN_DIGITS || net < -22 || net > 22) return nullptr;
   // Below 10^15 < 2^53: exact.
   const auto magnitude = static_cast<double>(static_cast<std::int64_t>(run.integer));
   const double result = net >= 0 ? magnitude * EXACT_POWERS[static_cast<std::size_t>(net)]
@@ -493,6 +491,15 @@ bool parse_plain_coordinate(std::string_view token, double& value) {
   // The same as -result when negative.
   value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(result) ^
                                 (static_cast<std::uint64_t>(negative) << 63));
+  return p;
+}
+
+bool parse_plain_coordinate(std::string_view token, double& value) {
+  const char* const end = token.data() + token.size();
+  double result = 0.0;
+  // A blank inside the token (read as a digit 0) is for the full way.
+  if (parse_plain_prefix(token.data(), end, result) != end) return false;
+  value = result;
   return true;
 }
 

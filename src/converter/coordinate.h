@@ -51,6 +51,12 @@ struct DecimalDigits {
 // answers, the answer is the one of scan_decimal_digits and round_to_double.
 [[nodiscard]] bool parse_plain_coordinate(std::string_view token, double& value);
 
+// The short way on a token that ends at the first blank of [text, end) or at
+// end: returns where the token ends when the short way answers for it, and
+// nullptr otherwise (value unchanged). Lets the scanner find a token's end
+// and convert it in one pass.
+[[nodiscard]] const char* parse_plain_prefix(const char* text, const char* end, double& value);
+
 // Converts the token; returns false on a syntax failure or an overflow, and
 // then leaves value unchanged. Underflow is not a failure.
 [[nodiscard]] bool parse_coordinate(std::string_view token, double& value);

@@ -85,6 +85,15 @@ void read_corner(std::string_view line_text, double (&xyz)[3]) {
   for (int token = 0; token < 4; ++token) {
     while (position != end && *position == ' ') ++position;
     const char* const start = position;
+    if (token > 0) {
+      // The usual coordinate is read and its end found in one pass; any
+      // other token is cut at its blank and converted the full way.
+      const char* const read_to = parse_plain_prefix(start, end, xyz[token - 1]);
+      if (read_to != nullptr) {
+        position = read_to;
+        continue;
+      }
+    }
     // Tokens are short: a plain loop beats a library search here.
     while (position != end && *position != ' ') ++position;
     if (token > 0) {
