@@ -710,37 +710,42 @@ void render_exp_any(double value, int digits, char letter, std::span<char> field
 }  // namespace
 
 void render_int(std::int32_t value, std::span<char> field) {
-  // Node and element numbers fill three fields of most records, so the
-  // digits go straight into the field, two at a time, right to left.
-  static constexpr char digit_pairs[] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
+  // Node and element numbers fill most records: below 10^8 they are eight
+  // digits made at once, whose leading zeros turn into blanks.
+  static constexpr std::uint32_t powers_of_ten[] = {
+      1, 10, 100, 1'000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000, 1'000'000'000};
   auto magnitude = static_cast<std::uint32_t>(value);
   if (value < 0) magnitude = 0u - magnitude;
   // Digits from the bit length: 1233/4096 is just above log10(2), and one
   // compare settles the power of ten in between.
-  static constexpr std::uint32_t powers_of_ten[] = {
-      1, 10, 100, 1'000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000, 1'000'000'000};
   const auto guess = (static_cast<std::size_t>(std::bit_width(magnitude)) * 1233) >> 12;
   std::size_t length = guess;
   if (guess < 10 && magnitude >= powers_of_ten[guess]) ++length;
   if (magnitude == 0) ++length;
   if (value < 0) ++length;
+
   const std::size_t width = field.size();
   if (length > width) {
     fill_asterisks(field);
     return;
   }
-  // Blanks first, whole words where the width allows, then the digits over
-  // them; nothing is read back, so no store waits for another.
   char* const out = field.data();
-  if (width >= 8 && width <= 16) {
-    std::memcpy(out, "        ", 8);
-    std::memcpy(out + width - 8, "        ", 8);
-  } else {
-    std::memset(out, ' ', width - length);
+  constexpr std::uint64_t BLANKS = 0x2020202020202020u;
+  if (value >= 0 && length <= 8 && width >= 8 && width <= 16) {
+    const std::uint64_t leading = (std::uint64_t{1} << (8 * (8 - length))) - 1;  // first bytes
+    const std::uint64_t chars = (eight_digit_chars(magnitude) & ~leading) | (BLANKS & leading);
+    store_chars<8>(BLANKS, out);
+    store_chars<8>(chars, out + width - 8);
+    return;
   }
+
+  // Any other value or width: blanks, then the digits two at a time from
+  // the right.
+  static constexpr char digit_pairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  std::memset(out, ' ', width - length);
   char* at = out + width;
   while (magnitude >= 100) {
     const std::uint32_t pair = magnitude % 100;
