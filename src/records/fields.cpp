@@ -712,15 +712,13 @@ void render_exp_any(double value, int digits, char letter, std::span<char> field
 void render_int(std::int32_t value, std::span<char> field) {
   // Node and element numbers fill most records: below 10^8 they are eight
   // digits made at once, whose leading zeros turn into blanks.
-  static constexpr std::uint32_t powers_of_ten[] = {
-      1, 10, 100, 1'000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000, 1'000'000'000};
   auto magnitude = static_cast<std::uint32_t>(value);
   if (value < 0) magnitude = 0u - magnitude;
   // Digits from the bit length: 1233/4096 is just above log10(2), and one
   // compare settles the power of ten in between.
   const auto guess = (static_cast<std::size_t>(std::bit_width(magnitude)) * 1233) >> 12;
   std::size_t length = guess;
-  if (guess < 10 && magnitude >= powers_of_ten[guess]) ++length;
+  if (magnitude >= INTEGER_POWERS[guess]) ++length;  // guess <= 9
   if (magnitude == 0) ++length;
   if (value < 0) ++length;
 
