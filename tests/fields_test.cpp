@@ -511,6 +511,30 @@ TEST_P(RenderExpCrossCheck, NearTiesAtEveryExponent) {
 
 TEST_P(RenderExpCrossCheck, NearPowersOfTen) { cross_check_exp(near_powers_of_ten(), GetParam()); }
 
+// Fields of recently rendered values are reused: values drawn again and
+// again from a pool larger than that memory, so that reuse and eviction both
+// happen all the time, each still gives its own field.
+TEST_P(RenderExpCrossCheck, RepeatedValues) {
+  RandomValues random(SEED + 3);
+  std::vector<double> pool = {0.0, -0.0, 0x1p-1074, -0x1p-1074, 1.0, -1.0};
+  for (int i = 0; i < 1500; ++i) {
+    const double value = i % 2 == 0 ? random.stl_like() : random.finite();
+    pool.push_back(value);
+    pool.push_back(-value);  // the same digits, another field
+  }
+  std::vector<double> values;
+  for (int i = 0; i < 300000; ++i) values.push_back(pool[random.below(pool.size())]);
+  cross_check_exp(values, GetParam());
+
+  // A NaN, whatever its bits, is never taken for another value's field.
+  const ExpForm form = GetParam();
+  std::string field(form.width, '?');
+  for (const std::uint64_t bits : {~std::uint64_t{0}, std::uint64_t{0x7FF8000000000000u}}) {
+    records::render_exp(std::bit_cast<double>(bits), form.digits, form.letter, field);
+    EXPECT_EQ(field, std::string(field.size() - 3, ' ') + "NaN");
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Forms, RenderExpCrossCheck, testing::Values(DECK_FORM, VIEW_FORM),
                          [](const testing::TestParamInfo<ExpForm>& form_info) {
                            return form_info.param.letter == 'D' ? std::string("Deck24_15D")

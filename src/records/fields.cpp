@@ -810,12 +810,62 @@ void render_fixed(double value, int decimals, std::span<char> field) {
   std::fill(out, field.end(), '0');
 }
 
+namespace {
+
+// The fields of the values rendered last, by value. A mesh repeats its
+// coordinates: every corner is shared by about six facets, mostly close
+// together in the file, and faces on a coordinate plane share a value, so a
+// third to two thirds of the coordinates are found here. The rendering is a
+// pure function of the value's bits, so a field found here is the field.
+template <std::size_t WIDTH>
+class RecentFields {
+ public:
+  // The field of bits, or nullptr; a miss takes the slot for the new field.
+  char* find(std::uint64_t bits) {
+    slot_ = static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15u) >> (64 - SLOT_BITS));
+    return keys_[slot_] == bits ? fields_[slot_].data() : nullptr;
+  }
+  void keep(std::uint64_t bits, const char* field) {
+    keys_[slot_] = bits;
+    std::memcpy(fields_[slot_].data(), field, WIDTH);
+  }
+
+ private:
+  static constexpr int SLOT_BITS = 9;
+  // Empty slots hold a NaN's bits, and NaN is never looked up or kept.
+  std::array<std::uint64_t, std::size_t{1} << SLOT_BITS> keys_ = [] {
+    std::array<std::uint64_t, std::size_t{1} << SLOT_BITS> keys{};
+    keys.fill(~std::uint64_t{0});
+    return keys;
+  }();
+  std::array<std::array<char, WIDTH>, std::size_t{1} << SLOT_BITS> fields_{};
+  std::size_t slot_ = 0;
+};
+
+template <int COUNT, std::size_t WIDTH, char LETTER>
+void render_recent_or_new(double value, char* out) {
+  static RecentFields<WIDTH> recent;
+  if (std::isnan(value)) {
+    render_exp_form<COUNT, WIDTH, LETTER>(value, out);
+    return;
+  }
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  if (const char* known = recent.find(bits)) {
+    std::memcpy(out, known, WIDTH);
+    return;
+  }
+  render_exp_form<COUNT, WIDTH, LETTER>(value, out);
+  recent.keep(bits, out);
+}
+
+}  // namespace
+
 void render_exp(double value, int digits, char letter, std::span<char> field) {
   // The solver deck's and the mesh view's coordinate fields.
   if (digits == 15 && field.size() == 24 && letter == 'D') {
-    render_exp_form<15, 24, 'D'>(value, field.data());
+    render_recent_or_new<15, 24, 'D'>(value, field.data());
   } else if (digits == 7 && field.size() == 15 && letter == 'E') {
-    render_exp_form<7, 15, 'E'>(value, field.data());
+    render_recent_or_new<7, 15, 'E'>(value, field.data());
   } else {
     render_exp_any(value, digits, letter, field);
   }
