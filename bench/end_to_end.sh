@@ -13,7 +13,7 @@
 #                            [--scratch DIR] [--keep]
 # The same settings can come from the environment:
 #   BENCH_SIZES    facet counts to measure (default "100000 1666666 3333333")
-#   BENCH_RUNS     timed runs per size, at least 3 (default 3)
+#   BENCH_RUNS     timed runs per size, at least 3 (default 5)
 #   BENCH_SCRATCH  folder for models and outputs (default build-bench/scratch)
 #   BENCH_KEEP=1   keep the last model and its outputs in the scratch folder
 # --quick leaves out the largest size (3,333,333 facets, about 650 MB of STL
@@ -25,7 +25,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 sizes=${BENCH_SIZES:-"100000 1666666 3333333"}
-runs=${BENCH_RUNS:-3}
+runs=${BENCH_RUNS:-5}
 scratch=${BENCH_SCRATCH:-build-bench/scratch}
 keep=${BENCH_KEEP:-0}
 empty_runs=21
@@ -245,11 +245,18 @@ for facets in $sizes; do
   done
   read -r conv_min conv_median <<<"$(min_median "${conv_us[@]}")"
   read -r floor_min floor_median <<<"$(min_median "${floor_us[@]}")"
+  # The ratio of each conversion to the floor taken just before it: the
+  # machine's write-back comes and goes, and a pair sees the same weather.
+  pair_ratios=()
+  for ((i = 0; i < runs; i++)); do
+    pair_ratios+=("$(awk -v c="${conv_us[i]}" -v f="${floor_us[i]}" 'BEGIN { printf "%d", 1000 * c / f }')")
+  done
+  read -r _ pair_median <<<"$(min_median "${pair_ratios[@]}")"
   rows+=("$(awk -v f="$facets" -v s="$stl_bytes" -v cmin="$conv_min" -v cmed="$conv_median" \
-    -v fmin="$floor_min" -v fmed="$floor_median" -v rss="$rss_kib" 'BEGIN {
-      printf "%10d %9.1f %9.3f %9.3f %9.3f %9.3f %7.2f %8.1f %9.1f",
+    -v fmin="$floor_min" -v fmed="$floor_median" -v rss="$rss_kib" -v pair="$pair_median" 'BEGIN {
+      printf "%10d %9.1f %9.3f %9.3f %9.3f %9.3f %7.2f %7.2f %8.1f %9.1f",
         f, s / 1e6, cmin / 1e6, cmed / 1e6, fmin / 1e6, fmed / 1e6,
-        (fmed > 0 ? cmed / fmed : 0), (cmed > 0 ? s / cmed : 0), rss / 1024
+        (fmed > 0 ? cmed / fmed : 0), pair / 1000, (cmed > 0 ? s / cmed : 0), rss / 1024
     }')")
 
   if [[ $keep != 1 || $facets != "${sizes##* }" ]]; then
@@ -263,12 +270,13 @@ done
 
 echo
 echo "Summary ($runs timed runs per size; seconds; MB = 10^6 bytes; RSS in MiB)"
-printf '%10s %9s %9s %9s %9s %9s %7s %8s %9s\n' \
-  facets "STL MB" "conv min" "conv med" "floor min" "floor med" ratio "MB/s" "peak RSS"
+printf '%10s %9s %9s %9s %9s %9s %7s %7s %8s %9s\n' \
+  facets "STL MB" "conv min" "conv med" "floor min" "floor med" ratio "pairs" "MB/s" "peak RSS"
 for row in "${rows[@]}"; do echo "$row"; done
 printf 'empty model: min %.2f ms, median %.2f ms (target < %d ms: %s)\n' \
   "$(awk -v v="$empty_min" 'BEGIN { print v / 1000 }')" \
   "$(awk -v v="$empty_median" 'BEGIN { print v / 1000 }')" "$empty_target_ms" "$empty_verdict"
 printf '%d-facet model: peak RSS %.1f MiB (target <= %d MiB: %s)\n' "$rss_model_facets" \
   "$(awk -v k="$small_rss_kib" 'BEGIN { print k / 1024 }')" "$rss_target_mib" "$small_verdict"
-echo "ratio = conversion median / floor median; MB/s = STL bytes / conversion median"
+echo "ratio = conversion median / floor median; pairs = median of conversion / floor run by run;"
+echo "MB/s = STL bytes / conversion median"
