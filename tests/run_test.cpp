@@ -109,6 +109,15 @@ TEST(Run, MissingStlFileIsReport29AndTouchesNothing) {
   EXPECT_EQ(dir.read("input.plt"), OLD_CONTENT);
 }
 
+TEST(Run, ReportsNameTheFullPathOnlyWhenItFitsIn256Characters) {
+  TempDir dir;
+  std::filesystem::path deep = dir.path();
+  while ((deep / "STL_Model.stl").string().size() <= 256) deep /= std::string(40, 'd');
+  std::filesystem::create_directories(deep);
+  const RunResult run = testing_support::run_converter(deep);
+  expect_report(run, 29, "file not found, unit 5, file STL_Model.stl");
+}
+
 TEST(Run, FailedReservationIsReport41BeforeAnyFile) {
   if (testing_support::sanitized_build()) GTEST_SKIP() << "the sanitizers need more address space";
   TempDir dir;
