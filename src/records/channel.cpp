@@ -212,6 +212,12 @@ int Channel::close() {
   return report;
 }
 
+void Channel::end_shown_line() {
+  if (!line_pending_) return;
+  line_pending_ = false;
+  write_all("\n", 1);  // a console that refuses it has nothing more to show
+}
+
 bool Channel::refill() {
   if (!buffer_) {
     buffer_ = std::make_unique_for_overwrite<char[]>(INPUT_BLOCK);

@@ -73,6 +73,10 @@ class Channel {
   // Writes what is pending, owes no line feed, and closes the descriptor.
   // Returns 0 or the report number of the failure.
   int close();
+  // On a console: writes the line feed still owed to the last line shown,
+  // so that whatever appears next (a report on the same terminal) starts a
+  // line of its own. The channel owes nothing afterwards.
+  void end_shown_line();
 
   // --- input ---
   // Reads the next line; on success `first` holds at most `keep` characters

@@ -139,6 +139,9 @@ ProcessEnd process_end = exit_process;
       if (info.dli_sname != nullptr) frame.routine = info.dli_sname;
     }
   }
+  for (const int shown : {CONSOLE_UNIT, ERROR_UNIT}) {
+    if (Channel* terminal = find_channel(shown)) terminal->end_shown_line();
+  }
   write_to_standard_error(
       format_report(number, unit, file, std::span(frames.data(), count), depth <= 0));
   end_process(number);
