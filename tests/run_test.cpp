@@ -46,6 +46,19 @@ TEST(Run, ConsoleReportInAFileIsFourPlainRecords) {
   EXPECT_EQ(run.err, "");
 }
 
+TEST(Run, ConsoleReportAppendedToALogKeepsTheLog) {
+  TempDir dir;
+  dir.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+  const std::string log(5000, 'L');
+  const RunResult run = testing_support::run_converter(dir.path(), {.stdout_log = log});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, log +
+                         "  Read in the model ...\r\n"
+                         "  Number of elements:  m =           1\r\n"
+                         "  Number of nodes:     n =           3\r\n"
+                         "  Translation from STL data to BEM input is done!\r\n");
+}
+
 TEST(Run, ConsoleReportOnATerminalOwesEachLineFeed) {
   TempDir dir;
   dir.write("STL_Model.stl", data_file("one_facet_deck.stl"));

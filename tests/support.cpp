@@ -97,11 +97,13 @@ RunResult run_converter(const std::filesystem::path& dir, const RunOptions& opti
   const int out_primary = options.stdout_terminal ? open_terminal(out_secondary) : -1;
   const int err_primary = options.stderr_terminal ? open_terminal(err_secondary) : -1;
 
+  if (!options.stdout_log.empty()) write_file(out_name, options.stdout_log);
   const pid_t child = ::fork();
   if (child == 0) {
     if (::chdir(dir.c_str()) != 0) ::_exit(126);
-    const int out_fd = options.stdout_terminal ? out_secondary
-                                               : ::open(out_name.c_str(), O_WRONLY | O_CREAT, 0666);
+    const int out_fd = options.stdout_terminal
+                           ? out_secondary
+                           : ::open(out_name.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666);
     const int err_fd = options.stderr_terminal ? err_secondary
                                                : ::open(err_name.c_str(), O_WRONLY | O_CREAT, 0666);
     ::dup2(out_fd, STDOUT_FILENO);

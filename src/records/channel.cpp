@@ -109,7 +109,9 @@ std::string recorded_path(std::string_view name) {
 Channel::Channel(int unit, int fd, std::string path, OutputMode mode, bool owns_fd)
     : unit_(unit), fd_(fd), path_(std::move(path)), mode_(mode), owns_fd_(owns_fd) {
   struct stat info {};
-  regular_file_ = ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+  // Only the files the run opens itself are cut; standard output redirected
+  // to a file (perhaps appending to a log) is never touched.
+  regular_file_ = owns_fd_ && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
   // The console and standard error show each record at once.
   block_file_ = mode_ == OutputMode::plain && unit_ != CONSOLE_UNIT && unit_ != ERROR_UNIT;
 }

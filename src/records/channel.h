@@ -97,10 +97,10 @@ class Channel {
   std::string path_;
   OutputMode mode_;
   bool owns_fd_;
-  bool regular_file_ = false;
-  bool block_file_ = false;  // plain records collected in blocks (not the console)
-  bool any_record_ = false;  // a record was written in this run
-  bool cut_done_ = false;    // the old tail of the file has been cut
+  bool regular_file_ = false;  // a file of the run's own, cut after its first write
+  bool block_file_ = false;    // plain records collected in blocks (not the console)
+  bool any_record_ = false;    // a record was written in this run
+  bool cut_done_ = false;      // the old tail of the file has been cut
   bool line_pending_ = false;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
