@@ -59,6 +59,19 @@ TEST(Run, ConsoleReportAppendedToALogKeepsTheLog) {
                          "  Translation from STL data to BEM input is done!\r\n");
 }
 
+TEST(Run, WithoutStandardOutputTheDeckGetsNoConsoleLines) {
+  TempDir with;
+  TempDir without;
+  for (const TempDir* dir : {&with, &without}) {
+    dir->write("STL_Model.stl", data_file("one_facet_deck.stl"));
+  }
+  ASSERT_EQ(testing_support::run_converter(with.path()).status, 0);
+  const RunResult run = testing_support::run_converter(without.path(), {.without_stdout = true});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(without.read("input.dat"), with.read("input.dat"));
+  EXPECT_EQ(without.read("input.plt"), with.read("input.plt"));
+}
+
 TEST(Run, ConsoleReportOnATerminalOwesEachLineFeed) {
   TempDir dir;
   dir.write("STL_Model.stl", data_file("one_facet_deck.stl"));

@@ -110,6 +110,7 @@ RunResult run_converter(const std::filesystem::path& dir, const RunOptions& opti
     ::dup2(err_fd, STDERR_FILENO);
     const int null_fd = ::open("/dev/null", O_RDONLY);
     ::dup2(null_fd, STDIN_FILENO);
+    if (options.without_stdout) ::close(STDOUT_FILENO);
     if (options.address_space_limit != 0) {
       const rlimit limit{options.address_space_limit, options.address_space_limit};
       ::setrlimit(RLIMIT_AS, &limit);

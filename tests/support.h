@@ -38,7 +38,8 @@ struct RunOptions {
   bool stderr_terminal = false;                // standard error on a pseudo-terminal
   bool as_unprivileged_user = false;           // drop root, so that file modes apply
   unsigned long long address_space_limit = 0;  // bytes; 0 for none
-  std::string stdout_log;  // standard output appends to a file that already holds this
+  std::string stdout_log;       // standard output appends to a file that already holds this
+  bool without_stdout = false;  // started with standard output closed
 };
 
 struct RunResult {

@@ -1,5 +1,7 @@
 #include "converter/run.h"
 
+#include <fcntl.h>
+
 #include <csignal>
 
 #include "converter/mesh_store.h"
@@ -12,7 +14,21 @@
 
 namespace converter {
 
+namespace {
+
+// A standard stream the process was started without would be the number the
+// next opened file gets, and the console report would land in the solver
+// deck: such a stream is bound to /dev/null first.
+void hold_standard_streams() {
+  for (int stream = 0; stream <= 2; ++stream) {
+    if (::fcntl(stream, F_GETFD) == -1) ::open("/dev/null", O_RDWR);
+  }
+}
+
+}  // namespace
+
 void run_converter() {
+  hold_standard_streams();
   // A console that has gone away is a failed write with its own report,
   // not a silent death by signal.
   std::signal(SIGPIPE, SIG_IGN);
