@@ -2,6 +2,7 @@
 // never damages an output file that must keep its old content.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -88,48 +89,55 @@ TEST(Faults, EveryInputEndsInADefinedWay) {
     return [content](const TempDir& d) { d.write("STL_Model.stl", content); };
   };
   const Case cases[] = {
-      { "output on a full device",
+      {               "output on a full device",
        [](const TempDir& d) {
        d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
        std::filesystem::remove(d / "input.plt");
        std::filesystem::create_symlink("/dev/full", d / "input.plt");
        },false, 38,  "forrtl: severe (38): error during write, unit 8, file @/input.plt\n",
        counts_of_one,After::complete,After::absent                                                                                                                                           },
-      {          "read-only deck",
+      {                        "read-only deck",
        [](const TempDir& d) {
        d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
        std::filesystem::permissions(d / "input.dat", std::filesystem::perms::owner_read);
        },  true, 47,         "forrtl: severe (47): write to READONLY file, unit 6, file @/input.dat\n",                   "",
        After::unchanged, After::unchanged                                                                                                                   },
-      {"mesh view is a directory",
+      {              "mesh view is a directory",
        [](const TempDir& d) {
        d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
        std::filesystem::remove(d / "input.plt");
        std::filesystem::create_directory(d / "input.plt");
        }, false, 30,                   "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",                   "",
        After::unchanged,    After::absent                                                                                                                   },
-      {          "unreadable stl",
+      {                        "unreadable stl",
        [](const TempDir& d) {
        d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
        std::filesystem::permissions(d / "STL_Model.stl", std::filesystem::perms::none);
        },  true,  9,
        "forrtl: severe (9): permission to access file denied, unit 5, file @/STL_Model.stl\n",                   "",
        After::unchanged, After::unchanged                                                                                                                   },
-      {      "stl is a directory",
+      {                    "stl is a directory",
        [](const TempDir& d) { std::filesystem::create_directory(d / "STL_Model.stl"); }, false, 39,
        "forrtl: severe (39): error during read, unit 5, file @/STL_Model.stl\n",          read_notice,
        After::unchanged, After::unchanged                                                                                                                   },
-      {         "a line of 1 GiB",                                        write_huge_line, false,  0,                                                                                "", counts_of_one + done, After::complete,
+      {                       "a line of 1 GiB",                                        write_huge_line, false,  0,                                                                                "", counts_of_one + done, After::complete,
        After::complete                                                                                                                                      },
-      {              "binary stl",                                      stl(binary_stl()), false,  0,                                                                                "",          empty_model, After::complete,
+      {                            "binary stl",                                      stl(binary_stl()), false,  0,                                                                                "",          empty_model, After::complete,
        After::complete                                                                                                                                      },
-      {            "random bytes",                                    stl(random_bytes()), false,  0,                                                                                "",          empty_model, After::complete,
+      {                          "random bytes",                                    stl(random_bytes()), false,  0,                                                                                "",          empty_model, After::complete,
        After::complete                                                                                                                                      },
-      {  "NUL bytes inside lines",
+      {                "NUL bytes inside lines",
        stl("  facet normal\0 0 0\n\0\n      vertex 1\0abc 2 3\n      vertex \0 2 3\n"
        "      vertex 1 2 3\n\0\n\0\n"s),
        false,  0,                                                                                "", counts_of_one + done, After::complete,  After::complete},
-      {     "ends inside a facet", stl("solid x\n  facet normal 0 0 1\n    outer loop\n"), false, 24,
+      {"mesh view is a named pipe nobody reads",
+       [](const TempDir& d) {
+       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+       std::filesystem::remove(d / "input.plt");
+       ASSERT_EQ(::mkfifo((d / "input.plt").c_str(), 0644), 0);
+       }, false, 30,                   "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",                   "",
+       After::unchanged,    After::absent                                                                                                                   },
+      {                   "ends inside a facet", stl("solid x\n  facet normal 0 0 1\n    outer loop\n"), false, 24,
        "forrtl: severe (24): end-of-file during read, unit 5, file @/STL_Model.stl\n",          read_notice,
        After::unchanged, After::unchanged                                                                                                                   },
   };

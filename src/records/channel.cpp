@@ -298,8 +298,12 @@ Channel& bind_input(int unit, std::string_view name) {
 Channel& bind_output(int unit, std::string_view name) {
   const std::string path = recorded_path(name);
   const std::string file(trim_blanks(name));
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  // Not waiting at the open: a named pipe that nobody reads would hold the
+  // run forever; it fails at once instead (ENXIO), and writes then block as
+  // usual.
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) fatal_report(output_open_report(errno, file), unit, path);
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return install_channel(std::make_unique<Channel>(unit, fd, path, OutputMode::plain, true));
 }
 
