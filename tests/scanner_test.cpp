@@ -2,6 +2,7 @@
 // converted end to end, read back from the node section of the deck.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -158,29 +159,54 @@ TEST(Scanner, ReadCornerTakesTokensTwoToFour) {
   EXPECT_EQ(xyz[2], 3.0);
 }
 
+// Scans a facet whose first vertex line can no longer be read: a stream
+// socket whose other side closed with unread data fails the read. Ends the
+// process, through the scanner's stop.
+[[noreturn]] void scan_unreadable_vertex_line(const TempDir& dir) {
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) std::_Exit(99);
+  const std::string_view head = "  facet normal 0 0 1\n    outer loop\n      vertex 1 2";
+  if (::write(ends[1], head.data(), head.size()) < 0) std::_Exit(98);
+  if (::write(ends[0], "x", 1) < 0) std::_Exit(97);  // unread by the other side
+  ::close(ends[1]);
+  converter::reserve_mesh_store();
+  records::install_channel(std::make_unique<records::Channel>(records::STL_UNIT, ends[0], "socket",
+                                                              records::OutputMode::plain, true));
+  records::bind_output(records::SOLVER_UNIT, (dir / "input.dat").string());
+  converter::scan_stl();
+  std::_Exit(0);
+}
+
 // A vertex line that can no longer be read is the stop message, with a
-// failure status, and leaves the output files as they were. A stream
-// socket whose other side closed with unread data fails the read.
+// failure status, and leaves the output files as they were.
 TEST(ScannerDeathTest, UnreadableVertexLineStopsWithItsMessage) {
   TempDir dir;
   dir.write("input.dat", "old deck\r\n");
-  const auto run = [&] {
-    int ends[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) std::_Exit(99);
-    const std::string_view head = "  facet normal 0 0 1\n    outer loop\n      vertex 1 2";
-    if (::write(ends[1], head.data(), head.size()) < 0) std::_Exit(98);
-    if (::write(ends[0], "x", 1) < 0) std::_Exit(97);  // unread by the other side
-    ::close(ends[1]);
-    converter::reserve_mesh_store();
-    records::install_channel(std::make_unique<records::Channel>(
-        records::STL_UNIT, ends[0], "socket", records::OutputMode::plain, true));
-    records::bind_output(records::SOLVER_UNIT, (dir / "input.dat").string());
-    converter::scan_stl();
-    std::_Exit(0);
-  };
-  EXPECT_EXIT(run(), testing::ExitedWithCode(converter::READ_FAILURE_STATUS),
+  EXPECT_EXIT(scan_unreadable_vertex_line(dir),
+              testing::ExitedWithCode(converter::READ_FAILURE_STATUS),
               "^ Error in reading triangles\\. Program stopped!\r\n$");
   EXPECT_EQ(dir.read("input.dat"), "old deck\r\n");
+}
+
+// On a terminal the stop message is shown like a console line: its first
+// character, the blank, is the line-spacing control and is not shown, and
+// the line's feed comes when the channel is closed.
+TEST(Scanner, StopMessageOnATerminalIsAConsoleLine) {
+  TempDir dir;
+  int secondary = -1;
+  const int primary = testing_support::open_terminal(secondary);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(secondary, STDERR_FILENO);
+    scan_unreadable_vertex_line(dir);
+  }
+  ::close(secondary);
+  const std::string shown = testing_support::drain(primary);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(primary);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == converter::READ_FAILURE_STATUS);
+  EXPECT_EQ(shown, "Error in reading triangles. Program stopped!\r\n");
 }
 
 }  // namespace

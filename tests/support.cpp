@@ -56,8 +56,6 @@ void TempDir::write(std::string_view name, std::string_view content) const {
 
 std::string TempDir::read(std::string_view name) const { return read_file(path_ / name); }
 
-namespace {
-
 std::string drain(int fd) {
   std::string content;
   char block[65536];
@@ -85,8 +83,6 @@ int open_terminal(int& secondary) {
   ::tcsetattr(secondary, TCSANOW, &mode);
   return primary;
 }
-
-}  // namespace
 
 RunResult run_converter(const std::filesystem::path& dir, const RunOptions& options) {
   TempDir capture;

@@ -53,6 +53,12 @@ struct RunResult {
 // Runs the converter in dir and waits for it.
 RunResult run_converter(const std::filesystem::path& dir, const RunOptions& options = {});
 
+// A pseudo-terminal in raw mode: returns its primary side and sets
+// secondary to the side a program writes to.
+int open_terminal(int& secondary);
+// Everything readable from fd until its other side is closed.
+std::string drain(int fd);
+
 // True when the tests run in a sanitizer build.
 bool sanitized_build();
 

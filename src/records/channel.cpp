@@ -232,7 +232,6 @@ bool Channel::refill() {
     const ssize_t got = ::read(fd_, buffer_.get(), capacity_);
     if (got < 0) {
       if (errno == EINTR) continue;
-      read_error_ = errno;
       return false;
     }
     if (got == 0) input_ended_ = true;

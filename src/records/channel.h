@@ -83,8 +83,6 @@ class Channel {
   // of it (the carriage return before the line feed dropped). The view stays
   // valid until the next read.
   ReadOutcome read_line(std::string_view& first, std::size_t keep);
-  // errno of the last failed read.
-  int read_error() const { return read_error_; }
 
  private:
   char* make_record_space(std::size_t max_length);
@@ -109,7 +107,6 @@ class Channel {
   unsigned long long written_ = 0;
   bool reading_ = false;  // an input channel: its buffer holds unread input
   bool input_ended_ = false;
-  int read_error_ = 0;
   char head_[128] = {};  // input: start of a line that spans two blocks
 };
 
