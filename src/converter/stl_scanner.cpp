@@ -1,7 +1,5 @@
 #include "converter/stl_scanner.h"
 
-#include <cstring>
-
 #include "converter/coordinate.h"
 #include "converter/mesh_store.h"
 #include "records/channel.h"
