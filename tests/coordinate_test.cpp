@@ -547,18 +547,21 @@ std::string random_digits(std::size_t count, std::mt19937_64& random) {
   return digits;
 }
 
-std::string written_form(std::string_view digits, int exponent, std::mt19937_64& random) {
-  std::string token;
-  switch (random() % 4) {
+// "-", "+" or nothing, one of `ways` equally likely choices being "-" and
+// one "+" (the rest write no sign).
+std::string_view random_sign(std::mt19937_64& random, std::uint64_t ways) {
+  switch (random() % ways) {
     case 0:
-      token += '-';
-      break;
+      return "-";
     case 1:
-      token += '+';
-      break;
+      return "+";
     default:
-      break;
+      return "";
   }
+}
+
+std::string written_form(std::string_view digits, int exponent, std::mt19937_64& random) {
+  std::string token(random_sign(random, 4));
   if (random() % 4 == 0) token += "00";
   const auto count = static_cast<int>(digits.size());
   const int fraction =
@@ -958,17 +961,7 @@ TEST(PlainCoordinate, DeclinedTokensKeepTheirValue) {
 // A plain token: sign, leading zeros, 1 to 22 digits with the point anywhere
 // (or nowhere), an exponent near the edges of the short way and beyond it.
 std::string random_plain_token(std::mt19937_64& random) {
-  std::string token;
-  switch (random() % 3) {
-    case 0:
-      token += '-';
-      break;
-    case 1:
-      token += '+';
-      break;
-    default:
-      break;
-  }
+  std::string token(random_sign(random, 3));
   std::string digits(static_cast<std::size_t>(random() % 4 == 0 ? random() % 4 : 0), '0');
   const std::size_t count = 1 + random() % (random() % 2 == 0 ? 9 : 22);
   for (std::size_t i = 0; i < count; ++i) {

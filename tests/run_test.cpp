@@ -16,6 +16,13 @@ using testing_support::RunOptions;
 using testing_support::RunResult;
 using testing_support::TempDir;
 
+// The console report of a one-facet model, as a file receives it.
+constexpr std::string_view ONE_FACET_CONSOLE =
+    "  Read in the model ...\r\n"
+    "  Number of elements:  m =           1\r\n"
+    "  Number of nodes:     n =           3\r\n"
+    "  Translation from STL data to BEM input is done!\r\n";
+
 constexpr std::string_view OLD_CONTENT = "old content that must survive\r\nand a second line\r\n";
 
 // The report line, then the traceback header, then at least one frame.
@@ -38,11 +45,7 @@ TEST(Run, ConsoleReportInAFileIsFourPlainRecords) {
                                                      .arguments = {"ignored", "-x"}
   });
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out,
-            "  Read in the model ...\r\n"
-            "  Number of elements:  m =           1\r\n"
-            "  Number of nodes:     n =           3\r\n"
-            "  Translation from STL data to BEM input is done!\r\n");
+  EXPECT_EQ(run.out, ONE_FACET_CONSOLE);
   EXPECT_EQ(run.err, "");
 }
 
@@ -52,11 +55,7 @@ TEST(Run, ConsoleReportAppendedToALogKeepsTheLog) {
   const std::string log(5000, 'L');
   const RunResult run = testing_support::run_converter(dir.path(), {.stdout_log = log});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, log +
-                         "  Read in the model ...\r\n"
-                         "  Number of elements:  m =           1\r\n"
-                         "  Number of nodes:     n =           3\r\n"
-                         "  Translation from STL data to BEM input is done!\r\n");
+  EXPECT_EQ(run.out, log + std::string(ONE_FACET_CONSOLE));
 }
 
 TEST(Run, WithoutStandardOutputTheDeckGetsNoConsoleLines) {
