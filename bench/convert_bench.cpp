@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "converter/coordinate.h"
+#include "reading/coordinate.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ void convert_all(benchmark::State& state, const std::vector<std::string>& tokens
   for (auto _ : state) {
     for (const auto& token : tokens) {
       double value = 0.0;
-      const bool converted = converter::parse_coordinate(token, value);
+      const bool converted = reading::parse_coordinate(token, value);
       benchmark::DoNotOptimize(converted);
       benchmark::DoNotOptimize(value);
     }

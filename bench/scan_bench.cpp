@@ -11,8 +11,8 @@
 #include <fstream>
 #include <string>
 
-#include "converter/mesh_store.h"
-#include "converter/stl_scanner.h"
+#include "mesh/mesh_store.h"
+#include "reading/stl_scanner.h"
 #include "records/channel.h"
 
 namespace {
@@ -56,15 +56,15 @@ void scan_model(benchmark::State& state, const char* number_style) {
       std::filesystem::temp_directory_path() / ("stldeck-scan-bench-" + std::to_string(::getpid()));
   const std::string model = generated_model(number_style);
   std::ofstream(file, std::ios::binary) << model;
-  static const bool reserved = (converter::reserve_mesh_store(), true);
+  static const bool reserved = (mesh::reserve_mesh_store(), true);
   (void)reserved;
   for (auto _ : state) {
     records::bind_input(records::STL_UNIT, file.string());
-    converter::scan_stl();
-    benchmark::DoNotOptimize(converter::mesh_tables().node_count);
+    reading::scan_stl();
+    benchmark::DoNotOptimize(mesh::mesh_tables().node_count);
     records::close_all_channels();
     records::reset_channels();
-    converter::reset_mesh_store();
+    mesh::reset_mesh_store();
   }
   std::filesystem::remove(file);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "converter/coordinate.h"
+#include "reading/coordinate.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view token(reinterpret_cast<const char*>(data), size);
   constexpr double UNTOUCHED = 12345.678;
   double value = UNTOUCHED;
-  const bool converted = converter::parse_coordinate(token, value);
+  const bool converted = reading::parse_coordinate(token, value);
   if (!converted &&
       std::bit_cast<std::uint64_t>(value) != std::bit_cast<std::uint64_t>(UNTOUCHED)) {
     __builtin_trap();  // a failure must not deliver a value

@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "converter/mesh_store.h"
-#include "converter/stl_scanner.h"
+#include "mesh/mesh_store.h"
+#include "reading/stl_scanner.h"
 #include "records/channel.h"
 #include "records/endings.h"
 
@@ -25,7 +25,7 @@ std::jmp_buf back_to_the_loop;
 // Reports and stop messages are expected here by the thousand: run with
 // -close_fd_mask=2.
 bool set_up() {
-  converter::reserve_mesh_store();
+  mesh::reserve_mesh_store();
   records::set_process_end(return_to_the_loop);
   return true;
 }
@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const int ending = setjmp(back_to_the_loop);
   if (ending == 0) {
-    converter::scan_stl();
-    const converter::MeshTables mesh = converter::mesh_tables();
+    reading::scan_stl();
+    const mesh::MeshTables mesh = mesh::mesh_tables();
     if (mesh.node_count != 3 * mesh.facet_count) __builtin_trap();
     for (std::int32_t e = 0; e < mesh.facet_count; ++e) {
       for (std::int32_t k = 0; k < 3; ++k) {
@@ -58,11 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The scanner's endings: end of file inside a facet, an invalid
     // coordinate, a failed read.
     if (status != records::REPORT_END_OF_FILE && status != records::REPORT_INVALID_REAL &&
-        status != records::REPORT_READ_ERROR && status != converter::READ_FAILURE_STATUS) {
+        status != records::REPORT_READ_ERROR && status != reading::READ_FAILURE_STATUS) {
       __builtin_trap();
     }
   }
   records::reset_channels();
-  converter::reset_mesh_store();
+  mesh::reset_mesh_store();
   return 0;
 }

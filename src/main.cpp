@@ -1,5 +1,5 @@
 // stldeck: converts "STL_Model.stl" in the current directory into the solver
 // deck "input.dat" and the mesh view "input.plt". Arguments are ignored.
-#include "converter/run.h"
+#include "run_sequence.h"
 
-int main() { converter::run_converter(); }
+int main() { run::run_converter(); }

@@ -1,4 +1,4 @@
-#include "converter/coordinate.h"
+#include "reading/coordinate.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +16,10 @@
 #include <string_view>
 #include <vector>
 
-#include "converter/powers_of_ten.h"
+#include "numeric/powers_of_ten.h"
 
-namespace converter {
+namespace reading {
+using namespace numeric;
 namespace {
 
 using namespace std::string_view_literals;
@@ -1043,4 +1044,4 @@ TEST(PlainCoordinate, TakesPrintedCoordinates) {
 }
 
 }  // namespace
-}  // namespace converter
+}  // namespace reading

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string>
 
-#include "output/solver_input.h"
+#include "writing/solver_input.h"
 #include "support.h"
 
 namespace {
@@ -29,7 +29,7 @@ Converted convert(std::string_view stl) {
   TempDir dir;
   dir.write("STL_Model.stl", stl);
   Converted result;
-  result.date = output::local_date_text();
+  result.date = writing::local_date_text();
   result.run = testing_support::run_converter(dir.path());
   result.deck = dir.read("input.dat");
   result.view = dir.read("input.plt");
@@ -67,7 +67,7 @@ TEST(Output, EmptyModelWritesHeadersOnly) {
 }
 
 TEST(Output, DateTextForm) {
-  const std::string date = output::local_date_text();
+  const std::string date = writing::local_date_text();
   ASSERT_EQ(date.size(), 9u);
   EXPECT_TRUE(std::isdigit(date[0]) && std::isdigit(date[1]) && date[2] == '-' && date[6] == '-' &&
               std::isdigit(date[7]) && std::isdigit(date[8]))

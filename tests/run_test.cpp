@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "output/solver_input.h"
+#include "writing/solver_input.h"
 #include "support.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "converter/mesh_store.h"
-#include "converter/stl_scanner.h"
+#include "mesh/mesh_store.h"
+#include "reading/stl_scanner.h"
 #include "records/channel.h"
 #include "records/fields.h"
 #include "support.h"
@@ -150,10 +150,10 @@ TEST(Scanner, FacetCutOffIsEndOfFileInsideAFacet) {
 
 TEST(Scanner, ReadCornerTakesTokensTwoToFour) {
   double xyz[3] = {9, 9, 9};
-  converter::read_corner("", xyz);
+  reading::read_corner("", xyz);
   EXPECT_EQ(xyz[0], 0.0);
   EXPECT_EQ(xyz[2], 0.0);
-  converter::read_corner("      vertex 1.0 2.0 3.0", xyz);
+  reading::read_corner("      vertex 1.0 2.0 3.0", xyz);
   EXPECT_EQ(xyz[0], 1.0);
   EXPECT_EQ(xyz[1], 2.0);
   EXPECT_EQ(xyz[2], 3.0);
@@ -169,11 +169,11 @@ TEST(Scanner, ReadCornerTakesTokensTwoToFour) {
   if (::write(ends[1], head.data(), head.size()) < 0) std::_Exit(98);
   if (::write(ends[0], "x", 1) < 0) std::_Exit(97);  // unread by the other side
   ::close(ends[1]);
-  converter::reserve_mesh_store();
+  mesh::reserve_mesh_store();
   records::install_channel(std::make_unique<records::Channel>(records::STL_UNIT, ends[0], "socket",
                                                               records::OutputMode::plain, true));
   records::bind_output(records::SOLVER_UNIT, (dir / "input.dat").string());
-  converter::scan_stl();
+  reading::scan_stl();
   std::_Exit(0);
 }
 
@@ -183,7 +183,7 @@ TEST(ScannerDeathTest, UnreadableVertexLineStopsWithItsMessage) {
   TempDir dir;
   dir.write("input.dat", "old deck\r\n");
   EXPECT_EXIT(scan_unreadable_vertex_line(dir),
-              testing::ExitedWithCode(converter::READ_FAILURE_STATUS),
+              testing::ExitedWithCode(reading::READ_FAILURE_STATUS),
               "^ Error in reading triangles\\. Program stopped!\r\n$");
   EXPECT_EQ(dir.read("input.dat"), "old deck\r\n");
 }
@@ -205,7 +205,7 @@ TEST(Scanner, StopMessageOnATerminalIsAConsoleLine) {
   int status = 0;
   ::waitpid(child, &status, 0);
   ::close(primary);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == converter::READ_FAILURE_STATUS);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == reading::READ_FAILURE_STATUS);
   EXPECT_EQ(shown, "Error in reading triangles. Program stopped!\r\n");
 }
 

@@ -10,8 +10,8 @@ out=build-fuzz
 mkdir -p "$out"
 flags=(-std=c++20 -O1 -g -Isrc -ffp-contract=off -fsanitize=fuzzer,address,undefined
        -fno-sanitize-recover=all)
-product=(src/records/*.cpp src/converter/coordinate.cpp src/converter/mesh_store.cpp
-         src/converter/stl_scanner.cpp)
+product=(src/records/*.cpp src/reading/coordinate.cpp src/mesh/mesh_store.cpp
+         src/reading/stl_scanner.cpp)
 
 for target in coordinate scanner; do
   clang++ "${flags[@]}" "fuzz/${target}_fuzz.cpp" "${product[@]}" -o "$out/${target}_fuzz"

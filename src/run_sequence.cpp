@@ -1,18 +1,18 @@
-#include "converter/run.h"
+#include "run_sequence.h"
 
 #include <fcntl.h>
 
 #include <csignal>
 
-#include "converter/mesh_store.h"
-#include "converter/stl_scanner.h"
-#include "output/mesh_view.h"
-#include "output/solver_input.h"
+#include "mesh/mesh_store.h"
+#include "reading/stl_scanner.h"
+#include "writing/mesh_view.h"
+#include "writing/solver_input.h"
 #include "records/channel.h"
 #include "records/endings.h"
 #include "records/free_form.h"
 
-namespace converter {
+namespace run {
 
 namespace {
 
@@ -33,24 +33,24 @@ void run_converter() {
   // not a silent death by signal.
   std::signal(SIGPIPE, SIG_IGN);
 
-  reserve_mesh_store();
+  mesh::reserve_mesh_store();
   records::bind_input(records::STL_UNIT, "STL_Model.stl");
   records::bind_output(records::SOLVER_UNIT, "input.dat");
   records::bind_output(records::MESH_VIEW_UNIT, "input.plt");
 
   records::write_free_form(records::console(), {" Read in the model ..."});
-  scan_stl();
-  const MeshTables mesh = mesh_tables();
+  reading::scan_stl();
+  const mesh::MeshTables mesh = mesh::mesh_tables();
   records::write_free_form(records::console(), {" Number of elements:  m =", mesh.facet_count});
   records::write_free_form(records::console(), {" Number of nodes:     n =", mesh.node_count});
 
-  const std::string date = output::local_date_text();
-  output::write_solver_input(date);
-  output::write_mesh_view();
+  const std::string date = writing::local_date_text();
+  writing::write_solver_input(date);
+  writing::write_mesh_view();
 
   records::write_free_form(records::console(),
                            {" Translation from STL data to BEM input is done!"});
   records::stop_run("");
 }
 
-}  // namespace converter
+}  // namespace run

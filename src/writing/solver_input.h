@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace output {
+namespace writing {
 
 // The machine's local date as 9 characters, day-month-year: "07-DEC-26".
 std::string local_date_text();
@@ -16,4 +16,4 @@ std::string local_date_text();
 // Writes the whole deck on channel 6 from the mesh store.
 void write_solver_input(const std::string& date_text);
 
-}  // namespace output
+}  // namespace writing

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace converter {
+namespace numeric {
 
 // significand * 2^exponent, the significand in [2^63, 2^64).
 struct BinaryPower {
@@ -198,4 +198,4 @@ inline constexpr std::array<BinaryPower, FINE_HIGHEST - FINE_LOWEST + 1> FINE_PO
 inline constexpr std::array<BinaryPower, COARSE_EXPONENTS.size()> COARSE_POWERS =
     powers_detail::make_coarse_powers();
 
-}  // namespace converter
+}  // namespace numeric

@@ -3,9 +3,9 @@
 // that the boundary-element mesh can be looked at in a viewer.
 #pragma once
 
-namespace output {
+namespace writing {
 
 // Writes the whole file on channel 8 from the mesh store.
 void write_mesh_view();
 
-}  // namespace output
+}  // namespace writing

@@ -1,11 +1,11 @@
-#include "converter/stl_scanner.h"
+#include "reading/stl_scanner.h"
 
-#include "converter/coordinate.h"
-#include "converter/mesh_store.h"
+#include "reading/coordinate.h"
+#include "mesh/mesh_store.h"
 #include "records/channel.h"
 #include "records/endings.h"
 
-namespace converter {
+namespace reading {
 namespace {
 
 using records::ReadOutcome;
@@ -106,14 +106,14 @@ void scan_stl() {
   std::string_view lead;
   while (read_lead_text(stl, lead)) {
     if (!is_facet_line(lead)) continue;
-    begin_facet();
+    mesh::begin_facet();
     skip_line(stl);
-    auto& corners = corner_xyz();
+    auto& corners = mesh::corner_xyz();
     for (auto& corner : corners) read_corner(read_vertex_line(stl), corner);
     skip_line(stl);
     skip_line(stl);
-    store_facet();
+    mesh::store_facet();
   }
 }
 
-}  // namespace converter
+}  // namespace reading

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace converter {
+namespace reading {
 
 // What a token says, before any rounding.
 struct DecimalDigits {
@@ -65,4 +65,4 @@ struct DecimalDigits {
 // with the "invalid REAL" report (547).
 double convert_coordinate(std::string_view token);
 
-}  // namespace converter
+}  // namespace reading

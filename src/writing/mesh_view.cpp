@@ -1,11 +1,11 @@
-#include "output/mesh_view.h"
+#include "writing/mesh_view.h"
 
-#include "converter/mesh_store.h"
+#include "mesh/mesh_store.h"
 #include "records/channel.h"
 #include "records/free_form.h"
 #include "records/layout.h"
 
-namespace output {
+namespace writing {
 namespace {
 
 constexpr records::EditDescriptor node_descriptors[] = {records::ExpField(15, 7, 'E', 3)};
@@ -21,7 +21,7 @@ constexpr std::string_view ZONES_RECORD = "#ZONES\" ";
 
 void write_mesh_view() {
   records::Channel& view = *records::find_channel(records::MESH_VIEW_UNIT);
-  const converter::MeshTables mesh = converter::mesh_tables();
+  const mesh::MeshTables mesh = mesh::mesh_tables();
   using records::Item;
 
   records::write_free_form(view, {"TITLE = \"A BEM Model for Acoustic Analysis\" "});
@@ -49,4 +49,4 @@ void write_mesh_view() {
   view.flush();
 }
 
-}  // namespace output
+}  // namespace writing

@@ -1,15 +1,15 @@
-#include "output/solver_input.h"
+#include "writing/solver_input.h"
 
 #include <array>
 #include <cstdio>
 #include <ctime>
 
-#include "converter/mesh_store.h"
+#include "mesh/mesh_store.h"
 #include "records/channel.h"
 #include "records/free_form.h"
 #include "records/layout.h"
 
-namespace output {
+namespace writing {
 namespace {
 
 using records::ExpField;
@@ -89,7 +89,7 @@ std::string local_date_text() {
 
 void write_solver_input(const std::string& date_text) {
   records::Channel& deck = *records::find_channel(records::SOLVER_UNIT);
-  const converter::MeshTables mesh = converter::mesh_tables();
+  const mesh::MeshTables mesh = mesh::mesh_tables();
   using records::Item;
 
   const Item title[] = {std::string_view(date_text)};
@@ -118,4 +118,4 @@ void write_solver_input(const std::string& date_text) {
   deck.flush();
 }
 
-}  // namespace output
+}  // namespace writing

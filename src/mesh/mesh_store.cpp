@@ -1,11 +1,11 @@
-#include "converter/mesh_store.h"
+#include "mesh/mesh_store.h"
 
 #include <cstdlib>
 
 #include "records/channel.h"
 #include "records/endings.h"
 
-namespace converter {
+namespace mesh {
 namespace {
 
 double* node_xyz = nullptr;
@@ -60,4 +60,4 @@ void reset_mesh_store() {
   node_count = 0;
 }
 
-}  // namespace converter
+}  // namespace mesh

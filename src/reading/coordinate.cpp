@@ -1,4 +1,4 @@
-#include "converter/coordinate.h"
+#include "reading/coordinate.h"
 
 #include <algorithm>
 #include <array>
@@ -8,10 +8,11 @@
 #include <limits>
 #include <string_view>
 
-#include "converter/powers_of_ten.h"
+#include "numeric/powers_of_ten.h"
 #include "records/endings.h"
 
-namespace converter {
+namespace reading {
+using namespace numeric;
 namespace {
 
 static_assert(std::numeric_limits<double>::is_iec559);
@@ -526,4 +527,4 @@ double convert_coordinate(std::string_view token) {
   return value;
 }
 
-}  // namespace converter
+}  // namespace reading

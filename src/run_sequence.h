@@ -3,8 +3,8 @@
 // and stop. The phases never overlap and never repeat.
 #pragma once
 
-namespace converter {
+namespace run {
 
 [[noreturn]] void run_converter();
 
-}  // namespace converter
+}  // namespace run

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-namespace converter {
+namespace mesh {
 
 // Capacity of the element tables.
 inline constexpr std::int32_t MAX_ELEMENTS = 5'000'000;
@@ -50,4 +50,4 @@ MeshTables mesh_tables();
 // the tables stay reserved.
 void reset_mesh_store();
 
-}  // namespace converter
+}  // namespace mesh

@@ -10,7 +10,7 @@
 
 #include <string_view>
 
-namespace converter {
+namespace reading {
 
 inline constexpr std::string_view FACET_MARKER = "  facet ";
 inline constexpr std::size_t LEAD_LENGTH = 8;
@@ -31,4 +31,4 @@ void scan_stl();
 // and z; a missing token reads as 0.0.
 void read_corner(std::string_view line_text, double (&xyz)[3]);
 
-}  // namespace converter
+}  // namespace reading
