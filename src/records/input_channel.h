@@ -1,0 +1,54 @@
+// An input channel: a file read line by line, in large blocks.
+//
+// A line ends at a line feed; a carriage return just before it is not part
+// of the line. Bytes after the last line feed do not form a line. Only the
+// first characters of a line that the reader asks for are kept.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace records {
+
+// Outcome of reading one input line.
+enum class ReadOutcome { line, end_of_input, failure };
+
+class InputChannel {
+ public:
+  // Takes ownership of the descriptor fd, opened for reading; path names the
+  // file in reports.
+  InputChannel(int unit, int fd, std::string path);
+  InputChannel(const InputChannel&) = delete;
+  InputChannel& operator=(const InputChannel&) = delete;
+  ~InputChannel();
+
+  int unit() const { return unit_; }
+  const std::string& path() const { return path_; }
+
+  // Reads the next line; on success `first` holds at most `keep` characters
+  // of it (the carriage return before the line feed dropped). The view stays
+  // valid until the next read. A line that spans two blocks is gathered in
+  // a buffer of its own, which grows only for a reader that keeps more than
+  // a short head: a failure to grow is a read failure.
+  ReadOutcome read_line(std::string_view& first, std::size_t keep);
+
+  // Closes the descriptor. Returns 0 (a failed close of a file only read
+  // loses nothing).
+  int close();
+
+ private:
+  bool refill();
+
+  int unit_;
+  int fd_;
+  std::string path_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t begin_ = 0;  // next unread byte
+  std::size_t end_ = 0;    // end of data
+  bool input_ended_ = false;
+  std::string spanning_;  // the kept start of a line that spans two blocks
+};
+
+}  // namespace records
