@@ -6,11 +6,11 @@
 
 #include "mesh/mesh_store.h"
 #include "reading/stl_scanner.h"
-#include "writing/mesh_view.h"
-#include "writing/solver_input.h"
-#include "records/channel.h"
+#include "records/channel_table.h"
 #include "records/endings.h"
 #include "records/free_form.h"
+#include "writing/mesh_view.h"
+#include "writing/solver_input.h"
 
 namespace run {
 
@@ -27,26 +27,51 @@ void hold_standard_streams() {
 
 }  // namespace
 
+// Every way a scan can end other than a clean end of input ends the run.
+void end_failed_scan(const reading::ScanOutcome& outcome, const records::InputChannel& stl) {
+  switch (outcome.end) {
+    case reading::ScanEnd::clean:
+      return;
+    case reading::ScanEnd::end_of_file_in_facet:
+      records::fatal_report(records::REPORT_END_OF_FILE, stl.unit(), stl.path());
+    case reading::ScanEnd::read_failure:
+      records::fatal_report(records::REPORT_READ_ERROR, stl.unit(), stl.path());
+    case reading::ScanEnd::vertex_read_failure:
+      // The output files are left as they were, and a caller must not take
+      // them for a fresh conversion: a stop with a failure status.
+      records::stop_run(READ_FAILURE_MESSAGE, READ_FAILURE_STATUS);
+    case reading::ScanEnd::invalid_coordinate:
+      records::fatal_report(records::REPORT_INVALID_REAL);
+    case reading::ScanEnd::too_many_facets:
+      records::fatal_report(records::REPORT_MODEL_TOO_LARGE, stl.unit(), stl.path());
+  }
+}
+
 void run_converter() {
   hold_standard_streams();
-  // A console that has gone away is a failed write with its own report,
-  // not a silent death by signal.
+  // A console that has gone away, or a file that reaches the file-size
+  // limit, is a failed write with its own report, not a silent death by
+  // signal.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  records::report_memory_exhaustion();
 
-  mesh::reserve_mesh_store();
-  records::bind_input(records::STL_UNIT, "STL_Model.stl");
-  records::bind_output(records::SOLVER_UNIT, "input.dat");
-  records::bind_output(records::MESH_VIEW_UNIT, "input.plt");
+  // Lives until the process ends: every ending leaves through _exit.
+  static mesh::MeshStore store;
+  if (!store.reserve()) records::fatal_report(records::REPORT_NO_MEMORY);
+  records::InputChannel& stl = records::bind_input("STL_Model.stl");
+  records::OutputChannel& deck = records::bind_output(records::SOLVER_UNIT, "input.dat");
+  records::OutputChannel& view = records::bind_output(records::MESH_VIEW_UNIT, "input.plt");
 
   records::write_free_form(records::console(), {" Read in the model ..."});
-  reading::scan_stl();
-  const mesh::MeshTables mesh = mesh::mesh_tables();
+  end_failed_scan(reading::scan_stl(stl, store), stl);
+  const mesh::MeshView mesh = store.view();
   records::write_free_form(records::console(), {" Number of elements:  m =", mesh.facet_count});
   records::write_free_form(records::console(), {" Number of nodes:     n =", mesh.node_count});
 
   const std::string date = writing::local_date_text();
-  writing::write_solver_input(date);
-  writing::write_mesh_view();
+  writing::write_solver_input(deck, mesh, date);
+  writing::write_mesh_view(view, mesh);
 
   records::write_free_form(records::console(),
                            {" Translation from STL data to BEM input is done!"});

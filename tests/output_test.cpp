@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <string>
 
-#include "writing/solver_input.h"
 #include "support.h"
+#include "writing/solver_input.h"
 
 namespace {
 

@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "records/channel.h"
 #include "records/endings.h"
 #include "records/free_form.h"
 #include "records/layout.h"
+#include "records/output_channel.h"
 #include "support.h"
 
 namespace {
 
-using records::Channel;
+using records::OutputChannel;
 using records::OutputMode;
 using testing_support::TempDir;
 
@@ -26,7 +26,7 @@ std::string written(Writes writes, OutputMode mode = OutputMode::plain) {
   const std::string path = (dir / "out").string();
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0666);
   {
-    Channel channel(records::SOLVER_UNIT, fd, path, mode, true);
+    OutputChannel channel(records::SOLVER_UNIT, fd, path, mode, true);
     writes(channel);
     EXPECT_EQ(channel.close(), 0);
   }
@@ -76,7 +76,7 @@ TEST(FreeForm, RecordsOfTheSystemsWrites) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string bytes = written([&](Channel& channel) {
+    const std::string bytes = written([&](OutputChannel& channel) {
       switch (c.items.size()) {  // the writes take an initializer list, as the callers do
         case 0:
           records::write_free_form(channel, {});
@@ -108,7 +108,7 @@ TEST(FreeForm, RecordsOfTheSystemsWrites) {
 
 TEST(FreeForm, ControlColumnModeShowsLinesWithoutTheirFirstCharacter) {
   const std::string bytes = written(
-      [](Channel& channel) {
+      [](OutputChannel& channel) {
         records::write_free_form(channel, {" one"});
         records::write_free_form(channel, {" two", 2});
       },
@@ -127,21 +127,22 @@ TEST(Layout, FieldsSkipsLiteralsAndBreaks) {
       ExpField(24, 15, 'D'), Literal(")")};
 
   const Item title_items[] = {std::string_view("07-DEC-26")};
-  EXPECT_EQ(written([&](Channel& ch) { write_layout<title>(ch, title_items); }),
+  EXPECT_EQ(written([&](OutputChannel& ch) { write_layout<title>(ch, title_items); }),
             "Title,            07-DEC-26\r\n");
   const Item one[] = {std::int32_t{42}};
   // A skip alone never lengthens a record.
-  EXPECT_EQ(written([&](Channel& ch) { write_layout<trailing_skip>(ch, one); }), "  42\r\n");
+  EXPECT_EQ(written([&](OutputChannel& ch) { write_layout<trailing_skip>(ch, one); }), "  42\r\n");
   // Literals before the first field are written; the write stops at the
   // field that finds no item left, so the literal after it is not.
-  EXPECT_EQ(written([&](Channel& ch) { write_layout<fixed_first>(ch, one); }), "head\r\n 42\r\n");
+  EXPECT_EQ(written([&](OutputChannel& ch) { write_layout<fixed_first>(ch, one); }),
+            "head\r\n 42\r\n");
   const Item two[] = {std::int32_t{1}, std::int32_t{-22}};
-  EXPECT_EQ(written([&](Channel& ch) { write_layout<fixed_first>(ch, two); }),
+  EXPECT_EQ(written([&](OutputChannel& ch) { write_layout<fixed_first>(ch, two); }),
             "head\r\n  1-22|\r\ntail\r\n");
   const Item element_items[] = {std::int32_t{1}, std::int32_t{1}, std::int32_t{2}, std::int32_t{3},
                                 0.0};
   const std::string record =
-      written([&](Channel& ch) { write_layout<element>(ch, element_items); });
+      written([&](OutputChannel& ch) { write_layout<element>(ch, element_items); });
   EXPECT_EQ(
       record,
       "         1          1       2       3        2   (0.D+00,   0.000000000000000D+00)\r\n");
@@ -153,7 +154,7 @@ TEST(Layout, LongRecordsGrowTheBuffer) {
   static constexpr EditDescriptor wide[] = {IntField(15, 100)};
   std::vector<Item> items;
   for (int i = 0; i < 100; ++i) items.emplace_back(std::int32_t{i});
-  const std::string bytes = written([&](Channel& ch) {
+  const std::string bytes = written([&](OutputChannel& ch) {
     for (int r = 0; r < 1000; ++r) write_layout<wide>(ch, items);
   });
   ASSERT_EQ(bytes.size(), 1000u * 1502u);

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "writing/solver_input.h"
 #include "support.h"
+#include "writing/solver_input.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 // Which lines make facets, and which corners they give: small STL files
 // converted end to end, read back from the node section of the deck.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -11,8 +12,9 @@
 
 #include "mesh/mesh_store.h"
 #include "reading/stl_scanner.h"
-#include "records/channel.h"
+#include "records/channel_table.h"
 #include "records/fields.h"
+#include "run_sequence.h"
 #include "support.h"
 
 namespace {
@@ -149,14 +151,73 @@ TEST(Scanner, FacetCutOffIsEndOfFileInsideAFacet) {
 }
 
 TEST(Scanner, ReadCornerTakesTokensTwoToFour) {
-  double xyz[3] = {9, 9, 9};
-  reading::read_corner("", xyz);
-  EXPECT_EQ(xyz[0], 0.0);
-  EXPECT_EQ(xyz[2], 0.0);
-  reading::read_corner("      vertex 1.0 2.0 3.0", xyz);
-  EXPECT_EQ(xyz[0], 1.0);
-  EXPECT_EQ(xyz[1], 2.0);
-  EXPECT_EQ(xyz[2], 3.0);
+  struct Case {
+    std::string_view line;
+    Corner corner;
+    int empty_tokens;
+    std::string_view bad_token;  // empty when the line reads
+  };
+  const Case cases[] = {
+      {                        "", {0, 0, 0}, 3,    ""},
+      {"      vertex 1.0 2.0 3.0", {1, 2, 3}, 0,    ""},
+      {            "vertex\t1\t2", {0, 0, 0}, 3,    ""},
+      {              "vertex 1 2", {1, 2, 0}, 1,    ""},
+      {          "vertex 1 2,5 3", {1, 0, 0}, 0, "2,5"},
+      {        "vertex 1 2 3 x y", {1, 2, 3}, 0,    ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Corner xyz = {9, 9, 9};
+    std::string_view bad;
+    int empty = 0;
+    EXPECT_EQ(reading::read_corner(c.line, xyz, bad, empty), c.bad_token.empty());
+    EXPECT_EQ(bad, c.bad_token);
+    if (!c.bad_token.empty()) continue;
+    EXPECT_EQ(xyz, c.corner);
+    EXPECT_EQ(empty, c.empty_tokens);
+  }
+}
+
+// The scanner's own outcome, line numbers included, for every way a scan
+// ends: the converter's reports and the model check are built on it.
+TEST(Scanner, OutcomeNamesHowAndWhereTheScanEnded) {
+  struct Sink {
+    int facets_begun = 0;
+    int limit = 1000;
+    bool begin_facet() { return facets_begun++ < limit; }
+    void store_facet(const reading::FacetCorners&) {}
+  };
+  struct Case {
+    const char* name;
+    std::string stl;
+    int limit;
+    reading::ScanEnd end;
+    std::int32_t facets;
+    std::int64_t line_number;
+    std::string token;
+  };
+  const std::string two = "solid x\n" + plain_facet + plain_facet;  // facet lines 2 and 9
+  const Case cases[] = {
+      {                            "clean",               two + "endsolid x\n",             1000,           reading::ScanEnd::clean,2,                                    0, ""                                                                                                },
+      {      "cut inside the second facet",                       two.substr(0, two.size() - 10),                              1000,
+       reading::ScanEnd::end_of_file_in_facet,                                    1,  9,                                                     ""},
+      {               "invalid coordinate", "solid x\n" + facet("vertex 1 2 3",   "vertex 1 x 3",                   "vertex 1 2 3"),
+       1000, reading::ScanEnd::invalid_coordinate,  0,                                                                                           5, "x"},
+      {"one facet beyond the sink's limit",                                two,                1, reading::ScanEnd::too_many_facets, 1,                                    9, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("STL_Model.stl", c.stl);
+    const int fd = ::open((dir / "STL_Model.stl").c_str(), O_RDONLY);
+    records::InputChannel stl(records::STL_UNIT, fd, "STL_Model.stl");
+    Sink sink{.limit = c.limit};
+    const reading::ScanOutcome outcome = reading::scan_stl(stl, sink);
+    EXPECT_EQ(outcome.end, c.end);
+    EXPECT_EQ(outcome.facets, c.facets);
+    EXPECT_EQ(outcome.line_number, c.line_number);
+    EXPECT_EQ(outcome.token, c.token);
+  }
 }
 
 // Scans a facet whose first vertex line can no longer be read: a stream
@@ -169,11 +230,15 @@ TEST(Scanner, ReadCornerTakesTokensTwoToFour) {
   if (::write(ends[1], head.data(), head.size()) < 0) std::_Exit(98);
   if (::write(ends[0], "x", 1) < 0) std::_Exit(97);  // unread by the other side
   ::close(ends[1]);
-  mesh::reserve_mesh_store();
-  records::install_channel(std::make_unique<records::Channel>(records::STL_UNIT, ends[0], "socket",
-                                                              records::OutputMode::plain, true));
+  mesh::MeshStore store;
+  if (!store.reserve()) std::_Exit(96);
+  records::InputChannel stl(records::STL_UNIT, ends[0], "socket");
   records::bind_output(records::SOLVER_UNIT, (dir / "input.dat").string());
-  reading::scan_stl();
+  const reading::ScanOutcome outcome = reading::scan_stl(stl, store);
+  if (outcome.end != reading::ScanEnd::vertex_read_failure || outcome.line_number != 3) {
+    std::_Exit(95);
+  }
+  run::end_failed_scan(outcome, stl);
   std::_Exit(0);
 }
 
@@ -182,8 +247,7 @@ TEST(Scanner, ReadCornerTakesTokensTwoToFour) {
 TEST(ScannerDeathTest, UnreadableVertexLineStopsWithItsMessage) {
   TempDir dir;
   dir.write("input.dat", "old deck\r\n");
-  EXPECT_EXIT(scan_unreadable_vertex_line(dir),
-              testing::ExitedWithCode(reading::READ_FAILURE_STATUS),
+  EXPECT_EXIT(scan_unreadable_vertex_line(dir), testing::ExitedWithCode(run::READ_FAILURE_STATUS),
               "^ Error in reading triangles\\. Program stopped!\r\n$");
   EXPECT_EQ(dir.read("input.dat"), "old deck\r\n");
 }
@@ -205,7 +269,7 @@ TEST(Scanner, StopMessageOnATerminalIsAConsoleLine) {
   int status = 0;
   ::waitpid(child, &status, 0);
   ::close(primary);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == reading::READ_FAILURE_STATUS);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == run::READ_FAILURE_STATUS);
   EXPECT_EQ(shown, "Error in reading triangles. Program stopped!\r\n");
 }
 

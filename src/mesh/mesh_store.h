@@ -7,22 +7,26 @@
 // fills them, so a small model costs little memory.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace mesh {
 
-// Capacity of the element tables.
-inline constexpr std::int32_t MAX_ELEMENTS = 5'000'000;
-// Capacity of the node table: the largest node number that still leaves a
-// blank before it in the 8-column node-number fields of the solver deck.
+// The largest node number that still leaves a blank before it in the
+// 8-column node-number fields of the solver deck.
 inline constexpr std::int32_t MAX_NODES = 9'999'999;
+// Each facet has three nodes of its own, so the node numbers run out first.
 inline constexpr std::int32_t MAX_FACETS = MAX_NODES / 3;
+// The element tables' capacity, as the deck's element section was laid out
+// for (10-column element numbers, 5,000,000 elements). Only MAX_FACETS of
+// them are ever used; the rest is reserved address space, never touched.
+inline constexpr std::int32_t MAX_ELEMENTS = 5'000'000;
 static_assert(MAX_FACETS <= MAX_ELEMENTS);
 
 // Read access for the writers. Node i (1-based) has its x, y, z at
 // node_xyz[3(i-1)] onwards; element e its node numbers at
 // element_nodes[3(e-1)] onwards and its boundary value at element_bc[e-1].
-struct MeshTables {
+struct MeshView {
   const double* node_xyz;
   const std::int32_t* element_nodes;
   const double* element_bc;
@@ -30,24 +34,35 @@ struct MeshTables {
   std::int32_t node_count;   // n = 3m
 };
 
-// Reserves the three tables; ends the run with the insufficient-memory
-// report when the system refuses.
-void reserve_mesh_store();
+class MeshStore {
+ public:
+  MeshStore() = default;
+  MeshStore(const MeshStore&) = delete;
+  MeshStore& operator=(const MeshStore&) = delete;
+  ~MeshStore();
 
-// Counts a facet as soon as its facet line is seen (m <- m + 1). A model of
-// more than MAX_FACETS facets ends the run with the model-too-large report.
-void begin_facet();
+  // Reserves the three tables at full capacity; false when the system
+  // refuses.
+  [[nodiscard]] bool reserve();
 
-// The current facet's corners, as the scanner reads them: corner k, x y z.
-double (&corner_xyz())[3][3];
+  // Counts a facet as soon as its facet line is seen (m <- m + 1); false,
+  // counting nothing, when the store already holds MAX_FACETS facets.
+  [[nodiscard]] bool begin_facet();
 
-// Stores the current facet as nodes n+1..n+3 and element m; n <- n + 3.
-void store_facet();
+  // Stores the counted facet's corners as nodes n+1..n+3 and element m;
+  // n <- n + 3.
+  void store_facet(const std::array<std::array<double, 3>, 3>& corners);
 
-MeshTables mesh_tables();
+  MeshView view() const {
+    return {node_xyz_, element_nodes_, element_bc_, facet_count_, node_count_};
+  }
 
-// Empties the store for another run in the same process (a harness's use);
-// the tables stay reserved.
-void reset_mesh_store();
+ private:
+  double* node_xyz_ = nullptr;
+  std::int32_t* element_nodes_ = nullptr;
+  double* element_bc_ = nullptr;
+  std::int32_t facet_count_ = 0;
+  std::int32_t node_count_ = 0;
+};
 
 }  // namespace mesh

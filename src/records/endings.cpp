@@ -10,36 +10,33 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
-#include "records/channel.h"
+#include "records/channel_table.h"
 
 namespace records {
 namespace {
 
 struct CatalogueEntry {
   int number;
-  int severity;              // 1 info, 2 warning, 3 error, 4 severe
   std::string_view message;  // "%d" takes the channel, "%s" its file
 };
 
+// Every report the converter gives is severe: each ends the run.
 constexpr CatalogueEntry catalogue[] = {
-    {     REPORT_ACCESS_DENIED, 4,"permission to access file denied, unit %d, file %s"                                  },
-    {       REPORT_END_OF_FILE, 4,          "end-of-file during read, unit %d, file %s"},
-    {    REPORT_FILE_NOT_FOUND, 4,                   "file not found, unit %d, file %s"},
-    {      REPORT_OPEN_FAILURE, 4,                     "open failure, unit %d, file %s"},
-    {       REPORT_WRITE_ERROR, 4,               "error during write, unit %d, file %s"},
-    {        REPORT_READ_ERROR, 4,                "error during read, unit %d, file %s"},
-    {         REPORT_NO_MEMORY, 4,                        "insufficient virtual memory"},
-    {   REPORT_FILE_NAME_ERROR, 4,    "file name specification error, unit %d, file %s"},
-    {    REPORT_READ_ONLY_FILE, 4,           "write to READONLY file, unit %d, file %s"},
-    {REPORT_LINE_BUFFER_MEMORY, 4,
-     "cannot allocate memory for the file buffer - out of memory, unit %d, file %s"    },
-    {   REPORT_MODEL_TOO_LARGE, 4,
-     "model too large, more than 3333333 facets (9999999 nodes), unit %d, file %s"     },
-    {      REPORT_INVALID_REAL, 4,                                       "invalid REAL"},
+    {  REPORT_ACCESS_DENIED,"permission to access file denied, unit %d, file %s"                            },
+    {    REPORT_END_OF_FILE,           "end-of-file during read, unit %d, file %s"},
+    { REPORT_FILE_NOT_FOUND,                    "file not found, unit %d, file %s"},
+    {   REPORT_OPEN_FAILURE,                      "open failure, unit %d, file %s"},
+    {    REPORT_WRITE_ERROR,                "error during write, unit %d, file %s"},
+    {     REPORT_READ_ERROR,                 "error during read, unit %d, file %s"},
+    {      REPORT_NO_MEMORY,                         "insufficient virtual memory"},
+    {REPORT_FILE_NAME_ERROR,     "file name specification error, unit %d, file %s"},
+    { REPORT_READ_ONLY_FILE,            "write to READONLY file, unit %d, file %s"},
+    {REPORT_MODEL_TOO_LARGE,
+     "model too large, more than 3333333 facets (9999999 nodes), unit %d, file %s"},
+    {   REPORT_INVALID_REAL,                                        "invalid REAL"},
 };
-
-constexpr std::string_view severity_names[] = {"info", "warning", "error", "severe"};
 
 constexpr std::string_view TRACE_HEADER =
     "Image              PC        Routine            Line        Source             \n";
@@ -48,44 +45,82 @@ constexpr std::string_view TRACE_OVERFLOW =
 constexpr std::string_view TRACE_ABNORMAL = "Stack trace terminated abnormally.\n";
 constexpr std::string_view UNKNOWN = "Unknown";
 
+// The longest frame line: image 17, PC 8, routine 17, line 10, source (the
+// word "Unknown"), four separators of two blanks and the line feed.
+constexpr std::size_t FRAME_LINE_LIMIT = 17 + 8 + 17 + 10 + 7 + 4 * 2 + 1;
+
 const CatalogueEntry& find_entry(int number) {
   for (const auto& entry : catalogue) {
     if (entry.number == number) return entry;
   }
+  // Report numbers come from the enumeration above; an unknown one is a
+  // fault in the program and still ends the run with its number.
   return catalogue[std::size(catalogue) - 1];
 }
 
-void append_int(std::string& text, long long value) {
-  std::array<char, 24> digits{};
-  const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
-  text.append(digits.data(), result.ptr);
+// Text built into a fixed buffer; what does not fit is dropped.
+class FixedText {
+ public:
+  explicit FixedText(std::span<char> room) : room_(room) {}
+  std::size_t size() const { return used_; }
+  std::size_t left() const { return room_.size() - used_; }
+  void append(std::string_view text) {
+    const std::size_t take = std::min(text.size(), left());
+    std::copy_n(text.data(), take, room_.data() + used_);
+    used_ += take;
+  }
+  void append(char c) { append(std::string_view(&c, 1)); }
+  void append_int(long long value) {
+    std::array<char, 24> digits{};
+    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    append(std::string_view(digits.data(), static_cast<std::size_t>(result.ptr - digits.data())));
+  }
+  // Left-aligned, cut or padded to exactly width characters.
+  void append_left(std::string_view value, std::size_t width) {
+    value = value.substr(0, width);
+    append(value);
+    for (std::size_t i = value.size(); i < width; ++i) append(' ');
+  }
+
+ private:
+  std::span<char> room_;
+  std::size_t used_ = 0;
+};
+
+void append_file_name(FixedText& text, std::string_view file, bool escape_controls) {
+  if (!escape_controls) {
+    text.append(file);
+    return;
+  }
+  for (const char c : file) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 32 || byte == 127) {
+      const char escaped[] = {'\\', static_cast<char>('0' + (byte >> 6)),
+                              static_cast<char>('0' + ((byte >> 3) & 7)),
+                              static_cast<char>('0' + (byte & 7))};
+      text.append(std::string_view(escaped, sizeof escaped));
+    } else {
+      text.append(c);
+    }
+  }
 }
 
-// Left-aligned, cut or padded to exactly width characters.
-void append_left(std::string& text, std::string_view value, std::size_t width) {
-  value = value.substr(0, width);
-  text += value;
-  text.append(width - value.size(), ' ');
-}
-
-std::string frame_line(const TraceFrame& frame) {
-  std::string line;
-  append_left(line, frame.image, 17);
-  line += "  ";
+void append_frame_line(FixedText& text, const TraceFrame& frame) {
+  text.append_left(frame.image, 17);
+  text.append("  ");
   std::array<char, 8> pc{};
   auto address = static_cast<unsigned>(frame.pc & 0xFFFFFFFFu);
   for (std::size_t i = pc.size(); i-- > 0; address >>= 4) pc[i] = "0123456789ABCDEF"[address & 15u];
-  line.append(pc.data(), pc.size());
-  line += "  ";
-  append_left(line, frame.routine.empty() ? UNKNOWN : frame.routine, 17);
-  line += "  ";
+  text.append(std::string_view(pc.data(), pc.size()));
+  text.append("  ");
+  text.append_left(frame.routine.empty() ? UNKNOWN : frame.routine, 17);
+  text.append("  ");
   // No line numbers are known: the line field is always the word, right-aligned.
-  line.append(10 - UNKNOWN.size(), ' ');
-  line += UNKNOWN;
-  line += "  ";
-  line += UNKNOWN;
-  line += '\n';
-  return line;
+  for (std::size_t i = UNKNOWN.size(); i < 10; ++i) text.append(' ');
+  text.append(UNKNOWN);
+  text.append("  ");
+  text.append(UNKNOWN);
+  text.append('\n');
 }
 
 void write_to_standard_error(std::string_view text) {
@@ -114,23 +149,32 @@ ProcessEnd process_end = exit_process;
   std::_Exit(status);  // an ending never returns, whatever was installed
 }
 
+// Whether a report is being built: a failure inside it (memory running
+// out, say) must not start a second one.
+bool reporting = false;
+
 [[noreturn]] void report_and_end(int number, int unit, std::string_view file) {
-  // The stack of this very function is the innermost frame listed.
-  std::array<void*, 256> addresses{};
+  if (reporting) {
+    process_end(number);
+    std::_Exit(number);
+  }
+  reporting = true;
+  // The stack of this very function is the innermost frame listed. Nothing
+  // here allocates: a report of insufficient memory must get through.
+  static std::array<void*, 256> addresses{};
   const int depth = ::backtrace(addresses.data(), static_cast<int>(addresses.size()));
   static char executable[4096];
   const ssize_t length = ::readlink("/proc/self/exe", executable, sizeof executable - 1);
   executable[length > 0 ? length : 0] = '\0';
 
-  std::array<TraceFrame, 256> frames{};
+  static std::array<TraceFrame, 256> frames{};
   std::size_t count = 0;
   for (int i = 0; i < depth; ++i) {
     const auto address =
         reinterpret_cast<unsigned long long>(addresses[static_cast<std::size_t>(i)]);
     Dl_info info{};
     TraceFrame& frame = frames[count++];
-    frame.pc = address;
-    frame.image = file_part(executable);
+    frame = TraceFrame{file_part(executable), address, {}};
     if (::dladdr(addresses[static_cast<std::size_t>(i)], &info) != 0) {
       if (info.dli_fname != nullptr && info.dli_fname[0] != '\0') {
         frame.image = file_part(info.dli_fname);
@@ -139,52 +183,74 @@ ProcessEnd process_end = exit_process;
       if (info.dli_sname != nullptr) frame.routine = info.dli_sname;
     }
   }
-  for (const int shown : {CONSOLE_UNIT, ERROR_UNIT}) {
-    if (Channel* terminal = find_channel(shown)) terminal->end_shown_line();
-  }
-  write_to_standard_error(
-      format_report(number, unit, file, std::span(frames.data(), count), depth <= 0));
+  end_shown_lines();
+  // On an interactive console a file name must not drive the terminal; a
+  // file or a pipe gets the name's exact bytes, which a caller may parse.
+  const bool escape = ::isatty(STDERR_FILENO) == 1;
+  static std::array<char, REPORT_TEXT_LIMIT> text;
+  const std::size_t size =
+      format_report(number, unit, file, std::span(frames.data(), count), depth <= 0, escape, text);
+  write_to_standard_error(std::string_view(text.data(), size));
+  // A failure while the channels are closed is reported in turn.
+  reporting = false;
   end_process(number);
 }
 
+// Every standard allocation that fails ends here; so does a failed
+// std::thread start, through its own path to the same report.
+void on_memory_exhausted() { fatal_report(REPORT_NO_MEMORY); }
+
 }  // namespace
 
-std::string format_report(int number, int unit, std::string_view file,
-                          std::span<const TraceFrame> frames, bool walk_failed) {
+std::size_t format_report(int number, int unit, std::string_view file,
+                          std::span<const TraceFrame> frames, bool walk_failed,
+                          bool escape_controls, std::span<char, REPORT_TEXT_LIMIT> room) {
   const CatalogueEntry& entry = find_entry(number);
-  std::string text = "forrtl: ";
-  text += severity_names[static_cast<std::size_t>(entry.severity - 1)];
-  text += " (";
-  append_int(text, number);
-  text += "): ";
+  FixedText text(room);
+  text.append("forrtl: severe (");
+  text.append_int(number);
+  text.append("): ");
   for (std::size_t i = 0; i < entry.message.size(); ++i) {
     const std::string_view rest = entry.message.substr(i);
     if (rest.starts_with("%d")) {
-      append_int(text, unit);
+      text.append_int(unit);
       ++i;
     } else if (rest.starts_with("%s")) {
-      text += file;
+      append_file_name(text, file, escape_controls);
       ++i;
     } else {
-      text += entry.message[i];
+      text.append(entry.message[i]);
     }
   }
-  text += '\n';
-  if (entry.severity != 4) return text;
+  text.append('\n');
 
-  text += TRACE_HEADER;
+  text.append(TRACE_HEADER);
   for (const TraceFrame& frame : frames) {
-    const std::string line = frame_line(frame);
-    if (text.size() + line.size() + TRACE_OVERFLOW.size() > REPORT_TEXT_LIMIT) {
-      text += TRACE_OVERFLOW;
-      return text;
+    if (text.left() < FRAME_LINE_LIMIT + TRACE_OVERFLOW.size()) {
+      text.append(TRACE_OVERFLOW);
+      return text.size();
     }
-    text += line;
+    append_frame_line(text, frame);
   }
-  if (walk_failed && text.size() + TRACE_ABNORMAL.size() <= REPORT_TEXT_LIMIT) {
-    text += TRACE_ABNORMAL;
-  }
-  return text;
+  if (walk_failed && text.left() >= TRACE_ABNORMAL.size()) text.append(TRACE_ABNORMAL);
+  return text.size();
+}
+
+std::string format_report(int number, int unit, std::string_view file,
+                          std::span<const TraceFrame> frames, bool walk_failed,
+                          bool escape_controls) {
+  std::array<char, REPORT_TEXT_LIMIT> room{};
+  const std::size_t size =
+      format_report(number, unit, file, frames, walk_failed, escape_controls, room);
+  return std::string(room.data(), size);
+}
+
+void report_memory_exhaustion() {
+  // The first stack walk loads the unwinder, which needs memory: done now,
+  // while there is some.
+  std::array<void*, 4> warm_up{};
+  ::backtrace(warm_up.data(), static_cast<int>(warm_up.size()));
+  std::set_new_handler(on_memory_exhausted);
 }
 
 void set_process_end(ProcessEnd end) { process_end = end; }

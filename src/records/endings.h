@@ -22,7 +22,6 @@ enum ReportNumber : int {
   REPORT_NO_MEMORY = 41,
   REPORT_FILE_NAME_ERROR = 43,
   REPORT_READ_ONLY_FILE = 47,
-  REPORT_LINE_BUFFER_MEMORY = 98,
   REPORT_MODEL_TOO_LARGE = 250,
   REPORT_INVALID_REAL = 547,
 };
@@ -52,13 +51,28 @@ struct TraceFrame {
   std::string_view routine;  // empty when the frame has no symbol information
 };
 
-// Builds the report text: the report line, then for severe reports the
-// traceback (header and one line per frame), cut to the text limit.
-// walk_failed adds the line for a stack walk that ended abnormally.
-std::string format_report(int number, int unit, std::string_view file,
-                          std::span<const TraceFrame> frames, bool walk_failed);
-
 // Largest report text, report line and traceback together.
 inline constexpr std::size_t REPORT_TEXT_LIMIT = 16384;
+
+// Builds the report text into `text` without allocating (a report of
+// insufficient memory must not need memory): the report line, then the
+// traceback (header and one line per frame), cut to the text limit.
+// walk_failed adds the line for a stack walk that ended abnormally. When
+// escape_controls is set, control characters of the file name (bytes 0-31
+// and 127) are shown as a backslash and three octal digits, so that a name
+// cannot drive the terminal the report is shown on. Returns the length.
+std::size_t format_report(int number, int unit, std::string_view file,
+                          std::span<const TraceFrame> frames, bool walk_failed,
+                          bool escape_controls, std::span<char, REPORT_TEXT_LIMIT> text);
+
+// The same, as a string (for tests).
+std::string format_report(int number, int unit, std::string_view file,
+                          std::span<const TraceFrame> frames, bool walk_failed,
+                          bool escape_controls = false);
+
+// Makes every later failure to get memory (a standard allocation anywhere
+// in the run) end with the insufficient-memory report, and prepares the
+// stack walk so that a report does not need memory itself.
+void report_memory_exhaustion();
 
 }  // namespace records

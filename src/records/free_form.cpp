@@ -8,7 +8,7 @@
 
 namespace records {
 
-void write_free_form(Channel& channel, std::initializer_list<FreeItem> items) {
+void write_free_form(OutputChannel& channel, std::initializer_list<FreeItem> items) {
   std::array<char, FREE_FORM_WIDTH> record{};
   std::size_t used = 0;
   bool at_record_start = true;

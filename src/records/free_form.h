@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "records/channel.h"
+#include "records/output_channel.h"
 
 namespace records {
 
@@ -27,6 +27,6 @@ struct FreeItem {
 
 // Writes the items as one or more whole records; an empty list writes one
 // record holding a single blank.
-void write_free_form(Channel& channel, std::initializer_list<FreeItem> items);
+void write_free_form(OutputChannel& channel, std::initializer_list<FreeItem> items);
 
 }  // namespace records

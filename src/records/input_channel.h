@@ -26,6 +26,7 @@ class InputChannel {
 
   int unit() const { return unit_; }
   const std::string& path() const { return path_; }
+  int descriptor() const { return fd_; }
 
   // Reads the next line; on success `first` holds at most `keep` characters
   // of it (the carriage return before the line feed dropped). The view stays

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <utility>
 
-#include "records/channel.h"
 #include "records/fields.h"
+#include "records/output_channel.h"
 
 namespace records {
 
@@ -81,7 +81,7 @@ struct Item {
 // The record under construction, in the channel's block.
 class RecordWriter {
  public:
-  RecordWriter(Channel& channel, std::size_t room, std::span<const Item> items)
+  RecordWriter(OutputChannel& channel, std::size_t room, std::span<const Item> items)
       : channel_(channel),
         room_(room),
         record_(channel.record_space(room)),
@@ -115,7 +115,7 @@ class RecordWriter {
   }
 
  private:
-  Channel& channel_;
+  OutputChannel& channel_;
   std::size_t room_;
   char* record_;
   char* column_;
@@ -159,7 +159,7 @@ bool place(RecordWriter& writer) {
 // descriptors and a template argument, so every layout compiles into its
 // own straight code: the node and element records are the hot path of a run.
 template <const auto& descriptors>
-void write_layout(Channel& channel, std::span<const Item> items) {
+void write_layout(OutputChannel& channel, std::span<const Item> items) {
   constexpr std::size_t room = longest_record(descriptors);
   RecordWriter writer(channel, room, items);
   [&]<std::size_t... index>(std::index_sequence<index...>) {

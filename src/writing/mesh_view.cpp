@@ -1,7 +1,5 @@
 #include "writing/mesh_view.h"
 
-#include "mesh/mesh_store.h"
-#include "records/channel.h"
 #include "records/free_form.h"
 #include "records/layout.h"
 
@@ -19,9 +17,7 @@ constexpr std::string_view ZONES_RECORD = "#ZONES\" ";
 
 }  // namespace
 
-void write_mesh_view() {
-  records::Channel& view = *records::find_channel(records::MESH_VIEW_UNIT);
-  const mesh::MeshTables mesh = mesh::mesh_tables();
+void write_mesh_view(records::OutputChannel& view, const mesh::MeshView& mesh) {
   using records::Item;
 
   records::write_free_form(view, {"TITLE = \"A BEM Model for Acoustic Analysis\" "});

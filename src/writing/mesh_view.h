@@ -3,9 +3,14 @@
 // that the boundary-element mesh can be looked at in a viewer.
 #pragma once
 
+#include "mesh/mesh_store.h"
+#include "records/output_channel.h"
+
 namespace writing {
 
-// Writes the whole file on channel 8 from the mesh store.
-void write_mesh_view();
+// Writes the whole mesh view of the mesh on the channel, and hands it to
+// the system: a refused write ends the run with its report before this
+// returns.
+void write_mesh_view(records::OutputChannel& view, const mesh::MeshView& mesh);
 
 }  // namespace writing

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "mesh/mesh_store.h"
-#include "records/channel.h"
 #include "records/free_form.h"
 #include "records/layout.h"
 
@@ -87,12 +85,11 @@ std::string local_date_text() {
   return std::string(text.data(), 9);
 }
 
-void write_solver_input(const std::string& date_text) {
-  records::Channel& deck = *records::find_channel(records::SOLVER_UNIT);
-  const mesh::MeshTables mesh = mesh::mesh_tables();
+void write_solver_input(records::OutputChannel& deck, const mesh::MeshView& mesh,
+                        std::string_view date_text) {
   using records::Item;
 
-  const Item title[] = {std::string_view(date_text)};
+  const Item title[] = {date_text};
   records::write_layout<title_descriptors>(deck, title);
 
   const Item parameters[] = {mesh.facet_count, mesh.node_count, 0,         0,

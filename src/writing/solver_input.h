@@ -8,12 +8,17 @@
 
 #include <string>
 
+#include "mesh/mesh_store.h"
+#include "records/output_channel.h"
+
 namespace writing {
 
 // The machine's local date as 9 characters, day-month-year: "07-DEC-26".
 std::string local_date_text();
 
-// Writes the whole deck on channel 6 from the mesh store.
-void write_solver_input(const std::string& date_text);
+// Writes the whole deck of the mesh on the channel, and hands it to the
+// system: a refused write ends the run with its report before this returns.
+void write_solver_input(records::OutputChannel& deck, const mesh::MeshView& mesh,
+                        std::string_view date_text);
 
 }  // namespace writing

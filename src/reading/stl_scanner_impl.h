@@ -1,0 +1,124 @@
+// The scan itself, a template over its sink so that the converter's store
+// is filled without a call through a pointer per facet. Included by
+// stl_scanner.h only.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+namespace reading {
+namespace scan_detail {
+
+template <typename Sink>
+constexpr bool wants_whole_lines() {
+  if constexpr (requires { Sink::WHOLE_LINES; }) {
+    return Sink::WHOLE_LINES;
+  } else {
+    return false;
+  }
+}
+
+// A lead text shorter than the marker is padded with blanks, so the seven
+// characters "  facet" alone open a facet too.
+constexpr bool is_facet_line(std::string_view lead) {
+  if (lead.size() == LEAD_LENGTH) return lead == FACET_MARKER;
+  return FACET_MARKER.starts_with(lead) &&
+         FACET_MARKER.find_first_not_of(' ', lead.size()) == std::string_view::npos;
+}
+
+constexpr ScanOutcome ended(ScanEnd end, std::int32_t facets, std::int64_t line_number) {
+  ScanOutcome outcome;
+  outcome.end = end;
+  outcome.facets = facets;
+  outcome.line_number = line_number;
+  return outcome;
+}
+
+}  // namespace scan_detail
+
+template <FacetSink Sink>
+ScanOutcome scan_stl(records::InputChannel& stl, Sink& sink) {
+  using records::ReadOutcome;
+  using scan_detail::ended;
+  constexpr bool whole_lines = scan_detail::wants_whole_lines<Sink>();
+  constexpr std::size_t lead_keep =
+      whole_lines ? std::numeric_limits<std::size_t>::max() : LEAD_LENGTH;
+  constexpr std::size_t vertex_keep =
+      whole_lines ? std::numeric_limits<std::size_t>::max() : VERTEX_LINE_LENGTH;
+
+  std::int32_t facets = 0;
+  std::int64_t line_number = 0;  // of the last line read
+  std::string_view line;
+  FacetCorners corners{};
+  for (;;) {
+    // Between facets the end of input ends the scan.
+    switch (stl.read_line(line, lead_keep)) {
+      case ReadOutcome::line:
+        break;
+      case ReadOutcome::end_of_input:
+        return ended(ScanEnd::clean, facets, 0);
+      case ReadOutcome::failure:
+        return ended(ScanEnd::read_failure, facets, line_number + 1);
+    }
+    ++line_number;
+    if (!scan_detail::is_facet_line(line.substr(0, LEAD_LENGTH))) {
+      if constexpr (requires { sink.skipped_line(line_number, line); }) {
+        sink.skipped_line(line_number, line);
+      }
+      continue;
+    }
+    const std::int64_t facet_line = line_number;
+    if (!sink.begin_facet()) return ended(ScanEnd::too_many_facets, facets, facet_line);
+
+    // Inside a facet every line must be there: one skipped line, three
+    // vertex lines, two skipped lines, whatever they hold.
+    const auto skip_line = [&]() -> ScanEnd {
+      std::string_view ignored;
+      switch (stl.read_line(ignored, 0)) {
+        case ReadOutcome::line:
+          ++line_number;
+          return ScanEnd::clean;
+        case ReadOutcome::end_of_input:
+          return ScanEnd::end_of_file_in_facet;
+        case ReadOutcome::failure:
+          break;
+      }
+      return ScanEnd::read_failure;
+    };
+    const auto stopped = [&](ScanEnd end) {
+      // A facet cut off by the end of the file is named by its facet line.
+      return ended(end, facets,
+                   end == ScanEnd::end_of_file_in_facet ? facet_line : line_number + 1);
+    };
+
+    if (const ScanEnd end = skip_line(); end != ScanEnd::clean) return stopped(end);
+    for (Corner& corner : corners) {
+      switch (stl.read_line(line, vertex_keep)) {
+        case ReadOutcome::line:
+          break;
+        case ReadOutcome::end_of_input:
+          return stopped(ScanEnd::end_of_file_in_facet);
+        case ReadOutcome::failure:
+          return stopped(ScanEnd::vertex_read_failure);
+      }
+      ++line_number;
+      std::string_view bad_token;
+      int empty_tokens = 0;
+      if (!read_corner(line.substr(0, VERTEX_LINE_LENGTH), corner, bad_token, empty_tokens)) {
+        ScanOutcome outcome = ended(ScanEnd::invalid_coordinate, facets, line_number);
+        outcome.token = bad_token;
+        return outcome;
+      }
+      if constexpr (requires { sink.vertex_line(line_number, line, empty_tokens); }) {
+        sink.vertex_line(line_number, line, empty_tokens);
+      }
+    }
+    for (int closing = 0; closing < 2; ++closing) {
+      if (const ScanEnd end = skip_line(); end != ScanEnd::clean) return stopped(end);
+    }
+    sink.store_facet(corners);
+    ++facets;
+  }
+}
+
+}  // namespace reading

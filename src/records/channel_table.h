@@ -1,0 +1,55 @@
+// The channel table: every channel a run binds, so that each ending can
+// close them all. It is the only global of the converter; code that reads
+// or writes a channel is handed the channel.
+//
+// Channel 5 reads "STL_Model.stl"; channels 6 and 8 write "input.dat" and
+// "input.plt"; the console channel writes the process's standard output and
+// the error channel its standard error.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "records/input_channel.h"
+#include "records/output_channel.h"
+
+namespace records {
+
+// Binds channel 5 to a file that must exist (file-not-found report 29 when
+// it or its directory does not exist; other refusals by their reports).
+InputChannel& bind_input(std::string_view name);
+
+// Binds channel 6 or 8 to a file created empty if absent and otherwise
+// opened without truncation. Its block is reserved at once (report 41 when
+// memory is short). A regular file is then locked against other runs: a run
+// that finds it locked waits until the other run has ended. A file that is
+// already bound under another unit (a hard link or symbolic link to the
+// STL file or the other output) is refused with the open-failure report
+// before anything is written to either.
+OutputChannel& bind_output(int unit, std::string_view name);
+
+// The console channel, bound at its first use.
+OutputChannel& console();
+// The error channel (standard error), bound at its first use.
+OutputChannel& error_channel();
+
+// On the console and standard error, when bound: writes the line feed
+// still owed to the last line shown, so that a report starts a line of its
+// own.
+void end_shown_lines();
+
+// Closes every bound channel in turn (5, 6, 8, console, error). A failure
+// while closing ends the run with a severe report for that channel, and the
+// channels are not closed a second time.
+void close_all_channels();
+
+// Forgets every channel, closed or not, so that a harness can start another
+// run in the same process.
+void reset_channels();
+
+// The absolute path of a name in the current directory, when it fits in 256
+// characters; otherwise the name itself (blanks around it removed).
+std::string recorded_path(std::string_view name);
+
+}  // namespace records

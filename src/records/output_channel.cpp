@@ -1,0 +1,153 @@
+#include "records/output_channel.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "records/endings.h"
+
+namespace records {
+namespace {
+
+// Output files are written in blocks of this size: large enough that system
+// calls cost nothing next to the rendering, small enough to stay in the
+// cache.
+constexpr std::size_t OUTPUT_BLOCK = std::size_t{1} << 20;
+// The console and standard error get free-form records of at most 80
+// characters and the stop message: with the control character, an owed line
+// feed and the terminator, 128 bytes hold any of them. A longer record (only
+// tests write one) grows the buffer by the largest of the amount needed, 512
+// and one eighth of its size.
+constexpr std::size_t SHOWN_START = 128;
+
+}  // namespace
+
+OutputChannel::OutputChannel(int unit, int fd, std::string path, OutputMode mode, bool owns_fd)
+    : unit_(unit), fd_(fd), path_(std::move(path)), mode_(mode), owns_fd_(owns_fd) {
+  struct stat info {};
+  // Only the files the run opens itself are cut; standard output redirected
+  // to a file (perhaps appending to a log) is never touched.
+  regular_file_ = owns_fd_ && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+  // The console and standard error show each record at once.
+  block_file_ = mode_ == OutputMode::plain && unit_ != CONSOLE_UNIT && unit_ != ERROR_UNIT;
+}
+
+OutputChannel::~OutputChannel() {
+  if (owns_fd_ && fd_ >= 0) ::close(fd_);
+}
+
+bool OutputChannel::reserve_block() {
+  if (capacity_ > 0) return true;
+  const std::size_t size = block_file_ ? OUTPUT_BLOCK : SHOWN_START;
+  buffer_.reset(new (std::nothrow) char[size]);
+  if (!buffer_) return false;
+  capacity_ = size;
+  return true;
+}
+
+char* OutputChannel::make_record_space(std::size_t max_length) {
+  // Room for the record, one leading line feed owed in control-column mode,
+  // and the terminator.
+  const std::size_t needed = max_length + RECORD_TERMINATOR.size() + 1;
+  if (capacity_ - end_ < needed) {
+    if (end_ > 0) flush();
+    if (capacity_ < needed) {
+      std::size_t grown = capacity_ == 0 ? (block_file_ ? OUTPUT_BLOCK : SHOWN_START) : capacity_;
+      while (grown < needed) grown += std::max({needed - grown, std::size_t{512}, grown / 8});
+      buffer_.reset(new (std::nothrow) char[grown]);
+      if (!buffer_) fatal_report(REPORT_NO_MEMORY);
+      capacity_ = grown;
+    }
+  }
+  // In control-column mode the record is built one place further on, so that
+  // an owed line feed can go before it.
+  return buffer_.get() + end_ + (mode_ == OutputMode::plain ? 0 : 1);
+}
+
+void OutputChannel::end_shown_record(std::size_t length) {
+  if (mode_ == OutputMode::plain) {
+    end_ += length;
+    std::memcpy(buffer_.get() + end_, RECORD_TERMINATOR.data(), RECORD_TERMINATOR.size());
+    end_ += RECORD_TERMINATOR.size();
+  } else {
+    // The first character is the line-spacing control (always a blank here:
+    // start a new line). The line feed that ends the previous line is owed
+    // until now, so the cursor stays on the last line shown.
+    const char* record = buffer_.get() + end_ + 1;
+    if (line_pending_) buffer_[end_++] = '\n';
+    if (length > 0) {
+      std::memmove(buffer_.get() + end_, record + 1, length - 1);
+      end_ += length - 1;
+    }
+    buffer_[end_++] = '\r';
+    line_pending_ = true;
+  }
+  if (unit_ == CONSOLE_UNIT || unit_ == ERROR_UNIT) flush();
+}
+
+void OutputChannel::write_record(std::string_view text) {
+  char* record = record_space(text.size());
+  std::memcpy(record, text.data(), text.size());
+  end_record(text.size());
+}
+
+int OutputChannel::write_all(const char* data, std::size_t size) {
+  // The old content of a file of the run's own is cut off just before the
+  // first bytes of this run reach it, so that at no moment does the file
+  // hold new records followed by old ones. A run that ends before writing
+  // never gets here and leaves the file as it was; one that is killed after
+  // the cut leaves a file without its end record.
+  if (!written_ && regular_file_ && size > 0) {
+    if (::ftruncate(fd_, 0) != 0) return REPORT_WRITE_ERROR;
+  }
+  while (size > 0) {
+    const ssize_t done = ::write(fd_, data, size);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return REPORT_WRITE_ERROR;
+    }
+    if (done == 0) return REPORT_WRITE_ERROR;
+    written_ = true;
+    data += done;
+    size -= static_cast<std::size_t>(done);
+  }
+  return 0;
+}
+
+void OutputChannel::flush() {
+  if (end_ == 0) return;
+  const std::size_t pending = end_;
+  end_ = 0;
+  const int report = write_all(buffer_.get(), pending);
+  if (report != 0) fatal_report(report, unit_, path_);
+}
+
+int OutputChannel::close() {
+  int report = 0;
+  if (end_ > 0) {
+    const std::size_t pending = end_;
+    end_ = 0;
+    report = write_all(buffer_.get(), pending);
+  }
+  if (report == 0 && line_pending_) {
+    line_pending_ = false;
+    report = write_all("\n", 1);
+  }
+  if (owns_fd_ && fd_ >= 0) {
+    if (::close(fd_) != 0 && report == 0 && written_) report = REPORT_WRITE_ERROR;
+    fd_ = -1;
+  }
+  return report;
+}
+
+void OutputChannel::end_shown_line() {
+  if (!line_pending_) return;
+  line_pending_ = false;
+  write_all("\n", 1);  // a console that refuses it has nothing more to show
+}
+
+}  // namespace records
