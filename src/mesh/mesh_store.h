@@ -53,6 +53,13 @@ class MeshStore {
   // n <- n + 3.
   void store_facet(const std::array<std::array<double, 3>, 3>& corners);
 
+  // Empties the store for another scan in the same process (a fuzzing
+  // harness's use); the tables stay reserved.
+  void clear() {
+    facet_count_ = 0;
+    node_count_ = 0;
+  }
+
   MeshView view() const {
     return {node_xyz_, element_nodes_, element_bc_, facet_count_, node_count_};
   }
