@@ -9,6 +9,8 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support.h"
 
@@ -16,6 +18,7 @@ namespace {
 
 using namespace std::string_literals;
 using testing_support::data_file;
+using testing_support::RunOptions;
 using testing_support::RunResult;
 using testing_support::TempDir;
 
@@ -26,8 +29,19 @@ constexpr std::string_view REPORT_HEADER =
 enum class After {
   unchanged,  // the file still holds its old content
   complete,   // the file was written to its end
+  cut_short,  // new records only, without the end record: never old ones after them
+  model,      // the file is the STL model, unchanged
   absent,     // not a file
 };
+
+// An STL model of the given number of facets from the model generator.
+std::string generated_model(long facets) {
+  TempDir dir;
+  const std::string command = std::string(STLDECK_MAKE_MODEL) + " " + std::to_string(facets) + " " +
+                              (dir / "model.stl").string();
+  if (std::system(command.c_str()) != 0) return {};
+  return dir.read("model.stl");
+}
 
 std::string binary_stl() {
   std::string stl(80, ' ');
@@ -69,7 +83,7 @@ TEST(Faults, EveryInputEndsInADefinedWay) {
   struct Case {
     const char* name;
     std::function<void(const TempDir&)> prepare;
-    bool unprivileged;
+    RunOptions options;
     int status;
     std::string err_start;  // with the directory's path in place of @
     std::string out;
@@ -89,57 +103,157 @@ TEST(Faults, EveryInputEndsInADefinedWay) {
     return [content](const TempDir& d) { d.write("STL_Model.stl", content); };
   };
   const Case cases[] = {
-      {               "output on a full device",
+      {                 "output on a full device",
        [](const TempDir& d) {
        d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
        std::filesystem::remove(d / "input.plt");
        std::filesystem::create_symlink("/dev/full", d / "input.plt");
-       },false, 38,  "forrtl: severe (38): error during write, unit 8, file @/input.plt\n",
-       counts_of_one,After::complete,After::absent                                                                                                                                           },
-      {                        "read-only deck",
+       },                     {},
+       38,        "forrtl: severe (38): error during write, unit 8, file @/input.plt\n",
+       counts_of_one,After::complete,
+       After::absent                                                                                                                                                                                                                                               },
+      {                          "read-only deck",
        [](const TempDir& d) {
        d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
        std::filesystem::permissions(d / "input.dat", std::filesystem::perms::owner_read);
-       },  true, 47,         "forrtl: severe (47): write to READONLY file, unit 6, file @/input.dat\n",                   "",
-       After::unchanged, After::unchanged                                                                                                                   },
-      {              "mesh view is a directory",
+       },  {.as_unprivileged_user = true},
+       47,              "forrtl: severe (47): write to READONLY file, unit 6, file @/input.dat\n",
+       "", After::unchanged,
+       After::unchanged                                                                                                                                                                                                                                            },
+      {                "mesh view is a directory",
        [](const TempDir& d) {
        d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
        std::filesystem::remove(d / "input.plt");
        std::filesystem::create_directory(d / "input.plt");
-       }, false, 30,                   "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",                   "",
-       After::unchanged,    After::absent                                                                                                                   },
-      {                        "unreadable stl",
+       },                              {},
+       30,                        "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
+       "", After::unchanged,
+       After::absent                                                                                                                                                                                                                                               },
+      {                          "unreadable stl",
        [](const TempDir& d) {
        d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
        std::filesystem::permissions(d / "STL_Model.stl", std::filesystem::perms::none);
-       },  true,  9,
-       "forrtl: severe (9): permission to access file denied, unit 5, file @/STL_Model.stl\n",                   "",
-       After::unchanged, After::unchanged                                                                                                                   },
-      {                    "stl is a directory",
-       [](const TempDir& d) { std::filesystem::create_directory(d / "STL_Model.stl"); }, false, 39,
-       "forrtl: severe (39): error during read, unit 5, file @/STL_Model.stl\n",          read_notice,
-       After::unchanged, After::unchanged                                                                                                                   },
-      {                       "a line of 1 GiB",                                        write_huge_line, false,  0,                                                                                "", counts_of_one + done, After::complete,
-       After::complete                                                                                                                                      },
-      {                            "binary stl",                                      stl(binary_stl()), false,  0,                                                                                "",          empty_model, After::complete,
-       After::complete                                                                                                                                      },
-      {                          "random bytes",                                    stl(random_bytes()), false,  0,                                                                                "",          empty_model, After::complete,
-       After::complete                                                                                                                                      },
-      {                "NUL bytes inside lines",
+       },  {.as_unprivileged_user = true},
+       9, "forrtl: severe (9): permission to access file denied, unit 5, file @/STL_Model.stl\n",
+       "", After::unchanged,
+       After::unchanged                                                                                                                                                                                                                                            },
+      {                      "stl is a directory",
+       [](const TempDir& d) { std::filesystem::create_directory(d / "STL_Model.stl"); },
+       {},
+       39,               "forrtl: severe (39): error during read, unit 5, file @/STL_Model.stl\n",
+       read_notice, After::unchanged,
+       After::unchanged                                                                                                                                                                                                                                            },
+      {                         "a line of 1 GiB",
+       write_huge_line,                              {},
+       0,                                                                                     "",
+       counts_of_one + done,
+       After::complete,
+       After::complete                                                                                                                                                                                                                                             },
+      {                              "binary stl",                    stl(binary_stl()),                              {}, 0,                                                                                     "", empty_model,  After::complete, After::complete},
+      {                            "random bytes",
+       stl(random_bytes()),
+       {},
+       0,                                                                                     "",
+       empty_model,  After::complete,
+       After::complete                                                                                                                                                                                                                                             },
+      {                  "NUL bytes inside lines",
        stl("  facet normal\0 0 0\n\0\n      vertex 1\0abc 2 3\n      vertex \0 2 3\n"
        "      vertex 1 2 3\n\0\n\0\n"s),
-       false,  0,                                                                                "", counts_of_one + done, After::complete,  After::complete},
-      {"mesh view is a named pipe nobody reads",
+       {},
+       0,                                                                                     "",
+       counts_of_one + done,
+       After::complete,
+       After::complete                                                                                                                                                                                                                                             },
+      {  "mesh view is a named pipe nobody reads",
        [](const TempDir& d) {
        d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
        std::filesystem::remove(d / "input.plt");
        ASSERT_EQ(::mkfifo((d / "input.plt").c_str(), 0644), 0);
-       }, false, 30,                   "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",                   "",
-       After::unchanged,    After::absent                                                                                                                   },
-      {                   "ends inside a facet", stl("solid x\n  facet normal 0 0 1\n    outer loop\n"), false, 24,
-       "forrtl: severe (24): end-of-file during read, unit 5, file @/STL_Model.stl\n",          read_notice,
-       After::unchanged, After::unchanged                                                                                                                   },
+       },                              {},
+       30,                        "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
+       "", After::unchanged,
+       After::absent                                                                                                                                                                                                                                               },
+      {                     "ends inside a facet",
+       stl("solid x\n  facet normal 0 0 1\n    outer loop\n"),
+       {},
+       24,         "forrtl: severe (24): end-of-file during read, unit 5, file @/STL_Model.stl\n",
+       read_notice, After::unchanged,
+       After::unchanged                                                                                                                                                                                                                                            },
+      {                      "invalid coordinate",
+       stl("  facet normal 0 0 1\n    outer loop\n      vertex 1 2 x\n"),
+       {},
+       547 & 0xFF,
+       "forrtl: severe (547): invalid REAL\n", read_notice,
+       After::unchanged,
+       After::unchanged                                                                                                                                                                                                                                            },
+      {                     "deck is a directory",
+       [](const TempDir& d) {
+       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+       std::filesystem::remove(d / "input.dat");
+       std::filesystem::create_directory(d / "input.dat");
+       },                              {},
+       30,                        "forrtl: severe (30): open failure, unit 6, file @/input.dat\n",
+       "",    After::absent,
+       After::unchanged                                                                                                                                                                                                                                            },
+      {                   "deck on a full device",
+       [](const TempDir& d) {
+       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+       std::filesystem::remove(d / "input.dat");
+       std::filesystem::create_symlink("/dev/full", d / "input.dat");
+       },                              {},
+       38,                  "forrtl: severe (38): error during write, unit 6, file @/input.dat\n",
+       counts_of_one,    After::absent,
+       After::unchanged                                                                                                                                                                                                                                            },
+ // Both outputs one file: the mesh view would overwrite the deck.
+      {    "mesh view is a hard link to the deck",
+       [](const TempDir& d) {
+       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+       std::filesystem::remove(d / "input.plt");
+       std::filesystem::create_hard_link(d / "input.dat", d / "input.plt");
+       },                              {},
+       30,                        "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
+       "", After::unchanged,
+       After::unchanged                                                                                                                                                                                                                                            },
+      {"deck is a symbolic link to the mesh view",
+       [](const TempDir& d) {
+       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+       std::filesystem::remove(d / "input.dat");
+       std::filesystem::create_symlink("input.plt", d / "input.dat");
+       },                              {},
+       30,                        "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
+       "", After::unchanged,
+       After::unchanged                                                                                                                                                                                                                                            },
+ // Writing the deck would destroy the model it was made from.
+      {        "deck is a hard link to the model",
+       [](const TempDir& d) {
+       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+       std::filesystem::remove(d / "input.dat");
+       std::filesystem::create_hard_link(d / "STL_Model.stl", d / "input.dat");
+       },                              {},
+       30,                        "forrtl: severe (30): open failure, unit 6, file @/input.dat\n",
+       "",     After::model,
+       After::unchanged                                                                                                                                                                                                                                            },
+ // The file-size limit inside the deck's first block and beyond it: a
+  // failed write on unit 6, never a death by signal, and the deck holds
+  // new records only.
+      {  "file-size limit inside the first block",
+       [](const TempDir& d) {
+       d.write("STL_Model.stl", generated_model(8'000));
+       std::string old_deck;
+       while (old_deck.size() < (4u << 20)) old_deck += OLD;
+       d.write("input.dat", old_deck);
+       }, {.file_size_limit = 512u << 10},
+       38,                  "forrtl: severe (38): error during write, unit 6, file @/input.dat\n",
+       read_notice + "  Number of elements:  m =        8000\r\n"
+       "  Number of nodes:     n =       24000\r\n", After::cut_short,
+       After::unchanged                                                                                                                                                                                                                                            },
+      {       "file-size limit after some blocks",
+       [](const TempDir& d) { d.write("STL_Model.stl", generated_model(20'000)); },
+       {.file_size_limit = 4u << 20},
+       38,                  "forrtl: severe (38): error during write, unit 6, file @/input.dat\n",
+       read_notice + "  Number of elements:  m =       20000\r\n"
+       "  Number of nodes:     n =       60000\r\n", After::cut_short,
+       After::unchanged                                                                                                                                                                                                                                            },
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -147,8 +261,7 @@ TEST(Faults, EveryInputEndsInADefinedWay) {
     dir.write("input.dat", OLD);
     dir.write("input.plt", OLD);
     c.prepare(dir);
-    const RunResult run =
-        testing_support::run_converter(dir.path(), {.as_unprivileged_user = c.unprivileged});
+    const RunResult run = testing_support::run_converter(dir.path(), c.options);
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, c.out);
@@ -156,7 +269,9 @@ TEST(Faults, EveryInputEndsInADefinedWay) {
       EXPECT_EQ(run.err, "");
     } else {
       std::string expected = c.err_start;
-      expected.replace(expected.find('@'), 1, dir.path().string());
+      if (const auto at = expected.find('@'); at != std::string::npos) {
+        expected.replace(at, 1, dir.path().string());
+      }
       EXPECT_TRUE(run.err.starts_with(expected + std::string(REPORT_HEADER))) << run.err;
     }
     for (const auto& [name, after] : {
@@ -174,6 +289,17 @@ TEST(Faults, EveryInputEndsInADefinedWay) {
               name == std::string_view("input.dat") ? " $ End of the File\r\n" : "\r\n"));
           EXPECT_NE(dir.read(name), OLD);
           break;
+        case After::cut_short: {
+          const std::string content = dir.read(name);
+          EXPECT_TRUE(content.starts_with(" A BEM Model")) << content.substr(0, 80);
+          EXPECT_EQ(content.find(OLD), std::string::npos) << "old records after new ones";
+          EXPECT_FALSE(content.ends_with(" $ End of the File\r\n"));
+          break;
+        }
+        case After::model:
+          EXPECT_EQ(dir.read(name), dir.read("STL_Model.stl"));
+          EXPECT_TRUE(dir.read(name).starts_with("solid"));
+          break;
         case After::absent:
           EXPECT_FALSE(file);
           break;
@@ -183,6 +309,132 @@ TEST(Faults, EveryInputEndsInADefinedWay) {
       EXPECT_LT(run.peak_memory_kib, 16 * 1024) << "a long line must not cost memory";
     }
   }
+}
+
+// A run killed at any moment of its writing leaves each output file either
+// as it was or holding the start of its new content: never new records
+// followed by old ones, which would read as a whole deck of a mixed model.
+TEST(Faults, KillAtAnyWriteNeverMixesNewAndOldRecords) {
+  if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is needed";
+  const std::string model = generated_model(8'000);  // a deck of two and a half blocks
+  std::string old_file;
+  while (old_file.size() < (3u << 20)) old_file += OLD;
+
+  TempDir reference;
+  reference.write("STL_Model.stl", model);
+  ASSERT_EQ(testing_support::run_converter(reference.path()).status, 0);
+  const std::string new_deck = reference.read("input.dat");
+  const std::string new_view = reference.read("input.plt");
+
+  std::vector<std::string> faults;
+  for (int n = 1; n <= 3; ++n)
+    faults.push_back("inject=ftruncate:signal=KILL:when=" + std::to_string(n));
+  for (int n = 1; n <= 12; ++n)
+    faults.push_back("inject=write:signal=KILL:when=" + std::to_string(n));
+  for (const std::string& fault : faults) {
+    SCOPED_TRACE(fault);
+    TempDir dir;
+    dir.write("STL_Model.stl", model);
+    dir.write("input.dat", old_file);
+    dir.write("input.plt", old_file);
+    const RunResult run = testing_support::run_converter(
+        dir.path(), {
+                        .wrapper = {"strace", "-qq", "-o", "/dev/null", "-e", fault}
+    });
+    for (const auto& [name, complete] : {
+             std::pair{"input.dat", &new_deck},
+             std::pair{"input.plt", &new_view}
+    }) {
+      SCOPED_TRACE(name);
+      const std::string content = dir.read(name);
+      if (content != old_file) {
+        EXPECT_TRUE(complete->starts_with(content))
+            << "holds " << content.size() << " bytes that are not the start of the new file";
+      }
+    }
+    if (run.status == 0) {
+      EXPECT_EQ(dir.read("input.dat"), new_deck);
+      EXPECT_EQ(dir.read("input.plt"), new_view);
+    }
+  }
+}
+
+// Wherever memory runs out, the run ends with the insufficient-memory report
+// before anything is written, or converts completely: never an abort.
+TEST(Faults, AddressSpaceLimitsGiveReport41OrAWholeRun) {
+  if (testing_support::sanitized_build()) GTEST_SKIP() << "the sanitizers need more address space";
+  const std::string model = generated_model(2'000);
+  int reports = 0;
+  int whole_runs = 0;
+  for (unsigned long long mib = 200; mib <= 440; mib += 4) {
+    SCOPED_TRACE(std::to_string(mib) + " MiB");
+    TempDir dir;
+    dir.write("STL_Model.stl", model);
+    dir.write("input.dat", OLD);
+    dir.write("input.plt", OLD);
+    const RunResult run =
+        testing_support::run_converter(dir.path(), {.address_space_limit = mib << 20});
+    ASSERT_EQ(run.signal, 0) << run.err;
+    if (run.status == 41) {
+      ++reports;
+      EXPECT_TRUE(run.err.starts_with("forrtl: severe (41): insufficient virtual memory\n"))
+          << run.err;
+      EXPECT_EQ(dir.read("input.dat"), OLD);
+      EXPECT_EQ(dir.read("input.plt"), OLD);
+    } else {
+      ++whole_runs;
+      ASSERT_EQ(run.status, 0) << run.err;
+      EXPECT_TRUE(dir.read("input.dat").ends_with(" $ End of the File\r\n"));
+    }
+  }
+  // The band holds both endings, so the scan crossed the boundary.
+  EXPECT_GT(reports, 0);
+  EXPECT_GT(whole_runs, 0);
+}
+
+// A second run started while the first writes waits for it, then writes
+// its own files whole; the first run's files are never cut under it.
+TEST(Faults, TwoRunsInOneFolderDoNotWriteAtOnce) {
+  TempDir dir;
+  dir.write("STL_Model.stl", generated_model(200'000));
+  testing_support::StartedRun first(dir.path());
+  // The first run has read its model once it reports the counts; the
+  // second run gets another model.
+  for (int wait = 0; wait < 6000 && first.out_so_far().find("n =") == std::string::npos; ++wait) {
+    ::usleep(5000);
+  }
+  dir.write("next.stl", data_file("one_facet_deck.stl"));
+  std::filesystem::rename(dir / "next.stl", dir / "STL_Model.stl");
+  testing_support::StartedRun second(dir.path());
+  const RunResult first_run = first.finish();
+  const RunResult second_run = second.finish();
+  EXPECT_EQ(first_run.status, 0) << first_run.err;
+  EXPECT_EQ(second_run.status, 0) << second_run.err;
+
+  TempDir reference;
+  reference.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+  ASSERT_EQ(testing_support::run_converter(reference.path()).status, 0);
+  EXPECT_EQ(dir.read("input.dat"), reference.read("input.dat"));
+  EXPECT_EQ(dir.read("input.plt"), reference.read("input.plt"));
+}
+
+// A folder name cannot drive the user's terminal through a report: control
+// bytes are shown escaped there, while a file receives the exact name.
+TEST(Faults, ControlBytesOfAPathAreEscapedOnATerminalOnly) {
+  TempDir parent;
+  const std::string name = "clear\x1b[2J title\x1b]0;x\x07 end";
+  const std::filesystem::path dir = parent / name;
+  std::filesystem::create_directory(dir);
+  const RunResult on_terminal = testing_support::run_converter(dir, {.stderr_terminal = true});
+  EXPECT_EQ(on_terminal.status, 29);
+  EXPECT_NE(on_terminal.err.find("clear\\033[2J title\\033]0;x\\007 end/STL_Model.stl"),
+            std::string::npos)
+      << on_terminal.err;
+  EXPECT_EQ(on_terminal.err.find('\x1b'), std::string::npos);
+  const RunResult to_file = testing_support::run_converter(dir);
+  EXPECT_TRUE(to_file.err.starts_with("forrtl: severe (29): file not found, unit 5, file " +
+                                      (dir / "STL_Model.stl").string() + "\n"))
+      << to_file.err;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -84,6 +85,45 @@ int open_terminal(int& secondary) {
   return primary;
 }
 
+namespace {
+
+// In the child: sets up the limits and the user, and becomes the converter.
+[[noreturn]] void exec_converter(const RunOptions& options) {
+  if (options.address_space_limit != 0) {
+    const rlimit limit{options.address_space_limit, options.address_space_limit};
+    ::setrlimit(RLIMIT_AS, &limit);
+  }
+  if (options.file_size_limit != 0) {
+    const rlimit limit{options.file_size_limit, options.file_size_limit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  if (options.as_unprivileged_user && ::geteuid() == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(125);
+  }
+  std::vector<char*> argv;
+  for (const auto& word : options.wrapper) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(const_cast<char*>(STLDECK_EXE));
+  for (const auto& argument : options.arguments)
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  ::execvp(argv[0], argv.data());
+  ::_exit(127);
+}
+
+RunResult wait_for(pid_t child) {
+  RunResult result;
+  int status = 0;
+  rusage usage{};
+  while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  result.peak_memory_kib = usage.ru_maxrss;
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+}  // namespace
+
 RunResult run_converter(const std::filesystem::path& dir, const RunOptions& options) {
   TempDir capture;
   const std::string out_name = (capture / "stdout").string();
@@ -107,36 +147,51 @@ RunResult run_converter(const std::filesystem::path& dir, const RunOptions& opti
     const int null_fd = ::open("/dev/null", O_RDONLY);
     ::dup2(null_fd, STDIN_FILENO);
     if (options.without_stdout) ::close(STDOUT_FILENO);
-    if (options.address_space_limit != 0) {
-      const rlimit limit{options.address_space_limit, options.address_space_limit};
-      ::setrlimit(RLIMIT_AS, &limit);
-    }
-    if (options.as_unprivileged_user && ::geteuid() == 0) {
-      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(125);
-    }
-    std::vector<char*> argv{const_cast<char*>(STLDECK_EXE)};
-    for (const auto& argument : options.arguments)
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    ::execv(STLDECK_EXE, argv.data());
-    ::_exit(127);
+    exec_converter(options);
   }
   if (out_secondary >= 0) ::close(out_secondary);
   if (err_secondary >= 0) ::close(err_secondary);
-  RunResult result;
-  if (out_primary >= 0) result.out = drain(out_primary);
-  if (err_primary >= 0) result.err = drain(err_primary);
-  int status = 0;
-  rusage usage{};
-  while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
-  result.peak_memory_kib = usage.ru_maxrss;
+  std::string out;
+  std::string err;
+  if (out_primary >= 0) out = drain(out_primary);
+  if (err_primary >= 0) err = drain(err_primary);
+  RunResult result = wait_for(child);
   if (out_primary >= 0) ::close(out_primary);
   if (err_primary >= 0) ::close(err_primary);
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  if (!options.stdout_terminal) result.out = read_file(out_name);
-  if (!options.stderr_terminal) result.err = read_file(err_name);
+  result.out = options.stdout_terminal ? out : read_file(out_name);
+  result.err = options.stderr_terminal ? err : read_file(err_name);
+  return result;
+}
+
+StartedRun::StartedRun(const std::filesystem::path& dir, const RunOptions& options) {
+  const std::string out_name = (capture_ / "stdout").string();
+  const std::string err_name = (capture_ / "stderr").string();
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    if (::chdir(dir.c_str()) != 0) ::_exit(126);
+    ::dup2(::open(out_name.c_str(), O_WRONLY | O_CREAT, 0666), STDOUT_FILENO);
+    ::dup2(::open(err_name.c_str(), O_WRONLY | O_CREAT, 0666), STDERR_FILENO);
+    ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+    exec_converter(options);
+  }
+}
+
+StartedRun::~StartedRun() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    wait_for(pid_);
+  }
+}
+
+std::string StartedRun::out_so_far() const {
+  return std::filesystem::exists(capture_ / "stdout") ? capture_.read("stdout") : std::string();
+}
+
+RunResult StartedRun::finish() {
+  RunResult result = wait_for(pid_);
+  pid_ = -1;
+  result.out = capture_.read("stdout");
+  result.err = capture_.read("stderr");
   return result;
 }
 

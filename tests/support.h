@@ -40,6 +40,10 @@ struct RunOptions {
   unsigned long long address_space_limit = 0;  // bytes; 0 for none
   std::string stdout_log;       // standard output appends to a file that already holds this
   bool without_stdout = false;  // started with standard output closed
+  unsigned long long file_size_limit = 0;  // bytes; 0 for none
+  // A command that runs the converter (its path is appended), for example
+  // strace with a fault to inject.
+  std::vector<std::string> wrapper;
 };
 
 struct RunResult {
@@ -52,6 +56,23 @@ struct RunResult {
 
 // Runs the converter in dir and waits for it.
 RunResult run_converter(const std::filesystem::path& dir, const RunOptions& options = {});
+
+// A run started in the background, its standard streams going to files.
+class StartedRun {
+ public:
+  StartedRun(const std::filesystem::path& dir, const RunOptions& options = {});
+  StartedRun(const StartedRun&) = delete;
+  StartedRun& operator=(const StartedRun&) = delete;
+  ~StartedRun();
+  // What the run has written to standard output so far.
+  std::string out_so_far() const;
+  // Waits for the run to end.
+  RunResult finish();
+
+ private:
+  TempDir capture_;
+  int pid_ = -1;
+};
 
 // A pseudo-terminal in raw mode: returns its primary side and sets
 // secondary to the side a program writes to.

@@ -3,7 +3,7 @@
 # with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/setup.sh python3-vtk9 python3-meshio valgrind clang-format
+tools/setup.sh python3-vtk9 python3-meshio valgrind clang-format strace
 
 # The code's layout is checked first: a formatting slip fails fast.
 clang-format --dry-run --Werror src/*/*.cpp src/*/*.h src/main.cpp tests/*.cpp tests/*.h \

@@ -153,6 +153,7 @@ InputChannel& bind_input(std::string_view name) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) fatal_report(input_open_report(errno), STL_UNIT, path);
   table.stl = std::make_unique<InputChannel>(STL_UNIT, fd, path);
+  if (!table.stl->reserve_block()) fatal_report(REPORT_NO_MEMORY);
   return *table.stl;
 }
 

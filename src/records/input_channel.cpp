@@ -36,11 +36,13 @@ int InputChannel::close() {
   return 0;
 }
 
+bool InputChannel::reserve_block() {
+  if (!buffer_) buffer_.reset(new (std::nothrow) char[INPUT_BLOCK]);
+  return buffer_ != nullptr;
+}
+
 bool InputChannel::refill() {
-  if (!buffer_) {
-    buffer_.reset(new (std::nothrow) char[INPUT_BLOCK]);
-    if (!buffer_) return false;
-  }
+  if (!reserve_block()) return false;
   begin_ = 0;
   end_ = 0;
   for (;;) {

@@ -28,6 +28,11 @@ class InputChannel {
   const std::string& path() const { return path_; }
   int descriptor() const { return fd_; }
 
+  // Takes the channel's block now, so that reading needs no memory later;
+  // false when the system refuses it. Without it the block is taken at the
+  // first read, and a refusal is a read failure.
+  [[nodiscard]] bool reserve_block();
+
   // Reads the next line; on success `first` holds at most `keep` characters
   // of it (the carriage return before the line feed dropped). The view stays
   // valid until the next read. A line that spans two blocks is gathered in
