@@ -273,4 +273,52 @@ TEST(Scanner, StopMessageOnATerminalIsAConsoleLine) {
   EXPECT_EQ(shown, "Error in reading triangles. Program stopped!\r\n");
 }
 
+// The file is read in blocks of 1 MiB: a line end whose carriage return is
+// the last byte of one block and whose line feed is the first of the next
+// is still one CR LF line end, at every line of a facet.
+TEST(Scanner, CrLfSplitAcrossReadBlocks) {
+  constexpr std::size_t BLOCK = std::size_t{1} << 20;
+  const std::string facet_text = with_crlf(plain_facet);
+  for (std::size_t line_end = 0; facet_text.find('\r', line_end) != std::string::npos;) {
+    const std::size_t cr = facet_text.find('\r', line_end);
+    SCOPED_TRACE("carriage return at offset " + std::to_string(cr) + " of the facet");
+    line_end = cr + 1;
+    // A first line of filler puts that carriage return at the last byte of
+    // the first block.
+    std::string stl(BLOCK - cr - 3, 'x');
+    stl += "\r\n" + facet_text;
+    ASSERT_EQ(stl[BLOCK - 1], '\r');
+    ASSERT_EQ(stl[BLOCK], '\n');
+    TempDir dir;
+    dir.write("STL_Model.stl", stl);
+    const int fd = ::open((dir / "STL_Model.stl").c_str(), O_RDONLY);
+    records::InputChannel channel(records::STL_UNIT, fd, "STL_Model.stl");
+    struct Sink {
+      std::vector<Corner> corners;
+      bool begin_facet() { return true; }
+      void store_facet(const reading::FacetCorners& facet) {
+        corners.insert(corners.end(), facet.begin(), facet.end());
+      }
+    } sink;
+    const reading::ScanOutcome outcome = reading::scan_stl(channel, sink);
+    EXPECT_EQ(outcome.end, reading::ScanEnd::clean);
+    EXPECT_EQ(sink.corners, plain_corners);
+  }
+}
+
+// The model generator's CR LF form of a large model converts to the very
+// files of its LF form.
+TEST(Scanner, CrLfModelConvertsLikeItsLfForm) {
+  std::string outputs[2];
+  for (int crlf = 0; crlf < 2; ++crlf) {
+    TempDir dir;
+    const std::string command = std::string(STLDECK_MAKE_MODEL) + " 20000 " +
+                                (dir / "STL_Model.stl").string() + (crlf ? " --crlf" : "");
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_EQ(testing_support::run_converter(dir.path()).status, 0);
+    outputs[crlf] = dir.read("input.dat") + dir.read("input.plt");
+  }
+  EXPECT_EQ(outputs[0], outputs[1]);
+}
+
 }  // namespace

@@ -76,8 +76,6 @@ class OutputChannel {
   // so that whatever appears next (a report on the same terminal) starts a
   // line of its own. The channel owes nothing afterwards.
   void end_shown_line();
-  // True when records are shown on an interactive console.
-  bool shown() const { return mode_ == OutputMode::control_column; }
 
  private:
   char* make_record_space(std::size_t max_length);
