@@ -3,6 +3,7 @@
 // stl_scanner.h only.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -34,6 +35,32 @@ constexpr ScanOutcome ended(ScanEnd end, std::int32_t facets, std::int64_t line_
   return outcome;
 }
 
+// Reads one line whose content is never examined.
+inline ScanEnd skip_line(records::InputChannel& stl, std::int64_t& line_number) {
+  std::string_view ignored;
+  switch (stl.read_line(ignored, 0)) {
+    case records::ReadOutcome::line:
+      ++line_number;
+      return ScanEnd::clean;
+    case records::ReadOutcome::end_of_input:
+      return ScanEnd::end_of_file_in_facet;
+    case records::ReadOutcome::failure:
+      break;
+  }
+  return ScanEnd::read_failure;
+}
+
+// The first characters of a line that the scanner itself reads; a line
+// kept whole for the sink is cut here.
+template <bool whole_lines>
+constexpr std::string_view first_characters(std::string_view line, std::size_t count) {
+  if constexpr (whole_lines) {
+    return std::string_view(line.data(), std::min(line.size(), count));
+  } else {
+    return line;  // already read as at most count characters
+  }
+}
+
 }  // namespace scan_detail
 
 template <FacetSink Sink>
@@ -61,7 +88,8 @@ ScanOutcome scan_stl(records::InputChannel& stl, Sink& sink) {
         return ended(ScanEnd::read_failure, facets, line_number + 1);
     }
     ++line_number;
-    if (!scan_detail::is_facet_line(line.substr(0, LEAD_LENGTH))) {
+    if (!scan_detail::is_facet_line(
+            scan_detail::first_characters<whole_lines>(line, LEAD_LENGTH))) {
       if constexpr (requires { sink.skipped_line(line_number, line); }) {
         sink.skipped_line(line_number, line);
       }
@@ -72,24 +100,12 @@ ScanOutcome scan_stl(records::InputChannel& stl, Sink& sink) {
 
     // Inside a facet every line must be there: one skipped line, three
     // vertex lines, two skipped lines, whatever they hold.
-    const auto skip_line = [&]() -> ScanEnd {
-      std::string_view ignored;
-      switch (stl.read_line(ignored, 0)) {
-        case ReadOutcome::line:
-          ++line_number;
-          return ScanEnd::clean;
-        case ReadOutcome::end_of_input:
-          return ScanEnd::end_of_file_in_facet;
-        case ReadOutcome::failure:
-          break;
-      }
-      return ScanEnd::read_failure;
-    };
     const auto stopped = [&](ScanEnd end) {
       // A facet cut off by the end of the file is named by its facet line.
       return ended(end, facets,
                    end == ScanEnd::end_of_file_in_facet ? facet_line : line_number + 1);
     };
+    const auto skip_line = [&] { return scan_detail::skip_line(stl, line_number); };
 
     if (const ScanEnd end = skip_line(); end != ScanEnd::clean) return stopped(end);
     for (Corner& corner : corners) {
@@ -104,7 +120,8 @@ ScanOutcome scan_stl(records::InputChannel& stl, Sink& sink) {
       ++line_number;
       std::string_view bad_token;
       int empty_tokens = 0;
-      if (!read_corner(line.substr(0, VERTEX_LINE_LENGTH), corner, bad_token, empty_tokens)) {
+      if (!read_corner(scan_detail::first_characters<whole_lines>(line, VERTEX_LINE_LENGTH), corner,
+                       bad_token, empty_tokens)) {
         ScanOutcome outcome = ended(ScanEnd::invalid_coordinate, facets, line_number);
         outcome.token = bad_token;
         return outcome;

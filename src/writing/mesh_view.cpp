@@ -17,7 +17,7 @@ constexpr std::string_view ZONES_RECORD = "#ZONES\" ";
 
 }  // namespace
 
-void write_mesh_view(records::OutputChannel& view, const mesh::MeshView& mesh) {
+void write_mesh_view(records::OutputChannel& view, mesh::MeshView mesh) {
   using records::Item;
 
   records::write_free_form(view, {"TITLE = \"A BEM Model for Acoustic Analysis\" "});

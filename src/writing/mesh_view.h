@@ -11,6 +11,6 @@ namespace writing {
 // Writes the whole mesh view of the mesh on the channel, and hands it to
 // the system: a refused write ends the run with its report before this
 // returns.
-void write_mesh_view(records::OutputChannel& view, const mesh::MeshView& mesh);
+void write_mesh_view(records::OutputChannel& view, mesh::MeshView mesh);
 
 }  // namespace writing

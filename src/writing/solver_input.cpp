@@ -85,7 +85,7 @@ std::string local_date_text() {
   return std::string(text.data(), 9);
 }
 
-void write_solver_input(records::OutputChannel& deck, const mesh::MeshView& mesh,
+void write_solver_input(records::OutputChannel& deck, mesh::MeshView mesh,
                         std::string_view date_text) {
   using records::Item;
 

@@ -18,7 +18,7 @@ std::string local_date_text();
 
 // Writes the whole deck of the mesh on the channel, and hands it to the
 // system: a refused write ends the run with its report before this returns.
-void write_solver_input(records::OutputChannel& deck, const mesh::MeshView& mesh,
+void write_solver_input(records::OutputChannel& deck, mesh::MeshView mesh,
                         std::string_view date_text);
 
 }  // namespace writing
