@@ -60,16 +60,6 @@ std::uint64_t spread_bits(std::uint64_t bits) {
   return bits ^ (bits >> 31);
 }
 
-// Equal coordinates give equal mixes: -0.0 is made +0.0 first (adding +0.0
-// does that and changes nothing else). Corners that merely share a mix are
-// told apart by their coordinates afterwards.
-std::uint64_t mix_corner(const Corner& corner) {
-  std::uint64_t mix = 0;
-  for (const double value : corner)
-    mix = spread_bits(mix ^ std::bit_cast<std::uint64_t>(value + 0.0));
-  return mix;
-}
-
 class CornerTable {
  public:
   explicit CornerTable(std::span<const FacetCorners> facets) : facets_(facets) {}
@@ -148,7 +138,7 @@ Classification classify_facets(std::span<const FacetCorners> facets, MeshFacts& 
     }
     result.roles[f] = FacetRole::member;
     for (std::uint64_t k = 0; k < 3; ++k) {
-      result.corner_keys.push_back((mix_corner(corners[k]) & ~CORNER_MASK) | (3 * f + k));
+      result.corner_keys.push_back(corner_sort_key(corners[k]) << CORNER_BITS | (3 * f + k));
     }
   }
   if (any_finite) facts.bounding_box = BoundingBox{lowest, highest};
@@ -323,15 +313,31 @@ void count_edges_and_shells(const EdgeTable& edges, const std::vector<FacetRole>
 
 void sum_area_and_volume(std::span<const FacetCorners> facets, const std::vector<FacetRole>& roles,
                          MeshFacts& facts) {
+  // Halved and divided by six once, at the end: the unit cube's volume
+  // comes out as exactly 1.
+  double twice_area = 0.0;
+  double six_volume = 0.0;
   for (std::size_t f = 0; f < facets.size(); ++f) {
     if (roles[f] != FacetRole::member) continue;
     const auto& [a, b, c] = facets[f];
-    facts.area += std::sqrt(squared_length(cross(minus(b, a), minus(c, a)))) / 2;
-    facts.volume += dot(a, cross(b, c)) / 6;
+    twice_area += std::sqrt(squared_length(cross(minus(b, a), minus(c, a))));
+    six_volume += dot(a, cross(b, c));
   }
+  facts.area = twice_area / 2;
+  facts.volume = six_volume / 6;
 }
 
 }  // namespace
+
+// Equal coordinates give equal mixes: -0.0 is made +0.0 first (adding +0.0
+// does that and changes nothing else).
+std::uint64_t corner_sort_key(const Corner& corner) {
+  std::uint64_t mix = 0;
+  for (const double value : corner) {
+    mix = spread_bits(mix ^ std::bit_cast<std::uint64_t>(value + 0.0));
+  }
+  return mix >> CORNER_BITS;
+}
 
 bool is_degenerate(const FacetCorners& corners) {
   const auto& [a, b, c] = corners;

@@ -45,6 +45,12 @@ struct MeshFacts {
 // v = c - a) is exactly the zero vector as computed in doubles.
 bool is_degenerate(const reading::FacetCorners& corners);
 
+// Vertices are found by sorting corners on this key, 40 bits mixed from
+// the coordinates: equal corners (-0.0 equals 0.0) have equal keys, and the
+// rare unequal corners that share a key are told apart by their
+// coordinates afterwards.
+std::uint64_t corner_sort_key(const reading::Corner& corner);
+
 MeshFacts analyse_mesh(std::span<const reading::FacetCorners> facets);
 
 }  // namespace check
