@@ -1,0 +1,293 @@
+#include "check/check_report.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "mesh/mesh_store.h"
+
+namespace check {
+namespace {
+
+constexpr std::string_view REWRITE_COMMAND = "admesh -c -a out.stl in.stl";
+
+std::string shortest_text(double value) {
+  std::array<char, 32> text{};
+  const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
+  return std::string(text.data(), result.ptr);
+}
+
+// Six significant digits: enough to act on, short enough to read.
+std::string readable_text(double value) {
+  if (!std::isfinite(value)) return std::isnan(value) ? "nan" : (value > 0 ? "inf" : "-inf");
+  std::array<char, 32> text{};
+  const auto result =
+      std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::general, 6);
+  return std::string(text.data(), result.ptr);
+}
+
+std::string json_number(double value) {
+  return std::isfinite(value) ? shortest_text(value) : "null";
+}
+
+std::string json_number(const std::optional<double>& value) {
+  return value.has_value() ? json_number(*value) : "null";
+}
+
+std::string_view normals_name(Normals normals) {
+  switch (normals) {
+    case Normals::outward:
+      return "outward";
+    case Normals::inward:
+      return "inward";
+    case Normals::undefined:
+      break;
+  }
+  return "undefined";
+}
+
+class JsonObject {
+ public:
+  void add(std::string_view key, std::string_view value_text) {
+    text_ += first_ ? "{\n  \"" : ",\n  \"";
+    first_ = false;
+    text_ += key;
+    text_ += "\": ";
+    text_ += value_text;
+  }
+  void add(std::string_view key, std::int64_t value) { add(key, std::to_string(value)); }
+  void add_string(std::string_view key, std::string_view value) {
+    add(key, "\"" + std::string(value) + "\"");
+  }
+  std::string finish() { return text_ + "\n}\n"; }
+
+ private:
+  std::string text_;
+  bool first_ = true;
+};
+
+std::string json_corner(const reading::Corner& corner) {
+  return "[" + json_number(corner[0]) + ", " + json_number(corner[1]) + ", " +
+         json_number(corner[2]) + "]";
+}
+
+std::string readable_corner(const reading::Corner& corner) {
+  return readable_text(corner[0]) + " " + readable_text(corner[1]) + " " + readable_text(corner[2]);
+}
+
+std::string count_text(std::int64_t count, std::string_view one, std::string_view many) {
+  return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+// A token as the user should see it: printable ASCII kept, other bytes as
+// \xNN, long tokens cut.
+std::string quoted_token(std::string_view token) {
+  constexpr std::size_t SHOWN = 40;
+  std::string text = "'";
+  for (std::size_t i = 0; i < token.size() && i < SHOWN; ++i) {
+    const auto byte = static_cast<unsigned char>(token[i]);
+    if (byte >= 0x20 && byte < 0x7f) {
+      text += static_cast<char>(byte);
+    } else {
+      constexpr std::string_view HEX = "0123456789abcdef";
+      text += "\\x";
+      text += HEX[byte >> 4];
+      text += HEX[byte & 15];
+    }
+  }
+  if (token.size() > SHOWN) text += "...";
+  return text + "'";
+}
+
+std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness& readiness,
+                                       const CheckSettings& settings) {
+  std::vector<std::string> findings;
+  const auto add = [&](std::string line) { findings.push_back(std::move(line)); };
+  const LineFacts& lines = facts.line_facts;
+  const MeshFacts& mesh = facts.mesh;
+  const std::string line_text = "line " + std::to_string(facts.converter_line);
+
+  if (facts.format == FileFormat::empty) add("the file is empty: export the model again");
+  if (facts.format == FileFormat::binary) {
+    add("binary STL, which the converter does not read: " + std::string(REWRITE_COMMAND) +
+        " rewrites it as ASCII STL in the style it reads");
+  }
+  if (facts.format == FileFormat::ascii && facts.facets == 0 && facts.converter_report == 0) {
+    add("no facet in the style the converter reads (a line that starts with two blanks and "
+        "'facet '): " +
+        std::string(REWRITE_COMMAND) + " rewrites the file in that style");
+  }
+  if (lines.skipped_facet_lines > 0 && facts.facets > 0) {
+    add(count_text(lines.skipped_facet_lines, "facet line is", "facet lines are") +
+        " in another style (indentation or letter case) and skipped, so those facets are "
+        "lost: " +
+        std::string(REWRITE_COMMAND) + " rewrites the whole file in one style");
+  } else if (lines.skipped_facet_lines > 0 && facts.format != FileFormat::binary) {
+    add(count_text(lines.skipped_facet_lines, "facet line is", "facet lines are") +
+        " in another style and skipped");
+  }
+  switch (facts.converter_report) {
+    case 24:
+      add("the file ends inside the facet that starts at " + line_text +
+          ": the converter stops with report 24; complete or remove that facet");
+      break;
+    case 547:
+      add(line_text + " holds the coordinate " + quoted_token(facts.invalid_token) +
+          ", which is not a number the converter reads: it stops with report 547; write it as "
+          "a decimal number");
+      break;
+    case 250:
+      add("more than " + std::to_string(mesh::MAX_FACETS) + " facets (the next starts at " +
+          line_text + "): the converter stops with report 250; coarsen the mesh");
+      break;
+    case 39:
+      add("the file could not be read to its end (" + line_text +
+          "): the converter stops there too; copy the file to a sound disk");
+      break;
+    default:
+      break;
+  }
+  if (lines.long_vertex_lines > 0) {
+    add(count_text(lines.long_vertex_lines, "vertex line runs", "vertex lines run") +
+        " past column 80: the converter reads only the first 80 columns and cuts what runs "
+        "past them; write coordinates with fewer digits");
+  }
+  if (lines.incomplete_vertex_lines > 0) {
+    add(count_text(lines.incomplete_vertex_lines, "vertex line lacks", "vertex lines lack") +
+        " a blank-separated x, y or z, which the converter reads as 0.0 (tabs are not "
+        "separators): separate coordinates with blanks");
+  }
+  if (mesh.nonfinite_facets > 0) {
+    add(count_text(mesh.nonfinite_facets, "facet has", "facets have") +
+        " a NaN or infinite coordinate: repair or remove them");
+  }
+  if (mesh.degenerate_facets > 0) {
+    add(count_text(mesh.degenerate_facets, "facet has", "facets have") +
+        " no area (coinciding corners or all in a line): remove them");
+  }
+  if (mesh.duplicate_facets > 0) {
+    add(count_text(mesh.duplicate_facets, "facet repeats", "facets repeat") +
+        " an earlier facet: remove the copies");
+  }
+  if (mesh.open_edges > 0) {
+    add(count_text(mesh.open_edges, "open edge", "open edges") +
+        " (used by one facet): the surface has holes; close them");
+  }
+  if (mesh.nonmanifold_edges > 0) {
+    add(count_text(mesh.nonmanifold_edges, "edge is", "edges are") +
+        " shared by more than two facets: separate the surfaces that meet there");
+  }
+  if (mesh.misoriented_edges > 0) {
+    add(count_text(mesh.misoriented_edges, "edge is", "edges are") +
+        " run the same way by both its facets: some facets are flipped; orient all facets "
+        "alike");
+  }
+  if (readiness.normals == Normals::inward) {
+    add("the facets face inward (negative volume): reverse the corner order of every facet "
+        "for normals that point out of the body");
+  }
+  const double wanted = settings.elements_per_wavelength;
+  if (readiness.elements_per_wavelength.has_value() &&
+      *readiness.elements_per_wavelength < wanted) {
+    std::string line = "elements too coarse for " + readable_text(settings.frequency_hz) +
+                       " Hz: " + readable_text(*readiness.elements_per_wavelength) +
+                       " per wavelength where " + readable_text(wanted) +
+                       " are wanted; refine to edges of at most " +
+                       readable_text(readiness.wavelength / wanted);
+    if (readiness.max_frequency_hz.has_value()) {
+      line += ", or use the mesh up to " + readable_text(*readiness.max_frequency_hz) + " Hz";
+    }
+    add(line);
+  }
+  if (!readiness.elements_per_wavelength.has_value() && mesh.longest_edge > 0.0) {
+    add("the longest edge is too large or too small to measure against the wavelength");
+  }
+  return findings;
+}
+
+}  // namespace
+
+std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
+  const MeshFacts& mesh = facts.mesh;
+  JsonObject json;
+  json.add_string("format", format_name(facts.format));
+  json.add("facets", std::int64_t{facts.facets});
+  json.add("converter_report", std::int64_t{facts.converter_report});
+  json.add("converter_line",
+           facts.converter_report == 0 ? "null" : std::to_string(facts.converter_line));
+  json.add("skipped_facet_lines", facts.line_facts.skipped_facet_lines);
+  json.add("long_vertex_lines", facts.line_facts.long_vertex_lines);
+  json.add("incomplete_vertex_lines", facts.line_facts.incomplete_vertex_lines);
+  json.add("nonfinite_facets", mesh.nonfinite_facets);
+  json.add("degenerate_facets", mesh.degenerate_facets);
+  json.add("duplicate_facets", mesh.duplicate_facets);
+  json.add("open_edges", mesh.open_edges);
+  json.add("nonmanifold_edges", mesh.nonmanifold_edges);
+  json.add("misoriented_edges", mesh.misoriented_edges);
+  json.add("shells", mesh.shells);
+  json.add_string("normals", normals_name(readiness.normals));
+  json.add("area", json_number(mesh.area));
+  json.add("volume", json_number(mesh.volume));
+  json.add("bounding_box", mesh.bounding_box.has_value()
+                               ? "[" + json_corner(mesh.bounding_box->lowest) + ", " +
+                                     json_corner(mesh.bounding_box->highest) + "]"
+                               : "null");
+  json.add("longest_edge", json_number(mesh.longest_edge));
+  json.add("wavelength", json_number(readiness.wavelength));
+  json.add("elements_per_wavelength", json_number(readiness.elements_per_wavelength));
+  json.add("max_frequency", json_number(readiness.max_frequency_hz));
+  json.add("ready", readiness.ready ? "true" : "false");
+  return json.finish();
+}
+
+std::string render_summary(std::string_view path, const ModelFacts& facts,
+                           const Readiness& readiness, const CheckSettings& settings) {
+  const MeshFacts& mesh = facts.mesh;
+  std::string text = std::string(path) + (readiness.ready ? ": ready for the solver\n"
+                                                          : ": not ready for the solver\n");
+  const auto row = [&](std::string_view name, const std::string& value) {
+    text += "  ";
+    text += name;
+    text.append(name.size() < 24 ? 24 - name.size() : 1, ' ');
+    text += value;
+    text += '\n';
+  };
+  row("format", std::string(format_name(facts.format)));
+  row("facets",
+      std::to_string(facts.facets) +
+          (facts.converter_report == 0
+               ? ""
+               : " (the converter stops with report " + std::to_string(facts.converter_report) +
+                     " at line " + std::to_string(facts.converter_line) + ")"));
+  row("vertices", std::to_string(mesh.vertices));
+  row("shells",
+      std::to_string(mesh.shells) + ", normals " + std::string(normals_name(readiness.normals)));
+  row("area", readable_text(mesh.area));
+  row("volume", readable_text(mesh.volume));
+  if (mesh.bounding_box.has_value()) {
+    row("bounding box", readable_corner(mesh.bounding_box->lowest) + " to " +
+                            readable_corner(mesh.bounding_box->highest));
+  }
+  row("longest edge", readable_text(mesh.longest_edge));
+  row("wavelength", readable_text(readiness.wavelength) + " (" +
+                        readable_text(settings.sound_speed) + " / " +
+                        readable_text(settings.frequency_hz) + " Hz)");
+  if (readiness.elements_per_wavelength.has_value()) {
+    row("elements per wavelength", readable_text(*readiness.elements_per_wavelength) +
+                                       " (at least " +
+                                       readable_text(settings.elements_per_wavelength) + ")");
+  }
+  if (readiness.max_frequency_hz.has_value()) {
+    row("highest frequency", readable_text(*readiness.max_frequency_hz) + " Hz");
+  }
+  const std::vector<std::string> findings = list_findings(facts, readiness, settings);
+  if (!findings.empty()) text += "findings:\n";
+  for (const std::string& finding : findings) text += "  - " + finding + "\n";
+  return text;
+}
+
+}  // namespace check

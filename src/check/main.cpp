@@ -1,0 +1,101 @@
+// stldeck-check: tells whether an STL file is ready for the solver, reading
+// it with the converter's own scanner, and what to do when it is not.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check/check_report.h"
+#include "check/file_format.h"
+#include "check/mesh_facts.h"
+#include "check/model_scan.h"
+#include "check/options.h"
+#include "check/readiness.h"
+#include "records/input_channel.h"
+#include "records/output_channel.h"
+
+namespace {
+
+constexpr int EXIT_READY = 0;
+constexpr int EXIT_NOT_READY = 1;
+constexpr int EXIT_UNUSABLE = 2;
+
+int fail(const std::string& reason) {
+  std::fprintf(stderr, "stldeck-check: %s\n", reason.c_str());
+  return EXIT_UNUSABLE;
+}
+
+bool write_out(std::string_view text) {
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+         std::fflush(stdout) == 0;
+}
+
+// The first bytes of the file, read without moving its position, which the
+// scan starts from.
+bool read_head(int fd, std::uint64_t size, std::vector<unsigned char>& head) {
+  head.resize(size < check::BINARY_HEADER_BYTES ? static_cast<std::size_t>(size)
+                                                : check::BINARY_HEADER_BYTES);
+  std::size_t done = 0;
+  while (done < head.size()) {
+    const ssize_t got =
+        ::pread(fd, head.data() + done, head.size() - done, static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  check::CheckOptions options;
+  if (const std::string problem = check::parse_options(arguments, options); !problem.empty()) {
+    return fail(problem);
+  }
+  if (options.help) return write_out(check::USAGE) ? EXIT_READY : EXIT_UNUSABLE;
+
+  const int fd = ::open(options.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail("cannot open " + options.path + ": " + std::strerror(errno));
+  // The channel owns the descriptor from here on and closes it.
+  records::InputChannel stl(records::STL_UNIT, fd, options.path);
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) {
+    return fail("cannot read " + options.path + ": " + std::strerror(errno));
+  }
+  if (S_ISDIR(status.st_mode)) return fail("cannot read " + options.path + ": it is a folder");
+  if (!S_ISREG(status.st_mode)) {
+    return fail("cannot read " + options.path + ": not a regular file");
+  }
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  std::vector<unsigned char> head;
+  if (!read_head(fd, size, head)) {
+    return fail("cannot read " + options.path + ": " + std::strerror(errno));
+  }
+
+  check::ModelFacts facts;
+  facts.format = check::classify_format(size, head);
+  check::ModelScan scan = check::scan_model(stl, size);
+  facts.facets = scan.outcome.facets;
+  facts.converter_report = check::converter_report(scan.outcome.end);
+  facts.converter_line = scan.outcome.line_number;
+  facts.invalid_token = scan.outcome.token;
+  facts.line_facts = scan.line_facts;
+  facts.mesh = check::analyse_mesh(scan.facets);
+  const check::Readiness readiness = check::assess_model(facts, options.settings);
+
+  const std::string report =
+      options.json ? check::render_json(facts, readiness)
+                   : check::render_summary(options.path, facts, readiness, options.settings);
+  if (!write_out(report))
+    return fail(std::string("cannot write the report: ") + std::strerror(errno));
+  return readiness.ready ? EXIT_READY : EXIT_NOT_READY;
+}

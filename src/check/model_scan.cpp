@@ -1,0 +1,44 @@
+#include "check/model_scan.h"
+
+#include <utility>
+
+#include "mesh/mesh_store.h"
+
+namespace check {
+
+namespace {
+
+// The shortest facet takes 14 bytes: the 8-byte facet line and six empty
+// lines.
+constexpr std::uint64_t SHORTEST_FACET_BYTES = 14;
+
+}  // namespace
+
+ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size) {
+  FacetCollector collector(static_cast<std::size_t>(file_size / SHORTEST_FACET_BYTES),
+                           mesh::MAX_FACETS);
+  ModelScan scan;
+  scan.outcome = reading::scan_stl(stl, collector);
+  scan.facets = collector.take_facets();
+  scan.line_facts = collector.line_facts();
+  return scan;
+}
+
+int converter_report(reading::ScanEnd end) {
+  switch (end) {
+    case reading::ScanEnd::clean:
+      return 0;
+    case reading::ScanEnd::end_of_file_in_facet:
+      return 24;
+    case reading::ScanEnd::read_failure:
+    case reading::ScanEnd::vertex_read_failure:
+      return 39;
+    case reading::ScanEnd::invalid_coordinate:
+      return 547;
+    case reading::ScanEnd::too_many_facets:
+      break;
+  }
+  return 250;
+}
+
+}  // namespace check

@@ -1,0 +1,30 @@
+// The converter's scan of an STL file, run for the model check: the same
+// scanner, the same facet limit, and the facets kept for the analysis.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "check/facet_collector.h"
+#include "reading/stl_scanner.h"
+#include "records/input_channel.h"
+
+namespace check {
+
+struct ModelScan {
+  reading::ScanOutcome outcome;
+  std::vector<reading::FacetCorners> facets;  // the facets read whole
+  LineFacts line_facts;
+};
+
+// Reads `stl` to its end or to the point where the converter would stop.
+// `file_size` (bytes) sizes the facet table up front.
+ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size);
+
+// The report the converter gives for the way its scan ended: 0 for a
+// clean end. A vertex line that cannot be read ends the converter with a
+// stop message and status 1 rather than a report; for the check it is a
+// read failure like any other (39).
+int converter_report(reading::ScanEnd end);
+
+}  // namespace check

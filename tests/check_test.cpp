@@ -1,0 +1,937 @@
+// The model check: small models run through stldeck-check and each reported
+// fact compared, its command line, and the analysis it is built on checked
+// against a plain reference on random meshes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "check/facet_collector.h"
+#include "check/file_format.h"
+#include "check/key_sort.h"
+#include "check/mesh_facts.h"
+#include "check/model_scan.h"
+#include "records/input_channel.h"
+#include "records/output_channel.h"
+#include "support.h"
+
+namespace {
+
+using reading::Corner;
+using reading::FacetCorners;
+using testing_support::TempDir;
+
+// ---------------------------------------------------------------------------
+// Models
+
+// The unit cube's corners, number x + 2y + 4z, and its twelve facets
+// counter-clockwise seen from outside.
+Corner cube_corner(int number) {
+  return {double(number & 1), double((number >> 1) & 1), double((number >> 2) & 1)};
+}
+constexpr std::array<std::array<int, 3>, 12> CUBE_FACETS = {
+    {
+     {0, 2, 3},
+     {0, 3, 1},
+     {4, 5, 7},
+     {4, 7, 6},
+     {0, 1, 5},
+     {0, 5, 4},
+     {2, 6, 7},
+     {2, 7, 3},
+     {0, 4, 6},
+     {0, 6, 2},
+     {1, 3, 7},
+     {1, 7, 5},
+     }
+};
+
+std::vector<FacetCorners> cube(Corner offset = {0, 0, 0}) {
+  std::vector<FacetCorners> facets;
+  for (const auto& numbers : CUBE_FACETS) {
+    FacetCorners corners{};
+    for (std::size_t k = 0; k < 3; ++k) {
+      const Corner corner = cube_corner(numbers[k]);
+      for (std::size_t axis = 0; axis < 3; ++axis) corners[k][axis] = corner[axis] + offset[axis];
+    }
+    facets.push_back(corners);
+  }
+  return facets;
+}
+
+std::string number_text(double value) {
+  std::array<char, 32> text{};
+  return std::string(text.data(), std::to_chars(text.data(), text.data() + 32, value).ptr);
+}
+
+std::string vertex_line(const Corner& corner) {
+  return "      vertex " + number_text(corner[0]) + " " + number_text(corner[1]) + " " +
+         number_text(corner[2]);
+}
+
+// One facet in the style the converter reads; `vertex_lines` replaces the
+// three vertex lines when given.
+std::string facet_text(const FacetCorners& corners, std::string_view facet_line = "  facet",
+                       std::vector<std::string> vertex_lines = {}) {
+  if (vertex_lines.empty()) {
+    for (const Corner& corner : corners) vertex_lines.push_back(vertex_line(corner));
+  }
+  std::string text = std::string(facet_line) + " normal 0 0 0\n    outer loop\n";
+  for (const std::string& line : vertex_lines) text += line + "\n";
+  return text + "    endloop\n  endfacet\n";
+}
+
+std::string stl_text(const std::vector<FacetCorners>& facets) {
+  std::string text = "solid model\n";
+  for (const FacetCorners& corners : facets) text += facet_text(corners);
+  return text + "endsolid model\n";
+}
+
+std::vector<FacetCorners> flipped(std::vector<FacetCorners> facets) {
+  for (FacetCorners& corners : facets) std::swap(corners[1], corners[2]);
+  return facets;
+}
+
+std::vector<FacetCorners> flipped(const FacetCorners& corners) {
+  return flipped(std::vector{corners});
+}
+
+std::vector<FacetCorners> operator+(std::vector<FacetCorners> a,
+                                    const std::vector<FacetCorners>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// The cube with facet `index`'s text replaced.
+std::string cube_with_facet(std::size_t index, const std::string& text) {
+  std::string stl = "solid model\n";
+  const auto facets = cube();
+  for (std::size_t f = 0; f < facets.size(); ++f) {
+    stl += f == index ? text : facet_text(facets[f]);
+  }
+  return stl + "endsolid model\n";
+}
+
+std::string binary_stl(std::uint32_t facet_count) {
+  std::string bytes(80, ' ');
+  for (int i = 0; i < 4; ++i) bytes += static_cast<char>((facet_count >> (8 * i)) & 0xff);
+  return bytes + std::string(50 * std::size_t{facet_count}, '\0');
+}
+
+std::string with_crlf(const std::string& text) {
+  std::string crlf;
+  for (const char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return crlf;
+}
+
+// ---------------------------------------------------------------------------
+// Running the command
+
+struct CheckRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+CheckRun run_check(const TempDir& dir, const std::vector<std::string>& arguments) {
+  const std::string out_path = (dir / "check.out").string();
+  const std::string err_path = (dir / "check.err").string();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
+    std::vector<char*> argv{const_cast<char*>(STLDECK_CHECK_EXE)};
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ::execv(STLDECK_CHECK_EXE, argv.data());
+    ::_exit(127);
+  }
+  int wait_status = 0;
+  ::waitpid(child, &wait_status, 0);
+  CheckRun run;
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  run.out = testing_support::read_file(out_path);
+  run.err = testing_support::read_file(err_path);
+  return run;
+}
+
+// The text of one key's value in the check's JSON object, which puts each
+// key on a line of its own.
+std::string json_value(const std::string& json, std::string_view key) {
+  const std::string label = "\n  \"" + std::string(key) + "\": ";
+  const std::size_t at = json.find(label);
+  if (at == std::string::npos) return "<missing>";
+  const std::size_t start = at + label.size();
+  std::size_t end = json.find('\n', start);
+  if (json[end - 1] == ',') --end;
+  return json.substr(start, end - start);
+}
+
+constexpr std::string_view ALL_KEYS[] = {"format",
+                                         "facets",
+                                         "converter_report",
+                                         "converter_line",
+                                         "skipped_facet_lines",
+                                         "long_vertex_lines",
+                                         "incomplete_vertex_lines",
+                                         "nonfinite_facets",
+                                         "degenerate_facets",
+                                         "duplicate_facets",
+                                         "open_edges",
+                                         "nonmanifold_edges",
+                                         "misoriented_edges",
+                                         "shells",
+                                         "normals",
+                                         "area",
+                                         "volume",
+                                         "bounding_box",
+                                         "longest_edge",
+                                         "wavelength",
+                                         "elements_per_wavelength",
+                                         "max_frequency",
+                                         "ready"};
+
+// A clean model: what a case does not name is expected as here.
+const std::map<std::string_view, std::string> CLEAN_FACTS = {
+    {                 "format", "\"ascii\""},
+    {       "converter_report",         "0"},
+    {         "converter_line",      "null"},
+    {    "skipped_facet_lines",         "0"},
+    {      "long_vertex_lines",         "0"},
+    {"incomplete_vertex_lines",         "0"},
+    {       "nonfinite_facets",         "0"},
+    {      "degenerate_facets",         "0"},
+    {       "duplicate_facets",         "0"},
+    {             "open_edges",         "0"},
+    {      "nonmanifold_edges",         "0"},
+    {      "misoriented_edges",         "0"},
+};
+
+// At 20 Hz the wavelength is 17.15: the unit cube's diagonal of sqrt(2)
+// gives 12.1 elements per wavelength, fine enough.
+const std::vector<std::string> AT_20_HZ = {"--frequency", "20"};
+const std::vector<std::string> AT_DEFAULTS;
+
+struct ModelCase {
+  std::string name;
+  std::string stl;
+  std::vector<std::string> arguments;
+  std::map<std::string_view, std::string> expected;
+  int status;
+};
+
+// The cube with facet `index`'s vertex line `corner` replaced.
+std::string cube_with_vertex_line(std::size_t index, std::size_t corner, const std::string& line) {
+  const FacetCorners corners = cube()[index];
+  std::vector<std::string> lines;
+  for (const Corner& each : corners) lines.push_back(vertex_line(each));
+  lines[corner] = line;
+  return cube_with_facet(index, facet_text(corners, "  facet", lines));
+}
+
+std::string cube_in_style(std::string_view first_facet_line, std::string_view second_facet_line,
+                          std::string_view other_facet_lines) {
+  const auto facets = cube();
+  std::string stl = "solid model\n";
+  for (std::size_t f = 0; f < facets.size(); ++f) {
+    stl += facet_text(facets[f], f == 0   ? first_facet_line
+                                 : f == 1 ? second_facet_line
+                                          : other_facet_lines);
+  }
+  return stl + "endsolid model\n";
+}
+
+std::vector<ModelCase> model_cases() {
+  const auto facets = cube();
+  const std::string cube_stl = stl_text(facets);
+  const auto all_but_first = std::vector(facets.begin() + 1, facets.end());
+  const std::vector<FacetCorners> zero_area = {
+      {{{0, 0, 0}, {0.5, 0, 0}, {1, 0, 0}}},  // corners in a line
+      {{{0, 0, 0}, {0, 0, 0}, {1, 1, 1}}},    // two corners alike
+  };
+  const std::vector<FacetCorners> not_finite = {{{{0, 0, 0}, {std::nan(""), 0, 0}, {9, 9, 9}}}};
+  // Cut after the second vertex line of the 12th facet, whose facet line is
+  // line 79: the solid line, then 7 lines per facet.
+  const std::string cut_stl = cube_stl.substr(0, cube_stl.rfind("      vertex"));
+  std::string long_cut = cut_stl;
+  long_cut.insert(long_cut.rfind("      vertex 1 1 1") + 18, std::string(80, '0') + "1");
+  // The third facet's second vertex line is line 19.
+  const std::string bad_coordinate = cube_with_vertex_line(2, 1, "      vertex 1.0.0 0 1");
+  // Corner (0, 0, 0), so that the mesh stays whole.
+  const std::string tabs = cube_with_vertex_line(0, 0, "      vertex\t0\t0\t0");
+  // Corner (1, 1, 1); cut at column 80, the coordinate still reads as 1.
+  const std::string long_line =
+      cube_with_vertex_line(2, 2, "      vertex 1 1 1." + std::string(70, '0') + "1");
+  const std::string trailing_blanks =
+      cube_with_vertex_line(2, 2, "      vertex 1 1 1" + std::string(90, ' '));
+
+  std::vector<ModelCase> cases;
+  const auto add = [&](std::string name, std::string stl, std::vector<std::string> arguments,
+                       std::map<std::string_view, std::string> expected, int status) {
+    cases.push_back(
+        {std::move(name), std::move(stl), std::move(arguments), std::move(expected), status});
+  };
+  add("closed cube, too coarse at the default frequency", cube_stl, AT_DEFAULTS,
+      {
+          {                 "facets",                     "12"},
+          {                 "shells",                      "1"},
+          {                "normals",            "\"outward\""},
+          {                   "area",                      "6"},
+          {                 "volume",                      "1"},
+          {           "bounding_box", "[[0, 0, 0], [1, 1, 1]]"},
+          {           "longest_edge",     "1.4142135623730951"},
+          {             "wavelength",      "6.283202051657812"},
+          {"elements_per_wavelength",      "4.442894778292467"},
+          {          "max_frequency",     "40.422937657830964"},
+          {                  "ready",                  "false"},
+  },
+      1);
+  add("closed cube, fine enough at 20 Hz", cube_stl, AT_20_HZ,
+      {
+          {                 "facets",                 "12"},
+          {             "wavelength",              "17.15"},
+          {"elements_per_wavelength", "12.126881297349287"},
+          {                  "ready",               "true"},
+  },
+      0);
+  add("CR LF line ends read the same", with_crlf(cube_stl), AT_20_HZ,
+      {
+          { "facets",          "12"},
+          {"normals", "\"outward\""},
+          {  "ready",        "true"}
+  },
+      0);
+  add("cube with a hole", stl_text(all_but_first), AT_20_HZ,
+      {
+          {    "facets",            "11"},
+          {"open_edges",             "3"},
+          {    "shells",             "1"},
+          {   "normals", "\"undefined\""},
+          {     "ready",         "false"},
+  },
+      1);
+  add("one flipped facet", stl_text(flipped(facets[0]) + all_but_first), AT_20_HZ,
+      {
+          {"misoriented_edges",             "3"},
+          {       "open_edges",             "0"},
+          {          "normals", "\"undefined\""},
+          {            "ready",         "false"},
+  },
+      1);
+  add("a facet given twice, the copy reversed: left out of the edges",
+      stl_text(facets + flipped(facets[5])), AT_20_HZ,
+      {
+          {           "facets",          "13"},
+          { "duplicate_facets",           "1"},
+          {"nonmanifold_edges",           "0"},
+          {"misoriented_edges",           "0"},
+          {           "volume",           "1"},
+          {          "normals", "\"outward\""},
+          {            "ready",       "false"},
+  },
+      1);
+  add("zero-area facets", stl_text(facets + zero_area), AT_20_HZ,
+      {
+          {           "facets",          "14"},
+          {"degenerate_facets",           "2"},
+          {       "open_edges",           "0"},
+          {             "area",           "6"},
+          {          "normals", "\"outward\""},
+          {            "ready",       "false"},
+  },
+      1);
+  add("two separate cubes",
+      stl_text(facets + cube(Corner{
+                            3, 0, 0
+  })),
+      AT_20_HZ,
+      {
+          {"facets", "24"},
+          {"shells", "2"},
+          {"volume", "2"},
+          {"area", "12"},
+          {"bounding_box", "[[0, 0, 0], [4, 1, 1]]"},
+          {"normals", "\"outward\""},
+          {"ready", "true"},
+      },
+      0);
+  add("inward cube: consistent, so ready", stl_text(flipped(facets)), AT_20_HZ,
+      {
+          {          "normals", "\"inward\""},
+          {           "volume",         "-1"},
+          {"misoriented_edges",          "0"},
+          {            "ready",       "true"},
+  },
+      0);
+  add("a NaN corner takes part in nothing", stl_text(facets + not_finite), AT_20_HZ,
+      {
+          {          "facets",                     "13"},
+          {"nonfinite_facets",                      "1"},
+          {      "open_edges",                      "0"},
+          {    "bounding_box", "[[0, 0, 0], [1, 1, 1]]"},
+          {           "ready",                  "false"},
+  },
+      1);
+  add("empty file", "", AT_DEFAULTS,
+      {
+          {                 "format",     "\"empty\""},
+          {                 "facets",             "0"},
+          {                 "shells",             "0"},
+          {                "normals", "\"undefined\""},
+          {                   "area",             "0"},
+          {                 "volume",             "0"},
+          {           "bounding_box",          "null"},
+          {           "longest_edge",             "0"},
+          {"elements_per_wavelength",          "null"},
+          {          "max_frequency",          "null"},
+          {                  "ready",         "false"},
+  },
+      1);
+  add("binary file", binary_stl(2), AT_DEFAULTS,
+      {
+          {"format", "\"binary\""},
+          {"facets",          "0"},
+          { "ready",      "false"}
+  },
+      1);
+  add("another style: no indentation", cube_in_style("facet", "facet", "facet"), AT_DEFAULTS,
+      {
+          {             "facets",     "0"},
+          {"skipped_facet_lines",    "12"},
+          {              "ready", "false"}
+  },
+      1);
+  add("mixed styles: one blank, and upper case", cube_in_style(" facet", "\t FACET", "  facet"),
+      AT_20_HZ,
+      {
+          {             "facets",    "10"},
+          {         "open_edges",     "4"},
+          {"skipped_facet_lines",     "2"},
+          {              "ready", "false"}
+  },
+      1);
+  add("file cut inside the last facet", cut_stl, AT_20_HZ,
+      {
+          {          "facets",    "11"},
+          {      "open_edges",     "3"},
+          {"converter_report",    "24"},
+          {  "converter_line",    "79"},
+          {           "ready", "false"},
+  },
+      1);
+  add("a long vertex line of the facet cut off does not count", long_cut, AT_20_HZ,
+      {
+          {           "facets", "11"},
+          {   "converter_line", "79"},
+          {       "open_edges",  "3"},
+          { "converter_report", "24"},
+          {"long_vertex_lines",  "0"}
+  },
+      1);
+  add("a coordinate the converter cannot read", bad_coordinate, AT_20_HZ,
+      {
+          {          "facets",     "2"},
+          {      "open_edges",     "4"},
+          {"converter_report",   "547"},
+          {  "converter_line",    "19"},
+          {           "ready", "false"},
+  },
+      1);
+  add("tabs between coordinates", tabs, AT_20_HZ,
+      {
+          {                 "facets",    "12"},
+          {"incomplete_vertex_lines",     "1"},
+          {             "open_edges",     "0"},
+          {                  "ready", "false"},
+  },
+      1);
+  add("a coordinate running past column 80", long_line, AT_20_HZ,
+      {
+          {           "facets",    "12"},
+          {"long_vertex_lines",     "1"},
+          {            "ready", "false"}
+  },
+      1);
+  add("blanks past column 80 are harmless", trailing_blanks, AT_20_HZ,
+      {
+          {           "facets",   "12"},
+          {"long_vertex_lines",    "0"},
+          {            "ready", "true"}
+  },
+      0);
+  return cases;
+}
+
+TEST(ModelCheck, ReportsEachFactOfSmallModels) {
+  for (const ModelCase& c : model_cases()) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("STL_Model.stl", c.stl);
+    std::vector<std::string> arguments = {"--json"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const CheckRun run = run_check(dir, arguments);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.err, "");
+    for (const std::string_view key : ALL_KEYS) {
+      SCOPED_TRACE(key);
+      const std::string value = json_value(run.out, key);
+      EXPECT_NE(value, "<missing>");
+      if (const auto expected = c.expected.find(key); expected != c.expected.end()) {
+        EXPECT_EQ(value, expected->second);
+      } else if (const auto clean = CLEAN_FACTS.find(key); clean != CLEAN_FACTS.end()) {
+        EXPECT_EQ(value, clean->second);
+      }
+    }
+    EXPECT_TRUE(run.out.starts_with("{\n") && run.out.ends_with("\n}\n")) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), std::ssize(ALL_KEYS) + 2);
+  }
+}
+
+// The summary of a model, whole: the verdict, the figures, and the findings
+// with what to do.
+void expect_summary(const std::string& stl, const std::vector<std::string>& arguments, int status,
+                    std::string_view expected) {
+  TempDir dir;
+  dir.write("STL_Model.stl", stl);
+  const CheckRun run = run_check(dir, arguments);
+  EXPECT_EQ(run.status, status);
+  EXPECT_EQ(run.out, expected);
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(ModelCheck, SummarySaysWhatToDo) {
+  SCOPED_TRACE("ready");
+  expect_summary(stl_text(cube()), AT_20_HZ, 0, R"(STL_Model.stl: ready for the solver
+  format                  ascii
+  facets                  12
+  vertices                8
+  shells                  1, normals outward
+  area                    6
+  volume                  1
+  bounding box            0 0 0 to 1 1 1
+  longest edge            1.41421
+  wavelength              17.15 (343 / 20 Hz)
+  elements per wavelength 12.1269 (at least 6)
+  highest frequency       40.4229 Hz
+)");
+}
+
+TEST(ModelCheck, SummaryOfACoarseMesh) {
+  expect_summary(stl_text(cube()), AT_DEFAULTS, 1, R"(STL_Model.stl: not ready for the solver
+  format                  ascii
+  facets                  12
+  vertices                8
+  shells                  1, normals outward
+  area                    6
+  volume                  1
+  bounding box            0 0 0 to 1 1 1
+  longest edge            1.41421
+  wavelength              6.2832 (343 / 54.59 Hz)
+  elements per wavelength 4.44289 (at least 6)
+  highest frequency       40.4229 Hz
+findings:
+  - elements too coarse for 54.59 Hz: 4.44289 per wavelength where 6 are wanted; refine to edges of at most 1.0472, or use the mesh up to 40.4229 Hz
+)");
+}
+
+TEST(ModelCheck, SummaryOfFilesTheConverterCannotUse) {
+  {
+    SCOPED_TRACE("binary");
+    expect_summary(binary_stl(1), AT_DEFAULTS, 1, R"(STL_Model.stl: not ready for the solver
+  format                  binary
+  facets                  0
+  vertices                0
+  shells                  0, normals undefined
+  area                    0
+  volume                  0
+  longest edge            0
+  wavelength              6.2832 (343 / 54.59 Hz)
+findings:
+  - binary STL, which the converter does not read: admesh -c -a out.stl in.stl rewrites it as ASCII STL in the style it reads
+)");
+  }
+  {
+    SCOPED_TRACE("foreign style, cut inside a facet");
+    expect_summary("solid x\nfacet normal 0 0 1\nendfacet\n  facet normal 0 0 1\n    outer loop\n",
+                   AT_DEFAULTS, 1, R"(STL_Model.stl: not ready for the solver
+  format                  ascii
+  facets                  0 (the converter stops with report 24 at line 4)
+  vertices                0
+  shells                  0, normals undefined
+  area                    0
+  volume                  0
+  longest edge            0
+  wavelength              6.2832 (343 / 54.59 Hz)
+findings:
+  - 1 facet line is in another style and skipped
+  - the file ends inside the facet that starts at line 4: the converter stops with report 24; complete or remove that facet
+)");
+  }
+}
+
+TEST(ModelCheck, CommandLine) {
+  // Arguments are split at blanks. For status 0 and 1 the expected text
+  // starts standard output; for status 2 it is found in the one line on
+  // standard error.
+  struct Case {
+    std::string_view arguments;
+    int status;
+    std::string_view expected;
+  };
+  constexpr Case cases[] = {
+      {                               "--help", 0,           "usage: stldeck-check"},
+      {             "model.stl --frequency=20", 0,               "model.stl: ready"},
+      {      "--sound-speed 1500 -- model.stl", 0,               "model.stl: ready"},
+      {"--elements-per-wavelength 4 model.stl", 0,               "model.stl: ready"},
+      {                            "model.stl", 1,           "model.stl: not ready"},
+      {                               "--fast", 2,        "unknown option '--fast'"},
+      {                          "--frequency", 2,      "--frequency needs a value"},
+      {                      "--frequency abc", 2,     "positive number, not 'abc'"},
+      {                        "--frequency 0", 2,       "positive number, not '0'"},
+      {                   "--sound-speed -343", 2, "--sound-speed needs a positive"},
+      {                      "--frequency inf", 2,     "positive number, not 'inf'"},
+      {                       "--frequency 5x", 2,      "positive number, not '5x'"},
+      {                  "model.stl other.stl", 2,                  "only one FILE"},
+      {                                     "", 2,      "cannot open STL_Model.stl"},
+      {                          "missing.stl", 2,        "cannot open missing.stl"},
+      {                               "folder", 2,             "cannot read folder"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    std::vector<std::string> arguments;
+    for (std::size_t at = 0; at < c.arguments.size();) {
+      const std::size_t end = std::min(c.arguments.find(' ', at), c.arguments.size());
+      arguments.emplace_back(c.arguments.substr(at, end - at));
+      at = end + 1;
+    }
+    TempDir dir;
+    dir.write("model.stl", stl_text(cube()));
+    std::filesystem::create_directory(dir / "folder");
+    const CheckRun run = run_check(dir, arguments);
+    EXPECT_EQ(run.status, c.status);
+    if (c.status == 2) {
+      EXPECT_TRUE(run.err.starts_with("stldeck-check: ")) << run.err;
+      EXPECT_NE(run.err.find(c.expected), std::string::npos) << run.err;
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+      EXPECT_EQ(run.out, "");
+    } else {
+      EXPECT_TRUE(run.out.starts_with(c.expected)) << run.out;
+      EXPECT_EQ(run.err, "");
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The parts underneath
+
+TEST(FileFormat, BinaryOnlyWhenTheSizeMatchesTheCount) {
+  struct Case {
+    std::uint64_t size;
+    std::uint32_t count;
+    check::FileFormat expected;
+  };
+  constexpr Case cases[] = {
+      {                      0,          0,  check::FileFormat::empty},
+      {                     83,          0,  check::FileFormat::ascii},
+      {                     84,          0, check::FileFormat::binary},
+      {                    134,          1, check::FileFormat::binary},
+      {                    135,          1,  check::FileFormat::ascii},
+      {                    133,          1,  check::FileFormat::ascii},
+      {84 + 50 * 0xffffffffULL, 0xffffffff, check::FileFormat::binary},
+      {                    134, 0xffffffff,  check::FileFormat::ascii},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    std::vector<unsigned char> head(std::min<std::uint64_t>(c.size, 84), 'x');
+    for (std::size_t i = 0; i < 4 && 80 + i < head.size(); ++i) {
+      head[80 + i] = static_cast<unsigned char>(c.count >> (8 * i));
+    }
+    EXPECT_EQ(check::classify_format(c.size, head), c.expected);
+  }
+}
+
+TEST(KeySort, OrdersByTheBandAndKeepsTiesInOrder) {
+  std::mt19937_64 random(7);
+  struct Band {
+    int low_bit;
+    int bit_count;
+  };
+  constexpr Band bands[] = {
+      { 0, 64},
+      {24, 40},
+      { 0,  1},
+      { 3, 11},
+      { 0, 23},
+      {60,  4},
+      { 5,  0}
+  };
+  for (const std::size_t count : {0UL, 1UL, 2UL, 1000UL, 70000UL}) {
+    for (const Band band : bands) {
+      SCOPED_TRACE(testing::Message()
+                   << count << " keys, bits " << band.low_bit << " + " << band.bit_count);
+      std::vector<std::uint64_t> keys(count);
+      // Few distinct bands, so that ties are common.
+      for (auto& key : keys) key = random() & (count % 3 == 0 ? ~0ULL : 0xF0F0F0F0F0F0F0F0ULL);
+      std::vector<std::uint32_t> payload(count);
+      for (std::size_t i = 0; i < count; ++i) payload[i] = static_cast<std::uint32_t>(i);
+      const auto band_of = [&](std::uint64_t key) {
+        const std::uint64_t mask =
+            band.bit_count >= 64 ? ~0ULL : (std::uint64_t{1} << band.bit_count) - 1;
+        return (key >> band.low_bit) & mask;
+      };
+      std::vector<std::pair<std::uint64_t, std::uint32_t>> expected;
+      for (std::size_t i = 0; i < count; ++i) expected.emplace_back(keys[i], payload[i]);
+      std::stable_sort(expected.begin(), expected.end(), [&](const auto& a, const auto& b) {
+        return band_of(a.first) < band_of(b.first);
+      });
+      check::sort_keys(keys, &payload, band.low_bit, band.bit_count);
+      ASSERT_EQ(keys.size(), count);
+      for (std::size_t i = 0; i < count; ++i) {
+        ASSERT_EQ(keys[i], expected[i].first) << i;
+        ASSERT_EQ(payload[i], expected[i].second) << i;
+      }
+    }
+  }
+}
+
+TEST(MeshFacts, CornersThatShareASortKeyStayApart) {
+  // Found by search: two corners whose mixed keys agree in all 40 bits.
+  const Corner a = {1119332, 0, 0};
+  const Corner b = {1578283, 0, 0};
+  ASSERT_EQ(check::corner_sort_key(a), check::corner_sort_key(b))
+      << "the mix changed: find another pair of corners that share a key";
+  // Two facets that meet only if a and b were taken for one vertex.
+  const std::vector<FacetCorners> facets = {
+      {{a, {0, 1, 0}, {0, 0, 1}}},
+      {{{0, 0, 1}, {0, 1, 0}, b}},
+  };
+  const check::MeshFacts facts = check::analyse_mesh(facets);
+  EXPECT_EQ(facts.vertices, 4);
+  EXPECT_EQ(facts.shells, 1);  // still joined through the edge they do share
+  EXPECT_EQ(facts.open_edges, 4);
+  EXPECT_EQ(facts.misoriented_edges, 0);
+  EXPECT_EQ(facts.duplicate_facets, 0);
+}
+
+TEST(MeshFacts, NegativeZeroIsTheSameVertex) {
+  auto facets = cube();
+  for (auto& corners : facets) {
+    for (auto& corner : corners) {
+      for (double& value : corner) {
+        if (value == 0.0 && (&value - corner.data()) % 2 == 0) value = -0.0;
+      }
+    }
+  }
+  facets[3][0][0] = 0.0;
+  const check::MeshFacts facts = check::analyse_mesh(facets);
+  EXPECT_EQ(facts.vertices, 8);
+  EXPECT_EQ(facts.open_edges, 0);
+  EXPECT_EQ(facts.shells, 1);
+  EXPECT_EQ(facts.volume, 1.0);
+}
+
+TEST(MeshFacts, LongestEdgeBeyondTheRangeOfSquares) {
+  struct Case {
+    double scale;
+    double expected;
+  };
+  constexpr Case cases[] = {
+      { 0x1p600,  0x1p600}, // squares overflow
+      {0x1p-600, 0x1p-600}, // squares underflow
+      {     3.0,      3.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scale);
+    const std::vector<FacetCorners> facets = {
+        {{{0, 0, 0}, {c.scale, 0, 0}, {c.scale / 2, c.scale / 4, 0}}}};
+    EXPECT_EQ(check::analyse_mesh(facets).longest_edge, c.expected);
+  }
+}
+
+// A plain reference for the topology: maps instead of sorted keys.
+check::MeshFacts reference_facts(const std::vector<FacetCorners>& facets) {
+  check::MeshFacts facts;
+  std::map<Corner, int> vertex_ids;  // -0.0 and 0.0 compare equal
+  std::set<std::array<int, 3>> seen;
+  std::map<std::pair<int, int>, std::vector<std::pair<std::size_t, bool>>> edges;
+  std::vector<std::size_t> members;
+  for (std::size_t f = 0; f < facets.size(); ++f) {
+    const FacetCorners& corners = facets[f];
+    if (check::is_degenerate(corners)) {
+      ++facts.degenerate_facets;
+      continue;
+    }
+    std::array<int, 3> ids{};
+    for (std::size_t k = 0; k < 3; ++k) {
+      ids[k] = vertex_ids.try_emplace(corners[k], int(vertex_ids.size())).first->second;
+    }
+    std::array<int, 3> sorted = ids;
+    std::sort(sorted.begin(), sorted.end());
+    if (!seen.insert(sorted).second) {
+      ++facts.duplicate_facets;
+      continue;
+    }
+    members.push_back(f);
+    for (std::size_t side = 0; side < 3; ++side) {
+      const int from = ids[side];
+      const int to = ids[(side + 1) % 3];
+      edges[{std::min(from, to), std::max(from, to)}].emplace_back(f, from > to);
+    }
+    const auto& [a, b, c] = corners;
+    const Corner u = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+    const Corner v = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+    const Corner n = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                      u[0] * v[1] - u[1] * v[0]};
+    facts.area += std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    const Corner bc = {b[1] * c[2] - b[2] * c[1], b[2] * c[0] - b[0] * c[2],
+                       b[0] * c[1] - b[1] * c[0]};
+    facts.volume += a[0] * bc[0] + a[1] * bc[1] + a[2] * bc[2];
+  }
+  facts.area /= 2;
+  facts.volume /= 6;
+  facts.vertices = std::ssize(vertex_ids);
+  std::map<std::size_t, std::set<std::size_t>> neighbours;
+  for (const auto& [edge, uses] : edges) {
+    if (uses.size() == 1) ++facts.open_edges;
+    if (uses.size() > 2) ++facts.nonmanifold_edges;
+    if (uses.size() == 2 && uses[0].second == uses[1].second) ++facts.misoriented_edges;
+    for (const auto& [f, reversed] : uses) {
+      for (const auto& [g, other] : uses) neighbours[f].insert(g);
+    }
+  }
+  std::set<std::size_t> reached;
+  for (const std::size_t start : members) {
+    if (!reached.insert(start).second) continue;
+    ++facts.shells;
+    std::vector<std::size_t> stack = {start};
+    while (!stack.empty()) {
+      const std::size_t f = stack.back();
+      stack.pop_back();
+      for (const std::size_t g : neighbours[f]) {
+        if (reached.insert(g).second) stack.push_back(g);
+      }
+    }
+  }
+  return facts;
+}
+
+TEST(MeshFacts, AgreesWithAPlainReferenceOnRandomMeshes) {
+  std::mt19937 random(2024);
+  // A few points, some with -0.0, so that facets share edges, repeat,
+  // flip, branch and collapse often.
+  const std::vector<Corner> points = {
+      {   0,    0,    0},
+      {-0.0,    1,    0},
+      {   1,    0, -0.0},
+      {   1,    1,    0},
+      {   0,    0,    1},
+      {   2,    0,    0},
+      { 0.5,  0.5,  0.5},
+      {   0, -0.0,    2},
+      {   0,    1,    0}
+  };
+  std::uniform_int_distribution<std::size_t> point(0, points.size() - 1);
+  for (int mesh = 0; mesh < 300; ++mesh) {
+    SCOPED_TRACE(mesh);
+    std::vector<FacetCorners> facets(1 + static_cast<std::size_t>(mesh % 40));
+    for (auto& corners : facets) {
+      for (auto& corner : corners) corner = points[point(random)];
+    }
+    const check::MeshFacts facts = check::analyse_mesh(facets);
+    const check::MeshFacts expected = reference_facts(facets);
+    EXPECT_EQ(facts.nonfinite_facets, 0);
+    EXPECT_EQ(facts.degenerate_facets, expected.degenerate_facets);
+    EXPECT_EQ(facts.duplicate_facets, expected.duplicate_facets);
+    EXPECT_EQ(facts.vertices, expected.vertices);
+    EXPECT_EQ(facts.open_edges, expected.open_edges);
+    EXPECT_EQ(facts.nonmanifold_edges, expected.nonmanifold_edges);
+    EXPECT_EQ(facts.misoriented_edges, expected.misoriented_edges);
+    EXPECT_EQ(facts.shells, expected.shells);
+    EXPECT_EQ(facts.area, expected.area);
+    EXPECT_EQ(facts.volume, expected.volume);
+  }
+}
+
+// The converter refuses the facet beyond its limit at that facet's line;
+// the check reports the same place. A small limit shows it without a model
+// of millions of facets.
+TEST(ModelScan, StopsWhereTheConverterRefusesAFacet) {
+  TempDir dir;
+  const auto facets = cube();
+  dir.write("model.stl", stl_text({facets[0], facets[1], facets[2]}));
+  const int fd = ::open((dir / "model.stl").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  records::InputChannel stl(records::STL_UNIT, fd, "model.stl");
+  check::FacetCollector collector(3, 2);
+  const reading::ScanOutcome outcome = reading::scan_stl(stl, collector);
+  EXPECT_EQ(outcome.end, reading::ScanEnd::too_many_facets);
+  EXPECT_EQ(outcome.facets, 2);
+  EXPECT_EQ(outcome.line_number, 16);  // the third facet's line
+  EXPECT_EQ(collector.facets().size(), 2U);
+  EXPECT_EQ(check::converter_report(outcome.end), 250);
+}
+
+TEST(ModelScan, ConverterReports) {
+  struct Case {
+    reading::ScanEnd end;
+    int report;
+  };
+  constexpr Case cases[] = {
+      {               reading::ScanEnd::clean,   0},
+      {reading::ScanEnd::end_of_file_in_facet,  24},
+      {        reading::ScanEnd::read_failure,  39},
+      { reading::ScanEnd::vertex_read_failure,  39},
+      {  reading::ScanEnd::invalid_coordinate, 547},
+      {     reading::ScanEnd::too_many_facets, 250},
+  };
+  for (const Case& c : cases) EXPECT_EQ(check::converter_report(c.end), c.report);
+}
+
+TEST(FacetCollector, LineTests) {
+  struct Case {
+    std::string_view line;
+    bool facet_word;
+    bool past_column_80;
+  };
+  const std::string long_blank = "vertex 1 2 3" + std::string(100, ' ');
+  const std::string long_tab = std::string(80, ' ') + "\t";
+  const std::string exactly_80 = "vertex 1 2 " + std::string(69, '3');
+  const std::string just_past = exactly_80 + "3";
+  const Case cases[] = {
+      {    "facet normal 0 0 1",  true, false},
+      {" \t FaCeT normal 0 0 1",  true, false},
+      {                 "FACET",  true, false},
+      {                  "face", false, false},
+      {              "endfacet", false, false},
+      {             "  x facet", false, false},
+      {                      "", false, false},
+      {              long_blank, false, false},
+      {                long_tab, false,  true},
+      {              exactly_80, false, false},
+      {               just_past, false,  true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(check::begins_with_facet_word(c.line), c.facet_word);
+    EXPECT_EQ(check::runs_past_vertex_columns(c.line), c.past_column_80);
+  }
+}
+
+}  // namespace
