@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "numeric/wide_multiply.h"
 #include "records/digit_chars.h"
 #include "records/exp_general.h"
+#include "records/recent_fields.h"
 #include "records/significant_digits.h"
 
 namespace records {
@@ -142,8 +144,6 @@ constexpr bool decade_scales_fit() {
   return true;
 }
 
-}  // namespace
-
 // Renders a field of WIDTH characters with COUNT digits. Zeros, subnormals,
 // infinities and NaN, and values whose last digit's rounding is undecided,
 // are left to the general way.
@@ -152,8 +152,11 @@ constexpr bool decade_scales_fit() {
 // the first seven digits, blocks of eight digits, the exponent part. The
 // first seven digits are converted as eight, whose leading "0" becomes the
 // point; the sign, "0" and point are one store over the first four columns.
+//
+// Kept out of line: the memo's lookup, which answers many calls, is inlined
+// into the writers' loops, and this larger body would crowd them.
 template <int COUNT, std::size_t WIDTH, char LETTER>
-void render_exp_form(double value, char* out) {
+[[gnu::noinline]] void render_exp_form(double value, char* out) {
   static_assert(COUNT <= MAX_FAST_DIGITS && COUNT % 8 == 7);
   static_assert(decade_scales_fit<COUNT, LETTER>());
   constexpr std::size_t POINT = WIDTH - 4 - COUNT - 1;
@@ -238,7 +241,32 @@ void render_exp_form(double value, char* out) {
   store_chars<4>(scale.exponent_part, out + WIDTH - 4);
 }
 
-template void render_exp_form<15, 24, 'D'>(double value, char* out);
-template void render_exp_form<7, 15, 'E'>(double value, char* out);
+// The memo's field for the value, or a new one. NaN is never kept: its
+// bits mark the memo's empty slots.
+template <int COUNT, std::size_t WIDTH, char LETTER>
+void render_recent_or_new(double value, char* out) {
+  static RecentFields<WIDTH> recent;
+  if (std::isnan(value)) {
+    render_exp_form<COUNT, WIDTH, LETTER>(value, out);
+    return;
+  }
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  if (const char* known = recent.find(bits)) {
+    std::memcpy(out, known, WIDTH);
+    return;
+  }
+  render_exp_form<COUNT, WIDTH, LETTER>(value, out);
+  recent.keep(bits, out);
+}
+
+}  // namespace
+
+void render_deck_coordinate(double value, char* out) {
+  render_recent_or_new<15, DECK_COORDINATE_WIDTH, 'D'>(value, out);
+}
+
+void render_view_coordinate(double value, char* out) {
+  render_recent_or_new<7, VIEW_COORDINATE_WIDTH, 'E'>(value, out);
+}
 
 }  // namespace records

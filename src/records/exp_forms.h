@@ -5,18 +5,22 @@
 // take this way; zeros are one copy of a ready field, and everything else
 // goes the general way (records/exp_general.h), which gives the same
 // characters.
+//
+// Each form keeps a memo of the fields it rendered last
+// (records/recent_fields.h): these two functions keep state.
 #pragma once
 
 #include <cstddef>
 
 namespace records {
 
-// Renders value into out[0, WIDTH) with COUNT significant digits. Defined
-// for the two forms in use only.
-template <int COUNT, std::size_t WIDTH, char LETTER>
-[[gnu::noinline]] void render_exp_form(double value, char* out);
+inline constexpr std::size_t DECK_COORDINATE_WIDTH = 24;
+inline constexpr std::size_t VIEW_COORDINATE_WIDTH = 15;
 
-extern template void render_exp_form<15, 24, 'D'>(double value, char* out);
-extern template void render_exp_form<7, 15, 'E'>(double value, char* out);
+// EXP(24.15 D) into out[0, 24).
+void render_deck_coordinate(double value, char* out);
+
+// EXP(15.7 E) into out[0, 15).
+void render_view_coordinate(double value, char* out);
 
 }  // namespace records

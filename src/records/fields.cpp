@@ -14,30 +14,9 @@
 #include "records/digit_chars.h"
 #include "records/exp_forms.h"
 #include "records/exp_general.h"
-#include "records/recent_fields.h"
 #include "records/special_fields.h"
 
 namespace records {
-namespace {
-
-template <int COUNT, std::size_t WIDTH, char LETTER>
-void render_recent_or_new(double value, char* out) {
-  static RecentFields<WIDTH> recent;
-  if (std::isnan(value)) {
-    render_exp_form<COUNT, WIDTH, LETTER>(value, out);
-    return;
-  }
-  const auto bits = std::bit_cast<std::uint64_t>(value);
-  if (const char* known = recent.find(bits)) {
-    std::memcpy(out, known, WIDTH);
-    return;
-  }
-  render_exp_form<COUNT, WIDTH, LETTER>(value, out);
-  recent.keep(bits, out);
-}
-
-}  // namespace
-
 void render_int(std::int32_t value, std::span<char> field) {
   // Node and element numbers fill most records: below 10^8 they are eight
   // digits made at once, whose leading zeros turn into blanks.
@@ -139,10 +118,10 @@ void render_fixed(double value, int decimals, std::span<char> field) {
 
 void render_exp(double value, int digits, char letter, std::span<char> field) {
   // The solver deck's and the mesh view's coordinate fields.
-  if (digits == 15 && field.size() == 24 && letter == 'D') {
-    render_recent_or_new<15, 24, 'D'>(value, field.data());
-  } else if (digits == 7 && field.size() == 15 && letter == 'E') {
-    render_recent_or_new<7, 15, 'E'>(value, field.data());
+  if (digits == 15 && field.size() == DECK_COORDINATE_WIDTH && letter == 'D') {
+    render_deck_coordinate(value, field.data());
+  } else if (digits == 7 && field.size() == VIEW_COORDINATE_WIDTH && letter == 'E') {
+    render_view_coordinate(value, field.data());
   } else {
     render_exp_general(value, digits, letter, field);
   }
