@@ -1,58 +1,247 @@
 // Fuzz target: one coordinate token, as the scanner hands it over (0 to 79
 // bytes, no blank). Every token either converts or fails, leaving the value
-// untouched; plain decimals of at most 15 significant digits with a decimal
-// exponent within +-22 convert exactly as strtod does (the nearest double).
+// untouched. Every token that converts is rewritten in C syntax and read by
+// strtod, which gives the nearest double: the result must be that double,
+// or, only where the token's value lies within 2^-10 units in the last place
+// of the midpoint between two doubles, the other of the two.
+#include <algorithm>
 #include <bit>
-#include <cctype>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "reading/coordinate.h"
 
 namespace {
 
-// Sign, digits with at most one point, then optionally e/E, a sign and at
-// least one digit; returns false for anything else.
-bool plain_decimal_in_exact_range(std::string_view token) {
+// Just enough exact arithmetic for the midpoint check: unsigned integers in
+// 32-bit limbs, least significant first.
+class BigUnsigned {
+ public:
+  explicit BigUnsigned(std::uint64_t value) {
+    for (; value != 0; value >>= 32) limbs_.push_back(static_cast<std::uint32_t>(value));
+  }
+  static BigUnsigned from_decimal(std::string_view digits) {
+    BigUnsigned result(0);
+    for (const char c : digits) result.multiply_add(10, static_cast<std::uint32_t>(c - '0'));
+    return result;
+  }
+  static BigUnsigned power_of_five(int exponent) {
+    BigUnsigned result(1);
+    for (int i = 0; i < exponent; ++i) result.multiply_add(5, 0);
+    return result;
+  }
+  void multiply_add(std::uint32_t factor, std::uint32_t addend) {
+    std::uint64_t carry = addend;
+    for (auto& limb : limbs_) {
+      const std::uint64_t product = std::uint64_t{limb} * factor + carry;
+      limb = static_cast<std::uint32_t>(product);
+      carry = product >> 32;
+    }
+    if (carry != 0) limbs_.push_back(static_cast<std::uint32_t>(carry));
+  }
+  BigUnsigned times(const BigUnsigned& other) const {
+    BigUnsigned result(0);
+    result.limbs_.assign(limbs_.size() + other.limbs_.size(), 0);
+    for (std::size_t i = 0; i < limbs_.size(); ++i) {
+      std::uint64_t carry = 0;
+      for (std::size_t j = 0; j < other.limbs_.size(); ++j) {
+        const std::uint64_t sum =
+            std::uint64_t{limbs_[i]} * other.limbs_[j] + result.limbs_[i + j] + carry;
+        result.limbs_[i + j] = static_cast<std::uint32_t>(sum);
+        carry = sum >> 32;
+      }
+      result.limbs_[i + other.limbs_.size()] = static_cast<std::uint32_t>(carry);
+    }
+    result.trim();
+    return result;
+  }
+  BigUnsigned shifted_left(int bits) const {
+    BigUnsigned result(0);
+    result.limbs_.assign(static_cast<std::size_t>(bits / 32), 0);
+    std::uint32_t carry = 0;
+    const int shift = bits % 32;
+    for (const std::uint32_t limb : limbs_) {
+      result.limbs_.push_back(shift == 0 ? limb : (limb << shift) | carry);
+      carry = shift == 0 ? 0 : limb >> (32 - shift);
+    }
+    result.limbs_.push_back(carry);
+    result.trim();
+    return result;
+  }
+  // |a - b|
+  friend BigUnsigned distance(const BigUnsigned& a, const BigUnsigned& b) {
+    const bool a_larger = compare(a, b) >= 0;
+    const BigUnsigned& larger = a_larger ? a : b;
+    const BigUnsigned& smaller = a_larger ? b : a;
+    BigUnsigned result = larger;
+    std::int64_t borrow = 0;
+    for (std::size_t i = 0; i < result.limbs_.size(); ++i) {
+      std::int64_t difference = std::int64_t{result.limbs_[i]} - borrow -
+                                (i < smaller.limbs_.size() ? smaller.limbs_[i] : 0);
+      borrow = difference < 0 ? 1 : 0;
+      if (difference < 0) difference += std::int64_t{1} << 32;
+      result.limbs_[i] = static_cast<std::uint32_t>(difference);
+    }
+    result.trim();
+    return result;
+  }
+  friend int compare(const BigUnsigned& a, const BigUnsigned& b) {
+    if (a.limbs_.size() != b.limbs_.size()) return a.limbs_.size() < b.limbs_.size() ? -1 : 1;
+    for (std::size_t i = a.limbs_.size(); i-- > 0;) {
+      if (a.limbs_[i] != b.limbs_[i]) return a.limbs_[i] < b.limbs_[i] ? -1 : 1;
+    }
+    return 0;
+  }
+
+ private:
+  void trim() {
+    while (!limbs_.empty() && limbs_.back() == 0) limbs_.pop_back();
+  }
+  std::vector<std::uint32_t> limbs_;
+};
+
+// Whether digits * 10^exponent lies within 2^-10 units in the last place of
+// the midpoint between the positive double low and the next one above it
+// (the largest double's "next" being 2^1024).
+bool lies_near_midpoint(std::string_view digits, int exponent, double low) {
+  constexpr int LOG2_FRACTION = 10;
+  const auto bits = std::bit_cast<std::uint64_t>(low);
+  const std::uint64_t field = bits >> 52;
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+  const std::uint64_t significand = field == 0 ? fraction : fraction | (std::uint64_t{1} << 52);
+  const int quantum = field == 0 ? -1074 : static_cast<int>(field) - 1075;
+  // midpoint (2 significand + 1) * 2^(quantum - 1), unit 2^quantum; all
+  // three scaled by 5^five * 2^shift to integers.
+  const int five = std::max(0, -exponent);
+  const int shift = std::max({0, -exponent, 1 - quantum});
+  const BigUnsigned value = BigUnsigned::from_decimal(digits)
+                                .times(BigUnsigned::power_of_five(exponent + five))
+                                .shifted_left(exponent + shift + LOG2_FRACTION);
+  const BigUnsigned midpoint = BigUnsigned(2 * significand + 1)
+                                   .times(BigUnsigned::power_of_five(five))
+                                   .shifted_left(quantum - 1 + shift + LOG2_FRACTION);
+  const BigUnsigned unit = BigUnsigned::power_of_five(five).shifted_left(quantum + shift);
+  return compare(distance(value, midpoint), unit) < 0;
+}
+
+// A token that converted, in the terms strtod understands.
+struct CToken {
+  enum class Kind { number, infinity, not_a_number } kind = Kind::number;
+  bool negative = false;
+  bool plus_written = false;
+  bool digit_written = false;  // any mantissa digit, zeros included
+  std::string text;            // sign, mantissa, "e", exponent: for strtod
+  std::string digits;          // every mantissa digit, leading zeros dropped
+  std::int64_t exponent = 0;   // of the last digit in digits
+};
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool is_digit_or_blank(char c) { return c == ' ' || (c >= '0' && c <= '9'); }
+char lower(char c) { return static_cast<char>(c | 0x20); }
+
+// Rewrites the token: a NUL ends it, blanks inside read as zeros, D and Q
+// exponent letters become e, a bare sign starts an exponent, an exponent
+// without digits is zero. Nothing for a token that should not have converted.
+std::optional<CToken> c_token(std::string_view token) {
+  token = token.substr(0, token.find('\0'));
+  while (!token.empty() && is_space(token.front())) token.remove_prefix(1);
+  while (!token.empty() && token.back() == ' ') token.remove_suffix(1);
+  CToken result;
   std::size_t i = 0;
-  if (i < token.size() && (token[i] == '+' || token[i] == '-')) ++i;
-  int significant = 0;
-  int fraction = 0;
+  if (i < token.size() && (token[i] == '+' || token[i] == '-')) {
+    result.negative = token[i] == '-';
+    result.plus_written = token[i] == '+';
+    ++i;
+  }
+  if (i < token.size() && (lower(token[i]) == 'i' || lower(token[i]) == 'n')) {
+    result.kind = lower(token[i]) == 'i' ? CToken::Kind::infinity : CToken::Kind::not_a_number;
+    return result;
+  }
+  result.text = result.negative ? "-" : "";
+  std::string mantissa;
+  std::int64_t fraction_count = 0;
   bool point = false;
-  bool any_digit = false;
   for (; i < token.size(); ++i) {
     const char c = token[i];
     if (c == '.') {
-      if (point) return false;
+      if (point) return std::nullopt;
       point = true;
-    } else if (std::isdigit(static_cast<unsigned char>(c))) {
-      any_digit = true;
-      if (significant > 0 || c != '0') ++significant;
-      if (point) ++fraction;
-    } else {
-      break;
+      mantissa += '.';
+      continue;
     }
+    if (!is_digit_or_blank(c)) break;
+    const char digit = c == ' ' ? '0' : c;
+    mantissa += digit;
+    if (point) ++fraction_count;
+    if (!result.digits.empty() || digit != '0') result.digits += digit;
   }
-  if (!any_digit || significant == 0 || significant > 15) return false;
-  long exponent = 0;
+  std::string exponent_digits;
+  bool exponent_negative = false;
   if (i < token.size()) {
-    if (token[i] != 'e' && token[i] != 'E') return false;
-    ++i;
-    bool negative = false;
-    if (i < token.size() && (token[i] == '+' || token[i] == '-')) negative = token[i++] == '-';
-    if (i == token.size()) return false;
-    for (; i < token.size(); ++i) {
-      if (!std::isdigit(static_cast<unsigned char>(token[i]))) return false;
-      exponent = exponent * 10 + (token[i] - '0');
-      if (exponent > 1000) return false;
+    const char c = lower(token[i]);
+    if (c == 'e' || c == 'd' || c == 'q') {
+      ++i;
+      if (i < token.size() && (token[i] == '+' || token[i] == '-')) {
+        exponent_negative = token[i++] == '-';
+      }
+    } else if (c == '+' || c == '-') {
+      exponent_negative = token[i++] == '-';
+    } else {
+      return std::nullopt;
     }
-    if (negative) exponent = -exponent;
+    for (; i < token.size(); ++i) {
+      if (!is_digit_or_blank(token[i])) return std::nullopt;
+      exponent_digits += token[i] == ' ' ? '0' : token[i];
+    }
   }
-  const long net = exponent - fraction;
-  return net >= -22 && net <= 22;
+  result.digit_written = mantissa.find_first_of("0123456789") != std::string::npos;
+  if (!result.digit_written) mantissa = "0";
+  result.text += mantissa + "e" + (exponent_negative ? "-" : "") +
+                 (exponent_digits.empty() ? "0" : exponent_digits);
+  // The exponent matters below only when the value is neither zero nor
+  // beyond the range: then it has few significant digits.
+  std::int64_t written = 0;
+  for (const char c : exponent_digits) {
+    written = std::min<std::int64_t>(written * 10 + (c - '0'), 100'000'000);
+  }
+  result.exponent = (exponent_negative ? -written : written) - fraction_count;
+  return result;
+}
+
+[[noreturn]] void fail(const char* what) {
+  std::fprintf(stderr, "coordinate check failed: %s\n", what);
+  std::abort();
+}
+
+// Bits of positive doubles order like their values; the two doubles around
+// a value are one apart, the largest double and infinity included.
+void check_number(const CToken& token, double value) {
+  if (token.digits.empty()) {
+    // No significant digit: zero, negative only after "-" and a digit ("-0").
+    if (value != 0.0 || std::signbit(value) != (token.negative && token.digit_written)) {
+      fail("zero");
+    }
+    return;
+  }
+  const double nearest = std::strtod(token.text.c_str(), nullptr);
+  if (std::signbit(value) != token.negative) fail("sign");
+  const auto got = std::bit_cast<std::uint64_t>(std::fabs(value));
+  const auto want = std::bit_cast<std::uint64_t>(std::fabs(nearest));
+  if (got == want) return;
+  if (std::max(got, want) - std::min(got, want) != 1) fail("not a neighbour");
+  // Such an exponent puts the value far beyond the range of doubles.
+  if (token.exponent < -2000 || token.exponent > 2000) fail("far from a midpoint");
+  if (!lies_near_midpoint(token.digits, static_cast<int>(token.exponent),
+                          std::bit_cast<double>(std::min(got, want)))) {
+    fail("not near a midpoint");
+  }
 }
 
 }  // namespace
@@ -63,17 +252,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr double UNTOUCHED = 12345.678;
   double value = UNTOUCHED;
   const bool converted = reading::parse_coordinate(token, value);
-  if (!converted &&
-      std::bit_cast<std::uint64_t>(value) != std::bit_cast<std::uint64_t>(UNTOUCHED)) {
-    __builtin_trap();  // a failure must not deliver a value
-  }
-  if (plain_decimal_in_exact_range(token)) {
-    if (!converted) __builtin_trap();
-    const std::string text(token);
-    const double nearest = std::strtod(text.c_str(), nullptr);
-    if (std::bit_cast<std::uint64_t>(value) != std::bit_cast<std::uint64_t>(nearest)) {
-      __builtin_trap();
+  if (!converted) {
+    if (std::bit_cast<std::uint64_t>(value) != std::bit_cast<std::uint64_t>(UNTOUCHED)) {
+      fail("a failure must not deliver a value");
     }
+    return 0;
+  }
+  const std::optional<CToken> mapped = c_token(token);
+  if (!mapped) fail("converted a token outside the syntax");
+  switch (mapped->kind) {
+    case CToken::Kind::infinity:
+      if (!std::isinf(value) || std::signbit(value) != mapped->negative) fail("infinity");
+      break;
+    case CToken::Kind::not_a_number:
+      // The sign bit is set unless a "+" was written.
+      if (!std::isnan(value) || std::signbit(value) == mapped->plus_written) fail("NaN");
+      break;
+    case CToken::Kind::number:
+      check_number(*mapped, value);
+      break;
   }
   return 0;
 }

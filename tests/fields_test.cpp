@@ -541,9 +541,8 @@ INSTANTIATE_TEST_SUITE_P(Forms, RenderExpCrossCheck, testing::Values(DECK_FORM, 
                                                                 : std::string("View15_7E");
                          });
 
-// The forms in use have 7 and 15 digits; other layouts would take other
-// counts, which run through separately instantiated code and, beyond 15
-// digits, through the exact path alone.
+// The forms in use have 7 and 15 digits, which have a fast path of their
+// own; other layouts would take other counts, which go the exact way.
 TEST(RenderExpCrossCheck, EveryDigitCount) {
   RandomValues random(SEED + 4);
   for (int digits = 1; digits <= 18; ++digits) {

@@ -1,17 +1,19 @@
-// Powers of ten as 64-bit binary significands, for the long-token way of the
-// coordinate conversion. Every entry is rounded to nearest from the exact
-// power; the compiler computes them from 5^n with exact wide integers, so no
-// table is typed in or generated outside the build.
+// Powers of ten as 64-bit binary significands, computed by the compiler
+// from exact integers (numeric/big_integer.h). Two users need them rounded
+// differently:
 //
-// 10^k = 5^k * 2^k, so only the power of five needs wide arithmetic: for
-// k >= 0 its top 64 bits are kept, for k < 0 the top bits of 1/5^-k come from
-// a binary long division of a power of two by 5^-k.
+// - The coordinate reader multiplies by powers rounded to nearest, fine
+//   ones for the common exponents and coarse ones to reach the rest.
+// - The field renderers need powers that are never rounded up, so that the
+//   true value of a scaled double is known to lie above the product, never
+//   below it; their table is truncated.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+
+#include "numeric/big_integer.h"
 
 namespace numeric {
 
@@ -20,6 +22,23 @@ struct BinaryPower {
   std::uint64_t significand;
   int exponent;
 };
+
+// Adds the round bit to a 64-bit significand; a carry out renormalises.
+constexpr BinaryPower rounded_up_by(std::uint64_t significand, bool round_bit, int exponent) {
+  if (round_bit && ++significand == 0) return {std::uint64_t{1} << 63, exponent + 1};
+  return {significand, exponent};
+}
+
+// An odd number never ends in binary 10...0 below its top 65 bits, and no
+// power of five has exactly 65 bits, so a positive power of ten is never a
+// tie; nor is a negative one, whose binary digits never end.
+constexpr BinaryPower nearest_power(const LeadingBits& bits) {
+  if (bits.next_bit && !bits.rest_nonzero) throw "tie";  // stops the compilation
+  return rounded_up_by(bits.leading, bits.next_bit, bits.exponent);
+}
+
+// ---------------------------------------------------------------------------
+// Rounded to nearest, for the coordinate reader.
 
 // Fine table: every 10^k, FINE_LOWEST <= k <= FINE_HIGHEST (exact for 0..27,
 // since 5^27 < 2^64).
@@ -33,169 +52,55 @@ inline constexpr std::array<int, 24> COARSE_EXPONENTS = {
     -367, -342, -314, -289, -261, -233, -210, -184, -157, -132, -104, -81,
     -53,  27,   55,   77,   105,  133,  161,  188,  214,  242,  269,  297};
 
-namespace powers_detail {
-
-// 5^367 has 853 bits.
-inline constexpr std::size_t WIDE_LIMBS = 28;
-
-// Unsigned integer of 32 * WIDE_LIMBS bits, least significant limb first;
-// limbs from used on are zero. Compile-time evaluation is slow, so the loops
-// stop at the used limbs.
-struct WideInteger {
-  std::array<std::uint32_t, WIDE_LIMBS> limbs{};
-  std::size_t used = 1;
-};
-
-constexpr void multiply_in_place(WideInteger& x, std::uint32_t factor) {
-  std::uint64_t carry = 0;
-  for (std::size_t i = 0; i < x.used; ++i) {
-    const std::uint64_t product = std::uint64_t{x.limbs[i]} * factor + carry;
-    x.limbs[i] = static_cast<std::uint32_t>(product);
-    carry = product >> 32;
-  }
-  if (carry != 0) {
-    if (x.used == WIDE_LIMBS) throw "wide integer overflow";  // stops the compilation
-    x.limbs[x.used++] = static_cast<std::uint32_t>(carry);
-  }
-}
-
-constexpr WideInteger power_of_five(int n) {
-  constexpr std::uint32_t FIVE_TO_13 = 1220703125;  // the largest power of five in 32 bits
-  WideInteger result;
-  result.limbs[0] = 1;
-  for (; n >= 13; n -= 13) multiply_in_place(result, FIVE_TO_13);
-  for (; n > 0; --n) multiply_in_place(result, 5);
-  return result;
-}
-
-constexpr bool bit_of(const WideInteger& x, int position) {
-  const auto index = static_cast<std::size_t>(position / 32);
-  return ((x.limbs[index] >> (position % 32)) & 1U) != 0;
-}
-
-constexpr int bit_length(const WideInteger& x) {
-  const std::uint32_t top = x.limbs[x.used - 1];
-  int length = static_cast<int>(x.used - 1) * 32;
-  for (std::uint32_t rest = top; rest != 0; rest >>= 1) ++length;
-  return length;
-}
-
-constexpr bool any_bit_below(const WideInteger& x, int position) {
-  const auto whole = static_cast<std::size_t>(position / 32);
-  for (std::size_t i = 0; i < whole; ++i) {
-    if (x.limbs[i] != 0) return true;
-  }
-  const std::uint32_t partial_mask = (std::uint32_t{1} << (position % 32)) - 1;
-  return (x.limbs[whole] & partial_mask) != 0;
-}
-
-// The comparison and subtraction look at the limbs of the divisor and one
-// more, which is where the doubled remainder can reach.
-constexpr bool less_than(const WideInteger& a, const WideInteger& b, std::size_t limbs) {
-  for (std::size_t i = limbs; i-- > 0;) {
-    if (a.limbs[i] != b.limbs[i]) return a.limbs[i] < b.limbs[i];
-  }
-  return false;
-}
-
-constexpr void subtract(WideInteger& a, const WideInteger& b, std::size_t limbs) {
-  std::uint64_t borrow = 0;
-  for (std::size_t i = 0; i < limbs; ++i) {
-    const std::uint64_t difference = std::uint64_t{a.limbs[i]} - b.limbs[i] - borrow;
-    a.limbs[i] = static_cast<std::uint32_t>(difference);
-    borrow = (difference >> 32) & 1U;
-  }
-}
-
-constexpr void double_in_place(WideInteger& a, std::size_t limbs) {
-  std::uint32_t carry = 0;
-  for (std::size_t i = 0; i < limbs; ++i) {
-    const std::uint32_t next_carry = a.limbs[i] >> 31;
-    a.limbs[i] = (a.limbs[i] << 1) | carry;
-    carry = next_carry;
-  }
-  if (carry != 0) throw "wide integer overflow";
-}
-
-// Adds the round bit; a carry out of 64 bits renormalises.
-constexpr BinaryPower rounded_up_by(std::uint64_t significand, bool round_bit, int exponent) {
-  if (round_bit) {
-    ++significand;
-    if (significand == 0) return {std::uint64_t{1} << 63, exponent + 1};
-  }
-  return {significand, exponent};
-}
-
-constexpr BinaryPower nearest_power_of_ten(int k) {
-  if (k >= 0) {
-    const WideInteger five = power_of_five(k);
-    const int length = bit_length(five);
-    if (length <= 64) {
-      std::uint64_t value = 0;
-      for (int position = length - 1; position >= 0; --position) {
-        value = (value << 1) | (bit_of(five, position) ? 1U : 0U);
-      }
-      return {value << (64 - length), k - (64 - length)};
-    }
-    std::uint64_t top = 0;
-    for (int position = length - 1; position >= length - 64; --position) {
-      top = (top << 1) | (bit_of(five, position) ? 1U : 0U);
-    }
-    const bool round_bit = bit_of(five, length - 65);
-    // An odd number never ends in binary 10...0 below its top 65 bits, and
-    // no power of five has exactly 65 bits, so there is no tie to settle.
-    if (round_bit && !any_bit_below(five, length - 65)) throw "tie";
-    return rounded_up_by(top, round_bit, k + length - 64);
-  }
-  // 2^(L+64) / 5^n with 2^(L-1) < 5^n < 2^L lies in [2^64, 2^65): its 64
-  // leading quotient bits and the round bit come from 65 division steps.
-  // The division never comes out even, so the round bit decides alone.
-  const WideInteger divisor = power_of_five(-k);
-  const int length = bit_length(divisor);
-  WideInteger remainder;
-  remainder.limbs[static_cast<std::size_t>((length - 1) / 32)] = std::uint32_t{1}
-                                                                 << ((length - 1) % 32);
-  std::uint64_t quotient = 0;
-  bool round_bit = false;
-  const std::size_t limbs = std::min(divisor.used + 1, WIDE_LIMBS);
-  for (int step = 0; step < 65; ++step) {
-    double_in_place(remainder, limbs);
-    const bool quotient_bit = !less_than(remainder, divisor, limbs);
-    if (quotient_bit) subtract(remainder, divisor, limbs);
-    if (step < 64) {
-      quotient = (quotient << 1) | (quotient_bit ? 1U : 0U);
-    } else {
-      round_bit = quotient_bit;
-    }
-  }
-  // 10^k = 2^k / 5^-k ~ quotient * 2^(k - L - 63)
-  return rounded_up_by(quotient, round_bit, k - length - 63);
-}
-
-constexpr std::array<BinaryPower, FINE_HIGHEST - FINE_LOWEST + 1> make_fine_powers() {
-  std::array<BinaryPower, FINE_HIGHEST - FINE_LOWEST + 1> table{};
-  for (int k = FINE_LOWEST; k <= FINE_HIGHEST; ++k) {
-    table[static_cast<std::size_t>(k - FINE_LOWEST)] = nearest_power_of_ten(k);
-  }
-  return table;
-}
-
-constexpr std::array<BinaryPower, COARSE_EXPONENTS.size()> make_coarse_powers() {
-  std::array<BinaryPower, COARSE_EXPONENTS.size()> table{};
-  for (std::size_t i = 0; i < COARSE_EXPONENTS.size(); ++i) {
-    table[i] = nearest_power_of_ten(COARSE_EXPONENTS[i]);
-  }
-  return table;
-}
-
-}  // namespace powers_detail
-
 // Entry k - FINE_LOWEST is 10^k.
-inline constexpr std::array<BinaryPower, FINE_HIGHEST - FINE_LOWEST + 1> FINE_POWERS =
-    powers_detail::make_fine_powers();
+inline constexpr std::array<BinaryPower, static_cast<std::size_t>(FINE_HIGHEST - FINE_LOWEST + 1)>
+    FINE_POWERS = [] {
+      constexpr auto bits = leading_bits_of_powers_of_ten<FINE_LOWEST, FINE_HIGHEST>();
+      std::array<BinaryPower, static_cast<std::size_t>(FINE_HIGHEST - FINE_LOWEST + 1)> table{};
+      for (std::size_t i = 0; i < table.size(); ++i) table[i] = nearest_power(bits[i]);
+      return table;
+    }();
 
 // Entry i is 10^COARSE_EXPONENTS[i].
-inline constexpr std::array<BinaryPower, COARSE_EXPONENTS.size()> COARSE_POWERS =
-    powers_detail::make_coarse_powers();
+inline constexpr std::array<BinaryPower, COARSE_EXPONENTS.size()> COARSE_POWERS = [] {
+  std::array<BinaryPower, COARSE_EXPONENTS.size()> table{};
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    table[i] = nearest_power(leading_bits_of_power_of_ten(COARSE_EXPONENTS[i]));
+  }
+  return table;
+}();
+
+// ---------------------------------------------------------------------------
+// Truncated, for the field renderers: 10^k = (significand + delta) *
+// 2^exponent with 0 <= delta < 1, exact (delta = 0) for 0 <= k <= 27.
+//
+// A renderer scales a double to d significant digits by 10^k with
+// k = d - 1 - floor(log10 of the value), the floor estimated from the
+// binary exponent. For d from 1 to 15 (beyond 15 digits the last digit's
+// unit no longer fits the product as the renderers need), k runs from 1 - 1 - 307 for the largest
+// doubles (below 2^1024, the estimate is at most 307) to 15 - 1 + 324 for the smallest subnormal
+// (4.9 * 10^-324, estimate -324).
+inline constexpr int TRUNCATED_LOWEST = -307;
+inline constexpr int TRUNCATED_HIGHEST = 15 - 1 + 324;
+
+// Entry k - TRUNCATED_LOWEST is 10^k.
+inline constexpr std::array<BinaryPower,
+                            static_cast<std::size_t>(TRUNCATED_HIGHEST - TRUNCATED_LOWEST + 1)>
+    TRUNCATED_POWERS = [] {
+      constexpr auto bits = leading_bits_of_powers_of_ten<TRUNCATED_LOWEST, TRUNCATED_HIGHEST>();
+      std::array<BinaryPower, static_cast<std::size_t>(TRUNCATED_HIGHEST - TRUNCATED_LOWEST + 1)>
+          table{};
+      for (std::size_t i = 0; i < table.size(); ++i) table[i] = {bits[i].leading, bits[i].exponent};
+      return table;
+    }();
+
+static_assert(TRUNCATED_POWERS[0 - TRUNCATED_LOWEST].significand == std::uint64_t{1} << 63);
+static_assert(TRUNCATED_POWERS[0 - TRUNCATED_LOWEST].exponent == -63);
+static_assert(TRUNCATED_POWERS[1 - TRUNCATED_LOWEST].significand == std::uint64_t{10} << 60);
+// 10^-1 = 0.1100110011..._2 * 2^-3: the pattern 0xC...C, truncated (the
+// nearest would end in D).
+static_assert(TRUNCATED_POWERS[-1 - TRUNCATED_LOWEST].significand == 0xCCCCCCCCCCCCCCCCu);
+static_assert(TRUNCATED_POWERS[-1 - TRUNCATED_LOWEST].exponent == -67);
+static_assert(FINE_POWERS[-1 - FINE_LOWEST].significand == 0xCCCCCCCCCCCCCCCDu);
 
 }  // namespace numeric

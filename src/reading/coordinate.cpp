@@ -8,8 +8,9 @@
 #include <limits>
 #include <string_view>
 
+#include "numeric/digit_tables.h"
 #include "numeric/powers_of_ten.h"
-#include "records/endings.h"
+#include "numeric/wide_multiply.h"
 
 namespace reading {
 using namespace numeric;
@@ -23,16 +24,6 @@ static_assert(FLT_EVAL_METHOD == 0);
 constexpr std::array<double, 23> EXACT_POWERS = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-constexpr std::array<std::uint64_t, 20> INTEGER_POWERS = [] {
-  std::array<std::uint64_t, 20> powers{};
-  std::uint64_t power = 1;
-  for (auto& entry : powers) {
-    entry = power;
-    power *= 10;
-  }
-  return powers;
-}();
 
 constexpr int KEPT_DIGITS = 27;
 constexpr int GROUP_DIGITS = 9;
@@ -122,50 +113,23 @@ bool scan_exponent(const char* p, const char* end, bool negative, DecimalDigits&
   return true;
 }
 
-// 64-bit halves of an unsigned 128-bit number.
-struct Wide128 {
-  std::uint64_t high;
-  std::uint64_t low;
-};
-
-constexpr Wide128 multiply_64(std::uint64_t a, std::uint64_t b) {
-  constexpr std::uint64_t HALF = 0xFFFFFFFF;
-  const std::uint64_t low_low = (a & HALF) * (b & HALF);
-  const std::uint64_t low_high = (a & HALF) * (b >> 32);
-  const std::uint64_t high_low = (a >> 32) * (b & HALF);
-  const std::uint64_t high_high = (a >> 32) * (b >> 32);
-  const std::uint64_t middle = (low_low >> 32) + (low_high & HALF) + (high_low & HALF);
-  return {high_high + (low_high >> 32) + (high_low >> 32) + (middle >> 32),
-          (middle << 32) | (low_low & HALF)};
-}
-
-constexpr int bit_length(Wide128 x) {
-  return x.high != 0 ? 128 - std::countl_zero(x.high) : 64 - std::countl_zero(x.low);
+constexpr int bit_length(Uint128 x) {
+  const std::uint64_t high = high_64(x);
+  return high != 0 ? 128 - std::countl_zero(high) : 64 - std::countl_zero(low_64(x));
 }
 
 // x >> count for 1 <= count <= 128, low 64 bits of the result.
-constexpr std::uint64_t shifted_right(Wide128 x, int count) {
-  if (count >= 128) return 0;
-  if (count >= 64) return x.high >> (count - 64);
-  return (x.high << (64 - count)) | (x.low >> count);
+constexpr std::uint64_t shifted_right(Uint128 x, int count) {
+  return count >= 128 ? 0 : low_64(x >> count);
 }
 
 // Bit 0 <= position < 128.
-constexpr bool bit_at(Wide128 x, int position) {
-  return position >= 64 ? ((x.high >> (position - 64)) & 1U) != 0 : ((x.low >> position) & 1U) != 0;
-}
+constexpr bool bit_at(Uint128 x, int position) { return ((x >> position) & 1U) != 0; }
 
 // Any bit below position (0 <= position <= 128) set?
-constexpr bool any_bit_below(Wide128 x, int position) {
-  if (position == 0) return false;
-  if (position <= 64) return (x.low & (~std::uint64_t{0} >> (64 - position))) != 0;
-  return x.low != 0 || (x.high & (~std::uint64_t{0} >> (128 - position))) != 0;
-}
-
-// Adds the round bit to a 64-bit significand; a carry out renormalises.
-constexpr BinaryPower rounded_up_by(std::uint64_t significand, bool round_bit, int exponent) {
-  if (round_bit && ++significand == 0) return {std::uint64_t{1} << 63, exponent + 1};
-  return {significand, exponent};
+constexpr bool any_bit_below(Uint128 x, int position) {
+  if (position >= 128) return x != 0;
+  return (x & ((Uint128{1} << position) - 1)) != 0;
 }
 
 // The kept digits as an integer, for at most 19 of them (below 2^64).
@@ -182,15 +146,12 @@ std::uint64_t small_digit_integer(const DecimalDigits& digits) {
 }
 
 // The kept digits as an integer, below 10^27 < 2^90.
-Wide128 digit_integer(const DecimalDigits& digits) {
+Uint128 digit_integer(const DecimalDigits& digits) {
   const int count = digits.kept_count;
-  if (count <= 2 * GROUP_DIGITS) return {0, small_digit_integer(digits)};
+  if (count <= 2 * GROUP_DIGITS) return small_digit_integer(digits);
   const std::uint64_t head = digits.groups[0] * INTEGER_POWERS[GROUP_DIGITS] + digits.groups[1];
-  Wide128 result =
-      multiply_64(head, INTEGER_POWERS[static_cast<std::size_t>(count - 2 * GROUP_DIGITS)]);
-  result.low += digits.groups[2];
-  if (result.low < digits.groups[2]) ++result.high;
-  return result;
+  return multiply_64(head, INTEGER_POWERS[static_cast<std::size_t>(count - 2 * GROUP_DIGITS)]) +
+         digits.groups[2];
 }
 
 // The exact ways: D is an exact double and at most one further operation
@@ -222,11 +183,12 @@ bool round_exact_case(const DecimalDigits& digits, int exponent, double& magnitu
     return true;
   }
   if (exponent < -22 || exponent > 22) return false;
-  const Wide128 wide = digit_integer(digits);
-  if (wide.high != 0) return false;
+  const Uint128 wide = digit_integer(digits);
+  if (high_64(wide) != 0) return false;
+  const std::uint64_t low = low_64(wide);
   // At most 53 significant bits: D is an exact double.
-  if (64 - std::countl_zero(wide.low) - std::countr_zero(wide.low) > 53) return false;
-  const auto integer = static_cast<double>(wide.low);
+  if (64 - std::countl_zero(low) - std::countr_zero(low) > 53) return false;
+  const auto integer = static_cast<double>(low);
   magnitude = exponent >= 0 ? integer * EXACT_POWERS[static_cast<std::size_t>(exponent)]
                             : integer / EXACT_POWERS[static_cast<std::size_t>(-exponent)];
   return true;
@@ -244,26 +206,25 @@ BinaryPower power_of_ten(int exponent) {
   const BinaryPower coarse = COARSE_POWERS[index];
   const BinaryPower fine =
       FINE_POWERS[static_cast<std::size_t>(exponent - COARSE_EXPONENTS[index] - FINE_LOWEST)];
-  const Wide128 product = multiply_64(coarse.significand, fine.significand);
+  const Uint128 product = multiply_64(coarse.significand, fine.significand);
+  const std::uint64_t high = high_64(product);
+  const std::uint64_t low = low_64(product);
   const int exponent_sum = coarse.exponent + fine.exponent;
   // Both factors are at least 2^63, so the product has 127 or 128 bits.
-  if ((product.high >> 63) != 0) {
-    return rounded_up_by(product.high, (product.low >> 63) != 0, exponent_sum + 64);
-  }
-  return rounded_up_by((product.high << 1) | (product.low >> 63), ((product.low >> 62) & 1U) != 0,
-                       exponent_sum + 63);
+  if ((high >> 63) != 0) return rounded_up_by(high, (low >> 63) != 0, exponent_sum + 64);
+  return rounded_up_by((high << 1) | (low >> 63), ((low >> 62) & 1U) != 0, exponent_sum + 63);
 }
 
 // Rounds x * 2^exponent (x not zero) to a double: 53 significant bits, or the
 // multiples of 2^-1074 below 2^-1022; to nearest, ties to even, the tail mark
 // acting as a sticky bit. False beyond the largest finite double.
-bool round_binary(Wide128 x, int exponent, bool tail, double& magnitude) {
+bool round_binary(Uint128 x, int exponent, bool tail, double& magnitude) {
   const int top = exponent + bit_length(x) - 1;  // x * 2^exponent lies in [2^top, 2^(top+1))
   int quantum = std::max(top - 52, -1074);       // the result is a multiple of 2^quantum
   const int drop = quantum - exponent;
   std::uint64_t significand = 0;
   if (drop <= 0) {
-    significand = x.low << -drop;  // at most 53 bits: exact
+    significand = low_64(x) << -drop;  // at most 53 bits: exact
   } else if (drop <= 128) {
     significand = shifted_right(x, drop);
     const bool round_bit = bit_at(x, drop - 1);
@@ -285,13 +246,15 @@ bool round_binary(Wide128 x, int exponent, bool tail, double& magnitude) {
 // The long-token way: exact integer products with two intermediate roundings.
 // It agrees with the nearest double except very near a midpoint.
 bool round_general_case(const DecimalDigits& digits, int exponent, double& magnitude) {
-  const Wide128 integer = digit_integer(digits);
+  const Uint128 integer = digit_integer(digits);
   if (exponent == 0) return round_binary(integer, 0, digits.tail, magnitude);
-  BinaryPower rounded{integer.low, 0};
-  if (integer.high != 0) {
-    const int drop = 64 - std::countl_zero(integer.high);  // 1..26
-    rounded = rounded_up_by((integer.high << (64 - drop)) | (integer.low >> drop),
-                            ((integer.low >> (drop - 1)) & 1U) != 0, drop);
+  const std::uint64_t high = high_64(integer);
+  const std::uint64_t low = low_64(integer);
+  BinaryPower rounded{low, 0};
+  if (high != 0) {
+    const int drop = 64 - std::countl_zero(high);  // 1..26
+    rounded =
+        rounded_up_by((high << (64 - drop)) | (low >> drop), ((low >> (drop - 1)) & 1U) != 0, drop);
   }
   const BinaryPower power = power_of_ten(exponent);
   return round_binary(multiply_64(rounded.significand, power.significand),
@@ -519,12 +482,6 @@ bool parse_any_coordinate(std::string_view token, double& value) {
 
 bool parse_coordinate(std::string_view token, double& value) {
   return parse_plain_coordinate(token, value) || parse_any_coordinate(token, value);
-}
-
-double convert_coordinate(std::string_view token) {
-  double value = 0.0;
-  if (!parse_coordinate(token, value)) records::fatal_report(records::REPORT_INVALID_REAL);
-  return value;
 }
 
 }  // namespace reading

@@ -7,6 +7,26 @@
 // The work is split in two: scan_decimal_digits reads the characters into a
 // DecimalDigits record without any arithmetic, round_to_double turns the
 // record into the double.
+//
+// What value a token gets. The output side is exact: every field shows the
+// digits of the stored double, correctly rounded. The input side follows a
+// fixed procedure instead, which is part of the format and reproduced bit
+// for bit:
+// - A token whose digit integer and power of ten are exact doubles (at most
+//   20 digits, the cases of round_exact_case in the .cpp) gives the nearest
+//   double, ties to even, since only one operation rounds.
+// - Every other token keeps its first 27 significant digits (later ones
+//   count only as "something follows"). With a net power of ten of 10^0
+//   their integer is rounded to the double directly; otherwise it is
+//   rounded to 64 bits, multiplied by a 64-bit power of ten rounded to
+//   nearest (for far exponents itself a rounded product of two table
+//   entries), and the product is rounded to the double.
+// The result is the nearest double, except when the decimal value lies
+// within 2^-10 units in the last place of the midpoint between two doubles:
+// there it may be the other of the two. For example 8.427724e-131 reads as
+// 0x24EDE8FEC57FB91F, while the nearest double is 0x24EDE8FEC57FB91E. This
+// is intended and stays: the procedure, not the nearest double, defines the
+// value a coordinate gets.
 #pragma once
 
 #include <array>
@@ -60,9 +80,5 @@ struct DecimalDigits {
 // Converts the token; returns false on a syntax failure or an overflow, and
 // then leaves value unchanged. Underflow is not a failure.
 [[nodiscard]] bool parse_coordinate(std::string_view token, double& value);
-
-// The form the scanner uses: a token that cannot be converted ends the run
-// with the "invalid REAL" report (547).
-double convert_coordinate(std::string_view token);
 
 }  // namespace reading

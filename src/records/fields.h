@@ -5,6 +5,12 @@
 // double holds, rounded to nearest with ties to even; a value that does not
 // fit its field gives asterisks; no plus sign is ever written; negative zero
 // is written like zero. None of them allocates or touches a file.
+//
+// render_exp keeps state: for the two coordinate forms it remembers the
+// fields of the values it rendered last (records/exp_forms.h), one memo per
+// form for the whole process. A field depends only on its value, so the
+// memo never changes a result, but it makes render_exp unsafe to call from
+// two threads at once; the others keep no state.
 #pragma once
 
 #include <cstdint>

@@ -124,10 +124,15 @@ class RecordWriter {
   const Item* last_item_;
 };
 
-// Places one descriptor, all its repeats; false when a data field finds no
-// item left, which ends the write.
-template <const EditDescriptor& descriptor>
+// Places descriptors[INDEX], all its repeats; false when a data field finds
+// no item left, which ends the write. The array and the index are separate
+// template arguments because a reference to one array element is not a
+// valid template argument in every compiler (clang rejects it); the
+// descriptor is a constant all the same, so every branch below is decided
+// at compile time.
+template <const auto& descriptors, std::size_t INDEX>
 bool place(RecordWriter& writer) {
+  constexpr const EditDescriptor& descriptor = descriptors[INDEX];
   constexpr auto width = static_cast<std::size_t>(descriptor.width);
   for (int copy = 0; copy < descriptor.repeat; ++copy) {
     if constexpr (descriptor.kind == EditKind::literal) {
@@ -163,7 +168,7 @@ void write_layout(OutputChannel& channel, std::span<const Item> items) {
   constexpr std::size_t room = longest_record(descriptors);
   RecordWriter writer(channel, room, items);
   [&]<std::size_t... index>(std::index_sequence<index...>) {
-    (place<descriptors[index]>(writer) && ...);
+    (place<descriptors, index>(writer) && ...);
   }
   (std::make_index_sequence<std::size(descriptors)>{});
   writer.end_record();
