@@ -101,8 +101,16 @@ int OutputChannel::write_all(const char* data, std::size_t size) {
   // hold new records followed by old ones. A run that ends before writing
   // never gets here and leaves the file as it was; one that is killed after
   // the cut leaves a file without its end record.
+  //
+  // The file is cut to its first byte, not to nothing: the first write
+  // replaces that byte, since a write that makes any progress writes it. A
+  // file cut to length 0 and written again is taken by ext4 for a file being
+  // replaced, and flushed to disk when it is closed, which would cost a
+  // large run a good part of its time. An empty file is not cut at all.
   if (!written_ && regular_file_ && size > 0) {
-    if (::ftruncate(fd_, 0) != 0) return REPORT_WRITE_ERROR;
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) return REPORT_WRITE_ERROR;
+    if (info.st_size > 1 && ::ftruncate(fd_, 1) != 0) return REPORT_WRITE_ERROR;
   }
   while (size > 0) {
     const ssize_t done = ::write(fd_, data, size);
