@@ -36,9 +36,9 @@ void write_mesh_view(records::OutputChannel& view, const mesh::MeshView& mesh) {
 
   records::write_free_form(view, {});
 
-  const std::int32_t* nodes = mesh.element_nodes;
-  for (std::int32_t element = 1; element <= mesh.facet_count; ++element, nodes += 3) {
-    const Item items[] = {nodes[0], nodes[1], nodes[2]};
+  for (std::int32_t element = 1; element <= mesh.facet_count; ++element) {
+    const std::int32_t node = mesh::first_node(element);
+    const Item items[] = {node, node + 1, node + 2};
     records::write_layout<element_descriptors>(view, items);
   }
   // A refused write shows here, before the completion notice.

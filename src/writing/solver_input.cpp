@@ -104,9 +104,9 @@ void write_solver_input(records::OutputChannel& deck, const mesh::MeshView& mesh
   }
 
   records::write_free_form(deck, {"$ Elements and Boundary Conditions:"});
-  const std::int32_t* nodes = mesh.element_nodes;
-  for (std::int32_t element = 1; element <= mesh.facet_count; ++element, nodes += 3) {
-    const Item items[] = {element, nodes[0], nodes[1], nodes[2], mesh.element_bc[element - 1]};
+  for (std::int32_t element = 1; element <= mesh.facet_count; ++element) {
+    const std::int32_t node = mesh::first_node(element);
+    const Item items[] = {element, node, node + 1, node + 2, mesh::BOUNDARY_VALUE};
     records::write_layout<element_descriptors>(deck, items);
   }
 
