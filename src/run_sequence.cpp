@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "mesh/mesh_store.h"
+#include "reading/background_conversion.h"
 #include "reading/stl_scanner.h"
 #include "records/channel_table.h"
 #include "records/endings.h"
@@ -60,13 +61,16 @@ void run_converter() {
 
   // Lives until the process ends: every ending leaves through _exit.
   static mesh::MeshStore store;
-  if (!store.reserve()) records::fatal_report(records::REPORT_NO_MEMORY);
+  // The coordinates are converted on a second core while this thread reads
+  // the lines; its memory and thread are taken before any file is bound.
+  static reading::BackgroundConversion conversion(store);
+  if (!store.reserve() || !conversion.start()) records::fatal_report(records::REPORT_NO_MEMORY);
   records::InputChannel& stl = records::bind_input("STL_Model.stl");
   records::OutputChannel& deck = records::bind_output(records::SOLVER_UNIT, "input.dat");
   records::OutputChannel& view = records::bind_output(records::MESH_VIEW_UNIT, "input.plt");
 
   records::write_free_form(records::console(), {" Read in the model ..."});
-  end_failed_scan(reading::scan_stl(stl, store), stl);
+  end_failed_scan(conversion.finish(reading::scan_stl(stl, conversion)), stl);
   const mesh::MeshView mesh = store.view();
   records::write_free_form(records::console(), {" Number of elements:  m =", mesh.facet_count});
   records::write_free_form(records::console(), {" Number of nodes:     n =", mesh.node_count});

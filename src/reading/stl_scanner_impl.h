@@ -36,8 +36,9 @@ constexpr ScanOutcome ended(ScanEnd end, std::int32_t facets, std::int64_t line_
 
 }  // namespace scan_detail
 
-template <FacetSink Sink>
-ScanOutcome scan_stl(records::InputChannel& stl, Sink& sink) {
+template <typename Sink>
+requires FacetSink<Sink> || FacetTextSink<Sink> ScanOutcome scan_stl(records::InputChannel& stl,
+                                                                     Sink& sink) {
   using records::ReadOutcome;
   using scan_detail::ended;
   constexpr bool whole_lines = scan_detail::wants_whole_lines<Sink>();
@@ -92,7 +93,7 @@ ScanOutcome scan_stl(records::InputChannel& stl, Sink& sink) {
     };
 
     if (const ScanEnd end = skip_line(); end != ScanEnd::clean) return stopped(end);
-    for (Corner& corner : corners) {
+    for (std::size_t corner = 0; corner < corners.size(); ++corner) {
       switch (stl.read_line(line, vertex_keep)) {
         case ReadOutcome::line:
           break;
@@ -102,21 +103,30 @@ ScanOutcome scan_stl(records::InputChannel& stl, Sink& sink) {
           return stopped(ScanEnd::vertex_read_failure);
       }
       ++line_number;
-      std::string_view bad_token;
-      int empty_tokens = 0;
-      if (!read_corner(line.substr(0, VERTEX_LINE_LENGTH), corner, bad_token, empty_tokens)) {
-        ScanOutcome outcome = ended(ScanEnd::invalid_coordinate, facets, line_number);
-        outcome.token = bad_token;
-        return outcome;
-      }
-      if constexpr (requires { sink.vertex_line(line_number, line, empty_tokens); }) {
-        sink.vertex_line(line_number, line, empty_tokens);
+      if constexpr (FacetTextSink<Sink>) {
+        sink.vertex_text(line_number, line.substr(0, VERTEX_LINE_LENGTH));
+      } else {
+        std::string_view bad_token;
+        int empty_tokens = 0;
+        if (!read_corner(line.substr(0, VERTEX_LINE_LENGTH), corners[corner], bad_token,
+                         empty_tokens)) {
+          ScanOutcome outcome = ended(ScanEnd::invalid_coordinate, facets, line_number);
+          outcome.token = bad_token;
+          return outcome;
+        }
+        if constexpr (requires { sink.vertex_line(line_number, line, empty_tokens); }) {
+          sink.vertex_line(line_number, line, empty_tokens);
+        }
       }
     }
     for (int closing = 0; closing < 2; ++closing) {
       if (const ScanEnd end = skip_line(); end != ScanEnd::clean) return stopped(end);
     }
-    sink.store_facet(corners);
+    if constexpr (FacetTextSink<Sink>) {
+      sink.end_facet();
+    } else {
+      sink.store_facet(corners);
+    }
     ++facets;
   }
 }
