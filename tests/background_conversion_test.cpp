@@ -10,8 +10,8 @@
 #include <string>
 
 #include "mesh/mesh_store.h"
-#include "records/output_channel.h"
 #include "reading/stl_scanner.h"
+#include "records/output_channel.h"
 #include "support.h"
 
 namespace {
@@ -62,21 +62,35 @@ TEST(BackgroundConversion, EndsAndStoresAsThePlainScan) {
     reading::ScanEnd end;
   };
   const std::string bad = facet("1 2 3", "4 x 6", "7 8 9");
+  const std::string cut_after_bad_line =
+      "  facet normal 0 0 1\n    outer loop\n      vertex 1 2 3\n      vertex 4 5 y\n";
+  const std::string cut_after_vertices =
+      "  facet normal 0 0 1\n    outer loop\n      vertex 1 2 3\n      vertex 4 5 6\n"
+      "      vertex 7 8 9\n";
+  const std::string cut_after_facet_line = "  facet normal 0 0 1\n";
+  const std::string cut_after_outer_loop = "  facet normal 0 0 1\n    outer loop\n";
+  const std::string overflowing = facet("1 2 3", "4 5 6", "7 8 1e999");
+  const std::string solid = "solid t\n" + facets(12000) + "endsolid t\n";
+  const std::string bad_late = facets(4500) + bad + facets(300, 4500);
+  const std::string bad_first = bad + facets(10);
+  const std::string bad_then_cut = facets(3000) + bad + cut_after_facet_line;
+  const std::string cut_in_bad = facets(2500) + cut_after_bad_line;
+  const std::string cut_after_good = facets(2500) + cut_after_vertices;
+  const std::string cut_early = facets(2200) + cut_after_outer_loop;
+  const std::string overflow_late = facets(100) + overflowing;
+  using reading::ScanEnd;
   const Case cases[] = {
-      {                                           "empty file",                                                      "",                   reading::ScanEnd::clean},
-      {                                     "several batches",                             "solid t\n" + facets(12000) + "endsolid t\n",                   reading::ScanEnd::clean},
-      {                "invalid coordinate after some batches",                      facets(4500) + bad + facets(300, 4500),      reading::ScanEnd::invalid_coordinate},
-      {                 "invalid coordinate in the first facet",                                           bad + facets(10),      reading::ScanEnd::invalid_coordinate},
-      {"invalid coordinate, then the file ends inside a facet",                  facets(3000) + bad + "  facet normal 0 0 1\n", reading::ScanEnd::invalid_coordinate},
-      {     "file ends after the invalid line of a facet",
-       facets(2500) + "  facet normal 0 0 1\n    outer loop\n      vertex 1 2 3\n      vertex 4 5 y\n",
-       reading::ScanEnd::invalid_coordinate                                                                                                                               },
-      { "file ends after the last vertex line, all valid",
-       facets(2500) +
-       "  facet normal 0 0 1\n    outer loop\n      vertex 1 2 3\n      vertex 4 5 6\n      vertex 7 8 9\n",
-       reading::ScanEnd::end_of_file_in_facet                                                                                                                             },
-      {                  "file ends inside a facet",                       facets(2200) + "  facet normal 0 0 1\n    outer loop\n", reading::ScanEnd::end_of_file_in_facet},
-      {           "an overflowing coordinate",                              facets(100) + facet("1 2 3", "4 5 6", "7 8 1e999"),      reading::ScanEnd::invalid_coordinate},
+      {                                           "empty file",             "",ScanEnd::clean                                                                               },
+      {                                      "several batches",          solid,                ScanEnd::clean},
+      {                "invalid coordinate after some batches",       bad_late,   ScanEnd::invalid_coordinate},
+      {                "invalid coordinate in the first facet",      bad_first,   ScanEnd::invalid_coordinate},
+      {"invalid coordinate, then the file ends inside a facet",   bad_then_cut,
+       ScanEnd::invalid_coordinate                                                                           },
+      {          "file ends after the invalid line of a facet",     cut_in_bad,   ScanEnd::invalid_coordinate},
+      {      "file ends after the last vertex line, all valid", cut_after_good,
+       ScanEnd::end_of_file_in_facet                                                                         },
+      {                             "file ends inside a facet",      cut_early, ScanEnd::end_of_file_in_facet},
+      {                            "an overflowing coordinate",  overflow_late,   ScanEnd::invalid_coordinate},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -85,12 +99,11 @@ TEST(BackgroundConversion, EndsAndStoresAsThePlainScan) {
     const Scanned plain = scanned(dir, [](records::InputChannel& stl, mesh::MeshStore& store) {
       return reading::scan_stl(stl, store);
     });
-    const Scanned background =
-        scanned(dir, [](records::InputChannel& stl, mesh::MeshStore& store) {
-          reading::BackgroundConversion conversion(store);
-          EXPECT_TRUE(conversion.start());
-          return conversion.finish(reading::scan_stl(stl, conversion));
-        });
+    const Scanned background = scanned(dir, [](records::InputChannel& stl, mesh::MeshStore& store) {
+      reading::BackgroundConversion conversion(store);
+      EXPECT_TRUE(conversion.start());
+      return conversion.finish(reading::scan_stl(stl, conversion));
+    });
     EXPECT_EQ(plain.outcome.end, c.end);
     EXPECT_EQ(background.outcome.end, plain.outcome.end);
     EXPECT_EQ(background.outcome.facets, plain.outcome.facets);

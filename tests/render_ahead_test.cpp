@@ -56,13 +56,13 @@ std::string write_sections(const std::vector<std::int64_t>& counts, bool ahead) 
     std::vector<RecordSection> sections;
     for (std::size_t s = 0; s < counts.size(); ++s) {
       if (s % 2 == 0) {
-        sections.push_back({counts[s], POINT_LENGTH, [](RecordChunk& chunk, std::int64_t first,
-                                                        std::int64_t end) {
-                              for (auto n = first; n < end; ++n) render_point(chunk, n);
-                            }});
+        sections.push_back(
+            {counts[s], POINT_LENGTH, [](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
+               for (auto n = first; n < end; ++n) render_point(chunk, n);
+             }});
       } else {
-        sections.push_back({counts[s], TRIPLE_LENGTH, [](RecordChunk& chunk, std::int64_t first,
-                                                         std::int64_t end) {
+        sections.push_back({counts[s], TRIPLE_LENGTH,
+                            [](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
                               for (auto n = first; n < end; ++n) render_triple(chunk, n);
                             }});
       }
@@ -95,13 +95,13 @@ TEST(RenderAhead, WritesWhatRenderingInPlaceWrites) {
     std::vector<std::int64_t> counts;  // records per section, points first
   };
   const Case cases[] = {
-      {                    "no records at all",                                                                                  {0, 0}},
-      {                           "one record",                                                                                     {1}},
-      {                  "exactly one chunk",                                                                      {POINTS_PER_CHUNK, 0}},
-      {               "one record more",                                                    {POINTS_PER_CHUNK + 1, TRIPLES_PER_CHUNK + 1}},
-      {       "one record short of two chunks",                                                {2 * POINTS_PER_CHUNK - 1, 2 * TRIPLES_PER_CHUNK}},
+      {                             "no records at all",{0, 0}                                                        },
+      {                                    "one record",                                               {1}},
+      {                             "exactly one chunk",                             {POINTS_PER_CHUNK, 0}},
+      {                               "one record more",     {POINTS_PER_CHUNK + 1, TRIPLES_PER_CHUNK + 1}},
+      {                "one record short of two chunks", {2 * POINTS_PER_CHUNK - 1, 2 * TRIPLES_PER_CHUNK}},
       {"more chunks than in flight, empty ones between",
-       {9 * POINTS_PER_CHUNK + 5, 0, 7, 11 * TRIPLES_PER_CHUNK + 3, 0, 1}},
+       {9 * POINTS_PER_CHUNK + 5, 0, 7, 11 * TRIPLES_PER_CHUNK + 3, 0, 1}                                 },
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
