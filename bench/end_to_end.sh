@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
 # End-to-end benchmark of the converter on generated torus models.
 #
-# For each model size it converts the model several times and compares the
-# time with an I/O floor taken in the same run: reading the model with cat and
-# writing as many bytes as input.dat and input.plt hold together with dd, into
-# the same folder and through the page cache only, as the converter does.
-# Every run is checked: exit status 0, empty standard error, the four console
-# lines, and the exact sizes of both output files. It also times a run on an
-# empty model and takes the peak memory of a 1,000-facet run.
+# For each model size it compares the conversion with an I/O floor, in
+# alternating pairs (conversion, floor, conversion, floor, ...) after one
+# warm-up pair, and reports the medians and the median of the pair ratios:
+# the machines are shared and their speed drifts, and a pair sees the same
+# weather. Both sides are one process each that first removes its previous
+# output:
+#   conversion  rm -f input.dat input.plt; stldeck
+#   floor       rm -f floor.bin; cat STL_Model.stl >/dev/null;
+#               dd bs=1M of=floor.bin (as many bytes as the conversion writes)
+# in the same folder, through the page cache. One size is also measured with
+# both sides confined to one CPU (taskset -c 0). Every conversion is checked:
+# exit status 0, empty standard error, the four console lines, and the exact
+# sizes of both output files. Peak memory comes from a separate run of each
+# size; the script also times a run on an empty model and takes the peak
+# memory of a 1,000-facet run.
 #
-# Usage: bench/end_to_end.sh [--sizes "N ..."] [--quick] [--runs N]
+# Usage: bench/end_to_end.sh [--sizes "N ..."] [--quick] [--pairs N]
 #                            [--scratch DIR] [--keep]
 # The same settings can come from the environment:
 #   BENCH_SIZES    facet counts to measure (default "100000 1666666 3333333")
-#   BENCH_RUNS     timed runs per size, at least 3 (default 5)
+#   BENCH_PAIRS    timed pairs per size, at least 3 (default 7)
+#   BENCH_ONE_CPU  the size also measured on one CPU (default 1666666; "" for none)
 #   BENCH_SCRATCH  folder for models and outputs (default build-bench/scratch)
 #   BENCH_KEEP=1   keep the last model and its outputs in the scratch folder
 # --quick leaves out the largest size (3,333,333 facets, about 650 MB of STL
@@ -25,7 +34,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 sizes=${BENCH_SIZES:-"100000 1666666 3333333"}
-runs=${BENCH_RUNS:-5}
+runs=${BENCH_PAIRS:-${BENCH_RUNS:-7}}
+one_cpu_size=${BENCH_ONE_CPU-1666666}
 scratch=${BENCH_SCRATCH:-build-bench/scratch}
 keep=${BENCH_KEEP:-0}
 empty_runs=21
@@ -41,7 +51,7 @@ while (($# > 0)); do
   case $1 in
     --sizes) sizes=${2:?--sizes needs a list}; shift 2 ;;
     --quick) sizes="100000 1666666"; shift ;;
-    --runs) runs=${2:?--runs needs a number}; shift 2 ;;
+    --pairs | --runs) runs=${2:?--pairs needs a number}; shift 2 ;;
     --scratch) scratch=${2:?--scratch needs a folder}; shift 2 ;;
     --keep) keep=1; shift ;;
     -h | --help) usage; exit 0 ;;
@@ -53,7 +63,11 @@ for size in $sizes; do
   [[ $size =~ ^[0-9]+$ ]] || { echo "end_to_end.sh: '$size' is not a facet count" >&2; exit 2; }
 done
 [[ $runs =~ ^[0-9]+$ ]] && ((runs >= 3)) ||
-  { echo "end_to_end.sh: the number of runs must be at least 3, not '$runs'" >&2; exit 2; }
+  { echo "end_to_end.sh: the number of pairs must be at least 3, not '$runs'" >&2; exit 2; }
+if [[ -n $one_cpu_size ]] && ! command -v taskset >/dev/null; then
+  echo "note: taskset is missing; the one-CPU line is left out"
+  one_cpu_size=
+fi
 
 fail() {
   echo "end_to_end.sh: FAILED: $*" >&2
@@ -125,9 +139,25 @@ check_run() {
     fail "input.plt has $view bytes on $facets facets, expected $(view_bytes "$facets")"
 }
 
-# Runs the converter once in the scratch folder from fresh output files; sets
-# elapsed_us and checks the run for $1 facets.
+# Runs the converter once in the scratch folder as one process that first
+# removes the previous output files; sets elapsed_us and checks the run for
+# $1 facets. Further arguments go before the command (taskset -c 0).
 time_converter() {
+  local facets=$1 status=0 t0 t1
+  shift
+  settle
+  now_us t0
+  "$@" bash -c 'rm -f input.dat input.plt; exec "$0"' "$converter" >console.txt 2>errors.txt ||
+    status=$?
+  now_us t1
+  elapsed_us=$((t1 - t0))
+  check_run "$facets" "$status"
+}
+
+# Runs the converter directly, without a shell around it, from removed output
+# files; sets elapsed_us and checks the run for $1 facets. For the start-up
+# cost, which a shell's own start would hide.
+time_converter_alone() {
   local facets=$1 status=0 t0 t1
   rm -f input.dat input.plt
   settle
@@ -160,16 +190,52 @@ measure_rss() {
   check_run "$facets" "$status"
 }
 
-# The I/O floor for the model in the folder and $1 output bytes; sets elapsed_us.
+# The I/O floor for the model in the folder and $1 output bytes, as one
+# process that first removes its previous output; sets elapsed_us. Further
+# arguments go before the command.
 time_floor() {
   local bytes=$1 t0 t1
-  rm -f floor.bin
+  shift
   settle
   now_us t0
-  cat STL_Model.stl >/dev/null
-  dd if=/dev/zero of=floor.bin bs=1M iflag=count_bytes count="$bytes" status=none
+  "$@" bash -c 'rm -f floor.bin; cat STL_Model.stl >/dev/null
+    exec dd if=/dev/zero of=floor.bin bs=1M iflag=count_bytes count="$0" status=none' "$bytes"
   now_us t1
   elapsed_us=$((t1 - t0))
+}
+
+# One warm-up pair, then $runs alternating pairs of conversion and floor for
+# $1 facets and $2 output bytes; further arguments go before both commands.
+# Sets conv_median, floor_median and pair_median (ratio x 1000).
+time_pairs() {
+  local facets=$1 bytes=$2 i
+  shift 2
+  time_converter "$facets" "$@"
+  time_floor "$bytes" "$@"
+  local conv_us=() floor_us=() pair_ratios=()
+  for ((i = 1; i <= runs; i++)); do
+    time_converter "$facets" "$@"
+    conv_us+=("$elapsed_us")
+    time_floor "$bytes" "$@"
+    floor_us+=("$elapsed_us")
+    pair_ratios+=("$(awk -v c="${conv_us[-1]}" -v f="${floor_us[-1]}" 'BEGIN { printf "%d", 1000 * c / f }')")
+    printf '   pair %d: conversion %.3f s, floor %.3f s, ratio %.2f\n' "$i" \
+      "$(awk -v v="${conv_us[-1]}" 'BEGIN { print v / 1e6 }')" \
+      "$(awk -v v="${floor_us[-1]}" 'BEGIN { print v / 1e6 }')" \
+      "$(awk -v v="${pair_ratios[-1]}" 'BEGIN { print v / 1000 }')"
+  done
+  read -r _ conv_median <<<"$(min_median "${conv_us[@]}")"
+  read -r _ floor_median <<<"$(min_median "${floor_us[@]}")"
+  read -r _ pair_median <<<"$(min_median "${pair_ratios[@]}")"
+}
+
+# A summary row: label, facets, STL bytes, then the medians and the RSS (KiB).
+summary_row() {
+  awk -v l="$1" -v f="$2" -v s="$3" -v cmed="$conv_median" -v fmed="$floor_median" \
+    -v pair="$pair_median" -v rss="$4" 'BEGIN {
+      printf "%-10s %10d %9.1f %9.3f %9.3f %7.2f %9s\n", l, f, s / 1e6, cmed / 1e6, fmed / 1e6,
+        pair / 1000, (rss > 0 ? sprintf("%.1f", rss / 1024) : "-")
+    }'
 }
 
 # Minimum and median of the given microsecond figures, as "MIN MEDIAN".
@@ -187,10 +253,10 @@ min_median() {
 
 echo "== Empty model ($empty_runs runs)"
 printf 'solid x\nendsolid x\n' >STL_Model.stl
-time_converter 0  # warm-up
+time_converter_alone 0  # warm-up
 empty_us=()
 for ((i = 0; i < empty_runs; i++)); do
-  time_converter 0
+  time_converter_alone 0
   empty_us+=("$elapsed_us")
 done
 read -r empty_min empty_median <<<"$(min_median "${empty_us[@]}")"
@@ -225,39 +291,17 @@ for facets in $sizes; do
   printf '   model: %d bytes, generated in %.2f s; output: %d bytes\n' "$stl_bytes" \
     "$(awk -v v=$((t1 - t0)) 'BEGIN { print v / 1e6 }')" "$out_bytes"
 
-  # The first runs warm the page cache; this one also checks the outputs and
-  # measures memory.
+  # This run warms the page cache, checks the outputs and measures memory.
   measure_rss "$facets"
   rss_kib=$peak_kib
-  time_floor "$out_bytes"
+  time_pairs "$facets" "$out_bytes"
+  rows+=("$(summary_row "two CPUs" "$facets" "$stl_bytes" "$rss_kib")")
 
-  # Alternate floor and conversion so that any drift of the machine hits both.
-  conv_us=()
-  floor_us=()
-  for ((i = 1; i <= runs; i++)); do
-    time_floor "$out_bytes"
-    floor_us+=("$elapsed_us")
-    time_converter "$facets"
-    conv_us+=("$elapsed_us")
-    printf '   run %d: conversion %.3f s, floor %.3f s\n' "$i" \
-      "$(awk -v v="${conv_us[-1]}" 'BEGIN { print v / 1e6 }')" \
-      "$(awk -v v="${floor_us[-1]}" 'BEGIN { print v / 1e6 }')"
-  done
-  read -r conv_min conv_median <<<"$(min_median "${conv_us[@]}")"
-  read -r floor_min floor_median <<<"$(min_median "${floor_us[@]}")"
-  # The ratio of each conversion to the floor taken just before it: the
-  # machine's write-back comes and goes, and a pair sees the same weather.
-  pair_ratios=()
-  for ((i = 0; i < runs; i++)); do
-    pair_ratios+=("$(awk -v c="${conv_us[i]}" -v f="${floor_us[i]}" 'BEGIN { printf "%d", 1000 * c / f }')")
-  done
-  read -r _ pair_median <<<"$(min_median "${pair_ratios[@]}")"
-  rows+=("$(awk -v f="$facets" -v s="$stl_bytes" -v cmin="$conv_min" -v cmed="$conv_median" \
-    -v fmin="$floor_min" -v fmed="$floor_median" -v rss="$rss_kib" -v pair="$pair_median" 'BEGIN {
-      printf "%10d %9.1f %9.3f %9.3f %9.3f %9.3f %7.2f %7.2f %8.1f %9.1f",
-        f, s / 1e6, cmin / 1e6, cmed / 1e6, fmin / 1e6, fmed / 1e6,
-        (fmed > 0 ? cmed / fmed : 0), pair / 1000, (cmed > 0 ? s / cmed : 0), rss / 1024
-    }')")
+  if [[ $facets == "$one_cpu_size" ]]; then
+    echo "   on one CPU (taskset -c 0):"
+    time_pairs "$facets" "$out_bytes" taskset -c 0
+    rows+=("$(summary_row "one CPU" "$facets" "$stl_bytes" 0)")
+  fi
 
   if [[ $keep != 1 || $facets != "${sizes##* }" ]]; then
     rm -f STL_Model.stl input.dat input.plt
@@ -269,14 +313,13 @@ done
 # Summary
 
 echo
-echo "Summary ($runs timed runs per size; seconds; MB = 10^6 bytes; RSS in MiB)"
-printf '%10s %9s %9s %9s %9s %9s %7s %7s %8s %9s\n' \
-  facets "STL MB" "conv min" "conv med" "floor min" "floor med" ratio "pairs" "MB/s" "peak RSS"
+echo "Summary (medians of $runs alternating pairs after a warm-up pair; seconds; MB = 10^6 bytes;"
+echo "peak RSS in MiB, from a separate run)"
+printf '%-10s %10s %9s %9s %9s %7s %9s\n' cpus facets "STL MB" conv floor ratio "peak RSS"
 for row in "${rows[@]}"; do echo "$row"; done
 printf 'empty model: min %.2f ms, median %.2f ms (target < %d ms: %s)\n' \
   "$(awk -v v="$empty_min" 'BEGIN { print v / 1000 }')" \
   "$(awk -v v="$empty_median" 'BEGIN { print v / 1000 }')" "$empty_target_ms" "$empty_verdict"
 printf '%d-facet model: peak RSS %.1f MiB (target <= %d MiB: %s)\n' "$rss_model_facets" \
   "$(awk -v k="$small_rss_kib" 'BEGIN { print k / 1024 }')" "$rss_target_mib" "$small_verdict"
-echo "ratio = conversion median / floor median; pairs = median of conversion / floor run by run;"
-echo "MB/s = STL bytes / conversion median"
+echo "ratio = median over the pairs of conversion time / floor time"

@@ -78,11 +78,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                      outcome.end == reading::ScanEnd::vertex_read_failure;
   if (mesh.facet_count != outcome.facets + (counted_failing_facet ? 1 : 0)) __builtin_trap();
   if (mesh.node_count != 3 * outcome.facets) __builtin_trap();
-  for (std::int32_t e = 0; e < outcome.facets; ++e) {
-    for (std::int32_t k = 0; k < 3; ++k) {
-      if (mesh.element_nodes[3 * e + k] != 3 * e + k + 1) __builtin_trap();
-    }
-    if (mesh.element_bc[e] != 0.0) __builtin_trap();
-  }
   return 0;
 }

@@ -3,12 +3,15 @@
 #include <fcntl.h>
 
 #include <csignal>
+#include <vector>
 
 #include "mesh/mesh_store.h"
+#include "reading/background_conversion.h"
 #include "reading/stl_scanner.h"
 #include "records/channel_table.h"
 #include "records/endings.h"
 #include "records/free_form.h"
+#include "records/render_ahead.h"
 #include "writing/mesh_view.h"
 #include "writing/solver_input.h"
 
@@ -58,20 +61,31 @@ void run_converter() {
 
   // Lives until the process ends: every ending leaves through _exit.
   static mesh::MeshStore store;
-  if (!store.reserve()) records::fatal_report(records::REPORT_NO_MEMORY);
+  // The coordinates are converted on a second core while this thread reads
+  // the lines; its memory and thread are taken before any file is bound.
+  static reading::BackgroundConversion conversion(store);
+  if (!store.reserve() || !conversion.start()) records::fatal_report(records::REPORT_NO_MEMORY);
   records::InputChannel& stl = records::bind_input("STL_Model.stl");
   records::OutputChannel& deck = records::bind_output(records::SOLVER_UNIT, "input.dat");
   records::OutputChannel& view = records::bind_output(records::MESH_VIEW_UNIT, "input.plt");
 
   records::write_free_form(records::console(), {" Read in the model ..."});
-  end_failed_scan(reading::scan_stl(stl, store), stl);
+  end_failed_scan(conversion.finish(reading::scan_stl(stl, conversion)), stl);
   const mesh::MeshView mesh = store.view();
   records::write_free_form(records::console(), {" Number of elements:  m =", mesh.facet_count});
   records::write_free_form(records::console(), {" Number of nodes:     n =", mesh.node_count});
 
   const std::string date = writing::local_date_text();
-  writing::write_solver_input(deck, mesh, date);
-  writing::write_mesh_view(view, mesh);
+  // The node and element records of both files are rendered on a second
+  // core while this thread writes; its memory and thread are taken before
+  // anything is written.
+  static records::RenderAhead sections;
+  std::vector<records::RecordSection> section_list;
+  for (auto& section : writing::solver_input_sections(mesh)) section_list.push_back(section);
+  for (auto& section : writing::mesh_view_sections(mesh)) section_list.push_back(section);
+  if (!sections.start(std::move(section_list))) records::fatal_report(records::REPORT_NO_MEMORY);
+  writing::write_solver_input(deck, mesh, date, sections);
+  writing::write_mesh_view(view, mesh, sections);
 
   records::write_free_form(records::console(),
                            {" Translation from STL data to BEM input is done!"});

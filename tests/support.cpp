@@ -196,7 +196,7 @@ RunResult StartedRun::finish() {
 }
 
 bool sanitized_build() {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   return true;
 #else
   return false;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test twice: in a plain Release build with g++, and in
-# a build with AddressSanitizer and UndefinedBehaviorSanitizer; clang++ builds
-# the whole tree too (tests and benchmarks), with warnings as errors.
+# Builds and runs every test three times: in a plain Release build with g++,
+# in a build with AddressSanitizer and UndefinedBehaviorSanitizer, and in one
+# with ThreadSanitizer; clang++ builds the whole tree too (tests and
+# benchmarks), with warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh python3-vtk9 python3-meshio valgrind clang-format strace clang man-db dpkg-dev
@@ -20,3 +21,8 @@ cmake --build build-clang -j2
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTLDECK_SANITIZE=ON
 cmake --build build-asan -j2
 ctest --test-dir build-asan --output-on-failure -j2
+
+# The conversion runs on two threads: the tests once more under ThreadSanitizer.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTLDECK_SANITIZE_THREAD=ON
+cmake --build build-tsan -j2
+ctest --test-dir build-tsan --output-on-failure -j2

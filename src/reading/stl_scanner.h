@@ -60,6 +60,22 @@ concept FacetSink = requires(Sink& sink, const FacetCorners& corners) {
   sink.store_facet(corners);
 };
 
+// A sink may instead take the text of the vertex lines and convert them
+// itself (elsewhere, later): the scanner then converts nothing, so it never
+// ends with invalid_coordinate, and the sink must.
+//   vertex_text(line_number, text): the next vertex line of the facet
+//       begun last, its first 80 characters; valid only during the call
+//   end_facet(): the facet is whole
+// A scan that ends inside a facet may have handed some of its vertex lines:
+// a coordinate among them that cannot be converted is the scan's first
+// failure.
+template <typename Sink>
+concept FacetTextSink = requires(Sink& sink, std::string_view text, std::int64_t line_number) {
+  { sink.begin_facet() } -> std::same_as<bool>;
+  sink.vertex_text(line_number, text);
+  sink.end_facet();
+};
+
 // Line events a sink may also take, to inspect the file as the scanner sees
 // it (the model check does; the converter does not). `line` is the whole
 // line without its line end when the sink asks for whole lines (see
@@ -83,8 +99,9 @@ bool read_corner(std::string_view line_text, Corner& xyz, std::string_view& bad_
 
 // Reads `stl` from its current position to its end, or to the first
 // failure, handing each whole facet to the sink.
-template <FacetSink Sink>
-ScanOutcome scan_stl(records::InputChannel& stl, Sink& sink);
+template <typename Sink>
+requires FacetSink<Sink> || FacetTextSink<Sink> ScanOutcome scan_stl(records::InputChannel& stl,
+                                                                     Sink& sink);
 
 }  // namespace reading
 

@@ -63,8 +63,9 @@ constexpr std::string_view first_characters(std::string_view line, std::size_t c
 
 }  // namespace scan_detail
 
-template <FacetSink Sink>
-ScanOutcome scan_stl(records::InputChannel& stl, Sink& sink) {
+template <typename Sink>
+requires FacetSink<Sink> || FacetTextSink<Sink> ScanOutcome scan_stl(records::InputChannel& stl,
+                                                                     Sink& sink) {
   using records::ReadOutcome;
   using scan_detail::ended;
   constexpr bool whole_lines = scan_detail::wants_whole_lines<Sink>();
@@ -108,7 +109,7 @@ ScanOutcome scan_stl(records::InputChannel& stl, Sink& sink) {
     const auto skip_line = [&] { return scan_detail::skip_line(stl, line_number); };
 
     if (const ScanEnd end = skip_line(); end != ScanEnd::clean) return stopped(end);
-    for (Corner& corner : corners) {
+    for (std::size_t corner = 0; corner < corners.size(); ++corner) {
       switch (stl.read_line(line, vertex_keep)) {
         case ReadOutcome::line:
           break;
@@ -118,22 +119,31 @@ ScanOutcome scan_stl(records::InputChannel& stl, Sink& sink) {
           return stopped(ScanEnd::vertex_read_failure);
       }
       ++line_number;
-      std::string_view bad_token;
-      int empty_tokens = 0;
-      if (!read_corner(scan_detail::first_characters<whole_lines>(line, VERTEX_LINE_LENGTH), corner,
-                       bad_token, empty_tokens)) {
-        ScanOutcome outcome = ended(ScanEnd::invalid_coordinate, facets, line_number);
-        outcome.token = bad_token;
-        return outcome;
-      }
-      if constexpr (requires { sink.vertex_line(line_number, line, empty_tokens); }) {
-        sink.vertex_line(line_number, line, empty_tokens);
+      if constexpr (FacetTextSink<Sink>) {
+        sink.vertex_text(line_number,
+                         scan_detail::first_characters<whole_lines>(line, VERTEX_LINE_LENGTH));
+      } else {
+        std::string_view bad_token;
+        int empty_tokens = 0;
+        if (!read_corner(scan_detail::first_characters<whole_lines>(line, VERTEX_LINE_LENGTH),
+                         corners[corner], bad_token, empty_tokens)) {
+          ScanOutcome outcome = ended(ScanEnd::invalid_coordinate, facets, line_number);
+          outcome.token = bad_token;
+          return outcome;
+        }
+        if constexpr (requires { sink.vertex_line(line_number, line, empty_tokens); }) {
+          sink.vertex_line(line_number, line, empty_tokens);
+        }
       }
     }
     for (int closing = 0; closing < 2; ++closing) {
       if (const ScanEnd end = skip_line(); end != ScanEnd::clean) return stopped(end);
     }
-    sink.store_facet(corners);
+    if constexpr (FacetTextSink<Sink>) {
+      sink.end_facet();
+    } else {
+      sink.store_facet(corners);
+    }
     ++facets;
   }
 }

@@ -78,10 +78,14 @@ struct Item {
   };
 };
 
-// The record under construction, in the channel's block.
+// The record under construction, in the block of its destination: an
+// output channel, or a chunk of records rendered ahead of their writing.
+// A destination hands out room for a record (record_space) and takes its
+// length (end_record).
+template <typename Destination>
 class RecordWriter {
  public:
-  RecordWriter(OutputChannel& channel, std::size_t room, std::span<const Item> items)
+  RecordWriter(Destination& channel, std::size_t room, std::span<const Item> items)
       : channel_(channel),
         room_(room),
         record_(channel.record_space(room)),
@@ -115,7 +119,7 @@ class RecordWriter {
   }
 
  private:
-  OutputChannel& channel_;
+  Destination& channel_;
   std::size_t room_;
   char* record_;
   char* column_;
@@ -130,8 +134,8 @@ class RecordWriter {
 // valid template argument in every compiler (clang rejects it); the
 // descriptor is a constant all the same, so every branch below is decided
 // at compile time.
-template <const auto& descriptors, std::size_t INDEX>
-bool place(RecordWriter& writer) {
+template <const auto& descriptors, std::size_t INDEX, typename Writer>
+bool place(Writer& writer) {
   constexpr const EditDescriptor& descriptor = descriptors[INDEX];
   constexpr auto width = static_cast<std::size_t>(descriptor.width);
   for (int copy = 0; copy < descriptor.repeat; ++copy) {
@@ -160,11 +164,11 @@ bool place(RecordWriter& writer) {
 }
 
 // Renders the items through the layout and appends the records, each with
-// the record terminator, to the channel. The layout is a constant array of
+// the record terminator, to the channel (or another destination). The layout is a constant array of
 // descriptors and a template argument, so every layout compiles into its
 // own straight code: the node and element records are the hot path of a run.
-template <const auto& descriptors>
-void write_layout(OutputChannel& channel, std::span<const Item> items) {
+template <const auto& descriptors, typename Destination>
+void write_layout(Destination& channel, std::span<const Item> items) {
   constexpr std::size_t room = longest_record(descriptors);
   RecordWriter writer(channel, room, items);
   [&]<std::size_t... index>(std::index_sequence<index...>) {

@@ -126,6 +126,12 @@ int OutputChannel::write_all(const char* data, std::size_t size) {
   return 0;
 }
 
+void OutputChannel::write_records(std::string_view records) {
+  flush();
+  const int report = write_all(records.data(), records.size());
+  if (report != 0) fatal_report(report, unit_, path_);
+}
+
 void OutputChannel::flush() {
   if (end_ == 0) return;
   const std::size_t pending = end_;

@@ -66,6 +66,10 @@ class OutputChannel {
     end_shown_record(length);
   }
   void write_record(std::string_view text);
+  // Writes whole records, terminators included, after the records pending;
+  // ends the run with a severe report when the system refuses them. A file
+  // channel only.
+  void write_records(std::string_view records);
   // Hands pending output to the system; ends the run with a severe report
   // when the system refuses it.
   void flush();

@@ -17,9 +17,34 @@ constexpr std::string_view ZONES_RECORD = "#ZONES\" ";
 
 }  // namespace
 
-void write_mesh_view(records::OutputChannel& view, mesh::MeshView mesh) {
+std::array<records::RecordSection, 2> mesh_view_sections(const mesh::MeshView& mesh) {
   using records::Item;
+  using records::RecordChunk;
+  constexpr std::size_t node_length = records::longest_record(node_descriptors);
+  constexpr std::size_t element_length = records::longest_record(element_descriptors);
+  return {
+      records::RecordSection{ mesh.node_count,    node_length,
+                             [mesh](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
+ const double* xyz = mesh.node_xyz + 3 * first;
+ for (std::int64_t node = first; node < end; ++node, xyz += 3) {
+ const Item items[] = {xyz[0], xyz[1], xyz[2]};
+ records::write_layout<node_descriptors>(chunk, items);
+ }
+ }},
+      records::RecordSection{mesh.facet_count, element_length,
+                             [](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
+ for (auto element = static_cast<std::int32_t>(first + 1);
+ element <= end; ++element) {
+ const std::int32_t node = mesh::first_node(element);
+ const Item items[] = {node, node + 1, node + 2};
+ records::write_layout<element_descriptors>(chunk, items);
+ }
+ }    },
+  };
+}
 
+void write_mesh_view(records::OutputChannel& view, const mesh::MeshView& mesh,
+                     records::RenderAhead& sections) {
   records::write_free_form(view, {"TITLE = \"A BEM Model for Acoustic Analysis\" "});
   view.write_record(ZONES_RECORD);
   records::write_free_form(view, {"VARIABLES = \"X\", \"Y\", \"Z\" "});
@@ -27,20 +52,9 @@ void write_mesh_view(records::OutputChannel& view, mesh::MeshView mesh) {
   // columns, which always falls between them: both counts take 12 columns.
   records::write_free_form(view, {"ZONE T=\"Model\", N=", mesh.node_count, ", E=", mesh.facet_count,
                                   "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"});
-
-  const double* xyz = mesh.node_xyz;
-  for (std::int32_t node = 1; node <= mesh.node_count; ++node, xyz += 3) {
-    const Item items[] = {xyz[0], xyz[1], xyz[2]};
-    records::write_layout<node_descriptors>(view, items);
-  }
-
+  sections.write_next_section(view);
   records::write_free_form(view, {});
-
-  const std::int32_t* nodes = mesh.element_nodes;
-  for (std::int32_t element = 1; element <= mesh.facet_count; ++element, nodes += 3) {
-    const Item items[] = {nodes[0], nodes[1], nodes[2]};
-    records::write_layout<element_descriptors>(view, items);
-  }
+  sections.write_next_section(view);
   // A refused write shows here, before the completion notice.
   view.flush();
 }

@@ -85,8 +85,35 @@ std::string local_date_text() {
   return std::string(text.data(), 9);
 }
 
-void write_solver_input(records::OutputChannel& deck, mesh::MeshView mesh,
-                        std::string_view date_text) {
+std::array<records::RecordSection, 2> solver_input_sections(const mesh::MeshView& mesh) {
+  using records::Item;
+  using records::RecordChunk;
+  constexpr std::size_t node_length = records::longest_record(node_descriptors);
+  constexpr std::size_t element_length = records::longest_record(element_descriptors);
+  return {
+      records::RecordSection{mesh.node_count,    node_length,
+                             [mesh](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
+ const double* xyz = mesh.node_xyz + 3 * first;
+ for (auto node = static_cast<std::int32_t>(first + 1); node <= end;
+ ++node, xyz += 3) {
+ const Item items[] = {node, xyz[0], xyz[1], xyz[2]};
+ records::write_layout<node_descriptors>(chunk, items);
+ }
+ }               },
+      records::RecordSection{
+                             mesh.facet_count, element_length,
+                             [](RecordChunk& chunk, std::int64_t first,                    std::int64_t end) {
+                    for (auto element = static_cast<std::int32_t>(first + 1); element <= end; ++element) {
+                    const std::int32_t node = mesh::first_node(element);
+                    const Item items[] = {element, node, node + 1, node + 2, mesh::BOUNDARY_VALUE};
+                    records::write_layout<element_descriptors>(chunk, items);
+                    }
+                    }},
+  };
+}
+
+void write_solver_input(records::OutputChannel& deck, const mesh::MeshView& mesh,
+                        std::string_view date_text, records::RenderAhead& sections) {
   using records::Item;
 
   const Item title[] = {date_text};
@@ -97,19 +124,9 @@ void write_solver_input(records::OutputChannel& deck, mesh::MeshView mesh,
   records::write_layout<parameter_descriptors>(deck, parameters);
 
   records::write_free_form(deck, {"$ Nodes:"});
-  const double* xyz = mesh.node_xyz;
-  for (std::int32_t node = 1; node <= mesh.node_count; ++node, xyz += 3) {
-    const Item items[] = {node, xyz[0], xyz[1], xyz[2]};
-    records::write_layout<node_descriptors>(deck, items);
-  }
-
+  sections.write_next_section(deck);
   records::write_free_form(deck, {"$ Elements and Boundary Conditions:"});
-  const std::int32_t* nodes = mesh.element_nodes;
-  for (std::int32_t element = 1; element <= mesh.facet_count; ++element, nodes += 3) {
-    const Item items[] = {element, nodes[0], nodes[1], nodes[2], mesh.element_bc[element - 1]};
-    records::write_layout<element_descriptors>(deck, items);
-  }
-
+  sections.write_next_section(deck);
   records::write_free_form(deck, {"$ End of the File"});
   // A refused write shows here, before the mesh view is begun.
   deck.flush();
