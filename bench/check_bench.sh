@@ -38,7 +38,7 @@ echo "== Building the Release commands in build-bench/"
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DSTLDECK_TESTS=OFF >/dev/null
 cmake --build build-bench -j"$(nproc)" --target stldeck stldeck-check make_model >/dev/null
 converter=$root/build-bench/stldeck
-checker=$root/build-bench/src/check/stldeck-check
+checker=$root/build-bench/stldeck-check
 [[ -x /usr/bin/time ]] || fail "/usr/bin/time is missing (Debian package time)"
 
 mkdir -p "$scratch"

@@ -25,6 +25,7 @@
 #   BENCH_ONE_CPU  the size also measured on one CPU (default 1666666; "" for none)
 #   BENCH_SCRATCH  folder for models and outputs (default build-bench/scratch)
 #   BENCH_KEEP=1   keep the last model and its outputs in the scratch folder
+#   BENCH_CHECK=0  leave out the model check against the conversion (1,666,666 facets)
 # --quick leaves out the largest size (3,333,333 facets, about 650 MB of STL
 # and 1.7 GB of output).
 set -euo pipefail
@@ -323,3 +324,12 @@ printf 'empty model: min %.2f ms, median %.2f ms (target < %d ms: %s)\n' \
 printf '%d-facet model: peak RSS %.1f MiB (target <= %d MiB: %s)\n' "$rss_model_facets" \
   "$(awk -v k="$small_rss_kib" 'BEGIN { print k / 1024 }')" "$rss_target_mib" "$small_verdict"
 echo "ratio = median over the pairs of conversion time / floor time"
+
+# ---------------------------------------------------------------------------
+# The model check against the conversion, at the size of a large real model
+# (BENCH_CHECK=0 leaves it out).
+
+if [[ ${BENCH_CHECK:-1} != 0 ]]; then
+  echo
+  "$root/bench/check_bench.sh" --facets 1666666 --runs "$runs"
+fi

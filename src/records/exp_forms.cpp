@@ -245,7 +245,8 @@ template <int COUNT, std::size_t WIDTH, char LETTER>
 // bits mark the memo's empty slots.
 template <int COUNT, std::size_t WIDTH, char LETTER>
 void render_recent_or_new(double value, char* out) {
-  static RecentFields<WIDTH> recent;
+  // One memo per thread: the renderers may run on any thread.
+  thread_local RecentFields<WIDTH> recent;
   if (std::isnan(value)) {
     render_exp_form<COUNT, WIDTH, LETTER>(value, out);
     return;

@@ -7,7 +7,8 @@
 // characters.
 //
 // Each form keeps a memo of the fields it rendered last
-// (records/recent_fields.h): these two functions keep state.
+// (records/recent_fields.h), one per thread: these two functions keep
+// state, but any thread may call them.
 #pragma once
 
 #include <cstddef>

@@ -8,9 +8,8 @@
 //
 // render_exp keeps state: for the two coordinate forms it remembers the
 // fields of the values it rendered last (records/exp_forms.h), one memo per
-// form for the whole process. A field depends only on its value, so the
-// memo never changes a result, but it makes render_exp unsafe to call from
-// two threads at once; the others keep no state.
+// form and per thread. A field depends only on its value, so the memo never
+// changes a result; each thread has its own, so any thread may render.
 #pragma once
 
 #include <cstdint>
