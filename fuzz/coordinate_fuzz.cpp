@@ -16,96 +16,12 @@
 #include <string_view>
 #include <vector>
 
+#include "../tests/big_unsigned.h"
 #include "reading/coordinate.h"
 
 namespace {
 
-// Just enough exact arithmetic for the midpoint check: unsigned integers in
-// 32-bit limbs, least significant first.
-class BigUnsigned {
- public:
-  explicit BigUnsigned(std::uint64_t value) {
-    for (; value != 0; value >>= 32) limbs_.push_back(static_cast<std::uint32_t>(value));
-  }
-  static BigUnsigned from_decimal(std::string_view digits) {
-    BigUnsigned result(0);
-    for (const char c : digits) result.multiply_add(10, static_cast<std::uint32_t>(c - '0'));
-    return result;
-  }
-  static BigUnsigned power_of_five(int exponent) {
-    BigUnsigned result(1);
-    for (int i = 0; i < exponent; ++i) result.multiply_add(5, 0);
-    return result;
-  }
-  void multiply_add(std::uint32_t factor, std::uint32_t addend) {
-    std::uint64_t carry = addend;
-    for (auto& limb : limbs_) {
-      const std::uint64_t product = std::uint64_t{limb} * factor + carry;
-      limb = static_cast<std::uint32_t>(product);
-      carry = product >> 32;
-    }
-    if (carry != 0) limbs_.push_back(static_cast<std::uint32_t>(carry));
-  }
-  BigUnsigned times(const BigUnsigned& other) const {
-    BigUnsigned result(0);
-    result.limbs_.assign(limbs_.size() + other.limbs_.size(), 0);
-    for (std::size_t i = 0; i < limbs_.size(); ++i) {
-      std::uint64_t carry = 0;
-      for (std::size_t j = 0; j < other.limbs_.size(); ++j) {
-        const std::uint64_t sum =
-            std::uint64_t{limbs_[i]} * other.limbs_[j] + result.limbs_[i + j] + carry;
-        result.limbs_[i + j] = static_cast<std::uint32_t>(sum);
-        carry = sum >> 32;
-      }
-      result.limbs_[i + other.limbs_.size()] = static_cast<std::uint32_t>(carry);
-    }
-    result.trim();
-    return result;
-  }
-  BigUnsigned shifted_left(int bits) const {
-    BigUnsigned result(0);
-    result.limbs_.assign(static_cast<std::size_t>(bits / 32), 0);
-    std::uint32_t carry = 0;
-    const int shift = bits % 32;
-    for (const std::uint32_t limb : limbs_) {
-      result.limbs_.push_back(shift == 0 ? limb : (limb << shift) | carry);
-      carry = shift == 0 ? 0 : limb >> (32 - shift);
-    }
-    result.limbs_.push_back(carry);
-    result.trim();
-    return result;
-  }
-  // |a - b|
-  friend BigUnsigned distance(const BigUnsigned& a, const BigUnsigned& b) {
-    const bool a_larger = compare(a, b) >= 0;
-    const BigUnsigned& larger = a_larger ? a : b;
-    const BigUnsigned& smaller = a_larger ? b : a;
-    BigUnsigned result = larger;
-    std::int64_t borrow = 0;
-    for (std::size_t i = 0; i < result.limbs_.size(); ++i) {
-      std::int64_t difference = std::int64_t{result.limbs_[i]} - borrow -
-                                (i < smaller.limbs_.size() ? smaller.limbs_[i] : 0);
-      borrow = difference < 0 ? 1 : 0;
-      if (difference < 0) difference += std::int64_t{1} << 32;
-      result.limbs_[i] = static_cast<std::uint32_t>(difference);
-    }
-    result.trim();
-    return result;
-  }
-  friend int compare(const BigUnsigned& a, const BigUnsigned& b) {
-    if (a.limbs_.size() != b.limbs_.size()) return a.limbs_.size() < b.limbs_.size() ? -1 : 1;
-    for (std::size_t i = a.limbs_.size(); i-- > 0;) {
-      if (a.limbs_[i] != b.limbs_[i]) return a.limbs_[i] < b.limbs_[i] ? -1 : 1;
-    }
-    return 0;
-  }
-
- private:
-  void trim() {
-    while (!limbs_.empty() && limbs_.back() == 0) limbs_.pop_back();
-  }
-  std::vector<std::uint32_t> limbs_;
-};
+using testing_support::BigUnsigned;
 
 // Whether digits * 10^exponent lies within 2^-10 units in the last place of
 // the midpoint between the positive double low and the next one above it
@@ -121,12 +37,12 @@ bool lies_near_midpoint(std::string_view digits, int exponent, double low) {
   // three scaled by 5^five * 2^shift to integers.
   const int five = std::max(0, -exponent);
   const int shift = std::max({0, -exponent, 1 - quantum});
-  const BigUnsigned value = BigUnsigned::from_decimal(digits)
-                                .times(BigUnsigned::power_of_five(exponent + five))
-                                .shifted_left(exponent + shift + LOG2_FRACTION);
-  const BigUnsigned midpoint = BigUnsigned(2 * significand + 1)
-                                   .times(BigUnsigned::power_of_five(five))
-                                   .shifted_left(quantum - 1 + shift + LOG2_FRACTION);
+  const BigUnsigned value =
+      BigUnsigned::from_decimal(digits) *
+      (BigUnsigned::power_of_five(exponent + five)).shifted_left(exponent + shift + LOG2_FRACTION);
+  const BigUnsigned midpoint =
+      BigUnsigned(2 * significand + 1) *
+      (BigUnsigned::power_of_five(five)).shifted_left(quantum - 1 + shift + LOG2_FRACTION);
   const BigUnsigned unit = BigUnsigned::power_of_five(five).shifted_left(quantum + shift);
   return compare(distance(value, midpoint), unit) < 0;
 }
