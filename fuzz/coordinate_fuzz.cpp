@@ -21,31 +21,7 @@
 
 namespace {
 
-using testing_support::BigUnsigned;
-
-// Whether digits * 10^exponent lies within 2^-10 units in the last place of
-// the midpoint between the positive double low and the next one above it
-// (the largest double's "next" being 2^1024).
-bool lies_near_midpoint(std::string_view digits, int exponent, double low) {
-  constexpr int LOG2_FRACTION = 10;
-  const auto bits = std::bit_cast<std::uint64_t>(low);
-  const std::uint64_t field = bits >> 52;
-  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-  const std::uint64_t significand = field == 0 ? fraction : fraction | (std::uint64_t{1} << 52);
-  const int quantum = field == 0 ? -1074 : static_cast<int>(field) - 1075;
-  // midpoint (2 significand + 1) * 2^(quantum - 1), unit 2^quantum; all
-  // three scaled by 5^five * 2^shift to integers.
-  const int five = std::max(0, -exponent);
-  const int shift = std::max({0, -exponent, 1 - quantum});
-  const BigUnsigned value =
-      BigUnsigned::from_decimal(digits) *
-      (BigUnsigned::power_of_five(exponent + five)).shifted_left(exponent + shift + LOG2_FRACTION);
-  const BigUnsigned midpoint =
-      BigUnsigned(2 * significand + 1) *
-      (BigUnsigned::power_of_five(five)).shifted_left(quantum - 1 + shift + LOG2_FRACTION);
-  const BigUnsigned unit = BigUnsigned::power_of_five(five).shifted_left(quantum + shift);
-  return compare(distance(value, midpoint), unit) < 0;
-}
+using testing_support::lies_near_midpoint;
 
 // A token that converted, in the terms strtod understands.
 struct CToken {
@@ -154,8 +130,9 @@ void check_number(const CToken& token, double value) {
   if (std::max(got, want) - std::min(got, want) != 1) fail("not a neighbour");
   // Such an exponent puts the value far beyond the range of doubles.
   if (token.exponent < -2000 || token.exponent > 2000) fail("far from a midpoint");
+  // Within 2^-10 units in the last place of the midpoint.
   if (!lies_near_midpoint(token.digits, static_cast<int>(token.exponent),
-                          std::bit_cast<double>(std::min(got, want)))) {
+                          std::bit_cast<double>(std::min(got, want)), 10)) {
     fail("not near a midpoint");
   }
 }

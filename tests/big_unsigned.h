@@ -1,6 +1,7 @@
 // Exact arithmetic for the checks of the coordinate reader (its tests and
 // its fuzz target): an unsigned integer of any size, in 32-bit limbs, least
-// significant first. Slow and simple, so that it can be trusted.
+// significant first, and the midpoint test built on it. Slow and simple, so
+// that it can be trusted.
 #pragma once
 
 #include <algorithm>
@@ -177,5 +178,27 @@ class BigUnsigned {
 
   std::vector<std::uint32_t> limbs_;  // least significant first, no zero limb on top
 };
+
+// Whether digits * 10^exponent lies within 2^-log2_fraction units in the last
+// place of the midpoint between low and the next double above it.
+inline bool lies_near_midpoint(std::string_view digits, int exponent, double low,
+                               int log2_fraction) {
+  const auto bits = std::bit_cast<std::uint64_t>(low);
+  const std::uint64_t field = bits >> 52;
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+  const std::uint64_t significand = field == 0 ? fraction : fraction | (std::uint64_t{1} << 52);
+  const int quantum = field == 0 ? -1074 : static_cast<int>(field) - 1075;
+  // midpoint (2 significand + 1) * 2^(quantum - 1), unit 2^quantum; all
+  // three scaled by 5^five * 2^shift to integers.
+  const int five = std::max(0, -exponent);
+  const int shift = std::max({0, -exponent, 1 - quantum});
+  const BigUnsigned value =
+      (BigUnsigned::from_decimal(digits) * BigUnsigned::power_of_five(exponent + five))
+          .shifted_left(exponent + shift + log2_fraction);
+  const BigUnsigned midpoint = (BigUnsigned(2 * significand + 1) * BigUnsigned::power_of_five(five))
+                                   .shifted_left(quantum - 1 + shift + log2_fraction);
+  const BigUnsigned unit = BigUnsigned::power_of_five(five).shifted_left(quantum + shift);
+  return compare(distance(value, midpoint), unit) < 0;
+}
 
 }  // namespace testing_support

@@ -303,6 +303,7 @@ TEST(ParseCoordinate, DigitsAfterTheTwentySeventhCountOnlyAsATailMark) {
 // Exact arithmetic for the checks below: testing_support::BigUnsigned.
 
 using testing_support::BigUnsigned;
+using testing_support::lies_near_midpoint;
 
 // value * 2^exponent
 struct Scaled {
@@ -626,27 +627,6 @@ std::optional<double> model_conversion(std::string_view digits, int exponent) {
   const ModelPower power = model_power_of_ten(net_exponent);
   return model_rounded(BigUnsigned(rounded.significand) * BigUnsigned(power.significand),
                        rounded.exponent + power.exponent, tail);
-}
-
-// Whether digits * 10^exponent lies within 2^-log2_fraction units in the last
-// place of the midpoint between low and the next double above it.
-bool lies_near_midpoint(std::string_view digits, int exponent, double low, int log2_fraction) {
-  const std::uint64_t bits = bits_of(low);
-  const std::uint64_t field = bits >> 52;
-  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-  const std::uint64_t significand = field == 0 ? fraction : fraction | (std::uint64_t{1} << 52);
-  const int quantum = field == 0 ? -1074 : static_cast<int>(field) - 1075;
-  // midpoint (2 significand + 1) * 2^(quantum - 1), unit 2^quantum; all
-  // three scaled by 5^five * 2^shift to integers.
-  const int five = std::max(0, -exponent);
-  const int shift = std::max({0, -exponent, 1 - quantum});
-  const BigUnsigned value =
-      (BigUnsigned::from_decimal(digits) * BigUnsigned::power_of_five(exponent + five))
-          .shifted_left(exponent + shift + log2_fraction);
-  const BigUnsigned midpoint = (BigUnsigned(2 * significand + 1) * BigUnsigned::power_of_five(five))
-                                   .shifted_left(quantum - 1 + shift + log2_fraction);
-  const BigUnsigned unit = BigUnsigned::power_of_five(five).shifted_left(quantum + shift);
-  return compare(distance(value, midpoint), unit) < 0;
 }
 
 TEST(LongTokenModel, ReproducesTheWorkedExamples) {

@@ -7,7 +7,7 @@
 
 #include "records/digit_chars.h"
 #include "records/significant_digits.h"
-#include "records/special_fields.h"
+#include "records/digitless_fields.h"
 
 namespace records {
 

@@ -14,7 +14,7 @@
 #include "records/digit_chars.h"
 #include "records/exp_forms.h"
 #include "records/exp_general.h"
-#include "records/special_fields.h"
+#include "records/digitless_fields.h"
 
 namespace records {
 void render_int(std::int32_t value, std::span<char> field) {

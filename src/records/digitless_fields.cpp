@@ -1,4 +1,4 @@
-#include "records/special_fields.h"
+#include "records/digitless_fields.h"
 
 #include <cmath>
 #include <cstddef>
