@@ -88,27 +88,26 @@ std::string local_date_text() {
 std::array<records::RecordSection, 2> solver_input_sections(const mesh::MeshView& mesh) {
   using records::Item;
   using records::RecordChunk;
-  constexpr std::size_t node_length = records::longest_record(node_descriptors);
-  constexpr std::size_t element_length = records::longest_record(element_descriptors);
+  // Records [first, end) of each section, 0-based.
+  const auto render_nodes = [mesh](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
+    const double* xyz = mesh.node_xyz + 3 * first;
+    for (auto node = static_cast<std::int32_t>(first + 1); node <= end; ++node, xyz += 3) {
+      const Item items[] = {node, xyz[0], xyz[1], xyz[2]};
+      records::write_layout<node_descriptors>(chunk, items);
+    }
+  };
+  const auto render_elements = [](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
+    for (auto element = static_cast<std::int32_t>(first + 1); element <= end; ++element) {
+      const std::int32_t node = mesh::first_node(element);
+      const Item items[] = {element, node, node + 1, node + 2, mesh::BOUNDARY_VALUE};
+      records::write_layout<element_descriptors>(chunk, items);
+    }
+  };
   return {
-      records::RecordSection{mesh.node_count,    node_length,
-                             [mesh](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
- const double* xyz = mesh.node_xyz + 3 * first;
- for (auto node = static_cast<std::int32_t>(first + 1); node <= end;
- ++node, xyz += 3) {
- const Item items[] = {node, xyz[0], xyz[1], xyz[2]};
- records::write_layout<node_descriptors>(chunk, items);
- }
- }               },
-      records::RecordSection{
-                             mesh.facet_count, element_length,
-                             [](RecordChunk& chunk, std::int64_t first,                    std::int64_t end) {
-                    for (auto element = static_cast<std::int32_t>(first + 1); element <= end; ++element) {
-                    const std::int32_t node = mesh::first_node(element);
-                    const Item items[] = {element, node, node + 1, node + 2, mesh::BOUNDARY_VALUE};
-                    records::write_layout<element_descriptors>(chunk, items);
-                    }
-                    }},
+      records::RecordSection{ mesh.node_count,    records::longest_record(node_descriptors),
+                             render_nodes   },
+      records::RecordSection{mesh.facet_count, records::longest_record(element_descriptors),
+                             render_elements},
   };
 }
 
