@@ -151,40 +151,39 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
     default:
       break;
   }
-  if (lines.long_vertex_lines > 0) {
-    add(count_text(lines.long_vertex_lines, "vertex line runs", "vertex lines run") +
-        " past column 80: the converter reads only the first 80 columns and cuts what runs "
-        "past them; write coordinates with fewer digits");
-  }
-  if (lines.incomplete_vertex_lines > 0) {
-    add(count_text(lines.incomplete_vertex_lines, "vertex line lacks", "vertex lines lack") +
-        " a blank-separated x, y or z, which the converter reads as 0.0 (tabs are not "
-        "separators): separate coordinates with blanks");
-  }
-  if (mesh.nonfinite_facets > 0) {
-    add(count_text(mesh.nonfinite_facets, "facet has", "facets have") +
-        " a NaN or infinite coordinate: repair or remove them");
-  }
-  if (mesh.degenerate_facets > 0) {
-    add(count_text(mesh.degenerate_facets, "facet has", "facets have") +
-        " no area (coinciding corners or all in a line): remove them");
-  }
-  if (mesh.duplicate_facets > 0) {
-    add(count_text(mesh.duplicate_facets, "facet repeats", "facets repeat") +
-        " an earlier facet: remove the copies");
-  }
-  if (mesh.open_edges > 0) {
-    add(count_text(mesh.open_edges, "open edge", "open edges") +
-        " (used by one facet): the surface has holes; close them");
-  }
-  if (mesh.nonmanifold_edges > 0) {
-    add(count_text(mesh.nonmanifold_edges, "edge is", "edges are") +
-        " shared by more than two facets: separate the surfaces that meet there");
-  }
-  if (mesh.misoriented_edges > 0) {
-    add(count_text(mesh.misoriented_edges, "edge is", "edges are") +
-        " run the same way by both its facets: some facets are flipped; orient all facets "
-        "alike");
+  // The findings that are a count of lines, facets or edges: the count, its
+  // noun for one and for many, and what it means and what to do.
+  struct CountedFinding {
+    std::int64_t count;
+    std::string_view one;
+    std::string_view many;
+    std::string_view advice;
+  };
+  const CountedFinding counted[] = {
+      {      lines.long_vertex_lines,  "vertex line runs",  "vertex lines run",
+       " past column 80: the converter reads only the first 80 columns and cuts what runs "
+       "past them; write coordinates with fewer digits"                        },
+      {lines.incomplete_vertex_lines, "vertex line lacks", "vertex lines lack",
+       " a blank-separated x, y or z, which the converter reads as 0.0 (tabs are not "
+       "separators): separate coordinates with blanks"                         },
+      {        mesh.nonfinite_facets,         "facet has",       "facets have",
+       " a NaN or infinite coordinate: repair or remove them"                  },
+      {       mesh.degenerate_facets,         "facet has",       "facets have",
+       " no area (coinciding corners or all in a line): remove them"           },
+      {        mesh.duplicate_facets,     "facet repeats",     "facets repeat",
+       " an earlier facet: remove the copies"                                  },
+      {              mesh.open_edges,         "open edge",        "open edges",
+       " (used by one facet): the surface has holes; close them"               },
+      {       mesh.nonmanifold_edges,           "edge is",         "edges are",
+       " shared by more than two facets: separate the surfaces that meet there"},
+      {       mesh.misoriented_edges,           "edge is",         "edges are",
+       " run the same way by both its facets: some facets are flipped; orient all facets "
+       "alike"                                                                 },
+  };
+  for (const CountedFinding& finding : counted) {
+    if (finding.count > 0) {
+      add(count_text(finding.count, finding.one, finding.many) + std::string(finding.advice));
+    }
   }
   if (readiness.normals == Normals::inward) {
     add("the facets face inward (negative volume): reverse the corner order of every facet "
