@@ -30,10 +30,9 @@ InputChannel::~InputChannel() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-int InputChannel::close() {
+void InputChannel::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  return 0;
 }
 
 bool InputChannel::reserve_block() {

@@ -40,9 +40,9 @@ class InputChannel {
   // a short head: a failure to grow is a read failure.
   ReadOutcome read_line(std::string_view& first, std::size_t keep);
 
-  // Closes the descriptor. Returns 0 (a failed close of a file only read
-  // loses nothing).
-  int close();
+  // Closes the descriptor; a failed close of a file only read loses
+  // nothing, so there is nothing to report.
+  void close();
 
  private:
   bool refill();
