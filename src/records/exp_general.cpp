@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "records/digit_chars.h"
-#include "records/significant_digits.h"
 #include "records/digitless_fields.h"
+#include "records/significant_digits.h"
 
 namespace records {
 

@@ -12,9 +12,9 @@
 
 #include "numeric/digit_tables.h"
 #include "records/digit_chars.h"
+#include "records/digitless_fields.h"
 #include "records/exp_forms.h"
 #include "records/exp_general.h"
-#include "records/digitless_fields.h"
 
 namespace records {
 void render_int(std::int32_t value, std::span<char> field) {
