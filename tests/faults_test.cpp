@@ -2,6 +2,7 @@
 // never damages an output file that must keep its old content.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +33,8 @@ enum class After {
   cut_short,  // new records only, without the end record: never old ones after them
   model,      // the file is the STL model, unchanged
   absent,     // not a file
+  reported,   // the old content, then the report of standard error redirected into it
+  empty,      // created by the run and left empty
 };
 
 // An STL model of the given number of facets from the model generator.
@@ -77,6 +80,12 @@ void write_huge_line(const TempDir& dir) {
   ASSERT_EQ(::pwrite(fd, rest.data(), rest.size(), off_t{1} << 30),
             static_cast<ssize_t>(rest.size()));
   ::close(fd);
+}
+
+// A file's content, or a mark that it is not there (a test goes on to its
+// next case).
+std::string content_or_absent(const TempDir& dir, std::string_view name) {
+  return std::filesystem::is_regular_file(dir / name) ? dir.read(name) : "(absent)";
 }
 
 TEST(Faults, EveryInputEndsInADefinedWay) {
@@ -236,6 +245,50 @@ TEST(Faults, EveryInputEndsInADefinedWay) {
  // The file-size limit inside the deck's first block and beyond it: a
   // failed write on unit 6, never a death by signal, and the deck holds
   // new records only.
+  // The console redirected into a file of the run: refused before
+  // anything is written, or the deck's records would hold console lines.
+      {            "console appended to the deck",
+       stl(data_file("one_facet_deck.stl")),
+       {.stdout_into = "input.dat"},
+       30,                        "forrtl: severe (30): open failure, unit 6, file @/input.dat\n",
+       "", After::unchanged,
+       After::unchanged                                                                                                                                                                                                                                            },
+      {       "console appended to the mesh view",
+       stl(data_file("one_facet_deck.stl")),
+       {.stdout_into = "input.plt"},
+       30,                        "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
+       "", After::unchanged,
+       After::unchanged                                                                                                                                                                                                                                            },
+      {           "console appended to the model",
+       stl(data_file("one_facet_deck.stl")),
+       {.stdout_into = "STL_Model.stl"},
+       30,                    "forrtl: severe (30): open failure, unit 5, file @/STL_Model.stl\n",
+       "", After::unchanged,
+       After::unchanged                                                                                                                                                                                                                                            },
+      {     "standard error appended to the deck",
+       stl(data_file("one_facet_deck.stl")),
+       {.stderr_into = "input.dat"},
+       30,                        "forrtl: severe (30): open failure, unit 6, file @/input.dat\n",
+       "",  After::reported,
+       After::unchanged                                                                                                                                                                                                                                            },
+ // A failed run in a folder without outputs leaves them created, empty.
+      {  "ends inside a facet, no outputs before",
+       [](const TempDir& d) {
+       d.write("STL_Model.stl", "solid x\n  facet normal 0 0 1\n    outer loop\n");
+       std::filesystem::remove(d / "input.dat");
+       std::filesystem::remove(d / "input.plt");
+       },                              {},
+       24,         "forrtl: severe (24): end-of-file during read, unit 5, file @/STL_Model.stl\n",
+       read_notice,     After::empty,
+       After::empty                                                                                                                                                                                                                                                },
+ // A worker thread takes a stack of its own size, whatever the limit.
+      {                   "stack limit of 64 GiB",
+       stl(data_file("one_facet_deck.stl")),
+       {.stack_limit = 64ull << 30},
+       0,                                                                                     "",
+       counts_of_one + done,
+       After::complete,
+       After::complete                                                                                                                                                                                                                                             },
       {  "file-size limit inside the first block",
        [](const TempDir& d) {
        d.write("STL_Model.stl", generated_model(8'000));
@@ -302,6 +355,13 @@ TEST(Faults, EveryInputEndsInADefinedWay) {
           break;
         case After::absent:
           EXPECT_FALSE(file);
+          break;
+        case After::empty:
+          EXPECT_TRUE(file);
+          EXPECT_EQ(dir.read(name), "");
+          break;
+        case After::reported:
+          EXPECT_EQ(dir.read(name), std::string(OLD) + run.err);
           break;
       }
     }
@@ -421,22 +481,131 @@ TEST(Faults, TwoRunsInOneFolderDoNotWriteAtOnce) {
 }
 
 // A folder name cannot drive the user's terminal through a report: control
-// bytes are shown escaped there, while a file receives the exact name.
+// bytes, C1 controls in their UTF-8 form and bytes that are not UTF-8 are
+// shown escaped there, while a file receives the exact name.
 TEST(Faults, ControlBytesOfAPathAreEscapedOnATerminalOnly) {
-  TempDir parent;
-  const std::string name = "clear\x1b[2J title\x1b]0;x\x07 end";
-  const std::filesystem::path dir = parent / name;
-  std::filesystem::create_directory(dir);
-  const RunResult on_terminal = testing_support::run_converter(dir, {.stderr_terminal = true});
-  EXPECT_EQ(on_terminal.status, 29);
-  EXPECT_NE(on_terminal.err.find("clear\\033[2J title\\033]0;x\\007 end/STL_Model.stl"),
-            std::string::npos)
-      << on_terminal.err;
-  EXPECT_EQ(on_terminal.err.find('\x1b'), std::string::npos);
-  const RunResult to_file = testing_support::run_converter(dir);
-  EXPECT_TRUE(to_file.err.starts_with("forrtl: severe (29): file not found, unit 5, file " +
-                                      (dir / "STL_Model.stl").string() + "\n"))
-      << to_file.err;
+  struct Case {
+    std::string name;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {                "clear\x1b[2J title\x1b]0;x\x07 end", "clear\\033[2J title\\033]0;x\\007 end"},
+ // CSI, OSC and ST as UTF-8 C1 controls; a bare 8-bit CSI; a cut
+  // sequence; printable characters beyond ASCII stay as they are.
+      {"csi\xc2\x9b"
+"2J osc\xc2\x9d"
+"0;x\xc2\x9c bare\x9b"
+"2J cut\xe2\x82 \xc2\xa0\xc3\xa9\xe2\x82\xac",    "csi\\302\\2332J osc\\302\\2350;x\\302\\234 bare\\2332J cut\\342\\202 "
+    "\xc2\xa0\xc3\xa9\xe2\x82\xac"             },
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    TempDir parent;
+    const std::filesystem::path dir = parent / c.name;
+    std::filesystem::create_directory(dir);
+    const RunResult on_terminal = testing_support::run_converter(dir, {.stderr_terminal = true});
+    EXPECT_EQ(on_terminal.status, 29);
+    EXPECT_NE(on_terminal.err.find(c.shown + "/STL_Model.stl"), std::string::npos)
+        << on_terminal.err;
+    EXPECT_EQ(on_terminal.err.find('\x1b'), std::string::npos);
+    EXPECT_EQ(on_terminal.err.find("\xc2\x9b"), std::string::npos);
+    const RunResult to_file = testing_support::run_converter(dir);
+    EXPECT_TRUE(to_file.err.starts_with("forrtl: severe (29): file not found, unit 5, file " +
+                                        (dir / "STL_Model.stl").string() + "\n"))
+        << to_file.err;
+  }
+}
+
+// When the worker threads cannot start as usual (a stack limit of many
+// gigabytes, which a thread would take as its stack size; no thread at all),
+// the run converts on its own thread, to the same bytes.
+TEST(Faults, WorkersThatCannotStartLeaveTheSameFiles) {
+  if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is needed";
+  // Several batches of vertex lines and several chunks of records.
+  const std::string model = generated_model(20'000);
+  TempDir reference;
+  reference.write("STL_Model.stl", model);
+  const RunResult plain = testing_support::run_converter(reference.path());
+  ASSERT_EQ(plain.status, 0) << plain.err;
+
+  struct Case {
+    const char* name;
+    RunOptions options;
+  };
+  const Case cases[] = {
+      {"stack limit of 64 GiB",        {.stack_limit = 64ull << 30}                               },
+      {     "no thread starts",
+       {.wrapper = {"strace", "-qq", "-o", "/dev/null", "-e", "inject=clone,clone3:error=EAGAIN"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("STL_Model.stl", model);
+    const RunResult run = testing_support::run_converter(dir.path(), c.options);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, plain.out);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(content_or_absent(dir, "input.dat") == reference.read("input.dat"));
+    EXPECT_TRUE(content_or_absent(dir, "input.plt") == reference.read("input.plt"));
+  }
+}
+
+// A run that waits for another run's lock says so once, after a moment;
+// when the lock is released it writes the file found under the name then,
+// never one the other run renamed or removed while it waited.
+TEST(Faults, AWaitingRunSaysSoAndWritesTheFileUnderTheName) {
+  enum class Meanwhile { nothing, rename, remove };
+  struct Case {
+    const char* name;
+    Meanwhile meanwhile;
+  };
+  constexpr Case cases[] = {
+      {"the other run keeps the file", Meanwhile::nothing},
+      {    "the other run renames it",  Meanwhile::rename},
+      {    "the other run removes it",  Meanwhile::remove},
+  };
+  TempDir reference;
+  reference.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+  const RunResult plain = testing_support::run_converter(reference.path());
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const std::string new_deck = reference.read("input.dat");
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+    dir.write("input.dat", OLD);
+    // The other run: a lock on the deck, which the converter must not
+    // inherit (the lock goes with the open file).
+    const int other = ::open((dir / "input.dat").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    testing_support::StartedRun run(dir.path());
+    ::usleep(500'000);
+    EXPECT_EQ(run.err_so_far(), "") << "a short wait is quiet";
+    const std::string note =
+        "Waiting for another run in this folder to release " + (dir / "input.dat").string() + "\n";
+    for (int wait = 0; wait < 200 && run.err_so_far() != note; ++wait) ::usleep(50'000);
+    EXPECT_EQ(run.err_so_far(), note);
+    EXPECT_EQ(run.out_so_far(), "") << "nothing happens while it waits";
+    if (c.meanwhile == Meanwhile::rename) {
+      std::filesystem::rename(dir / "input.dat", dir / "renamed.dat");
+    }
+    if (c.meanwhile == Meanwhile::remove) std::filesystem::remove(dir / "input.dat");
+    ASSERT_EQ(::flock(other, LOCK_UN), 0);
+    const RunResult result = run.finish();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, note);
+    EXPECT_EQ(result.out, plain.out);
+    EXPECT_EQ(content_or_absent(dir, "input.dat"), new_deck);
+    EXPECT_EQ(content_or_absent(dir, "input.plt"), reference.read("input.plt"));
+    // The file the other run held keeps its content unless it is the deck.
+    std::string held(new_deck.size() + OLD.size(), '\0');
+    const ssize_t got = ::pread(other, held.data(), held.size(), 0);
+    held.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
+    EXPECT_EQ(held, c.meanwhile == Meanwhile::nothing ? new_deck : std::string(OLD));
+    ::close(other);
+  }
 }
 
 }  // namespace

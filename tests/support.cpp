@@ -97,6 +97,10 @@ namespace {
     const rlimit limit{options.file_size_limit, options.file_size_limit};
     ::setrlimit(RLIMIT_FSIZE, &limit);
   }
+  if (options.stack_limit != 0) {
+    const rlimit limit{options.stack_limit, options.stack_limit};
+    ::setrlimit(RLIMIT_STACK, &limit);
+  }
   if (options.as_unprivileged_user && ::geteuid() == 0) {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(125);
   }
@@ -108,6 +112,18 @@ namespace {
   argv.push_back(nullptr);
   ::execvp(argv[0], argv.data());
   ::_exit(127);
+}
+
+std::size_t size_of(const std::string& file) {
+  std::error_code ignored;
+  const auto size = std::filesystem::file_size(file, ignored);
+  return ignored ? 0 : static_cast<std::size_t>(size);
+}
+
+// What a file holds beyond its first `start` bytes.
+std::string gained(const std::string& file, std::size_t start) {
+  const std::string content = read_file(file);
+  return content.size() >= start ? content.substr(start) : content;
 }
 
 RunResult wait_for(pid_t child) {
@@ -134,14 +150,24 @@ RunResult run_converter(const std::filesystem::path& dir, const RunOptions& opti
   const int err_primary = options.stderr_terminal ? open_terminal(err_secondary) : -1;
 
   if (!options.stdout_log.empty()) write_file(out_name, options.stdout_log);
+  // Standard output or standard error appended to a file of the run's own.
+  const std::string out_file =
+      options.stdout_into.empty() ? out_name : (dir / options.stdout_into).string();
+  const std::string err_file =
+      options.stderr_into.empty() ? err_name : (dir / options.stderr_into).string();
+  const std::size_t out_start = options.stdout_into.empty() ? 0 : size_of(out_file);
+  const std::size_t err_start = options.stderr_into.empty() ? 0 : size_of(err_file);
   const pid_t child = ::fork();
   if (child == 0) {
     if (::chdir(dir.c_str()) != 0) ::_exit(126);
     const int out_fd = options.stdout_terminal
                            ? out_secondary
-                           : ::open(out_name.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666);
-    const int err_fd = options.stderr_terminal ? err_secondary
-                                               : ::open(err_name.c_str(), O_WRONLY | O_CREAT, 0666);
+                           : ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666);
+    const int err_fd =
+        options.stderr_terminal
+            ? err_secondary
+            : ::open(err_file.c_str(),
+                     O_WRONLY | O_CREAT | (options.stderr_into.empty() ? 0 : O_APPEND), 0666);
     ::dup2(out_fd, STDOUT_FILENO);
     ::dup2(err_fd, STDERR_FILENO);
     const int null_fd = ::open("/dev/null", O_RDONLY);
@@ -158,8 +184,8 @@ RunResult run_converter(const std::filesystem::path& dir, const RunOptions& opti
   RunResult result = wait_for(child);
   if (out_primary >= 0) ::close(out_primary);
   if (err_primary >= 0) ::close(err_primary);
-  result.out = options.stdout_terminal ? out : read_file(out_name);
-  result.err = options.stderr_terminal ? err : read_file(err_name);
+  result.out = options.stdout_terminal ? out : gained(out_file, out_start);
+  result.err = options.stderr_terminal ? err : gained(err_file, err_start);
   return result;
 }
 
@@ -185,6 +211,10 @@ StartedRun::~StartedRun() {
 
 std::string StartedRun::out_so_far() const {
   return std::filesystem::exists(capture_ / "stdout") ? capture_.read("stdout") : std::string();
+}
+
+std::string StartedRun::err_so_far() const {
+  return std::filesystem::exists(capture_ / "stderr") ? capture_.read("stderr") : std::string();
 }
 
 RunResult StartedRun::finish() {

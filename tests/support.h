@@ -41,6 +41,12 @@ struct RunOptions {
   std::string stdout_log;       // standard output appends to a file that already holds this
   bool without_stdout = false;  // started with standard output closed
   unsigned long long file_size_limit = 0;  // bytes; 0 for none
+  unsigned long long stack_limit = 0;      // bytes; 0 for the inherited limit
+  // A file in the run's directory that standard output (or standard error)
+  // appends to instead of the capture, as with `stldeck >> name`; the run's
+  // out (or err) is then what the file gained.
+  std::string stdout_into;
+  std::string stderr_into;
   // A command that runs the converter (its path is appended), for example
   // strace with a fault to inject.
   std::vector<std::string> wrapper;
@@ -64,8 +70,9 @@ class StartedRun {
   StartedRun(const StartedRun&) = delete;
   StartedRun& operator=(const StartedRun&) = delete;
   ~StartedRun();
-  // What the run has written to standard output so far.
+  // What the run has written to standard output, or standard error, so far.
   std::string out_so_far() const;
+  std::string err_so_far() const;
   // Waits for the run to end.
   RunResult finish();
 

@@ -1,7 +1,6 @@
 #include "reading/background_conversion.h"
 
 #include <new>
-#include <system_error>
 
 namespace reading {
 
@@ -22,11 +21,7 @@ bool BackgroundConversion::start() {
     if (!batch.bytes) return false;
   }
   batch_ = batches_[0].bytes.get();
-  try {
-    worker_ = std::thread([this] { convert_all(); });
-  } catch (const std::system_error&) {
-    return false;
-  }
+  in_place_ = !worker_.start([this] { convert_all(); });
   return true;
 }
 
@@ -41,6 +36,18 @@ bool BackgroundConversion::begin_facet() {
 }
 
 bool BackgroundConversion::hand_over(bool take_next) {
+  if (in_place_) {
+    Batch& batch = batches_[batches_handed_ % BATCHES];
+    batch.size = filled_;
+    // After a failure the batches are only given back, as by the worker.
+    if (!failed_ && !convert(batch)) failed_ = true;
+    batches_converted_ = ++batches_handed_;
+    if (take_next) {
+      batch_ = batches_[batches_handed_ % BATCHES].bytes.get();
+      filled_ = 0;
+    }
+    return !failed_;
+  }
   std::unique_lock lock(mutex_);
   batches_[batches_handed_ % BATCHES].size = filled_;
   ++batches_handed_;
@@ -109,15 +116,19 @@ bool BackgroundConversion::convert(const Batch& batch) {
 }
 
 ScanOutcome BackgroundConversion::finish(const ScanOutcome& scanned) {
-  if (!worker_.joinable()) return scanned;
-  {
-    const std::lock_guard lock(mutex_);
-    batches_[batches_handed_ % BATCHES].size = filled_;
-    ++batches_handed_;
-    scan_ended_ = true;
+  if (in_place_) {
+    hand_over(false);
+  } else {
+    if (!worker_.joinable()) return scanned;
+    {
+      const std::lock_guard lock(mutex_);
+      batches_[batches_handed_ % BATCHES].size = filled_;
+      ++batches_handed_;
+      scan_ended_ = true;
+    }
+    handed_.notify_one();
+    worker_.join();
   }
-  handed_.notify_one();
-  worker_.join();
   if (!failed_ && texts_in_facet_ > 0) {
     // The scan ended inside a facet after some of its vertex lines; as the
     // scanner would have, they are converted before that ending counts.

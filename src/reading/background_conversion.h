@@ -8,7 +8,9 @@
 // the vertex lines of a facet the scan ended in are converted last.
 //
 // The worker takes no memory and never ends the run; finish() waits for it,
-// so that the caller alone decides what the scan's outcome means.
+// so that the caller alone decides what the scan's outcome means. When the
+// system refuses the thread, the scanning thread converts each batch itself
+// as it hands it over: the same facets in the same order, on one core.
 #pragma once
 
 #include <array>
@@ -19,10 +21,10 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
-#include <thread>
 
 #include "mesh/mesh_store.h"
 #include "reading/stl_scanner.h"
+#include "records/worker_thread.h"
 
 namespace reading {
 
@@ -34,7 +36,7 @@ class BackgroundConversion {
   ~BackgroundConversion();
 
   // Takes the batches and starts the worker; false when the system refuses
-  // the memory or the thread.
+  // the memory. A refused thread leaves the conversion to the scanner's side.
   [[nodiscard]] bool start();
 
   // The scanner's side (see FacetTextSink). begin_facet is false when the
@@ -107,7 +109,9 @@ class BackgroundConversion {
   std::array<char, VERTEX_LINE_LENGTH> failed_token_{};
   std::size_t failed_token_length_ = 0;
 
-  std::thread worker_;
+  // No worker: the batches are converted as they are handed over.
+  bool in_place_ = false;
+  records::WorkerThread worker_;
 };
 
 }  // namespace reading

@@ -7,8 +7,13 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "records/endings.h"
+#include "records/terminal_text.h"
+#include "records/worker_thread.h"
 
 namespace records {
 namespace {
@@ -93,16 +98,20 @@ int output_open_report(int error, const std::string& name) {
   }
 }
 
-// Whether fd is a regular file that another bound channel already has open
-// under some name: writing it would overwrite what the other channel reads
-// or writes.
+// Whether fd is a regular file that the run already has open otherwise: as
+// the STL file, as the deck, or as standard output or standard error
+// redirected into it (`stldeck > input.dat`). Writing it would overwrite what
+// the other reads or writes, or put the console report into the deck. A
+// device, a pipe or a terminal on the standard streams is never a file of
+// the run.
 bool is_bound_elsewhere(int fd) {
   struct stat file {};
   if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode)) return false;
   for (const int other :
-       {table.stl ? table.stl->descriptor() : -1, table.solver ? table.solver->descriptor() : -1}) {
+       {table.stl ? table.stl->descriptor() : -1, table.solver ? table.solver->descriptor() : -1,
+        int{STDOUT_FILENO}, int{STDERR_FILENO}}) {
     struct stat bound {};
-    if (other >= 0 && ::fstat(other, &bound) == 0 && bound.st_dev == file.st_dev &&
+    if (other >= 0 && other != fd && ::fstat(other, &bound) == 0 && bound.st_dev == file.st_dev &&
         bound.st_ino == file.st_ino) {
       return true;
     }
@@ -110,14 +119,79 @@ bool is_bound_elsewhere(int fd) {
   return false;
 }
 
+// The line that says what a waiting run waits for, with the file's path
+// escaped as in a report when standard error is a terminal.
+std::string waiting_note(const std::string& path) {
+  std::string note = "Waiting for another run in this folder to release ";
+  if (::isatty(STDERR_FILENO) == 1) {
+    escape_for_terminal(path, [&](std::string_view piece) { note += piece; });
+  } else {
+    note += path;
+  }
+  note += '\n';
+  return note;
+}
+
+void write_note(std::string_view note) {
+  while (!note.empty()) {
+    const ssize_t done = ::write(STDERR_FILENO, note.data(), note.size());
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return;  // a note nobody can read is not a failure of the run
+    note.remove_prefix(static_cast<std::size_t>(done));
+  }
+}
+
+// How long a run waits for another run's lock before it says so: a run
+// started just as another ends waits a moment, without a word.
+constexpr std::chrono::seconds QUIET_WAIT{1};
+
+// Waits until the other run releases fd's lock. It may hold it as long as
+// its conversion takes, or for ever when it is stopped, so after a moment
+// this run says on standard error what it waits for, and goes on waiting.
+// This thread blocks in flock, which takes the lock the moment it is free
+// and costs nothing meanwhile; a second thread, asleep on a condition with
+// a time limit, writes the note if the wait outlasts it. (A timer signal
+// could reach the conversion worker rather than this thread, and polling
+// the lock would either spin or take it late.) When the system refuses the
+// thread, the note is written at once.
+void wait_for_lock(int fd, const std::string& path) {
+  const std::string note = waiting_note(path);
+  std::mutex mutex;
+  std::condition_variable locked_now;
+  bool locked = false;
+  WorkerThread timer;
+  const bool timed = timer.start([&] {
+    bool waited_long = false;
+    {
+      std::unique_lock lock(mutex);
+      waited_long = !locked_now.wait_for(lock, QUIET_WAIT, [&] { return locked; });
+    }
+    if (waited_long) write_note(note);
+  });
+  if (!timed) write_note(note);
+  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  {
+    const std::lock_guard lock(mutex);
+    locked = true;
+  }
+  locked_now.notify_one();
+  if (timed) timer.join();
+}
+
 // Two runs in one folder must not write the same files at once: the second
 // waits for the first to end (the lock goes with its descriptors). Only
 // regular files are locked; a device or a pipe has nothing to protect.
-void lock_against_other_runs(int fd) {
-  struct stat file {};
-  if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode)) return;
-  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-  }
+// Returns false when, once locked, the name no longer leads to the file:
+// the other run renamed or removed it meanwhile, and the caller opens the
+// name again, since the files of this run are the ones under the names.
+bool lock_against_other_runs(int fd, const std::string& file, const std::string& path) {
+  struct stat locked {};
+  if (::fstat(fd, &locked) != 0 || !S_ISREG(locked.st_mode)) return true;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) wait_for_lock(fd, path);
+  struct stat named {};
+  return ::stat(file.c_str(), &named) == 0 && named.st_dev == locked.st_dev &&
+         named.st_ino == locked.st_ino;
 }
 
 OutputChannel& standard_stream(int unit, int fd, const char* name) {
@@ -152,7 +226,10 @@ InputChannel& bind_input(std::string_view name) {
   const std::string file(trim_blanks(name));
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) fatal_report(input_open_report(errno), STL_UNIT, path);
+  const bool bound_elsewhere = is_bound_elsewhere(fd);
   table.stl = std::make_unique<InputChannel>(STL_UNIT, fd, path);
+  // The console report or a report would be written into the model.
+  if (bound_elsewhere) fatal_report(REPORT_OPEN_FAILURE, STL_UNIT, path);
   if (!table.stl->reserve_block()) fatal_report(REPORT_NO_MEMORY);
   return *table.stl;
 }
@@ -160,19 +237,22 @@ InputChannel& bind_input(std::string_view name) {
 OutputChannel& bind_output(int unit, std::string_view name) {
   const std::string path = recorded_path(name);
   const std::string file(trim_blanks(name));
-  // Not waiting at the open: a named pipe that nobody reads would hold the
-  // run forever; it fails at once instead (ENXIO), and writes then block as
-  // usual.
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd < 0) fatal_report(output_open_report(errno, file), unit, path);
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  const bool bound_elsewhere = is_bound_elsewhere(fd);
   auto& slot = output_slot(unit);
-  slot = std::make_unique<OutputChannel>(unit, fd, path, OutputMode::plain, true);
-  if (bound_elsewhere) fatal_report(REPORT_OPEN_FAILURE, unit, path);
-  if (!slot->reserve_block()) fatal_report(REPORT_NO_MEMORY);
-  lock_against_other_runs(fd);
-  return *slot;
+  for (;;) {
+    // Not waiting at the open: a named pipe that nobody reads would hold the
+    // run forever; it fails at once instead (ENXIO), and writes then block
+    // as usual.
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) fatal_report(output_open_report(errno, file), unit, path);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const bool bound_elsewhere = is_bound_elsewhere(fd);
+    slot = std::make_unique<OutputChannel>(unit, fd, path, OutputMode::plain, true);
+    if (bound_elsewhere) fatal_report(REPORT_OPEN_FAILURE, unit, path);
+    if (!slot->reserve_block()) fatal_report(REPORT_NO_MEMORY);
+    if (lock_against_other_runs(fd, file, path)) return *slot;
+    // Closing the renamed or removed file releases its lock, untouched.
+    slot.reset();
+  }
 }
 
 OutputChannel& console() { return standard_stream(CONSOLE_UNIT, STDOUT_FILENO, "stdout"); }

@@ -17,16 +17,22 @@
 namespace records {
 
 // Binds channel 5 to a file that must exist (file-not-found report 29 when
-// it or its directory does not exist; other refusals by their reports).
+// it or its directory does not exist; other refusals by their reports). A
+// model that standard output or standard error is redirected into is
+// refused with the open-failure report.
 InputChannel& bind_input(std::string_view name);
 
 // Binds channel 6 or 8 to a file created empty if absent and otherwise
-// opened without truncation. Its block is reserved at once (report 41 when
-// memory is short). A regular file is then locked against other runs: a run
-// that finds it locked waits until the other run has ended. A file that is
-// already bound under another unit (a hard link or symbolic link to the
-// STL file or the other output) is refused with the open-failure report
-// before anything is written to either.
+// opened without truncation. A file that the run already has open otherwise
+// (a hard link or symbolic link to the STL file or the other output, or
+// the file that standard output or standard error is redirected into) is
+// refused with the open-failure report before anything is written to any
+// of them. The channel's block is reserved at once (report 41 when memory
+// is short). A regular file is then locked against other runs: a run that
+// finds it locked waits until the other run has ended, and after a second
+// says so on standard error. When the name then leads to another file (the
+// other run renamed or removed it), the name is opened again, created if
+// gone, and locked in turn.
 OutputChannel& bind_output(int unit, std::string_view name);
 
 // The console channel, bound at its first use.

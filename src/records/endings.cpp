@@ -13,6 +13,7 @@
 #include <new>
 
 #include "records/channel_table.h"
+#include "records/terminal_text.h"
 
 namespace records {
 namespace {
@@ -94,17 +95,7 @@ void append_file_name(FixedText& text, std::string_view file, bool escape_contro
     text.append(file);
     return;
   }
-  for (const char c : file) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 32 || byte == 127) {
-      const char escaped[] = {'\\', static_cast<char>('0' + (byte >> 6)),
-                              static_cast<char>('0' + ((byte >> 3) & 7)),
-                              static_cast<char>('0' + (byte & 7))};
-      text.append(std::string_view(escaped, sizeof escaped));
-    } else {
-      text.append(c);
-    }
-  }
+  escape_for_terminal(file, [&](std::string_view piece) { text.append(piece); });
 }
 
 void append_frame_line(FixedText& text, const TraceFrame& frame) {
@@ -198,8 +189,7 @@ bool reporting = false;
   end_process(number);
 }
 
-// Every standard allocation that fails ends here; so does a failed
-// std::thread start, through its own path to the same report.
+// Every standard allocation that fails ends here.
 void on_memory_exhausted() { fatal_report(REPORT_NO_MEMORY); }
 
 }  // namespace

@@ -58,9 +58,10 @@ inline constexpr std::size_t REPORT_TEXT_LIMIT = 16384;
 // insufficient memory must not need memory): the report line, then the
 // traceback (header and one line per frame), cut to the text limit.
 // walk_failed adds the line for a stack walk that ended abnormally. When
-// escape_controls is set, control characters of the file name (bytes 0-31
-// and 127) are shown as a backslash and three octal digits, so that a name
-// cannot drive the terminal the report is shown on. Returns the length.
+// escape_controls is set, the file name is shown escaped as on a terminal
+// (records/terminal_text.h: control characters, C1 controls and bytes that
+// are not valid UTF-8 as a backslash and three octal digits), so that a
+// name cannot drive the terminal the report is shown on. Returns the length.
 std::size_t format_report(int number, int unit, std::string_view file,
                           std::span<const TraceFrame> frames, bool walk_failed,
                           bool escape_controls, std::span<char, REPORT_TEXT_LIMIT> text);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <new>
-#include <system_error>
 
 namespace records {
 
@@ -26,12 +25,14 @@ bool RenderAhead::start(std::vector<RecordSection> sections) {
     slot.bytes.reset(new (std::nothrow) char[CHUNK_BYTES]);
     if (!slot.bytes) return false;
   }
-  try {
-    worker_ = std::thread([this] { render_all(); });
-  } catch (const std::system_error&) {
-    return false;
-  }
+  in_place_ = !worker_.start([this] { render_all(); });
   return true;
+}
+
+void RenderAhead::render_chunk(const RecordSection& section, std::int64_t first, Slot& slot) {
+  RecordChunk chunk(slot.bytes.get(), CHUNK_BYTES);
+  section.render(chunk, first, std::min(first + records_per_chunk(section), section.records));
+  slot.size = chunk.text().size();
 }
 
 void RenderAhead::render_all() {
@@ -44,10 +45,7 @@ void RenderAhead::render_all() {
         written_.wait(lock, [&] { return rendered - chunks_written_ < CHUNKS; });
       }
       // The slot is the worker's alone until it is counted as rendered.
-      Slot& slot = slots_[rendered % CHUNKS];
-      RecordChunk chunk(slot.bytes.get(), CHUNK_BYTES);
-      section.render(chunk, first, std::min(first + per_chunk, section.records));
-      slot.size = chunk.text().size();
+      render_chunk(section, first, slots_[rendered % CHUNKS]);
       {
         const std::lock_guard lock(mutex_);
         chunks_rendered_ = rendered + 1;
@@ -61,6 +59,11 @@ void RenderAhead::write_next_section(OutputChannel& channel) {
   const RecordSection& section = sections_[next_section_++];
   const std::int64_t per_chunk = records_per_chunk(section);
   for (std::int64_t first = 0; first < section.records; first += per_chunk) {
+    if (in_place_) {
+      render_chunk(section, first, slots_[0]);
+      channel.write_records({slots_[0].bytes.get(), slots_[0].size});
+      continue;
+    }
     std::uint64_t written = 0;
     {
       std::unique_lock lock(mutex_);

@@ -9,7 +9,9 @@
 // refused write ends it there, with the channel's report). The worker
 // renders into chunks nobody else touches until it hands them over, takes
 // no memory and never ends the run: when the writing thread ends the run,
-// the worker ends with the process.
+// the worker ends with the process. When the system refuses the thread, the
+// writing thread renders each chunk itself just before writing it: the same
+// chunks, so the same bytes.
 #pragma once
 
 #include <condition_variable>
@@ -19,10 +21,10 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "records/output_channel.h"
+#include "records/worker_thread.h"
 
 namespace records {
 
@@ -73,8 +75,9 @@ class RenderAhead {
   ~RenderAhead();
 
   // Takes the chunks and starts the worker on the sections, in the order
-  // given; false when the system refuses the memory or the thread. Sections
-  // without records need neither: start then only keeps the list.
+  // given; false when the system refuses the memory. A refused thread leaves
+  // the rendering to the writing thread. Sections without records need
+  // neither: start then only keeps the list.
   [[nodiscard]] bool start(std::vector<RecordSection> sections);
 
   // Writes the records of the next section on the channel, after the
@@ -89,6 +92,8 @@ class RenderAhead {
   };
 
   static std::int64_t records_per_chunk(const RecordSection& section);
+  // Renders records first..end-1 of a section into a slot.
+  static void render_chunk(const RecordSection& section, std::int64_t first, Slot& slot);
   void render_all();
 
   std::vector<RecordSection> sections_;
@@ -99,7 +104,9 @@ class RenderAhead {
   std::condition_variable written_;   // a chunk is free for rendering
   std::uint64_t chunks_rendered_ = 0;
   std::uint64_t chunks_written_ = 0;
-  std::thread worker_;
+  // No worker: each chunk is rendered by the writing thread.
+  bool in_place_ = false;
+  WorkerThread worker_;
 };
 
 }  // namespace records
