@@ -132,15 +132,6 @@ std::string waiting_note(const std::string& path) {
   return note;
 }
 
-void write_note(std::string_view note) {
-  while (!note.empty()) {
-    const ssize_t done = ::write(STDERR_FILENO, note.data(), note.size());
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return;  // a note nobody can read is not a failure of the run
-    note.remove_prefix(static_cast<std::size_t>(done));
-  }
-}
-
 // How long a run waits for another run's lock before it says so: a run
 // started just as another ends waits a moment, without a word.
 constexpr std::chrono::seconds QUIET_WAIT{1};
@@ -166,9 +157,9 @@ void wait_for_lock(int fd, const std::string& path) {
       std::unique_lock lock(mutex);
       waited_long = !locked_now.wait_for(lock, QUIET_WAIT, [&] { return locked; });
     }
-    if (waited_long) write_note(note);
+    if (waited_long) write_to_standard_error(note);
   });
-  if (!timed) write_note(note);
+  if (!timed) write_to_standard_error(note);
   while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
   }
   {

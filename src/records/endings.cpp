@@ -116,15 +116,6 @@ void append_frame_line(FixedText& text, const TraceFrame& frame) {
   text.append('\n');
 }
 
-void write_to_standard_error(std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t done = ::write(STDERR_FILENO, text.data(), text.size());
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return;  // nowhere left to report to
-    text.remove_prefix(static_cast<std::size_t>(done));
-  }
-}
-
 std::string_view file_part(const char* path) {
   std::string_view name(path == nullptr ? "" : path);
   const auto slash = name.rfind('/');
@@ -243,6 +234,15 @@ void report_memory_exhaustion() {
   std::array<void*, 4> warm_up{};
   ::backtrace(warm_up.data(), static_cast<int>(warm_up.size()));
   std::set_new_handler(on_memory_exhausted);
+}
+
+void write_to_standard_error(std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t done = ::write(STDERR_FILENO, text.data(), text.size());
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return;  // nowhere left to report to
+    text.remove_prefix(static_cast<std::size_t>(done));
+  }
 }
 
 void set_process_end(ProcessEnd end) { process_end = end; }

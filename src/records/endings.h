@@ -71,6 +71,11 @@ std::string format_report(int number, int unit, std::string_view file,
                           std::span<const TraceFrame> frames, bool walk_failed,
                           bool escape_controls = false);
 
+// Writes text to standard error as it is, bypassing the error channel; a
+// standard error that refuses it is not a failure of the run (there is
+// nowhere left to say so). Takes no memory.
+void write_to_standard_error(std::string_view text);
+
 // Makes every later failure to get memory (a standard allocation anywhere
 // in the run) end with the insufficient-memory report, and prepares the
 // stack walk so that a report does not need memory itself.
