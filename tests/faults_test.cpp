@@ -242,10 +242,7 @@ TEST(Faults, EveryInputEndsInADefinedWay) {
        30,                        "forrtl: severe (30): open failure, unit 6, file @/input.dat\n",
        "",     After::model,
        After::unchanged                                                                                                                                                                                                                                            },
- // The file-size limit inside the deck's first block and beyond it: a
-  // failed write on unit 6, never a death by signal, and the deck holds
-  // new records only.
-  // The console redirected into a file of the run: refused before
+ // The console redirected into a file of the run: refused before
   // anything is written, or the deck's records would hold console lines.
       {            "console appended to the deck",
        stl(data_file("one_facet_deck.stl")),
@@ -289,6 +286,9 @@ TEST(Faults, EveryInputEndsInADefinedWay) {
        counts_of_one + done,
        After::complete,
        After::complete                                                                                                                                                                                                                                             },
+ // The file-size limit inside the deck's first block and beyond it: a
+  // failed write on unit 6, never a death by signal, and the deck holds
+  // new records only.
       {  "file-size limit inside the first block",
        [](const TempDir& d) {
        d.write("STL_Model.stl", generated_model(8'000));
@@ -489,14 +489,12 @@ TEST(Faults, ControlBytesOfAPathAreEscapedOnATerminalOnly) {
     std::string shown;
   };
   const Case cases[] = {
-      {                "clear\x1b[2J title\x1b]0;x\x07 end", "clear\\033[2J title\\033]0;x\\007 end"},
+      {                                                   "clear\x1b[2J title\x1b]0;x\x07 end","clear\\033[2J title\\033]0;x\\007 end"},
  // CSI, OSC and ST as UTF-8 C1 controls; a bare 8-bit CSI; a cut
   // sequence; printable characters beyond ASCII stay as they are.
-      {"csi\xc2\x9b"
-"2J osc\xc2\x9d"
-"0;x\xc2\x9c bare\x9b"
-"2J cut\xe2\x82 \xc2\xa0\xc3\xa9\xe2\x82\xac",    "csi\\302\\2332J osc\\302\\2350;x\\302\\234 bare\\2332J cut\\342\\202 "
-    "\xc2\xa0\xc3\xa9\xe2\x82\xac"             },
+      {"csi\xc2\x9bK osc\xc2\x9d;t\xc2\x9c bare\x9bK cut\xe2\x82 \xc2\xa0\xc3\xa9\xe2\x82\xac",
+       "csi\\302\\233K osc\\302\\235;t\\302\\234 bare\\233K cut\\342\\202 "
+       "\xc2\xa0\xc3\xa9\xe2\x82\xac"   },
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown);
