@@ -187,16 +187,20 @@ constexpr std::string_view ALL_KEYS[] = {"format",
                                          "facets",
                                          "converter_report",
                                          "converter_line",
+                                         "end_of_solid",
                                          "skipped_facet_lines",
                                          "long_vertex_lines",
                                          "incomplete_vertex_lines",
                                          "nonfinite_facets",
                                          "degenerate_facets",
                                          "duplicate_facets",
+                                         "vertices",
+                                         "near_coincident_corners",
                                          "open_edges",
                                          "nonmanifold_edges",
                                          "misoriented_edges",
                                          "shells",
+                                         "inverted_shells",
                                          "normals",
                                          "area",
                                          "volume",
@@ -205,6 +209,7 @@ constexpr std::string_view ALL_KEYS[] = {"format",
                                          "wavelength",
                                          "elements_per_wavelength",
                                          "max_frequency",
+                                         "locations",
                                          "ready"};
 
 // A clean model: what a case does not name is expected as here.
@@ -221,6 +226,10 @@ const std::map<std::string_view, std::string> CLEAN_FACTS = {
     {             "open_edges",         "0"},
     {      "nonmanifold_edges",         "0"},
     {      "misoriented_edges",         "0"},
+    {           "end_of_solid",      "true"},
+    {"near_coincident_corners",         "0"},
+    {        "inverted_shells",         "0"},
+    {              "locations",        "{}"},
 };
 
 // At 20 Hz the wavelength is 17.15: the unit cube's diagonal of sqrt(2)
@@ -319,41 +328,45 @@ std::vector<ModelCase> model_cases() {
       0);
   add("cube with a hole", stl_text(all_but_first), AT_20_HZ,
       {
-          {    "facets",            "11"},
-          {"open_edges",             "3"},
-          {    "shells",             "1"},
-          {   "normals", "\"undefined\""},
-          {     "ready",         "false"},
+          {    "facets",                             "11"},
+          {"open_edges",                              "3"},
+          {    "shells",                              "1"},
+          {   "normals",                  "\"undefined\""},
+          {     "ready",                          "false"},
+          { "locations", R"({"open_edges": [2, 44, 58]})"},
   },
       1);
   add("one flipped facet", stl_text(flipped(facets[0]) + all_but_first), AT_20_HZ,
       {
-          {"misoriented_edges",             "3"},
-          {       "open_edges",             "0"},
-          {          "normals", "\"undefined\""},
-          {            "ready",         "false"},
+          {"misoriented_edges",                                        "3"},
+          {       "open_edges",                                        "0"},
+          {          "normals",                            "\"undefined\""},
+          {            "ready",                                    "false"},
+          {        "locations", R"({"misoriented_edges": [2, 9, 51, 65]})"},
   },
       1);
   add("a facet given twice, the copy reversed: left out of the edges",
       stl_text(facets + flipped(facets[5])), AT_20_HZ,
       {
-          {           "facets",          "13"},
-          { "duplicate_facets",           "1"},
-          {"nonmanifold_edges",           "0"},
-          {"misoriented_edges",           "0"},
-          {           "volume",           "1"},
-          {          "normals", "\"outward\""},
-          {            "ready",       "false"},
+          {           "facets",                            "13"},
+          { "duplicate_facets",                             "1"},
+          {"nonmanifold_edges",                             "0"},
+          {"misoriented_edges",                             "0"},
+          {           "volume",                             "1"},
+          {          "normals",                   "\"outward\""},
+          {            "ready",                         "false"},
+          {        "locations", R"({"duplicate_facets": [86]})"},
   },
       1);
   add("zero-area facets", stl_text(facets + zero_area), AT_20_HZ,
       {
-          {           "facets",          "14"},
-          {"degenerate_facets",           "2"},
-          {       "open_edges",           "0"},
-          {             "area",           "6"},
-          {          "normals", "\"outward\""},
-          {            "ready",       "false"},
+          {           "facets",                                 "14"},
+          {"degenerate_facets",                                  "2"},
+          {       "open_edges",                                  "0"},
+          {             "area",                                  "6"},
+          {          "normals",                        "\"outward\""},
+          {            "ready",                              "false"},
+          {        "locations", R"({"degenerate_facets": [86, 93]})"},
   },
       1);
   add("two separate cubes",
@@ -371,21 +384,24 @@ std::vector<ModelCase> model_cases() {
           {"ready", "true"},
       },
       0);
-  add("inward cube: consistent, so ready", stl_text(flipped(facets)), AT_20_HZ,
+  add("inward cube: consistent but inside out, not ready", stl_text(flipped(facets)), AT_20_HZ,
       {
-          {          "normals", "\"inward\""},
-          {           "volume",         "-1"},
-          {"misoriented_edges",          "0"},
-          {            "ready",       "true"},
+          {          "normals",                  "\"inward\""},
+          {           "volume",                          "-1"},
+          {"misoriented_edges",                           "0"},
+          {  "inverted_shells",                           "1"},
+          {        "locations", R"({"inverted_shells": [2]})"},
+          {            "ready",                       "false"},
   },
-      0);
+      1);
   add("a NaN corner takes part in nothing", stl_text(facets + not_finite), AT_20_HZ,
       {
-          {          "facets",                     "13"},
-          {"nonfinite_facets",                      "1"},
-          {      "open_edges",                      "0"},
-          {    "bounding_box", "[[0, 0, 0], [1, 1, 1]]"},
-          {           "ready",                  "false"},
+          {          "facets",                            "13"},
+          {"nonfinite_facets",                             "1"},
+          {      "open_edges",                             "0"},
+          {    "bounding_box",        "[[0, 0, 0], [1, 1, 1]]"},
+          {           "ready",                         "false"},
+          {       "locations", R"({"nonfinite_facets": [86]})"},
   },
       1);
   add("empty file", "", AT_DEFAULTS,
@@ -401,71 +417,84 @@ std::vector<ModelCase> model_cases() {
           {"elements_per_wavelength",          "null"},
           {          "max_frequency",          "null"},
           {                  "ready",         "false"},
+          {           "end_of_solid",          "null"},
   },
       1);
   add("binary file", binary_stl(2), AT_DEFAULTS,
       {
-          {"format", "\"binary\""},
-          {"facets",          "0"},
-          { "ready",      "false"}
+          {      "format", "\"binary\""},
+          {      "facets",          "0"},
+          {       "ready",      "false"},
+          {"end_of_solid",       "null"},
   },
       1);
   add("another style: no indentation", cube_in_style("facet", "facet", "facet"), AT_DEFAULTS,
       {
-          {             "facets",     "0"},
-          {"skipped_facet_lines",    "12"},
-          {              "ready", "false"}
+          {             "facets",                                                                  "0"},
+          {"skipped_facet_lines",                                                                 "12"},
+          {              "ready",                                                              "false"},
+          {       "end_of_solid",                                                               "null"},
+          {          "locations", R"({"skipped_facet_lines": [2, 9, 16, 23, 30, 37, 44, 51, 58, 65]})"},
   },
       1);
   add("mixed styles: one blank, and upper case", cube_in_style(" facet", "\t FACET", "  facet"),
       AT_20_HZ,
       {
-          {             "facets",    "10"},
-          {         "open_edges",     "4"},
-          {"skipped_facet_lines",     "2"},
-          {              "ready", "false"}
+          {             "facets",                                                                 "10"},
+          {         "open_edges",                                                                  "4"},
+          {"skipped_facet_lines",                                                                  "2"},
+          {              "ready",                                                              "false"},
+          {          "locations", R"({"skipped_facet_lines": [2, 9], "open_edges": [30, 51, 65, 72]})"},
   },
       1);
   add("file cut inside the last facet", cut_stl, AT_20_HZ,
       {
-          {          "facets",    "11"},
-          {      "open_edges",     "3"},
-          {"converter_report",    "24"},
-          {  "converter_line",    "79"},
-          {           "ready", "false"},
+          {          "facets",                              "11"},
+          {      "open_edges",                               "3"},
+          {"converter_report",                              "24"},
+          {  "converter_line",                              "79"},
+          {           "ready",                           "false"},
+          {    "end_of_solid",                            "null"},
+          {       "locations", R"({"open_edges": [16, 30, 72]})"},
   },
       1);
   add("a long vertex line of the facet cut off does not count", long_cut, AT_20_HZ,
       {
-          {           "facets", "11"},
-          {   "converter_line", "79"},
-          {       "open_edges",  "3"},
-          { "converter_report", "24"},
-          {"long_vertex_lines",  "0"}
+          {           "facets",                              "11"},
+          {   "converter_line",                              "79"},
+          {       "open_edges",                               "3"},
+          { "converter_report",                              "24"},
+          {"long_vertex_lines",                               "0"},
+          {     "end_of_solid",                            "null"},
+          {        "locations", R"({"open_edges": [16, 30, 72]})"},
   },
       1);
   add("a coordinate the converter cannot read", bad_coordinate, AT_20_HZ,
       {
-          {          "facets",     "2"},
-          {      "open_edges",     "4"},
-          {"converter_report",   "547"},
-          {  "converter_line",    "19"},
-          {           "ready", "false"},
+          {          "facets",                         "2"},
+          {      "open_edges",                         "4"},
+          {"converter_report",                       "547"},
+          {  "converter_line",                        "19"},
+          {           "ready",                     "false"},
+          {    "end_of_solid",                      "null"},
+          {       "locations", R"({"open_edges": [2, 9]})"},
   },
       1);
   add("tabs between coordinates", tabs, AT_20_HZ,
       {
-          {                 "facets",    "12"},
-          {"incomplete_vertex_lines",     "1"},
-          {             "open_edges",     "0"},
-          {                  "ready", "false"},
+          {                 "facets",                                  "12"},
+          {"incomplete_vertex_lines",                                   "1"},
+          {             "open_edges",                                   "0"},
+          {                  "ready",                               "false"},
+          {              "locations", R"({"incomplete_vertex_lines": [4]})"},
   },
       1);
   add("a coordinate running past column 80", long_line, AT_20_HZ,
       {
-          {           "facets",    "12"},
-          {"long_vertex_lines",     "1"},
-          {            "ready", "false"}
+          {           "facets",                             "12"},
+          {"long_vertex_lines",                              "1"},
+          {            "ready",                          "false"},
+          {        "locations", R"({"long_vertex_lines": [20]})"},
   },
       1);
   add("blanks past column 80 are harmless", trailing_blanks, AT_20_HZ,
@@ -475,6 +504,105 @@ std::vector<ModelCase> model_cases() {
           {            "ready", "true"}
   },
       0);
+  // Map-grid metres: a 20 m cube hundreds of kilometres from the origin,
+  // where a volume summed about the origin is noise of either sign.
+  const Corner site = {512345.678, 6712345.25, 87.5};
+  std::vector<FacetCorners> at_site = cube();
+  for (FacetCorners& corners : at_site) {
+    for (Corner& corner : corners) {
+      for (std::size_t axis = 0; axis < 3; ++axis) corner[axis] = site[axis] + 20 * corner[axis];
+    }
+  }
+  const std::vector<std::string> AT_1_HZ = {"--frequency", "1"};
+  add("a cube at site coordinates", stl_text(at_site), AT_1_HZ,
+      {
+          {  "facets",          "12"},
+          { "normals", "\"outward\""},
+          {"vertices",           "8"},
+          {   "ready",        "true"},
+  },
+      0);
+  add("the same cube inside out", stl_text(flipped(at_site)), AT_1_HZ,
+      {
+          {        "normals",                  "\"inward\""},
+          {"inverted_shells",                           "1"},
+          {      "locations", R"({"inverted_shells": [2]})"},
+          {          "ready",                       "false"},
+  },
+      1);
+  // The second body starts at facet 12, line 2 + 7 x 12.
+  add("a small inside-out body beside a large one",
+      stl_text(facets + flipped(cube(Corner{
+                            3, 0, 0
+  }))),
+      AT_20_HZ,
+      {
+          {"facets", "24"},
+          {"shells", "2"},
+          {"normals", "\"mixed\""},
+          {"inverted_shells", "1"},
+          {"locations", R"({"inverted_shells": [86]})"},
+          {"ready", "false"},
+      },
+      1);
+  {
+    // One corner written a unit in the last place apart in one facet.
+    std::vector<FacetCorners> gap = facets;
+    gap[4][1][0] = std::nextafter(gap[4][1][0], 2.0);
+    add("a one-ulp gap is no hole", stl_text(gap), AT_20_HZ,
+        {
+            {               "vertices",    "8"},
+            {"near_coincident_corners",    "1"},
+            {             "open_edges",    "0"},
+            {                  "ready", "true"},
+    },
+        0);
+  }
+  {
+    // Corners collinear in decimal: the cross product is rounding noise.
+    const std::vector<FacetCorners> sliver = {
+        {{{0.1, 0.2, 0.3}, {0.2, 0.4, 0.6}, {0.7, 1.4, 2.1}}}};
+    add("a sliver is degenerate", stl_text(facets + sliver), AT_20_HZ,
+        {
+            {"degenerate_facets",                              "1"},
+            {        "locations", R"({"degenerate_facets": [86]})"},
+            {            "ready",                          "false"},
+    },
+        1);
+  }
+  const std::string no_end = cube_stl.substr(0, cube_stl.rfind("endsolid"));
+  add("cut after a whole facet: no endsolid", no_end, AT_20_HZ,
+      {
+          {"end_of_solid", "false"},
+          {       "ready", "false"},
+  },
+      1);
+  add("endsolid indented, blank lines after it", no_end + "\t ENDSOLID model\r\n\n  \n", AT_20_HZ,
+      {
+          {"end_of_solid", "true"},
+          {       "ready", "true"},
+  },
+      0);
+  add("text after endsolid", no_end + "endsolid model\nsolid more\n", AT_20_HZ,
+      {
+          {"end_of_solid", "false"},
+          {       "ready", "false"},
+  },
+      1);
+  {
+    const std::vector<FacetCorners> huge = {{{{-1e308, 0, 0}, {1e308, 0, 0}, {0, 1e308, 0}}}};
+    add("an edge longer than the largest double", stl_text(huge), AT_DEFAULTS,
+        {
+            {                 "facets",                      "1"},
+            {           "longest_edge",                   "null"},
+            {             "open_edges",                      "3"},
+            {              "locations", R"({"open_edges": [2]})"},
+            {                "normals",          "\"undefined\""},
+            {"elements_per_wavelength",                   "null"},
+            {                  "ready",                  "false"},
+    },
+        1);
+  }
   return cases;
 }
 
@@ -526,6 +654,8 @@ TEST(ModelCheck, SummarySaysWhatToDo) {
   volume                  1
   bounding box            0 0 0 to 1 1 1
   longest edge            1.41421
+  units                   model units taken as metres
+                          (for a model in millimetres give --sound-speed 343000)
   wavelength              17.15 (343 / 20 Hz)
   elements per wavelength 12.1269 (at least 6)
   highest frequency       40.4229 Hz
@@ -542,11 +672,40 @@ TEST(ModelCheck, SummaryOfACoarseMesh) {
   volume                  1
   bounding box            0 0 0 to 1 1 1
   longest edge            1.41421
+  units                   model units taken as metres
+                          (for a model in millimetres give --sound-speed 343000)
   wavelength              6.2832 (343 / 54.59 Hz)
   elements per wavelength 4.44289 (at least 6)
   highest frequency       40.4229 Hz
 findings:
-  - elements too coarse for 54.59 Hz: 4.44289 per wavelength where 6 are wanted; refine to edges of at most 1.0472, or use the mesh up to 40.4229 Hz
+  - elements too coarse for 54.59 Hz: 4.44289 per wavelength where 6 are wanted; refine to edges of at most 1.0472 model units, or use the mesh up to 40.4229 Hz
+)");
+}
+
+TEST(ModelCheck, SummaryNamesWhereFindingsLie) {
+  // A cube with a hole (facet 0 missing), beside a second cube inside out
+  // whose first facet is the model's 12th, at line 2 + 7 x 11; a model in
+  // millimetres, so the sound speed is in millimetres per second.
+  const auto facets = cube();
+  const std::vector<FacetCorners> open_cube(facets.begin() + 1, facets.end());
+  expect_summary(stl_text(open_cube + flipped(cube(Corner{3, 0, 0}))),
+                 {"--sound-speed", "343000", "--frequency", "20000"}, 1,
+                 R"(STL_Model.stl: not ready for the solver
+  format                  ascii
+  facets                  23
+  vertices                16
+  shells                  2 (1 inside out), normals undefined
+  area                    11.5
+  volume                  0
+  bounding box            0 0 0 to 4 1 1
+  longest edge            1.41421
+  units                   those of the sound speed, 343000 model units per second
+  wavelength              17.15 (343000 / 20000 Hz)
+  elements per wavelength 12.1269 (at least 6)
+  highest frequency       40422.9 Hz
+findings:
+  - 3 open edges (used by one facet): the surface has holes; close them (facets at lines 2, 44, 58)
+  - 1 shell is inside out (closed, with a negative volume): reverse the corner order of every facet of those shells, and of no other (first facets at line 79)
 )");
 }
 
@@ -561,6 +720,8 @@ TEST(ModelCheck, SummaryOfFilesTheConverterCannotUse) {
   area                    0
   volume                  0
   longest edge            0
+  units                   model units taken as metres
+                          (for a model in millimetres give --sound-speed 343000)
   wavelength              6.2832 (343 / 54.59 Hz)
 findings:
   - binary STL, which the converter does not read: admesh -c -a out.stl in.stl rewrites it as ASCII STL in the style it reads
@@ -577,9 +738,11 @@ findings:
   area                    0
   volume                  0
   longest edge            0
+  units                   model units taken as metres
+                          (for a model in millimetres give --sound-speed 343000)
   wavelength              6.2832 (343 / 54.59 Hz)
 findings:
-  - 1 facet line is in another style and skipped
+  - 1 facet line is in another style and skipped (at line 2)
   - the file ends inside the facet that starts at line 4: the converter stops with report 24; complete or remove that facet
 )");
   }

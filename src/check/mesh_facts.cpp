@@ -40,7 +40,7 @@ bool has_finding(const MeshAnalysis& analysis, std::size_t f, FacetFinding kind)
   return shell.first_facet == f && shell.closed && shell.volume < 0.0;
 }
 
-MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets) {
+MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets, VertexIdsKept keep) {
   MeshAnalysis analysis;
   MeshFacts& facts = analysis.facts;
   facts.bounding_box = geometry::finite_box(facets);
@@ -51,6 +51,7 @@ MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets) {
   analysis.roles = geometry::classify_facets(facets, merge.vertex_ids);
   analysis.topology = geometry::analyse_edges(merge.vertex_ids, analysis.roles,
                                               static_cast<std::uint32_t>(facts.vertices));
+  if (keep == VertexIdsKept::yes) analysis.vertex_ids = std::move(merge.vertex_ids);
   merge = {};
   analysis.shells = geometry::measure_shells(facets, analysis.topology);
 
