@@ -3,6 +3,8 @@
 // against a plain reference on random meshes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "check/escape_for_terminal.h"
 #include "check/facet_collector.h"
 #include "check/file_format.h"
 #include "check/mesh_facts.h"
@@ -146,15 +149,36 @@ struct CheckRun {
   std::string err;
 };
 
-CheckRun run_check(const TempDir& dir, const std::vector<std::string>& arguments) {
+struct CheckRunOptions {
+  bool on_terminal = false;                    // standard output and error on a terminal
+  unsigned long long address_space_limit = 0;  // bytes; 0 for none
+};
+
+// Runs stldeck-check in dir. A run that waits longer than a few seconds
+// is ended by an alarm (status -1).
+CheckRun run_check(const TempDir& dir, const std::vector<std::string>& arguments,
+                   const CheckRunOptions& options = {}) {
   const std::string out_path = (dir / "check.out").string();
   const std::string err_path = (dir / "check.err").string();
+  int out_secondary = -1;
+  int err_secondary = -1;
+  const int out_primary = options.on_terminal ? testing_support::open_terminal(out_secondary) : -1;
+  const int err_primary = options.on_terminal ? testing_support::open_terminal(err_secondary) : -1;
   const pid_t child = ::fork();
   if (child == 0) {
     if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
-    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out = options.on_terminal
+                        ? out_secondary
+                        : ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = options.on_terminal
+                        ? err_secondary
+                        : ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
+    if (options.address_space_limit != 0) {
+      const rlimit limit{options.address_space_limit, options.address_space_limit};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
+    ::alarm(20);
     std::vector<char*> argv{const_cast<char*>(STLDECK_CHECK_EXE)};
     for (const std::string& argument : arguments)
       argv.push_back(const_cast<char*>(argument.c_str()));
@@ -162,12 +186,22 @@ CheckRun run_check(const TempDir& dir, const std::vector<std::string>& arguments
     ::execv(STLDECK_CHECK_EXE, argv.data());
     ::_exit(127);
   }
+  CheckRun run;
+  if (options.on_terminal) {
+    ::close(out_secondary);
+    ::close(err_secondary);
+    run.out = testing_support::drain(out_primary);
+    run.err = testing_support::drain(err_primary);
+    ::close(out_primary);
+    ::close(err_primary);
+  }
   int wait_status = 0;
   ::waitpid(child, &wait_status, 0);
-  CheckRun run;
   run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  run.out = testing_support::read_file(out_path);
-  run.err = testing_support::read_file(err_path);
+  if (!options.on_terminal) {
+    run.out = testing_support::read_file(out_path);
+    run.err = testing_support::read_file(err_path);
+  }
   return run;
 }
 
@@ -758,22 +792,30 @@ TEST(ModelCheck, CommandLine) {
     std::string_view expected;
   };
   constexpr Case cases[] = {
-      {                               "--help", 0,           "usage: stldeck-check"},
-      {             "model.stl --frequency=20", 0,               "model.stl: ready"},
-      {      "--sound-speed 1500 -- model.stl", 0,               "model.stl: ready"},
-      {"--elements-per-wavelength 4 model.stl", 0,               "model.stl: ready"},
-      {                            "model.stl", 1,           "model.stl: not ready"},
-      {                               "--fast", 2,        "unknown option '--fast'"},
-      {                          "--frequency", 2,      "--frequency needs a value"},
-      {                      "--frequency abc", 2,     "positive number, not 'abc'"},
-      {                        "--frequency 0", 2,       "positive number, not '0'"},
-      {                   "--sound-speed -343", 2, "--sound-speed needs a positive"},
-      {                      "--frequency inf", 2,     "positive number, not 'inf'"},
-      {                       "--frequency 5x", 2,      "positive number, not '5x'"},
-      {                  "model.stl other.stl", 2,                  "only one FILE"},
-      {                                     "", 2,      "cannot open STL_Model.stl"},
-      {                          "missing.stl", 2,        "cannot open missing.stl"},
-      {                               "folder", 2,             "cannot read folder"},
+      {                                              "--help", 0,           "usage: stldeck-check"},
+      {                            "model.stl --frequency=20", 0,               "model.stl: ready"},
+      {                     "--sound-speed 1500 -- model.stl", 0,               "model.stl: ready"},
+      {               "--elements-per-wavelength 4 model.stl", 0,               "model.stl: ready"},
+      {                                           "model.stl", 1,           "model.stl: not ready"},
+      {                                              "--fast", 2,        "unknown option '--fast'"},
+      {                                         "--frequency", 2,      "--frequency needs a value"},
+      {                                     "--frequency abc", 2,     "positive number, not 'abc'"},
+      {                                       "--frequency 0", 2,       "positive number, not '0'"},
+      {                                  "--sound-speed -343", 2, "--sound-speed needs a positive"},
+      {                                     "--frequency inf", 2,     "positive number, not 'inf'"},
+      {                                      "--frequency 5x", 2,      "positive number, not '5x'"},
+      {                                 "model.stl other.stl", 2,                  "only one FILE"},
+      {                           "--frequency +20 model.stl", 0,               "model.stl: ready"},
+      {                           "--frequency=+20 model.stl", 0,               "model.stl: ready"},
+      {                                    "--frequency ++20", 2,    "positive number, not '++20'"},
+      {                                    "--frequency +-20", 2,    "positive number, not '+-20'"},
+      {                                  "--frequency 1e-310", 2,         "wavelength is a finite"},
+      {              "--sound-speed 1e-300 --frequency 1e300", 2,         "wavelength is a finite"},
+      {"--sound-speed 1e300 --elements-per-wavelength 1e-300", 2,             "quotient is finite"},
+      {                                              "--view", 2,       "--view needs a file name"},
+      {                                                    "", 2,      "cannot open STL_Model.stl"},
+      {                                         "missing.stl", 2,        "cannot open missing.stl"},
+      {                                              "folder", 2,             "cannot read folder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -826,6 +868,110 @@ TEST(FileFormat, BinaryOnlyWhenTheSizeMatchesTheCount) {
       head[80 + i] = static_cast<unsigned char>(c.count >> (8 * i));
     }
     EXPECT_EQ(check::classify_format(c.size, head), c.expected);
+  }
+}
+
+TEST(ModelCheck, RefusesWhatIsNotARegularFileAtOnce) {
+  // A pipe without a writer would block an open for reading for ever.
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "pipe.stl").c_str(), 0600), 0);
+  struct Case {
+    std::string path;
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      { "pipe.stl",  "cannot read pipe.stl: not a regular file"},
+      {"/dev/null", "cannot read /dev/null: not a regular file"},
+      {        ".",             "cannot read .: it is a folder"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const CheckRun run = run_check(dir, {c.path});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "stldeck-check: " + std::string(c.expected) + "\n");
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+TEST(ModelCheck, OutOfMemoryEndsWithOneLine) {
+  if (testing_support::sanitized_build())
+    GTEST_SKIP() << "the sanitizers reserve the address space";
+  TempDir dir;
+  dir.write("STL_Model.stl", stl_text(cube()));
+  {
+    // Enough for the cube: the limit itself is no fault.
+    const CheckRun run = run_check(dir, {"--frequency", "20"}, {.address_space_limit = 64 << 20});
+    EXPECT_EQ(run.status, 0) << run.err;
+  }
+  // A model of 300,000 facets: its facet table alone needs more.
+  const std::string model = (dir / "big.stl").string();
+  const std::string command = std::string(STLDECK_MAKE_MODEL) + " 300000 " + model;
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const CheckRun run = run_check(dir, {"big.stl"}, {.address_space_limit = 48 << 20});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "stldeck-check: not enough memory to check the model\n");
+  EXPECT_EQ(run.out, "");
+}
+
+TEST(EscapeForTerminal, ControlsAndInvalidUtf8) {
+  struct Case {
+    std::string_view text;
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      {                           "plain/path.stl",                            "plain/path.stl"},
+      {                           "a\x1b[31mred\a",                        "a\\x1b[31mred\\x07"}, // ESC and BEL
+      {              std::string_view("nul\0tab\t",                                          8),"nul\\x00tab\\x09"},
+      {                                  "del\x7f",                                  "del\\x7f"                                           },
+      {                              "c1 raw \x9b",                              "c1 raw \\x9b"}, // raw C1: invalid UTF-8 too
+      {                                "c1 utf8 \xc2\x9b"
+                                "1m",                      "c1 utf8 \\xc2\\x9b1m"                                                  }, // U+009B, the CSI
+      {                 "\xc2\x80\xc2\x9f\xc2\xa0",              "\\xc2\\x80\\xc2\\x9f\xc2\xa0"}, // U+00A0 kept
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5"                                           },
+      {                                 "\xc0\xaf",                                "\\xc0\\xaf"}, // overlong
+      {                             "\xed\xa0\x80",                           "\\xed\\xa0\\x80"                                           }, // surrogate
+      {                         "\xf4\x90\x80\x80",                      "\\xf4\\x90\\x80\\x80"}, // beyond U+10FFFF
+      {                             "cut \xe2\x82",                            "cut \\xe2\\x82"                                           }, // sequence cut short
+      {                                 "\xff\xfe",                                "\\xff\\xfe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(check::escape_for_terminal(c.text), c.expected);
+  }
+}
+
+TEST(ModelCheck, PathsOnATerminalAreEscaped) {
+  TempDir dir;
+  const std::string name =
+      "bell\a\x1b]0;title\x07\xc2\x9b"
+      "2J.stl";
+  const std::string shown = "bell\\x07\\x1b]0;title\\x07\\xc2\\x9b2J.stl";
+  dir.write(name, stl_text(cube()));
+  {
+    SCOPED_TRACE("summary");
+    const CheckRun run = run_check(dir, {"--frequency", "20", name}, {.on_terminal = true});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out.starts_with(shown + ": ready for the solver")) << run.out;
+  }
+  {
+    SCOPED_TRACE("error");
+    const CheckRun run = run_check(dir,
+                                   {"missing\x1b"
+                                    "c.stl"},
+                                   {.on_terminal = true});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.starts_with("stldeck-check: cannot open missing\\x1bc.stl:")) << run.err;
+  }
+  {
+    SCOPED_TRACE("unknown option");
+    const CheckRun run = run_check(dir, {"--\x9b"}, {.on_terminal = true});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.starts_with("stldeck-check: unknown option '--\\x9b'")) << run.err;
+  }
+  {
+    SCOPED_TRACE("not a terminal: the bytes as given");
+    const CheckRun run = run_check(dir, {"--frequency", "20", name});
+    EXPECT_TRUE(run.out.starts_with(name + ": ready for the solver")) << run.out;
   }
 }
 

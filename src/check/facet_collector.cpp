@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "geometry/large_table.h"
+
 namespace check {
 
 bool begins_with_facet_word(std::string_view line) {
@@ -32,8 +34,8 @@ bool runs_past_vertex_columns(std::string_view line) {
 FacetCollector::FacetCollector(std::size_t expected_facets, std::int32_t facet_limit)
     : facet_limit_(facet_limit) {
   const std::size_t expected = std::min(expected_facets, static_cast<std::size_t>(facet_limit));
-  facets_.reserve(expected);
-  facet_lines_.reserve(expected);
+  geometry::reserve_large(facets_, expected);
+  geometry::reserve_large(facet_lines_, expected);
 }
 
 namespace {
