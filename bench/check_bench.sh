@@ -100,9 +100,10 @@ for ((i = 1; i <= runs; i++)); do
     baseline_ratios+=("$(awk -v a="$baseline_us" -v b="$elapsed_us" 'BEGIN { printf "%.4f", a / b }')")
   conversion_us+=("$elapsed_us")
   ratios+=("$(awk -v a="${check_us[-1]}" -v b="$elapsed_us" 'BEGIN { printf "%.4f", a / b }')")
-  printf '   run %d: check %.3f s, conversion %.3f s\n' "$i" \
+  printf '   run %d: check %.3f s, conversion %.3f s%s\n' "$i" \
     "$(awk -v v="${check_us[-1]}" 'BEGIN { print v / 1e6 }')" \
-    "$(awk -v v="$elapsed_us" 'BEGIN { print v / 1e6 }')"
+    "$(awk -v v="$elapsed_us" 'BEGIN { print v / 1e6 }')" \
+    "${baseline:+, baseline $(awk -v v="$baseline_us" 'BEGIN { print v / 1e6 }') s}"
 done
 /usr/bin/time -f '%M' -o rss.txt "$checker" --json STL_Model.stl >/dev/null 2>&1 || true
 rss_kib=$(tail -n 1 rss.txt)

@@ -109,7 +109,8 @@ def check_triangles(reader, connectivity, m):
                       f"expected {want[i].tolist()}")
 
 
-def read_with_vtk(path, m, vertices):
+def load_with_vtk(path):
+    """VTK's Tecplot reader after reading path, which must not have complained."""
     reader = vtkTecplotReader()
     complaints = []
 
@@ -122,6 +123,11 @@ def read_with_vtk(path, m, vertices):
     reader.SetFileName(path)
     reader.Update()
     check(not complaints, "VTK: the reader complained:\n  " + "\n  ".join(complaints))
+    return reader
+
+
+def read_with_vtk(path, m, vertices):
+    reader = load_with_vtk(path)
     check(reader.GetDataTitle() == TITLE,
           f"VTK: title read as {reader.GetDataTitle()!r}, expected {TITLE!r}")
     output = reader.GetOutput()
@@ -251,19 +257,7 @@ def check_findings_view(checker):
         check(os.path.isfile(view), "stldeck-check wrote no findings view")
         check(not os.path.exists(view + ".partial"), "a partial view file was left behind")
 
-        reader = vtkTecplotReader()
-        complaints = []
-
-        @calldata_type(VTK_STRING)
-        def complain(_reader, event, message):
-            complaints.append(f"{event}: {message.strip()}")
-
-        reader.AddObserver("ErrorEvent", complain)
-        reader.AddObserver("WarningEvent", complain)
-        reader.SetFileName(view)
-        reader.Update()
-        check(not complaints, "VTK: the reader complained:\n  " + "\n  ".join(complaints))
-        output = reader.GetOutput()
+        output = load_with_vtk(view).GetOutput()
         names = [output.GetMetaData(i).Get(output.NAME()) for i in range(output.GetNumberOfBlocks())]
         check(names == ["model"] + list(zones), f"VTK: zones {names}, expected "
               f"{['model'] + list(zones)}")

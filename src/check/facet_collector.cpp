@@ -6,25 +6,28 @@
 
 namespace check {
 
-bool begins_with_facet_word(std::string_view line) {
+namespace {
+
+// True when `line`, after leading blanks and tabs, begins with `word`
+// (lower case) in any letter case.
+bool begins_with_word(std::string_view line, std::string_view word) {
   const std::size_t start = line.find_first_not_of(" \t");
   if (start == std::string_view::npos) return false;
-  constexpr std::string_view WORD = "facet";
   const std::string_view rest = line.substr(start);
-  if (rest.size() < WORD.size()) return false;
-  return std::equal(WORD.begin(), WORD.end(), rest.begin(),
+  if (rest.size() < word.size()) return false;
+  return std::equal(word.begin(), word.end(), rest.begin(),
                     [](char lower, char c) { return lower == (c | 0x20); });
 }
 
-bool begins_with_endsolid(std::string_view line) {
-  const std::size_t start = line.find_first_not_of(" \t");
-  if (start == std::string_view::npos) return false;
-  constexpr std::string_view WORD = "endsolid";
-  const std::string_view rest = line.substr(start);
-  if (rest.size() < WORD.size()) return false;
-  return std::equal(WORD.begin(), WORD.end(), rest.begin(),
-                    [](char lower, char c) { return lower == (c | 0x20); });
+void keep_line(std::vector<std::int64_t>& kept, std::int64_t line_number) {
+  if (kept.size() < LINES_KEPT) kept.push_back(line_number);
 }
+
+}  // namespace
+
+bool begins_with_facet_word(std::string_view line) { return begins_with_word(line, "facet"); }
+
+bool begins_with_endsolid(std::string_view line) { return begins_with_word(line, "endsolid"); }
 
 bool runs_past_vertex_columns(std::string_view line) {
   return line.size() > reading::VERTEX_LINE_LENGTH &&
@@ -37,14 +40,6 @@ FacetCollector::FacetCollector(std::size_t expected_facets, std::int32_t facet_l
   geometry::reserve_large(facets_, expected);
   geometry::reserve_large(facet_lines_, expected);
 }
-
-namespace {
-
-void keep_line(std::vector<std::int64_t>& kept, std::int64_t line_number) {
-  if (kept.size() < LINES_KEPT) kept.push_back(line_number);
-}
-
-}  // namespace
 
 bool FacetCollector::begin_facet() {
   pending_long_lines_ = {};

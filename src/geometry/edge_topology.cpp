@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "geometry/large_table.h"
+#include "geometry/lowest_root_groups.h"
 
 namespace geometry {
 namespace {
@@ -123,32 +124,6 @@ std::int64_t mark_repeated(const EdgeBuckets& buckets, std::span<const VertexIds
   return repeated;
 }
 
-// Facets joined through shared edges; each root is the lowest facet number
-// of its group.
-class FacetGroups {
- public:
-  explicit FacetGroups(std::vector<std::uint32_t>& parent) : parent_(parent) {
-    for (std::size_t f = 0; f < parent_.size(); ++f) parent_[f] = static_cast<std::uint32_t>(f);
-  }
-  std::uint32_t root(std::uint32_t facet) {
-    while (parent_[facet] != facet) {
-      parent_[facet] = parent_[parent_[facet]];
-      facet = parent_[facet];
-    }
-    return facet;
-  }
-  void join(std::uint32_t a, std::uint32_t b) {
-    a = root(a);
-    b = root(b);
-    if (a == b) return;
-    if (a < b) std::swap(a, b);
-    parent_[a] = b;
-  }
-
- private:
-  std::vector<std::uint32_t>& parent_;
-};
-
 }  // namespace
 
 EdgeTopology analyse_edges(std::span<const VertexIds> vertex_ids, std::span<FacetRole> roles,
@@ -163,7 +138,7 @@ EdgeTopology analyse_edges(std::span<const VertexIds> vertex_ids, std::span<Face
     topology.neighbours.assign(facet_count, {NO_FACET, NO_FACET, NO_FACET});
   }
   topology.shell_of_facet.resize(facet_count);
-  FacetGroups groups(topology.shell_of_facet);
+  LowestRootGroups groups(topology.shell_of_facet);
   std::array<std::uint32_t, 2> pair{};
   for_each_edge(buckets, [&](std::size_t begin, std::size_t end) {
     std::int64_t uses = 0;

@@ -8,6 +8,7 @@
 
 #include "geometry/key_sort.h"
 #include "geometry/large_table.h"
+#include "geometry/lowest_root_groups.h"
 
 namespace geometry {
 namespace {
@@ -83,32 +84,6 @@ bool within(const Point& a, const Point& b, double tolerance) {
   for (double& value : d) value /= tolerance;
   return d[0] * d[0] + d[1] * d[1] + d[2] * d[2] <= 1.0;
 }
-
-// Groups of positions; each root is the lowest position number of its
-// group, so the result does not depend on the order of the joins.
-class PositionGroups {
- public:
-  explicit PositionGroups(std::size_t count) : parent_(count) {
-    for (std::size_t p = 0; p < count; ++p) parent_[p] = static_cast<std::uint32_t>(p);
-  }
-  std::uint32_t root(std::uint32_t p) {
-    while (parent_[p] != p) {
-      parent_[p] = parent_[parent_[p]];
-      p = parent_[p];
-    }
-    return p;
-  }
-  void join(std::uint32_t a, std::uint32_t b) {
-    a = root(a);
-    b = root(b);
-    if (a == b) return;
-    if (a < b) std::swap(a, b);
-    parent_[a] = b;
-  }
-
- private:
-  std::vector<std::uint32_t> parent_;
-};
 
 class CornerTable {
  public:
@@ -263,7 +238,8 @@ VertexMerge merge_vertices(std::span<const Triangle> triangles, const std::optio
   }
   positions.keys = {};
 
-  PositionGroups groups(position_count);
+  std::vector<std::uint32_t> parent(position_count);
+  LowestRootGroups groups(parent);
   for (const auto& [p, q] : near_pairs) groups.join(p, q);
   near_pairs = {};
   // Vertices in the order their first corner appears.
