@@ -913,6 +913,44 @@ TEST(ModelCheck, OutOfMemoryEndsWithOneLine) {
   EXPECT_EQ(run.out, "");
 }
 
+TEST(ModelCheck, FindingsViewIsWrittenWholeOrNotAtAll) {
+  TempDir dir;
+  const std::string model = stl_text(cube());
+  dir.write("model.stl", model);
+  std::filesystem::create_directory(dir / "folder");
+  {
+    SCOPED_TRACE("the view is the model, under another name");
+    std::filesystem::create_hard_link(dir / "model.stl", dir / "link.stl");
+    const CheckRun run = run_check(dir, {"--view", "link.stl", "model.stl"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "stldeck-check: the view link.stl is the model itself: name another file\n");
+    EXPECT_EQ(dir.read("model.stl"), model);
+  }
+  {
+    SCOPED_TRACE("the view cannot replace a folder");
+    const CheckRun run = run_check(dir, {"--view", "folder", "model.stl"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.starts_with("stldeck-check: cannot write the view folder: ")) << run.err;
+  }
+  {
+    SCOPED_TRACE("written");
+    const CheckRun run = run_check(dir, {"--view", "view.plt", "--frequency", "20", "model.stl"});
+    EXPECT_EQ(run.status, 0);
+    const std::string view = dir.read("view.plt");
+    EXPECT_TRUE(view.starts_with("TITLE = ")) << view;
+    EXPECT_NE(view.find("ZONE T=\"model\", N=36, E=12,"), std::string::npos) << view;
+    EXPECT_EQ(view.find("ZONE T=\"", view.find("ZONE T=\"") + 1), std::string::npos);
+  }
+  // Only the model, the link, the folder and the view: no temporary file left.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"check.err", "check.out", "folder", "link.stl",
+                                             "model.stl", "view.plt"}));
+}
+
 TEST(EscapeForTerminal, ControlsAndInvalidUtf8) {
   struct Case {
     std::string_view text;

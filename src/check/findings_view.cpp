@@ -1,6 +1,7 @@
 #include "check/findings_view.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -166,9 +168,14 @@ std::string write_findings_view(const std::string& path, std::span<const Triangl
   add(facts.duplicate_facets, "repeated facets",
       facets_with_role(facets, analysis, FacetRole::repeated));
 
-  const std::string temporary = path + ".partial";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // A name of its own beside the view, so that no other file is touched.
+  std::string temporary = path + ".partial-XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return "cannot write the view " + path + ": " + std::strerror(errno);
+  // mkostemp creates the file for its owner alone; a view is for reading.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  static_cast<void>(::fchmod(fd, 0666 & ~mask));
   ViewFile file(fd);
   file.text() = "TITLE = \"stldeck-check findings\"\nVARIABLES = \"X\", \"Y\", \"Z\"\n";
   bool written = write_zone(file, "model", facets);

@@ -20,8 +20,8 @@
 namespace check {
 
 // The file's whole text is built by parts and written to a temporary file
-// beside `path`, renamed to `path` at the end: a failure leaves no file
-// behind. Returns an empty string, or the one-line reason it failed.
+// beside `path` (path.partial-XXXXXX), renamed to `path` at the end: a
+// failure leaves no file behind. Returns an empty string, or the one-line reason it failed.
 // `analysis` must have kept its vertex ids.
 std::string write_findings_view(const std::string& path, std::span<const geometry::Triangle> facets,
                                 const MeshAnalysis& analysis);

@@ -82,6 +82,12 @@ int check_file(const check::CheckOptions& options) {
   if (!S_ISREG(status.st_mode)) {
     return fail("cannot read " + options.path + ": not a regular file");
   }
+  // The view replaces the file it names: never the model being read.
+  if (struct stat view{}; !options.view_path.empty() &&
+                          ::stat(options.view_path.c_str(), &view) == 0 &&
+                          view.st_dev == status.st_dev && view.st_ino == status.st_ino) {
+    return fail("the view " + options.view_path + " is the model itself: name another file");
+  }
   const auto size = static_cast<std::uint64_t>(status.st_size);
   std::vector<unsigned char> head;
   if (!read_head(fd, size, head)) {
