@@ -1,0 +1,30 @@
+// Coordinates as the mending writes them, so that the converter reads back
+// exactly the double that was computed.
+//
+// The shortest decimal that identifies a double is not always enough: the
+// converter's reading of long tokens may take the other neighbour when the
+// decimal lies within 2^-10 units in the last place of the midpoint between
+// two doubles (8.427724e-131 is one such shortest form). Seventeen
+// correctly rounded significant digits lie within 0.23 units in the last
+// place of the double, far from any midpoint, so every reading gives the
+// double back.
+//
+// The form is compact so that a vertex line with three of the widest
+// numbers stays within the converter's 80 columns: the digits as an integer
+// without a decimal point, trailing zeros moved into the exponent, and the
+// exponent only when it is not zero: "-12345678901234567e-216" (23
+// characters at most), "15e-1" for 1.5, "0" and "-0".
+#pragma once
+
+#include <cstddef>
+
+namespace prepare {
+
+// The widest coordinate text: a sign, 17 digits, "e", "-" and 3 digits.
+inline constexpr std::size_t COORDINATE_TEXT_WIDTH = 23;
+
+// Writes the finite `value` at `out` (room for COORDINATE_TEXT_WIDTH
+// characters); returns the number of characters written.
+std::size_t render_coordinate(double value, char* out);
+
+}  // namespace prepare
