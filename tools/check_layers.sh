@@ -3,9 +3,10 @@
 # Each folder may include only the folders listed for it, which all lie
 # below it:
 #   src/main.cpp, src/run_sequence.*   the run sequence: everything below
-#   src/check                          the model check: reading and below
+#   src/check                          the model check: reading, geometry and below
 #   src/reading | src/writing          mesh, records, numeric (not each other)
-#   src/mesh                           records, numeric
+#   src/mesh | src/geometry            records, numeric (not each other); the
+#                                      mesh geometry needs only numeric so far
 #   src/records                        numeric
 #   src/numeric                        nothing of the project
 # Usage: tools/check_layers.sh [SOURCE_ROOT]
@@ -14,11 +15,12 @@ root=${1:-$(dirname "$0")/..}
 cd "$root/src"
 
 declare -A allowed=(
-  [top]="check reading writing mesh records numeric"
-  [check]="reading mesh records numeric"
+  [top]="check reading writing mesh geometry records numeric"
+  [check]="reading geometry mesh records numeric"
   [reading]="mesh records numeric"
   [writing]="mesh records numeric"
   [mesh]="records numeric"
+  [geometry]="numeric"
   [records]="numeric"
   [numeric]=""
 )

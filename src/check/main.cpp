@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
   facts.converter_line = scan.outcome.line_number;
   facts.invalid_token = scan.outcome.token;
   facts.line_facts = scan.line_facts;
-  facts.mesh = check::analyse_mesh(scan.facets);
+  const check::MeshAnalysis analysis = check::analyse_mesh(scan.facets);
+  facts.mesh = analysis.facts;
   const check::Readiness readiness = check::assess_model(facts, options.settings);
 
   const std::string report =

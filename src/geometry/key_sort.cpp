@@ -1,11 +1,11 @@
-#include "check/key_sort.h"
+#include "geometry/key_sort.h"
 
 #include <array>
 #include <bit>
 #include <cstddef>
 #include <utility>
 
-namespace check {
+namespace geometry {
 namespace {
 
 // 2^11 counters fit the first-level cache, and 11-bit digits take the
@@ -69,4 +69,4 @@ void sort_keys(std::vector<std::uint64_t>& keys, std::vector<std::uint32_t>* pay
   }
 }
 
-}  // namespace check
+}  // namespace geometry
