@@ -2,8 +2,8 @@
 # package of them: `cmake --install <build>` and `cpack -G DEB` in <build>.
 include(GNUInstallDirs)
 
-install(TARGETS stldeck stldeck-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES man/stldeck.1 man/stldeck-check.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(TARGETS stldeck stldeck-check stldeck-prepare RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES man/stldeck.1 man/stldeck-check.1 man/stldeck-prepare.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME stldeck)

@@ -9,8 +9,8 @@ namespace prepare {
 std::size_t render_coordinate(double value, char* out) {
   // "-d.dddddddddddddddde-ddd": the 17 digits correctly rounded.
   std::array<char, 32> text{};
-  const auto result =
-      std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::scientific, 16);
+  const auto result = std::to_chars(text.data(), text.data() + text.size(), value,
+                                    std::chars_format::scientific, 16);
   const char* position = text.data();
   char* write = out;
   if (*position == '-') *write++ = *position++;

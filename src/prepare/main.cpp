@@ -75,8 +75,9 @@ std::string too_large(std::span<const geometry::Triangle> facets, double max_sid
       facets, options.sound_speed, options.elements_per_wavelength, options.frequency_hz, size,
       FACET_LIMIT);
   if (frequency > 0.0) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.4g", frequency);
+    // Four significant digits, without an exponent.
+    char text[48];
+    std::snprintf(text, sizeof text, frequency >= 1000.0 ? "%.0f" : "%.4g", frequency);
     reason += "; the highest frequency that fits is " + std::string(text) + " Hz";
   } else {
     reason += "; no frequency fits (an edge is longer than the largest number)";
@@ -99,8 +100,7 @@ int run(const prepare::PrepareOptions& options) {
   }
 
   prepare::OutputTarget target;
-  if (std::string problem = prepare::find_output_target(options.output, target);
-      !problem.empty()) {
+  if (std::string problem = prepare::find_output_target(options.output, target); !problem.empty()) {
     ::close(fd);
     return fail(prepare::printable(problem));
   }
@@ -176,8 +176,8 @@ int run(const prepare::PrepareOptions& options) {
   report.facets_out = static_cast<std::int64_t>(written);
   report.longest_edge_out = longest_out;
   report.ready = prepare::is_ready(mended, report.facets_out, longest_out, report.max_side);
-  const std::string text = options.json ? prepare::render_json(report)
-                                        : prepare::render_summary(report, options);
+  const std::string text =
+      options.json ? prepare::render_json(report) : prepare::render_summary(report, options);
   if (!write_out(text)) {
     return fail(std::string("cannot write the report: ") + std::strerror(errno));
   }

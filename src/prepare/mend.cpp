@@ -66,8 +66,8 @@ MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::
 
   std::vector<std::uint8_t> flip;
   {
-    const geometry::EdgeTopology topology = geometry::analyse_edges(
-        merge.vertex_ids, roles, vertex_count, geometry::Neighbours::list);
+    const geometry::EdgeTopology topology =
+        geometry::analyse_edges(merge.vertex_ids, roles, vertex_count, geometry::Neighbours::list);
     flip = consistent_flips(topology, roles);
   }
   for (const geometry::FacetRole role : roles) {
@@ -77,13 +77,18 @@ MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::
   }
 
   // Every corner takes its vertex's position. The corner a vertex takes its
-  // position from already holds it, so this can be done in place.
+  // position from already holds it, so this can be done in place, as long
+  // as no corner moves to another place before all have been set.
   for (std::size_t f = 0; f < facets.size(); ++f) {
     if (roles[f] != geometry::FacetRole::member) continue;
     for (std::size_t k = 0; k < 3; ++k) {
       facets[f][k] = geometry::vertex_position(facets, merge, merge.vertex_ids[f][k]);
     }
-    if (flip[f] != 0) geometry::flip_facet(facets[f], merge.vertex_ids[f]);
+  }
+  for (std::size_t f = 0; f < facets.size(); ++f) {
+    if (roles[f] == geometry::FacetRole::member && flip[f] != 0) {
+      geometry::flip_facet(facets[f], merge.vertex_ids[f]);
+    }
   }
 
   // Shells, now that each piece is consistent: a closed one with a negative

@@ -192,10 +192,9 @@ std::string ModelWriter::finish() {
     // target's name in one step.
     const std::string descriptor = "/proc/self/fd/" + std::to_string(fd_);
     for (int attempt = 0;; ++attempt) {
-      const std::string name = target_.path + ".prepare-" + std::to_string(::getpid()) + "-" +
-                               std::to_string(attempt);
-      if (::linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) ==
-          0) {
+      const std::string name =
+          target_.path + ".prepare-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+      if (::linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         temporary_path_ = name;
         break;
       }

@@ -13,8 +13,8 @@ struct NumberOption {
 };
 
 constexpr NumberOption NUMBER_OPTIONS[] = {
-    {              "--frequency",             &PrepareOptions::frequency_hz},
-    {            "--sound-speed",              &PrepareOptions::sound_speed},
+    {              "--frequency",            &PrepareOptions::frequency_hz},
+    {            "--sound-speed",             &PrepareOptions::sound_speed},
     {"--elements-per-wavelength", &PrepareOptions::elements_per_wavelength},
 };
 
@@ -96,8 +96,7 @@ std::string parse_options(std::span<const std::string_view> arguments, PrepareOp
   if (paths == 0) return "no input model given (try --help)";
   const double wavelength = options.sound_speed / options.frequency_hz;
   const double side = options.max_side();
-  if (!std::isfinite(wavelength) || !(wavelength > 0.0) || !std::isfinite(side) ||
-      !(side > 0.0)) {
+  if (!std::isfinite(wavelength) || !(wavelength > 0.0) || !std::isfinite(side) || !(side > 0.0)) {
     return "the wavelength C / HZ / K of these values is not a finite length above zero";
   }
   return {};

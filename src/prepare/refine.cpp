@@ -5,71 +5,12 @@
 #include <limits>
 
 namespace prepare {
-namespace {
 
-// The length of the side from a to b, exact to rounding at any scale;
-// infinite when it is longer than the largest double.
 double side_length(const reading::Corner& a, const reading::Corner& b) {
   const double dx = b[0] - a[0];
   const double dy = b[1] - a[1];
   const double dz = b[2] - a[2];
   return std::hypot(dx, dy, dz);
-}
-
-}  // namespace
-
-reading::Corner midpoint(const reading::Corner& a, const reading::Corner& b) {
-  reading::Corner m{};
-  for (std::size_t k = 0; k < 3; ++k) {
-    const double sum = a[k] + b[k];
-    // Halving each first would lose the last bit of subnormals; it is
-    // needed only where the sum overflows.
-    m[k] = std::isfinite(sum) ? sum * 0.5 : a[k] * 0.5 + b[k] * 0.5;
-  }
-  return m;
-}
-
-int side_to_cut(const reading::FacetCorners& facet, double max_side, double& longest) {
-  // Squares first, which is fast; the longest is the first of equal ones,
-  // so the same piece is always cut the same way.
-  std::array<double, 3> squares{};
-  for (std::size_t k = 0; k < 3; ++k) {
-    const reading::Corner& a = facet[k];
-    const reading::Corner& b = facet[(k + 1) % 3];
-    const double dx = b[0] - a[0];
-    const double dy = b[1] - a[1];
-    const double dz = b[2] - a[2];
-    squares[k] = dx * dx + dy * dy + dz * dz;
-  }
-  std::size_t side = 0;
-  if (squares[1] > squares[side]) side = 1;
-  if (squares[2] > squares[side]) side = 2;
-  const double largest = squares[side];
-  if (largest > 1e300 || largest < 1e-290 || !std::isfinite(largest)) {
-    // Squares out of their safe range compare wrongly: the lengths again,
-    // exact to rounding at any scale.
-    std::array<double, 3> lengths{};
-    side = 0;
-    for (std::size_t k = 0; k < 3; ++k) {
-      lengths[k] = side_length(facet[k], facet[(k + 1) % 3]);
-      if (lengths[k] > lengths[side]) side = k;
-    }
-    longest = lengths[side];
-  } else {
-    longest = std::sqrt(largest);
-  }
-  return longest > max_side ? static_cast<int>(side) : -1;
-}
-
-void cut_facet(const reading::FacetCorners& facet, int side, reading::FacetCorners& first,
-               reading::FacetCorners& second) {
-  const auto k = static_cast<std::size_t>(side);
-  const reading::Corner& a = facet[k];
-  const reading::Corner& b = facet[(k + 1) % 3];
-  const reading::Corner& c = facet[(k + 2) % 3];
-  const reading::Corner m = midpoint(a, b);
-  first = {a, m, c};
-  second = {m, b, c};
 }
 
 RefinedCount count_refined(std::span<const reading::FacetCorners> facets, double max_side,
@@ -84,7 +25,7 @@ RefinedCount count_refined(std::span<const reading::FacetCorners> facets, double
       double longest = 0.0;
       const int side = side_to_cut(piece, max_side, longest);
       if (side < 0) {
-        count.longest_side = std::fmax(count.longest_side, longest);
+        if (longest > count.longest_side) count.longest_side = longest;
         if (++count.facets > cap) return count;
         continue;
       }

@@ -95,8 +95,7 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   out += "  corners merged:  " + count(m.merged_corners) +
          " (joined to a vertex within 1e-9 of the model's size that they do not equal)\n";
   out += "  facets dropped:  " + count(m.dropped_nonfinite) + " with a non-finite coordinate, " +
-         count(m.dropped_degenerate) + " degenerate, " + count(m.dropped_duplicate) +
-         " repeated\n";
+         count(m.dropped_degenerate) + " degenerate, " + count(m.dropped_duplicate) + " repeated\n";
   out += "  facets flipped:  " + count(m.flipped_facets) + " (" +
          plural(m.shells_turned_outward, "shell", "shells") + " of " + count(m.shells) +
          " turned outward)\n";

@@ -90,8 +90,8 @@ std::string read_binary(int fd, std::uint64_t size, ModelRead& model, ReadProgre
   std::uint64_t done = 0;
   std::uint64_t reported = 0;
   while (done < count) {
-    const auto records = static_cast<std::size_t>(std::min<std::uint64_t>(
-        RECORDS_PER_BLOCK, count - done));
+    const auto records =
+        static_cast<std::size_t>(std::min<std::uint64_t>(RECORDS_PER_BLOCK, count - done));
     if (!read_exactly(fd, block.get(), records * BINARY_RECORD_BYTES)) {
       return read_failure("cannot read");
     }
@@ -235,8 +235,8 @@ class AsciiParser {
   enum class State { outside, in_solid, facet, loop, end_loop };
 
   std::string expected(std::string_view what, std::string_view found) {
-    return "line " + std::to_string(line_number_) + ": expected " + std::string(what) +
-           ", found " + quote(found);
+    return "line " + std::to_string(line_number_) + ": expected " + std::string(what) + ", found " +
+           quote(found);
   }
 
   std::string rest_is_empty(std::string_view line, std::size_t position) {
@@ -330,8 +330,7 @@ std::string read_ascii(int fd, std::uint64_t size, ModelRead& model, ReadProgres
     if (at_end) {
       // A last line without a line end is a line all the same.
       if (kept > 0) {
-        if (std::string problem = parser.take_line({block.get() + start, kept});
-            !problem.empty()) {
+        if (std::string problem = parser.take_line({block.get() + start, kept}); !problem.empty()) {
           return problem;
         }
       }
@@ -376,8 +375,7 @@ std::string read_model(int fd, std::uint64_t size, ModelRead& model, ReadProgres
   }
   try {
     model.format = binary ? ModelFormat::binary : ModelFormat::ascii;
-    return binary ? read_binary(fd, size, model, progress)
-                  : read_ascii(fd, size, model, progress);
+    return binary ? read_binary(fd, size, model, progress) : read_ascii(fd, size, model, progress);
   } catch (const std::bad_alloc&) {
     model.facets = {};
     model.facet_lines = {};
