@@ -166,7 +166,8 @@ std::string ModelWriter::add_facet(const reading::FacetCorners& facet) {
   out = append(out, "  facet normal");
   for (const double component : unit_normal(facet)) {
     *out++ = ' ';
-    out = std::to_chars(out, room_end, component).ptr;
+    // Nobody reads the normal to more than a float's precision.
+    out = std::to_chars(out, room_end, component, std::chars_format::general, 7).ptr;
   }
   out = append(out, "\n  outer loop\n");
   for (const reading::Corner& corner : facet) {

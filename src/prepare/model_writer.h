@@ -8,8 +8,8 @@
 // after it by position; it reads a vertex line's first 80 columns, so the
 // indentation is short and the coordinates compact (coordinate_text.h):
 // "  vertex " and three numbers of at most 23 characters fill 80 columns at
-// most. The normal is the facet's own unit normal, which the converter
-// never reads.
+// most. The normal is the facet's own unit normal to 7 digits, which the
+// converter never reads.
 //
 // The file is first written under no name (or a temporary name in the same
 // folder where the file system cannot do that), flushed to the disk, and
