@@ -40,7 +40,7 @@ bool has_finding(const MeshAnalysis& analysis, std::size_t f, FacetFinding kind)
   return shell.first_facet == f && shell.closed && shell.volume < 0.0;
 }
 
-MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets) {
+MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets, VertexIdsKept keep) {
   MeshAnalysis analysis;
   MeshFacts& facts = analysis.facts;
   facts.bounding_box = geometry::finite_box(facets);
@@ -51,6 +51,7 @@ MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets) {
   analysis.roles = geometry::classify_facets(facets, merge.vertex_ids);
   analysis.topology = geometry::analyse_edges(merge.vertex_ids, analysis.roles,
                                               static_cast<std::uint32_t>(facts.vertices));
+  if (keep == VertexIdsKept::yes) analysis.vertex_ids = std::move(merge.vertex_ids);
   merge = {};
   analysis.shells = geometry::measure_shells(facets, analysis.topology);
 
@@ -66,15 +67,26 @@ MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets) {
     if (shell.closed && shell.volume > 0.0) ++facts.outward_shells;
     if (shell.closed && shell.volume < 0.0) ++facts.inverted_shells;
   }
-  for (std::size_t f = 0; f < facets.size(); ++f) {
-    const FacetRole role = analysis.roles[f];
+  for (const FacetRole role : analysis.roles) {
     if (role == FacetRole::nonfinite) ++facts.nonfinite_facets;
     if (role == FacetRole::degenerate) ++facts.degenerate_facets;
-    for (std::size_t kind = 0; kind < FACET_FINDING_KINDS; ++kind) {
-      std::vector<std::uint32_t>& first = facts.first_facets[kind];
-      if (first.size() < LOCATIONS_SHOWN &&
-          has_finding(analysis, f, static_cast<FacetFinding>(kind))) {
-        first.push_back(static_cast<std::uint32_t>(f));
+  }
+  // Only the kinds present are looked for, and only until enough are found.
+  const std::int64_t counts[FACET_FINDING_KINDS] = {
+      facts.nonfinite_facets,  facts.degenerate_facets, facts.duplicate_facets, facts.open_edges,
+      facts.nonmanifold_edges, facts.misoriented_edges, facts.inverted_shells};
+  std::vector<FacetFinding> wanted;
+  for (std::size_t kind = 0; kind < FACET_FINDING_KINDS; ++kind) {
+    if (counts[kind] > 0) wanted.push_back(static_cast<FacetFinding>(kind));
+  }
+  for (std::size_t f = 0; f < facets.size() && !wanted.empty(); ++f) {
+    for (std::size_t i = 0; i < wanted.size();) {
+      std::vector<std::uint32_t>& first = facts.first_facets[static_cast<std::size_t>(wanted[i])];
+      if (has_finding(analysis, f, wanted[i])) first.push_back(static_cast<std::uint32_t>(f));
+      if (first.size() == LOCATIONS_SHOWN) {
+        wanted.erase(wanted.begin() + static_cast<std::ptrdiff_t>(i));
+      } else {
+        ++i;
       }
     }
   }

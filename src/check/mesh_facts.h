@@ -64,9 +64,13 @@ struct MeshAnalysis {
   std::vector<geometry::FacetRole> roles;
   geometry::EdgeTopology topology;
   std::vector<geometry::Shell> shells;
+  std::vector<geometry::VertexIds> vertex_ids;  // only when asked to keep them
 };
 
-MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets);
+enum class VertexIdsKept { no, yes };
+
+MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets,
+                          VertexIdsKept keep = VertexIdsKept::no);
 
 // Whether facet f shows the finding, from the analysis' tables.
 bool has_finding(const MeshAnalysis& analysis, std::size_t f, FacetFinding kind);

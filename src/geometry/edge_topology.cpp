@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "geometry/large_table.h"
+
 namespace geometry {
 namespace {
 
@@ -22,6 +24,7 @@ constexpr bool reversed(std::uint32_t code) { return (code & 1) != 0; }
 struct EdgeBuckets {
   std::vector<std::uint32_t> start;  // vertex_count + 1 offsets
   std::vector<EdgeUse> uses;
+  std::size_t use_count = 0;
 };
 
 EdgeBuckets bucket_edges(std::span<const VertexIds> vertex_ids, std::span<const FacetRole> roles,
@@ -36,7 +39,9 @@ EdgeBuckets bucket_edges(std::span<const VertexIds> vertex_ids, std::span<const 
     }
   }
   for (std::size_t v = 0; v < vertex_count; ++v) buckets.start[v + 1] += buckets.start[v];
-  buckets.uses.resize(buckets.start[vertex_count]);
+  buckets.use_count = buckets.start[vertex_count];
+  reserve_large(buckets.uses, buckets.use_count);
+  buckets.uses.resize(buckets.use_count);
   // start[v + 1] is the end of bucket v and serves as its cursor: filled
   // from the back, facets in reverse, each bucket ends up in facet order,
   // and the cursor ends at the bucket's beginning.
@@ -55,15 +60,15 @@ EdgeBuckets bucket_edges(std::span<const VertexIds> vertex_ids, std::span<const 
   }
   // cursor[v + 1] is now the beginning of bucket v: shift down by one.
   for (std::size_t v = 0; v < vertex_count; ++v) cursor[v] = cursor[v + 1];
-  cursor[vertex_count] = static_cast<std::uint32_t>(buckets.uses.size());
+  cursor[vertex_count] = static_cast<std::uint32_t>(buckets.use_count);
   for (std::size_t v = 0; v < vertex_count; ++v) {
-    const auto begin = buckets.uses.begin() + cursor[v];
-    const auto end = buckets.uses.begin() + cursor[v + 1];
+    EdgeUse* const begin = buckets.uses.data() + cursor[v];
+    EdgeUse* const end = buckets.uses.data() + cursor[v + 1];
     // Buckets hold a vertex's few edges; stable keeps facet order per edge.
     if (end - begin < 32) {
-      for (auto it = begin + (begin != end ? 1 : 0); it < end; ++it) {
+      for (EdgeUse* it = begin + (begin != end ? 1 : 0); it < end; ++it) {
         const EdgeUse use = *it;
-        auto to = it;
+        EdgeUse* to = it;
         for (; to > begin && (to - 1)->higher > use.higher; --to) *to = *(to - 1);
         *to = use;
       }

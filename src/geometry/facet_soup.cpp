@@ -92,6 +92,21 @@ double merge_tolerance(const Box& box) {
 }
 
 bool is_sliver(const Triangle& triangle) {
+  // Most facets are neither huge nor tiny: their sides need no scaling,
+  // for the squares of squares below stay within the range of doubles.
+  constexpr double SAFE_LOWEST = 0x1p-400;
+  constexpr double SAFE_HIGHEST = 0x1p400;
+  {
+    const auto& [a, b, c] = triangle;
+    const Point u = minus(b, a);
+    const Point v = minus(c, a);
+    const Point w = minus(c, b);
+    const double longest_squared = std::max({dot(u, u), dot(v, v), dot(w, w)});
+    if (longest_squared >= SAFE_LOWEST && longest_squared <= SAFE_HIGHEST) {
+      const Point normal = cross(u, v);
+      return dot(normal, normal) <= 1e-24 * longest_squared * longest_squared;
+    }
+  }
   const std::array<Point, 3> sides = scaled_sides(triangle);
   const double longest_squared =
       std::max({dot(sides[0], sides[0]), dot(sides[1], sides[1]), dot(sides[2], sides[2])});

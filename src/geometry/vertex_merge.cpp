@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "geometry/key_sort.h"
+#include "geometry/large_table.h"
 
 namespace geometry {
 namespace {
@@ -34,14 +35,14 @@ class Grid {
  public:
   Grid(const Box& box, double tolerance)
       : origin_(box.lowest),
-        // No tolerance: one cell, in which only equal corners meet.
-        width_(tolerance > 0.0 ? tolerance * CELL_TOLERANCES
-                               : std::numeric_limits<double>::infinity()) {}
+        // No tolerance: one cell, in which only equal corners meet. A
+        // multiply by the inverse width is as monotone as a divide.
+        cells_per_unit_(tolerance > 0.0 ? 1.0 / (tolerance * CELL_TOLERANCES) : 0.0) {}
 
   // Monotone in x: a corner within the tolerance of another in some axis
   // finds that one's cell between index(x - t) and index(x + t).
   std::uint32_t index(double x, std::size_t axis) const {
-    double q = (x - origin_[axis]) / width_;
+    double q = (x - origin_[axis]) * cells_per_unit_;
     if (!(q < CELL_LIMIT)) q = CELL_LIMIT;  // also NaN from an overflowing difference
     if (!(q > 0.0)) q = 0.0;
     return static_cast<std::uint32_t>(q);
@@ -50,8 +51,20 @@ class Grid {
 
  private:
   Point origin_;
-  double width_;
+  double cells_per_unit_;
 };
+
+// Whether the cells the tolerance reaches from p go beyond p's own.
+bool near_a_face(const Grid& grid, const Point& p, double tolerance) {
+  for (std::size_t axis = 0; axis < 3; ++axis) {
+    const std::uint32_t own = grid.index(p[axis], axis);
+    if (grid.index(p[axis] - tolerance, axis) != own ||
+        grid.index(p[axis] + tolerance, axis) != own) {
+      return true;
+    }
+  }
+  return false;
+}
 
 std::uint64_t cell_mix(const Cell& cell) {
   std::uint64_t mix = 0;
@@ -117,6 +130,7 @@ struct Positions {
 
 VertexMerge merge_vertices(std::span<const Triangle> triangles, const std::optional<Box>& box) {
   VertexMerge merge;
+  reserve_large(merge.vertex_ids, triangles.size());
   merge.vertex_ids.assign(triangles.size(), VertexIds{NO_VERTEX, NO_VERTEX, NO_VERTEX});
   if (!box.has_value()) return merge;
   const double tolerance = merge_tolerance(*box);
@@ -130,7 +144,7 @@ VertexMerge merge_vertices(std::span<const Triangle> triangles, const std::optio
   const auto mix_of = [&](const Point& p) { return cell_mix(grid.cell(p)) >> corner_bits; };
 
   Positions positions;
-  positions.keys.reserve(3 * triangles.size());
+  reserve_large(positions.keys, 3 * triangles.size());
   for (std::size_t f = 0; f < triangles.size(); ++f) {
     if (!is_finite(triangles[f])) continue;
     for (std::uint64_t k = 0; k < 3; ++k) {
@@ -149,6 +163,9 @@ VertexMerge merge_vertices(std::span<const Triangle> triangles, const std::optio
     return merge.vertex_ids[corner / 3][corner % 3];
   };
   std::vector<std::pair<std::uint32_t, std::uint32_t>> near_pairs;  // positions
+  std::vector<std::uint32_t> near_face;  // positions within the tolerance of a cell face
+  positions.corner.reserve(positions.keys.size() / 4);
+  positions.use_count.reserve(positions.keys.size() / 4);
   std::vector<std::uint64_t> run;
   const std::size_t count = positions.keys.size();
   // Corners are looked up in sorted order, which jumps about the table:
@@ -188,6 +205,9 @@ VertexMerge merge_vertices(std::span<const Triangle> triangles, const std::optio
       if (i == begin || corners[corner] != corners[positions.corner.back()]) {
         positions.corner.push_back(corner);
         positions.use_count.push_back(0);
+        if (tolerance > 0.0 && near_a_face(grid, corners[corner], tolerance)) {
+          near_face.push_back(static_cast<std::uint32_t>(positions.corner.size() - 1));
+        }
       }
       ++positions.use_count.back();
       position_of(corner) = static_cast<std::uint32_t>(positions.corner.size() - 1);
@@ -206,7 +226,6 @@ VertexMerge merge_vertices(std::span<const Triangle> triangles, const std::optio
     }
     begin = end;
   }
-
   // Positions near a face of their cell look into the neighbouring cells
   // the tolerance reaches.
   const auto run_of = [&](std::uint64_t mix) {
@@ -217,28 +236,25 @@ VertexMerge merge_vertices(std::span<const Triangle> triangles, const std::optio
     return std::pair(lower, upper);
   };
   const auto position_count = static_cast<std::uint32_t>(positions.corner.size());
-  if (tolerance > 0.0) {
-    for (std::uint32_t p = 0; p < position_count; ++p) {
-      const Point& at = corners[positions.corner[p]];
-      const Cell cell = grid.cell(at);
-      Cell low{};
-      Cell high{};
-      for (std::size_t axis = 0; axis < 3; ++axis) {
-        low[axis] = grid.index(at[axis] - tolerance, axis);
-        high[axis] = grid.index(at[axis] + tolerance, axis);
-      }
-      if (low == cell && high == cell) continue;
-      for (std::uint32_t x = low[0]; x <= high[0]; ++x) {
-        for (std::uint32_t y = low[1]; y <= high[1]; ++y) {
-          for (std::uint32_t z = low[2]; z <= high[2]; ++z) {
-            const Cell other_cell = {x, y, z};
-            if (other_cell == cell) continue;
-            const auto [from, to] = run_of(cell_mix(other_cell) >> corner_bits);
-            for (auto it = from; it != to; ++it) {
-              const Point& other = corners[*it & corner_mask];
-              if (grid.cell(other) == other_cell && within(at, other, tolerance)) {
-                near_pairs.emplace_back(p, position_of(*it & corner_mask));
-              }
+  for (const std::uint32_t p : near_face) {
+    const Point& at = corners[positions.corner[p]];
+    const Cell cell = grid.cell(at);
+    Cell low{};
+    Cell high{};
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+      low[axis] = grid.index(at[axis] - tolerance, axis);
+      high[axis] = grid.index(at[axis] + tolerance, axis);
+    }
+    for (std::uint32_t x = low[0]; x <= high[0]; ++x) {
+      for (std::uint32_t y = low[1]; y <= high[1]; ++y) {
+        for (std::uint32_t z = low[2]; z <= high[2]; ++z) {
+          const Cell other_cell = {x, y, z};
+          if (other_cell == cell) continue;
+          const auto [from, to] = run_of(cell_mix(other_cell) >> corner_bits);
+          for (auto it = from; it != to; ++it) {
+            const Point& other = corners[*it & corner_mask];
+            if (grid.cell(other) == other_cell && within(at, other, tolerance)) {
+              near_pairs.emplace_back(p, position_of(*it & corner_mask));
             }
           }
         }
@@ -250,7 +266,6 @@ VertexMerge merge_vertices(std::span<const Triangle> triangles, const std::optio
   PositionGroups groups(position_count);
   for (const auto& [p, q] : near_pairs) groups.join(p, q);
   near_pairs = {};
-
   // Vertices in the order their first corner appears.
   std::vector<std::uint32_t> vertex_of_root(position_count, NO_VERTEX);
   std::uint32_t vertex_count = 0;
