@@ -349,7 +349,7 @@ double longest_edge(const Facets& facets) {
 
 Facets refined(const Facets& facets, double max_side) {
   Facets pieces;
-  prepare::refine_facets(facets, max_side, [&](const FacetCorners& piece) {
+  prepare::refine_facets(facets, max_side, [&](const FacetCorners& piece, double) {
     pieces.push_back(piece);
     return true;
   });
@@ -646,6 +646,20 @@ TEST(Refinement, SharedEdgesCutTheSameWayWhateverTheShapes) {
   // Eight pieces of length 1, each used once from each side.
   EXPECT_EQ(on_shared.size(), 16u);
   for (const auto& edge : on_shared) EXPECT_EQ(on_shared.count(edge), 2u);
+}
+
+TEST(Refinement, ALimitBelowTheCoordinatesResolutionNeverFits) {
+  // Sides of two units in the last place: after one cut, a midpoint would
+  // round to an end, so no refinement reaches a limit of 1e-20.
+  const double next = std::nextafter(std::nextafter(1.0, 2.0), 2.0);
+  const Facets tiny = {
+      {Corner{1, 1, 1}, Corner{next, 1, 1}, Corner{1, next, 1}}
+  };
+  EXPECT_EQ(prepare::count_refined(tiny, 1e-20, 1000).facets,
+            std::numeric_limits<std::uint64_t>::max());
+  EXPECT_FALSE(
+      prepare::refine_facets(tiny, 1e-20, [](const FacetCorners&, double) { return true; }));
+  EXPECT_EQ(prepare::count_refined(tiny, 1e-15, 1000).facets, 1u);
 }
 
 TEST(Refinement, TooLargeIsSizedAndTheFittingFrequencyFits) {

@@ -155,7 +155,7 @@ int run(const prepare::PrepareOptions& options) {
   std::string write_problem;
   double longest_out = 0.0;
   std::uint64_t written = 0;
-  const auto take = [&](const geometry::Triangle& piece) {
+  const auto take = [&](const geometry::Triangle& piece, double) {
     longest_out = std::fmax(longest_out, geometry::longest_side(std::span(&piece, 1)));
     write_problem = writer.add_facet(piece);
     if ((++written & 0xffff) == 0) progress.advance(written, facets_out);
@@ -165,7 +165,7 @@ int run(const prepare::PrepareOptions& options) {
     prepare::refine_facets(mended.facets, report.max_side, take);
   } else {
     for (const geometry::Triangle& facet : mended.facets) {
-      if (!take(facet)) break;
+      if (!take(facet, 0.0)) break;
     }
   }
   if (write_problem.empty()) write_problem = writer.finish();

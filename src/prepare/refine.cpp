@@ -16,32 +16,13 @@ double side_length(const reading::Corner& a, const reading::Corner& b) {
 RefinedCount count_refined(std::span<const reading::FacetCorners> facets, double max_side,
                            std::uint64_t cap) {
   RefinedCount count;
-  std::vector<reading::FacetCorners> pending;
-  for (const reading::FacetCorners& facet : facets) {
-    pending.push_back(facet);
-    while (!pending.empty()) {
-      const reading::FacetCorners piece = pending.back();
-      pending.pop_back();
-      double longest = 0.0;
-      const int side = side_to_cut(piece, max_side, longest);
-      if (side < 0) {
+  const bool whole =
+      refine_facets(facets, max_side, [&](const reading::FacetCorners&, double longest) {
         if (longest > count.longest_side) count.longest_side = longest;
-        if (++count.facets > cap) return count;
-        continue;
-      }
-      reading::FacetCorners first{};
-      reading::FacetCorners second{};
-      cut_facet(piece, side, first, second);
-      // A side so short next to its coordinates that its midpoint is one of
-      // its ends cannot be cut: no count of pieces reaches the limit.
-      if (first[1] == first[0] || second[0] == second[1]) {
-        count.facets = std::numeric_limits<std::uint64_t>::max();
-        return count;
-      }
-      pending.push_back(second);
-      pending.push_back(first);
-    }
-  }
+        return ++count.facets <= cap;
+      });
+  // Stopped within the cap: a side that cannot be cut.
+  if (!whole && count.facets <= cap) count.facets = std::numeric_limits<std::uint64_t>::max();
   return count;
 }
 

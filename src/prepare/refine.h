@@ -44,8 +44,10 @@ struct RefinedCount {
 RefinedCount count_refined(std::span<const reading::FacetCorners> facets, double max_side,
                            std::uint64_t cap);
 
-// Hands every piece of the refinement to `take`, facet by facet, pieces in
-// a fixed order. `take` returns false to stop; so does refine_facets then.
+// Hands every piece of the refinement to `take(piece, longest_side)`,
+// facet by facet, pieces in a fixed order. `take` returns false to stop.
+// Returns false when stopped, or when a side cannot be cut (a limit below
+// what the coordinates resolve: its midpoint rounds to one of its ends).
 template <typename Take>
 bool refine_facets(std::span<const reading::FacetCorners> facets, double max_side, Take&& take);
 
@@ -142,12 +144,15 @@ bool refine_facets(std::span<const reading::FacetCorners> facets, double max_sid
       double longest = 0.0;
       const int side = side_to_cut(piece, max_side, longest);
       if (side < 0) {
-        if (!take(piece)) return false;
+        if (!take(piece, longest)) return false;
         continue;
       }
       reading::FacetCorners first{};
       reading::FacetCorners second{};
       cut_facet(piece, side, first, second);
+      // A side so short next to its coordinates that its midpoint is one of
+      // its ends cannot be cut: no refinement reaches the limit.
+      if (first[1] == first[0] || second[0] == second[1]) return false;
       // The first half comes out first.
       pending.push_back(second);
       pending.push_back(first);
