@@ -385,8 +385,15 @@ TEST(CoordinateText, ReadBackExactlyByTheConvertersReader) {
   };
   std::mt19937_64 random(20261210);
   for (int i = 0; i < 200000; ++i) {
+    // Any double, and the short decimals and floats CAD programs write.
     const double value = std::bit_cast<double>(random());
     if (std::isfinite(value)) values.push_back(value);
+    const auto digits = static_cast<double>(random() % 100000000);
+    values.push_back(digits * std::pow(10.0, static_cast<double>(random() % 40) - 25.0));
+    const auto float_bits = static_cast<std::uint32_t>(random());
+    if (std::isfinite(std::bit_cast<float>(float_bits))) {
+      values.push_back(static_cast<double>(std::bit_cast<float>(float_bits)));
+    }
   }
   for (const double value : values) {
     std::array<char, prepare::COORDINATE_TEXT_WIDTH + 1> text{};
@@ -412,7 +419,9 @@ TEST(CoordinateText, CompactForms) {
       {                     1.5,                   "15e-1"},
       {                  1000.0,                     "1e3"},
       {                    55.0,                      "55"},
-      {                     0.1,   "10000000000000001e-17"},
+      {                     0.1,                    "1e-1"},
+      {                 53.1259,               "531259e-4"},
+      {               1.0 / 3.0,   "33333333333333331e-17"},
       {-1.2345678901234567e-300, "-12345678901234568e-316"},
       {               0x1p-1074,  "49406564584124654e-340"},
   };
