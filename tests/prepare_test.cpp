@@ -430,6 +430,19 @@ TEST(CoordinateText, CompactForms) {
     EXPECT_EQ(std::string_view(text.data(), prepare::render_coordinate(c.value, text.data())),
               c.text);
   }
+  // Normals, which nobody reads, to a float's 7 digits.
+  const Case normals[] = {
+      {0.9582103529877471, "9582104e-7"},
+      {              -1.0,         "-1"},
+      {               0.0,          "0"},
+      {              -0.0,          "0"},
+      {            1e-300,     "1e-300"},
+  };
+  for (const Case& c : normals) {
+    std::array<char, prepare::COORDINATE_TEXT_WIDTH> text{};
+    EXPECT_EQ(std::string_view(text.data(), prepare::render_normal_component(c.value, text.data())),
+              c.text);
+  }
   // The shortest form of this double is read as its neighbour by the
   // converter: the reason for 17 digits.
   const double tricky = std::bit_cast<double>(0x24EDE8FEC57FB91EULL);

@@ -75,4 +75,13 @@ std::size_t render_coordinate(double value, char* out) {
   return write_seventeen_digits(value, out);
 }
 
+std::size_t render_normal_component(double value, char* out) {
+  constexpr int NORMAL_DIGITS = 7;
+  if (value == 0.0 || !std::isfinite(value)) return write_compact(false, "0", 1, 0, out);
+  std::array<char, 1 + NORMAL_DIGITS> area{};
+  char* const digits = area.data() + 1;  // the renderer may write just before
+  const int exponent = records::write_significant_digits(std::fabs(value), NORMAL_DIGITS, digits);
+  return write_compact(std::signbit(value), digits, NORMAL_DIGITS, exponent - NORMAL_DIGITS, out);
+}
+
 }  // namespace prepare

@@ -32,4 +32,9 @@ inline constexpr std::size_t COORDINATE_TEXT_WIDTH = 23;
 // characters); returns the number of characters written.
 std::size_t render_coordinate(double value, char* out);
 
+// A component of a unit normal, which nobody reads to more than a float's
+// precision: 7 significant digits in the same compact form ("-9582103e-7",
+// "1", "0"); at most COORDINATE_TEXT_WIDTH characters.
+std::size_t render_normal_component(double value, char* out);
+
 }  // namespace prepare

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -162,12 +161,10 @@ std::string ModelWriter::add_facet(const reading::FacetCorners& facet) {
     if (std::string problem = flush(); !problem.empty()) return problem;
   }
   char* out = buffer_.get() + used_;
-  char* const room_end = buffer_.get() + BUFFER_BYTES;
   out = append(out, "  facet normal");
   for (const double component : unit_normal(facet)) {
     *out++ = ' ';
-    // Nobody reads the normal to more than a float's precision.
-    out = std::to_chars(out, room_end, component, std::chars_format::general, 7).ptr;
+    out += render_normal_component(component, out);
   }
   out = append(out, "\n  outer loop\n");
   for (const reading::Corner& corner : facet) {
