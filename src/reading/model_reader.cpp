@@ -13,8 +13,6 @@
 #include <new>
 #include <system_error>
 
-#include "reading/coordinate.h"
-
 namespace reading {
 namespace {
 
@@ -145,13 +143,6 @@ bool is_keyword(std::string_view word, std::string_view lower_case) {
 // rounded; a value beyond the largest double is infinite, one below the
 // smallest subnormal zero.
 bool read_number(std::string_view word, double& value) {
-  // What exporters write (up to 15 digits, a power of ten within +-22) is
-  // converted exactly by the converter's short way, which is the nearest
-  // double; it also takes Fortran's D exponents, which STL never has.
-  if (word.find_first_of("dD") == std::string_view::npos &&
-      reading::parse_plain_coordinate(word, value)) {
-    return true;
-  }
   if (!word.empty() && word.front() == '+') {
     word.remove_prefix(1);
     if (!word.empty() && (word.front() == '+' || word.front() == '-')) return false;
