@@ -938,6 +938,12 @@ TEST(PrepareCommand, TheConverterAndTheCheckTakeTheOutputWhole) {
   }
   EXPECT_LE(widest, 80u);
 
+  // Preparing the prepared model again changes nothing, byte for byte
+  // (written on two threads, chunk by chunk, without refinement).
+  const CommandRun again = prepare(dir, {"--no-refine", "STL_Model.stl", "again.stl"});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_TRUE(dir.read("again.stl") == written);
+
   const CommandRun converted = run_program(dir, STLDECK_EXE, {});
   EXPECT_EQ(converted.status, 0) << converted.err;
   EXPECT_NE(converted.out.find("m =      " + facets_out), std::string::npos) << converted.out;
