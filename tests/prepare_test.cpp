@@ -938,8 +938,7 @@ TEST(PrepareCommand, TheConverterAndTheCheckTakeTheOutputWhole) {
   }
   EXPECT_LE(widest, 80u);
 
-  // Preparing the prepared model again changes nothing, byte for byte
-  // (written on two threads, chunk by chunk, without refinement).
+  // Preparing the prepared model again changes nothing, byte for byte.
   const CommandRun again = prepare(dir, {"--no-refine", "STL_Model.stl", "again.stl"});
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_TRUE(dir.read("again.stl") == written);

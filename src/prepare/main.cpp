@@ -5,18 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <new>
 #include <span>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "geometry/facet_soup.h"
@@ -87,62 +83,6 @@ std::string too_large(std::span<const geometry::Triangle> facets, double max_sid
     reason += "; no frequency fits (an edge is longer than the largest number)";
   }
   return reason;
-}
-
-// Facets rendered on two threads, chunk by chunk (the other thread takes
-// every second chunk), and written in their order. The unrefined model is
-// all in memory, and turning coordinates into text is most of the work of
-// writing it.
-std::string write_on_two_threads(std::span<const geometry::Triangle> facets,
-                                 prepare::ModelWriter& writer, double& longest,
-                                 prepare::ProgressLine& progress) {
-  constexpr std::size_t CHUNK = 8192;
-  struct Rendered {
-    std::string text;
-    double longest = 0.0;
-    bool failed = false;  // no memory for the text
-  };
-  const auto render = [facets](std::size_t begin, std::size_t end, Rendered& rendered) {
-    try {
-      rendered.text.resize((end - begin) * prepare::FACET_TEXT_ROOM);
-      std::size_t used = 0;
-      rendered.longest = 0.0;
-      for (std::size_t f = begin; f < end; ++f) {
-        rendered.longest =
-            std::fmax(rendered.longest, geometry::longest_side(facets.subspan(f, 1)));
-        used += prepare::render_facet(facets[f], rendered.text.data() + used);
-      }
-      rendered.text.resize(used);
-    } catch (const std::bad_alloc&) {
-      rendered.failed = true;
-    }
-  };
-  Rendered first;
-  Rendered second;
-  for (std::size_t begin = 0; begin < facets.size(); begin += 2 * CHUNK) {
-    const std::size_t middle = std::min(begin + CHUNK, facets.size());
-    const std::size_t end = std::min(middle + CHUNK, facets.size());
-    std::thread helper;
-    if (middle < end) {
-      try {
-        helper = std::thread(render, middle, end, std::ref(second));
-      } catch (const std::system_error&) {
-        render(middle, end, second);  // no second thread: this one does both
-      }
-    }
-    render(begin, middle, first);
-    if (helper.joinable()) helper.join();
-    for (Rendered* rendered : {&first, &second}) {
-      if (rendered == &second && middle == end) break;
-      if (rendered->failed) throw std::bad_alloc();
-      longest = std::fmax(longest, rendered->longest);
-      if (std::string problem = writer.add_text(rendered->text); !problem.empty()) {
-        return problem;
-      }
-    }
-    progress.advance(end, facets.size());
-  }
-  return {};
 }
 
 int run(const prepare::PrepareOptions& options) {
@@ -224,8 +164,9 @@ int run(const prepare::PrepareOptions& options) {
   if (options.refine) {
     prepare::refine_facets(mended.facets, report.max_side, take);
   } else {
-    write_problem = write_on_two_threads(mended.facets, writer, longest_out, progress);
-    written = mended.facets.size();
+    for (const geometry::Triangle& facet : mended.facets) {
+      if (!take(facet, 0.0)) break;
+    }
   }
   if (write_problem.empty()) write_problem = writer.finish();
   progress.clear();

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -16,6 +15,8 @@ namespace prepare {
 namespace {
 
 constexpr std::size_t BUFFER_BYTES = std::size_t{4} << 20;
+// One facet's text stays well below this.
+constexpr std::size_t FACET_ROOM = 1024;
 
 constexpr std::string_view SOLID_LINE = "solid model\n";
 constexpr std::string_view END_LINE = "endsolid model\n";
@@ -154,8 +155,12 @@ std::string ModelWriter::flush() {
   return {};
 }
 
-std::size_t render_facet(const reading::FacetCorners& facet, char* out) {
-  char* const start = out;
+std::string ModelWriter::add_facet(const reading::FacetCorners& facet) {
+  if (fd_ < 0) return "cannot write " + target_.path + ": the file is not open";
+  if (BUFFER_BYTES - used_ < FACET_ROOM) {
+    if (std::string problem = flush(); !problem.empty()) return problem;
+  }
+  char* out = buffer_.get() + used_;
   out = append(out, "  facet normal");
   for (const double component : unit_normal(facet)) {
     *out++ = ' ';
@@ -171,29 +176,7 @@ std::size_t render_facet(const reading::FacetCorners& facet, char* out) {
     *out++ = '\n';
   }
   out = append(out, "  endloop\n  endfacet\n");
-  return static_cast<std::size_t>(out - start);
-}
-
-std::string ModelWriter::add_facet(const reading::FacetCorners& facet) {
-  if (fd_ < 0) return "cannot write " + target_.path + ": the file is not open";
-  if (BUFFER_BYTES - used_ < FACET_TEXT_ROOM) {
-    if (std::string problem = flush(); !problem.empty()) return problem;
-  }
-  used_ += render_facet(facet, buffer_.get() + used_);
-  return {};
-}
-
-std::string ModelWriter::add_text(std::string_view text) {
-  if (fd_ < 0) return "cannot write " + target_.path + ": the file is not open";
-  while (!text.empty()) {
-    if (used_ == BUFFER_BYTES) {
-      if (std::string problem = flush(); !problem.empty()) return problem;
-    }
-    const std::size_t taken = std::min(text.size(), BUFFER_BYTES - used_);
-    std::memcpy(buffer_.get() + used_, text.data(), taken);
-    used_ += taken;
-    text.remove_prefix(taken);
-  }
+  used_ = static_cast<std::size_t>(out - buffer_.get());
   return {};
 }
 

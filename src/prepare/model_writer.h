@@ -23,7 +23,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "reading/stl_scanner.h"
 
@@ -46,14 +45,6 @@ std::string find_output_target(const std::string& name, OutputTarget& target);
 // reached by the same name, another hard link or a symbolic link).
 bool is_same_file(const OutputTarget& target, const struct stat& input);
 
-// The most characters one facet's text takes.
-inline constexpr std::size_t FACET_TEXT_ROOM = 1024;
-
-// Writes the seven lines of one facet (its corners finite) at `out`, which
-// has room for FACET_TEXT_ROOM characters; returns how many were written.
-// Needs nothing of a writer, so facets can be rendered on several threads.
-std::size_t render_facet(const reading::FacetCorners& facet, char* out);
-
 class ModelWriter {
  public:
   ModelWriter();
@@ -70,9 +61,6 @@ class ModelWriter {
   // why the file could not be written (then the writer is done: nothing
   // will be named).
   std::string add_facet(const reading::FacetCorners& facet);
-
-  // Adds the text of facets made by render_facet, in their order.
-  std::string add_text(std::string_view text);
 
   // Writes "endsolid", flushes the file to the disk and gives it the
   // target's name. Returns an empty string or why it could not.
