@@ -111,16 +111,16 @@ std::string foreign_style(const Facets& facets) {
     }
     return std::signbit(value) ? written : "+" + written;
   };
-  std::string text = "SOLID Part 1\r\n";
+  std::string text = "SOLID Bracket A\r\n";
   for (std::size_t f = 0; f < facets.size(); ++f) {
-    if (f == facets.size() / 2) text += "ENDSOLID Part 1\r\n\r\nsolid part2\r\n";
+    if (f == facets.size() / 2) text += "ENDSOLID Bracket A\r\n\r\nsolid bracket_b\r\n";
     text += "\tFACET  NORMAL 0.0 0.0 1.0E+0\r\n\t\tOUTER LOOP\r\n";
     for (const Corner& c : facets[f]) {
       text += "\t\t\tVERTEX\t" + number(c[0]) + "  " + number(c[1]) + "\t " + number(c[2]) + "\r\n";
     }
     text += "\t\tENDLOOP\r\n\tENDFACET\r\n";
   }
-  return text + "endsolid part2";
+  return text + "endsolid bracket_b";
 }
 
 void append_u32(std::string& bytes, std::uint32_t value) {
