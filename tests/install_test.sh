@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and runs the installed commands
-# on the sample model; checks that both manual pages render without a
-# warning, and that the Debian package holds both commands and both pages.
+# on the sample model; checks that the manual pages render without a
+# warning, and that the Debian package holds the commands and their pages.
 #
 # Usage: tests/install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -21,10 +21,10 @@ fail() {
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-for file in bin/stldeck bin/stldeck-check; do
+for file in bin/stldeck bin/stldeck-check bin/stldeck-prepare; do
   [[ -x $prefix/$file ]] || fail "$file is not installed as a program"
 done
-for page in stldeck stldeck-check; do
+for page in stldeck stldeck-check stldeck-prepare; do
   [[ -f $prefix/share/man/man1/$page.1 ]] || fail "share/man/man1/$page.1 is not installed"
 done
 
@@ -60,9 +60,25 @@ status=0
 [[ $status == 2 && $(wc -l <"$work/errors.txt") == 1 ]] ||
   fail "a missing file gave status $status and: $(cat "$work/errors.txt")"
 
+# The preparation on the sample model turned inside out: written outward
+# and refined, and the check then finds it ready.
+status=0
+awk '/^  facet /{n=0} /^      vertex /{v[n++]=$0; if (n==3) {print v[0]; print v[2]; print v[1]}; next} {print}' \
+  "$source/examples/STL_Model.stl" >"$work/inward.stl"
+(cd "$work" && "$prefix/bin/stldeck-prepare" --json inward.stl prepared.stl >prepare.json 2>errors.txt) ||
+  status=$?
+[[ $status == 0 ]] || fail "stldeck-prepare exited with $status: $(cat "$work/errors.txt")"
+for expected in '"flipped_facets": 576' '"shells_turned_outward": 1' '"facets_out": 101376' \
+  '"ready": true'; do
+  grep -qF "$expected" "$work/prepare.json" || fail "stldeck-prepare --json lacks $expected"
+done
+status=0
+"$prefix/bin/stldeck-check" "$work/prepared.stl" >"$work/summary.txt" || status=$?
+[[ $status == 0 ]] || fail "stldeck-check on the prepared model exited with $status"
+
 # The manual pages render without a warning.
 if command -v man >/dev/null; then
-  for page in stldeck stldeck-check; do
+  for page in stldeck stldeck-check stldeck-prepare; do
     warnings=$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$page.1" 2>&1 >/dev/null)
     [[ -z $warnings ]] || fail "man --warnings on $page.1: $warnings"
     MANWIDTH=80 man -l "$prefix/share/man/man1/$page.1" 2>/dev/null | grep -q "EXIT STATUS" ||
@@ -72,7 +88,7 @@ else
   fail "man is missing: tools/setup.sh man-db installs it"
 fi
 
-# The Debian package holds both commands and both pages.
+# The Debian package holds the commands and their pages.
 if command -v dpkg-deb >/dev/null; then
   (cd "$scratch" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/package" \
     >"$scratch/cpack.log" 2>&1) || fail "cpack failed: $(tail -n 20 "$scratch/cpack.log")"
@@ -81,8 +97,9 @@ if command -v dpkg-deb >/dev/null; then
     fail "cpack made no stldeck_1.0.0 package"
   else
     contents=$(dpkg-deb -c "$package")
-    for file in usr/bin/stldeck usr/bin/stldeck-check usr/share/man/man1/stldeck.1 \
-      usr/share/man/man1/stldeck-check.1; do
+    for file in usr/bin/stldeck usr/bin/stldeck-check usr/bin/stldeck-prepare \
+      usr/share/man/man1/stldeck.1 usr/share/man/man1/stldeck-check.1 \
+      usr/share/man/man1/stldeck-prepare.1; do
       grep -q " \./$file\$" <<<"$contents" || fail "the package lacks /$file"
     done
     [[ $(dpkg-deb -f "$package" Version) == 1.0.0 ]] || fail "the package version is not 1.0.0"

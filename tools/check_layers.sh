@@ -3,7 +3,8 @@
 # Each folder may include only the folders listed for it, which all lie
 # below it:
 #   src/main.cpp, src/run_sequence.*   the run sequence: everything below
-#   src/check                          the model check: reading, geometry and below
+#   src/check | src/prepare            the companion commands: reading, geometry
+#                                      and below (not each other)
 #   src/reading | src/writing          mesh, records, numeric (not each other)
 #   src/mesh | src/geometry            records, numeric (not each other); the
 #                                      mesh geometry needs only numeric so far
@@ -17,6 +18,7 @@ cd "$root/src"
 declare -A allowed=(
   [top]="check reading writing mesh geometry records numeric"
   [check]="reading geometry mesh records numeric"
+  [prepare]="reading geometry mesh records numeric"
   [reading]="mesh records numeric"
   [writing]="mesh records numeric"
   [mesh]="records numeric"

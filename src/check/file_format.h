@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "reading/model_reader.h"
+
 namespace check {
 
 enum class FileFormat { empty, binary, ascii };
@@ -17,6 +19,6 @@ FileFormat classify_format(std::uint64_t size, std::span<const unsigned char> he
 
 std::string_view format_name(FileFormat format);
 
-inline constexpr std::size_t BINARY_HEADER_BYTES = 84;
+inline constexpr std::size_t BINARY_HEADER_BYTES = reading::BINARY_HEADER_BYTES;
 
 }  // namespace check

@@ -1,0 +1,57 @@
+// Mending a model read from a file: the steps, in this order, with the
+// model check's own definitions (the geometry library's):
+// 1. corners within the merge tolerance become one vertex, and every
+//    corner takes its vertex's position, so that neighbours meet exactly;
+// 2. facets with a non-finite coordinate, degenerate facets and repeated
+//    facets (the later copies) are dropped;
+// 3. in each piece of surface connected through edges used by exactly two
+//    facets, the facets that disagree with the majority of their piece are
+//    flipped, so that every such edge is run in opposite directions;
+// 4. each closed shell with a negative volume is turned outward.
+// Holes and non-manifold edges are left as they are: what remains is
+// counted and located.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "geometry/facet_soup.h"
+
+namespace prepare {
+
+// The lines (or binary record numbers) of up to this many facets are kept
+// for each kind of finding.
+inline constexpr std::size_t LOCATIONS_KEPT = 10;
+
+struct Finding {
+  std::int64_t count = 0;
+  std::vector<std::int64_t> lines;  // where, in file order, at most LOCATIONS_KEPT
+};
+
+struct MendedModel {
+  // The facets kept, mended, in file order, and where each was read.
+  std::vector<geometry::Triangle> facets;
+  std::vector<std::int64_t> lines;
+
+  std::int64_t merged_corners = 0;  // joined to a vertex they do not equal exactly
+  std::int64_t dropped_nonfinite = 0;
+  std::int64_t dropped_degenerate = 0;
+  std::int64_t dropped_duplicate = 0;
+  // Facets written in the other orientation than they were read.
+  std::int64_t flipped_facets = 0;
+  std::int64_t shells_turned_outward = 0;
+  std::int64_t shells = 0;
+
+  // What remains: edges used by one facet (holes), by more than two, and
+  // by two that run them the same way (a surface that cannot be oriented,
+  // such as a strip with a half twist).
+  Finding open_edges;
+  Finding nonmanifold_edges;
+  Finding misoriented_edges;
+};
+
+// Mends the facets as read (`lines` says where each was read; one entry per
+// facet). Takes both over.
+MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::int64_t> lines);
+
+}  // namespace prepare

@@ -1,0 +1,222 @@
+#include "prepare/model_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "prepare/coordinate_text.h"
+
+namespace prepare {
+namespace {
+
+constexpr std::size_t BUFFER_BYTES = std::size_t{4} << 20;
+// One facet's text stays well below this.
+constexpr std::size_t FACET_ROOM = 1024;
+
+constexpr std::string_view SOLID_LINE = "solid model\n";
+constexpr std::string_view END_LINE = "endsolid model\n";
+
+std::string folder_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// The facet's unit normal by the right-hand rule, scaled first so that the
+// cross product neither overflows nor underflows; zero when the corners are
+// in a line.
+reading::Corner unit_normal(const reading::FacetCorners& facet) {
+  std::array<double, 3> u{};
+  std::array<double, 3> v{};
+  double scale = 0.0;
+  for (std::size_t k = 0; k < 3; ++k) {
+    u[k] = facet[1][k] - facet[0][k];
+    v[k] = facet[2][k] - facet[0][k];
+    scale = std::fmax(scale, std::fmax(std::fabs(u[k]), std::fabs(v[k])));
+  }
+  if (!(scale > 0.0) || !std::isfinite(scale)) return {0.0, 0.0, 0.0};
+  for (std::size_t k = 0; k < 3; ++k) {
+    u[k] /= scale;
+    v[k] /= scale;
+  }
+  const reading::Corner n = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                             u[0] * v[1] - u[1] * v[0]};
+  const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  if (!(length > 0.0)) return {0.0, 0.0, 0.0};
+  return {n[0] / length, n[1] / length, n[2] / length};
+}
+
+char* append(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+}  // namespace
+
+std::string find_output_target(const std::string& name, OutputTarget& target) {
+  target = OutputTarget{};
+  target.path = name;
+  struct stat link_status {};
+  if (::lstat(name.c_str(), &link_status) == 0 && S_ISLNK(link_status.st_mode)) {
+    char resolved[PATH_MAX];
+    if (::realpath(name.c_str(), resolved) == nullptr) {
+      return "cannot write " + name + ": it is a symbolic link to a file that does not exist";
+    }
+    target.path = resolved;
+  }
+  target.folder = folder_of(target.path);
+  if (::stat(target.path.c_str(), &target.status) == 0) {
+    target.exists = true;
+    if (S_ISDIR(target.status.st_mode)) return "cannot write " + name + ": it is a folder";
+    if (!S_ISREG(target.status.st_mode)) {
+      return "cannot write " + name + ": not a regular file";
+    }
+  } else if (errno != ENOENT) {
+    return "cannot write " + name + ": " + std::strerror(errno);
+  }
+  struct stat folder_status {};
+  if (::stat(target.folder.c_str(), &folder_status) != 0) {
+    return "cannot write " + name + ": folder " + target.folder + ": " + std::strerror(errno);
+  }
+  if (!S_ISDIR(folder_status.st_mode)) {
+    return "cannot write " + name + ": " + target.folder + " is not a folder";
+  }
+  return {};
+}
+
+bool is_same_file(const OutputTarget& target, const struct stat& input) {
+  return target.exists && target.status.st_dev == input.st_dev &&
+         target.status.st_ino == input.st_ino;
+}
+
+ModelWriter::ModelWriter() : buffer_(new char[BUFFER_BYTES]) {}
+
+ModelWriter::~ModelWriter() { discard(); }
+
+void ModelWriter::discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temporary_path_.empty()) ::unlink(temporary_path_.c_str());
+  temporary_path_.clear();
+}
+
+std::string ModelWriter::failure(const std::string& what, int error) {
+  discard();
+  return what + ": " + std::strerror(error);
+}
+
+std::string ModelWriter::open(const OutputTarget& target) {
+  discard();
+  target_ = target;
+  // A replaced file keeps its permissions; a new one gets the usual ones.
+  mode_t mode = 0;
+  if (target.exists) {
+    mode = target.status.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  // A nameless file disappears by itself when the run is killed.
+  fd_ = ::open(target.folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd_ < 0) {
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
+      return failure("cannot create a file in " + target.folder, errno);
+    }
+    std::string pattern = target.path + ".prepare-XXXXXX";
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ < 0) return failure("cannot create a file in " + target.folder, errno);
+    temporary_path_ = pattern;
+  }
+  if (::fchmod(fd_, mode) != 0) return failure("cannot set the permissions", errno);
+  used_ = 0;
+  char* out = append(buffer_.get(), SOLID_LINE);
+  used_ = static_cast<std::size_t>(out - buffer_.get());
+  return {};
+}
+
+std::string ModelWriter::flush() {
+  std::size_t done = 0;
+  while (done < used_) {
+    const ssize_t wrote = ::write(fd_, buffer_.get() + done, used_ - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      return failure("cannot write " + target_.path, wrote == 0 ? ENOSPC : errno);
+    }
+    done += static_cast<std::size_t>(wrote);
+  }
+  used_ = 0;
+  return {};
+}
+
+std::string ModelWriter::add_facet(const reading::FacetCorners& facet) {
+  if (fd_ < 0) return "cannot write " + target_.path + ": the file is not open";
+  if (BUFFER_BYTES - used_ < FACET_ROOM) {
+    if (std::string problem = flush(); !problem.empty()) return problem;
+  }
+  char* out = buffer_.get() + used_;
+  out = append(out, "  facet normal");
+  for (const double component : unit_normal(facet)) {
+    *out++ = ' ';
+    out += render_normal_component(component, out);
+  }
+  out = append(out, "\n  outer loop\n");
+  for (const reading::Corner& corner : facet) {
+    out = append(out, "  vertex");
+    for (const double value : corner) {
+      *out++ = ' ';
+      out += render_coordinate(value, out);
+    }
+    *out++ = '\n';
+  }
+  out = append(out, "  endloop\n  endfacet\n");
+  used_ = static_cast<std::size_t>(out - buffer_.get());
+  return {};
+}
+
+std::string ModelWriter::finish() {
+  if (fd_ < 0) return "cannot write " + target_.path + ": the file is not open";
+  used_ = static_cast<std::size_t>(append(buffer_.get() + used_, END_LINE) - buffer_.get());
+  if (std::string problem = flush(); !problem.empty()) return problem;
+  if (::fsync(fd_) != 0) return failure("cannot write " + target_.path, errno);
+  if (temporary_path_.empty()) {
+    // The nameless file gets a temporary name beside the target, then the
+    // target's name in one step.
+    const std::string descriptor = "/proc/self/fd/" + std::to_string(fd_);
+    for (int attempt = 0;; ++attempt) {
+      const std::string name =
+          target_.path + ".prepare-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+      if (::linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        temporary_path_ = name;
+        break;
+      }
+      if (errno != EEXIST || attempt == 100) {
+        return failure("cannot name the new " + target_.path, errno);
+      }
+    }
+  }
+  if (::close(fd_) != 0) {
+    fd_ = -1;
+    return failure("cannot write " + target_.path, errno);
+  }
+  fd_ = -1;
+  if (::rename(temporary_path_.c_str(), target_.path.c_str()) != 0) {
+    return failure("cannot name the new " + target_.path, errno);
+  }
+  temporary_path_.clear();
+  // The new name itself is made lasting too; the file is complete either way.
+  const int folder = ::open(target_.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+  return {};
+}
+
+}  // namespace prepare

@@ -1,0 +1,45 @@
+// The preparation's command line.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace prepare {
+
+struct PrepareOptions {
+  bool json = false;
+  bool help = false;
+  bool refine = true;
+  double frequency_hz = 54.59;
+  double sound_speed = 343.0;  // model units per second
+  double elements_per_wavelength = 6.0;
+  std::string input;
+  std::string output = "STL_Model.stl";
+
+  // The longest side an element may have: wavelength / K, wavelength = C / HZ.
+  double max_side() const { return sound_speed / frequency_hz / elements_per_wavelength; }
+};
+
+inline constexpr std::string_view USAGE =
+    "usage: stldeck-prepare [--frequency HZ] [--sound-speed C]\n"
+    "                       [--elements-per-wavelength K] [--no-refine] [--json] IN [OUT]\n"
+    "Reads the STL model IN (binary, or ASCII in any common style), mends what the\n"
+    "check finds (corners a rounding apart, degenerate and repeated facets, facets\n"
+    "turned against their neighbours, shells turned inside out), refines the facets\n"
+    "until every edge is at most wavelength / K, and writes OUT (default\n"
+    "STL_Model.stl) in the style stldeck reads. Holes are never filled.\n"
+    "  --frequency HZ               frequency to mesh for (default 54.59)\n"
+    "  --sound-speed C              speed of sound, model units per second (default 343.0)\n"
+    "  --elements-per-wavelength K  elements wanted per wavelength (default 6)\n"
+    "  --no-refine                  mend only, never split a facet\n"
+    "  --json                       print one JSON object instead of a summary\n"
+    "  --help                       print this text\n"
+    "Exit status: 0 written and ready, 1 written but findings remain, 2 usage\n"
+    "error, unreadable input, or a result too large for stldeck.\n";
+
+// Reads the arguments after the program name. Returns an empty string, or
+// the one-line reason the command line is not usable.
+std::string parse_options(std::span<const std::string_view> arguments, PrepareOptions& options);
+
+}  // namespace prepare

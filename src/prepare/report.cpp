@@ -1,0 +1,153 @@
+#include "prepare/report.h"
+
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
+#include "records/terminal_text.h"
+
+namespace prepare {
+namespace {
+
+std::string number(double value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+// 12345678 as "12,345,678".
+std::string count(std::int64_t value) {
+  std::string digits = std::to_string(value < 0 ? -value : value);
+  std::string grouped;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+    grouped += digits[i];
+  }
+  return value < 0 ? "-" + grouped : grouped;
+}
+
+// A length for the summary, with 5 significant digits.
+std::string length(double value) {
+  if (!std::isfinite(value)) return "infinite";
+  char text[32];
+  const auto end =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::general, 5).ptr;
+  return std::string(text, end);
+}
+
+std::string plural(std::int64_t value, std::string_view one, std::string_view many) {
+  return count(value) + " " + std::string(value == 1 ? one : many);
+}
+
+std::string at_lines(const Finding& finding, reading::ModelFormat format) {
+  std::string text = format == reading::ModelFormat::binary ? " (facet records " : " (at lines ";
+  for (std::size_t i = 0; i < finding.lines.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += std::to_string(finding.lines[i]);
+  }
+  if (finding.count > static_cast<std::int64_t>(finding.lines.size())) text += ", ...";
+  return text + ")";
+}
+
+void json_key(std::string& out, std::string_view key, const std::string& value, bool last) {
+  out += "  \"";
+  out += key;
+  out += "\": ";
+  out += value;
+  out += last ? "\n" : ",\n";
+}
+
+std::string json_length(double value) { return std::isfinite(value) ? number(value) : "null"; }
+
+}  // namespace
+
+bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest_edge_out,
+              double max_side) {
+  return facets_out > 0 && mended.open_edges.count == 0 && mended.nonmanifold_edges.count == 0 &&
+         mended.misoriented_edges.count == 0 && longest_edge_out <= max_side;
+}
+
+std::string render_json(const PrepareReport& report) {
+  const MendedModel& m = *report.mended;
+  std::string out = "{\n";
+  json_key(out, "input_format",
+           report.format == reading::ModelFormat::binary ? "\"binary\"" : "\"ascii\"", false);
+  json_key(out, "facets_in", std::to_string(report.facets_in), false);
+  json_key(out, "facets_out", std::to_string(report.facets_out), false);
+  json_key(out, "merged_corners", std::to_string(m.merged_corners), false);
+  json_key(out, "dropped_nonfinite", std::to_string(m.dropped_nonfinite), false);
+  json_key(out, "dropped_degenerate", std::to_string(m.dropped_degenerate), false);
+  json_key(out, "dropped_duplicate", std::to_string(m.dropped_duplicate), false);
+  json_key(out, "flipped_facets", std::to_string(m.flipped_facets), false);
+  json_key(out, "shells_turned_outward", std::to_string(m.shells_turned_outward), false);
+  json_key(out, "open_edges", std::to_string(m.open_edges.count), false);
+  json_key(out, "nonmanifold_edges", std::to_string(m.nonmanifold_edges.count), false);
+  json_key(out, "refined", report.refined ? "true" : "false", false);
+  json_key(out, "longest_edge_in", json_length(report.longest_edge_in), false);
+  json_key(out, "longest_edge_out", json_length(report.longest_edge_out), false);
+  json_key(out, "ready", report.ready ? "true" : "false", true);
+  return out + "}\n";
+}
+
+std::string render_summary(const PrepareReport& report, const PrepareOptions& options) {
+  const MendedModel& m = *report.mended;
+  const reading::ModelFormat format = report.format;
+  std::string out = "stldeck-prepare: read " + printable(options.input) + ": " +
+                    (format == reading::ModelFormat::binary ? "binary" : "ASCII") + " STL, " +
+                    plural(report.facets_in, "facet", "facets") + "\n";
+  out += "  corners merged:  " + count(m.merged_corners) +
+         " (joined to a vertex within 1e-9 of the model's size that they do not equal)\n";
+  out += "  facets dropped:  " + count(m.dropped_nonfinite) + " with a non-finite coordinate, " +
+         count(m.dropped_degenerate) + " degenerate, " + count(m.dropped_duplicate) + " repeated\n";
+  out += "  facets flipped:  " + count(m.flipped_facets) + " (" +
+         plural(m.shells_turned_outward, "shell", "shells") + " of " + count(m.shells) +
+         " turned outward)\n";
+  const std::string limit = length(report.max_side) + " (wavelength " +
+                            length(options.sound_speed / options.frequency_hz) + " / " +
+                            number(options.elements_per_wavelength) + " at " +
+                            number(options.frequency_hz) + " Hz; model units taken as metres)";
+  if (report.refined) {
+    out += "  refined:         longest edge " + length(report.longest_edge_in) + " -> " +
+           length(report.longest_edge_out) + ", at most " + limit + "\n";
+  } else {
+    out += "  not refined:     longest edge " + length(report.longest_edge_out) + ", limit " +
+           limit + "\n";
+  }
+  out += "  wrote " + printable(options.output) + ": " +
+         plural(report.facets_out, "facet", "facets") + "\n";
+
+  std::string remains;
+  const auto add = [&remains](const std::string& finding) { remains += "  - " + finding + "\n"; };
+  if (report.facets_out == 0) add("no facet is left");
+  if (m.open_edges.count > 0) {
+    add(plural(m.open_edges.count, "open edge", "open edges") +
+        ": the surface has holes, which are never filled" + at_lines(m.open_edges, format));
+  }
+  if (m.nonmanifold_edges.count > 0) {
+    add(plural(m.nonmanifold_edges.count, "non-manifold edge", "non-manifold edges") +
+        ": used by more than two facets" + at_lines(m.nonmanifold_edges, format));
+  }
+  if (m.misoriented_edges.count > 0) {
+    add(plural(m.misoriented_edges.count, "misoriented edge", "misoriented edges") +
+        ": run the same way by both facets, on a surface that cannot be oriented" +
+        at_lines(m.misoriented_edges, format));
+  }
+  if (!(report.longest_edge_out <= report.max_side)) {
+    add("too coarse: the longest edge " + length(report.longest_edge_out) + " is above " +
+        length(report.max_side) + (report.refined ? "" : " (refinement was off)"));
+  }
+  if (remains.empty()) {
+    out += "ready for the solver\n";
+  } else {
+    out += "not ready, what remains:\n" + remains;
+  }
+  return out;
+}
+
+std::string printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  records::escape_for_terminal(text, [&out](std::string_view piece) { out += piece; });
+  return out;
+}
+
+}  // namespace prepare

@@ -1,0 +1,47 @@
+// What a preparation run says it read and did: the human summary and the
+// JSON object.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "prepare/mend.h"
+#include "prepare/options.h"
+#include "reading/model_reader.h"
+
+namespace prepare {
+
+struct PrepareReport {
+  reading::ModelFormat format = reading::ModelFormat::ascii;
+  std::int64_t facets_in = 0;
+  std::int64_t facets_out = 0;
+  const MendedModel* mended = nullptr;  // the counts and what remains
+  bool refined = false;                 // refinement ran (it may have cut nothing)
+  double longest_edge_in = 0.0;         // infinite when longer than the largest double
+  double longest_edge_out = 0.0;
+  double max_side = 0.0;  // wavelength / K
+  // Written and ready: facets left, no open, non-manifold or misoriented
+  // edge, and no edge longer than max_side.
+  bool ready = false;
+};
+
+bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest_edge_out,
+              double max_side);
+
+// One object with exactly the keys input_format, facets_in, facets_out,
+// merged_corners, dropped_nonfinite, dropped_degenerate, dropped_duplicate,
+// flipped_facets, shells_turned_outward, open_edges, nonmanifold_edges,
+// refined, longest_edge_in, longest_edge_out, ready. Strict JSON: a length
+// that is not finite is null.
+std::string render_json(const PrepareReport& report);
+
+// The summary for a person: what was read, what was done, what remains.
+std::string render_summary(const PrepareReport& report, const PrepareOptions& options);
+
+// A path or other text from outside, safe to print on a terminal: control
+// characters (C0, DEL, C1 also in their UTF-8 form) and bytes that are not
+// UTF-8 as a backslash and three octal digits, as in the other programs'
+// messages.
+std::string printable(std::string_view text);
+
+}  // namespace prepare

@@ -1,0 +1,1183 @@
+// Tests of stldeck-prepare: the reading of every common STL form, the
+// coordinates it writes, the refinement checked from the outside, each
+// mending step on small models whose truth is known by construction, and
+// the command as a user runs it (with stldeck and stldeck-check on what it
+// writes, and admesh's own normalisation as a second opinion).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "prepare/coordinate_text.h"
+#include "prepare/refine.h"
+#include "reading/coordinate.h"
+#include "reading/model_reader.h"
+#include "support.h"
+
+namespace {
+
+using reading::Corner;
+using reading::FacetCorners;
+using testing_support::TempDir;
+using Facets = std::vector<FacetCorners>;
+
+// ---------------------------------------------------------------------------
+// Models and their files
+
+// An axis-aligned box from `low` to `high`, its twelve facets turned
+// outward (counter-clockwise seen from outside).
+Facets box(Corner low, Corner high) {
+  const auto corner = [&](int number) {
+    return Corner{(number & 1) != 0 ? high[0] : low[0], (number & 2) != 0 ? high[1] : low[1],
+                  (number & 4) != 0 ? high[2] : low[2]};
+  };
+  constexpr int QUADS[6][4] = {
+      {0, 2, 3, 1},
+      {4, 5, 7, 6},
+      {0, 1, 5, 4},
+      {2, 6, 7, 3},
+      {0, 4, 6, 2},
+      {1, 3, 7, 5},
+  };
+  Facets facets;
+  for (const auto& q : QUADS) {
+    facets.push_back({corner(q[0]), corner(q[1]), corner(q[2])});
+    facets.push_back({corner(q[0]), corner(q[2]), corner(q[3])});
+  }
+  return facets;
+}
+
+Facets unit_cube() { return box({0, 0, 0}, {1, 1, 1}); }
+
+FacetCorners flipped(const FacetCorners& facet) { return {facet[0], facet[2], facet[1]}; }
+
+Facets all_flipped(Facets facets) {
+  for (FacetCorners& facet : facets) facet = flipped(facet);
+  return facets;
+}
+
+std::string shortest(double value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+// The converter's own style: two blanks before "facet", six-blank vertex
+// lines, shortest numbers.
+std::string converter_style(const Facets& facets) {
+  std::string text = "solid model\n";
+  for (const FacetCorners& facet : facets) {
+    text += "  facet normal 0 0 0\n    outer loop\n";
+    for (const Corner& c : facet) {
+      text += "      vertex " + shortest(c[0]) + " " + shortest(c[1]) + " " + shortest(c[2]) + "\n";
+    }
+    text += "    endloop\n  endfacet\n";
+  }
+  return text + "endsolid model\n";
+}
+
+// Another exporter's style: upper case, tabs, CR LF, "+" signs and E
+// exponents, the facets split over two solids, no line end at the end.
+std::string foreign_style(const Facets& facets) {
+  const auto number = [](double value) {
+    char text[40];
+    const auto end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, 16).ptr;
+    std::string written(text, end);
+    for (char& c : written) {
+      if (c == 'e') c = 'E';
+    }
+    return std::signbit(value) ? written : "+" + written;
+  };
+  std::string text = "SOLID Bracket A\r\n";
+  for (std::size_t f = 0; f < facets.size(); ++f) {
+    if (f == facets.size() / 2) text += "ENDSOLID Bracket A\r\n\r\nsolid bracket_b\r\n";
+    text += "\tFACET  NORMAL 0.0 0.0 1.0E+0\r\n\t\tOUTER LOOP\r\n";
+    for (const Corner& c : facets[f]) {
+      text += "\t\t\tVERTEX\t" + number(c[0]) + "  " + number(c[1]) + "\t " + number(c[2]) + "\r\n";
+    }
+    text += "\t\tENDLOOP\r\n\tENDFACET\r\n";
+  }
+  return text + "endsolid bracket_b";
+}
+
+void append_u32(std::string& bytes, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xff);
+}
+
+// Binary STL; the coordinates must be floats to come back unchanged.
+std::string binary_style(const Facets& facets, std::string_view header = "binary model") {
+  std::string bytes(header);
+  bytes.resize(80, ' ');
+  append_u32(bytes, static_cast<std::uint32_t>(facets.size()));
+  for (const FacetCorners& facet : facets) {
+    for (int k = 0; k < 3; ++k) append_u32(bytes, 0);
+    for (const Corner& c : facet) {
+      for (const double v : c)
+        append_u32(bytes, std::bit_cast<std::uint32_t>(static_cast<float>(v)));
+    }
+    bytes += std::string(2, '\0');
+  }
+  return bytes;
+}
+
+// Reads a model file with the reader under test.
+reading::ModelRead read_model_file(const std::filesystem::path& path, std::string& problem) {
+  reading::ModelRead model;
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  struct stat status {};
+  ::fstat(fd, &status);
+  problem = reading::read_model(fd, static_cast<std::uint64_t>(status.st_size), model, nullptr);
+  ::close(fd);
+  return model;
+}
+
+Facets read_facets(const std::filesystem::path& path) {
+  std::string problem;
+  reading::ModelRead model = read_model_file(path, problem);
+  EXPECT_EQ(problem, "") << path;
+  return model.facets;
+}
+
+bool same_bits(const Facets& a, const Facets& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t f = 0; f < a.size(); ++f) {
+    for (std::size_t c = 0; c < 3; ++c) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        if (std::bit_cast<std::uint64_t>(a[f][c][k]) != std::bit_cast<std::uint64_t>(b[f][c][k])) {
+          return false;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Running the commands
+
+struct CommandRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+struct RunSetup {
+  bool unprivileged = false;         // drop root, so that file modes apply
+  unsigned long long file_size = 0;  // a limit on the files written, bytes; 0 for none
+};
+
+CommandRun run_program(const TempDir& dir, const char* program,
+                       const std::vector<std::string>& arguments, RunSetup setup = {}) {
+  const std::string out_path = (dir / ".run.out").string();
+  const std::string err_path = (dir / ".run.err").string();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
+    if (setup.file_size != 0) {
+      // Writing past the limit then fails with EFBIG, as a full disk would
+      // with ENOSPC, instead of ending the process.
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{setup.file_size, setup.file_size};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
+    }
+    if (setup.unprivileged && ::geteuid() == 0) {
+      const passwd* nobody = ::getpwnam("nobody");
+      if (nobody == nullptr || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) {
+        ::_exit(127);
+      }
+    }
+    std::vector<char*> argv{const_cast<char*>(program)};
+    for (const std::string& argument : arguments) {
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::execv(program, argv.data());
+    ::_exit(127);
+  }
+  int wait_status = 0;
+  ::waitpid(child, &wait_status, 0);
+  CommandRun run;
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  run.out = testing_support::read_file(out_path);
+  run.err = testing_support::read_file(err_path);
+  std::filesystem::remove(out_path);
+  std::filesystem::remove(err_path);
+  return run;
+}
+
+CommandRun prepare(const TempDir& dir, const std::vector<std::string>& arguments,
+                   RunSetup setup = {}) {
+  return run_program(dir, STLDECK_PREPARE_EXE, arguments, setup);
+}
+
+// The text of one key's value in a JSON object with one key per line.
+std::string json_value(const std::string& json, std::string_view key) {
+  const std::string label = "\n  \"" + std::string(key) + "\": ";
+  const std::size_t at = json.find(label);
+  if (at == std::string::npos) return "<missing>";
+  const std::size_t start = at + label.size();
+  std::size_t end = json.find('\n', start);
+  if (json[end - 1] == ',') --end;
+  return json.substr(start, end - start);
+}
+
+constexpr std::string_view JSON_KEYS[] = {
+    "input_format",      "facets_in",         "facets_out",
+    "merged_corners",    "dropped_nonfinite", "dropped_degenerate",
+    "dropped_duplicate", "flipped_facets",    "shells_turned_outward",
+    "open_edges",        "nonmanifold_edges", "refined",
+    "longest_edge_in",   "longest_edge_out",  "ready",
+};
+
+// The JSON holds exactly the keys of the interface, one per line.
+void expect_exact_keys(const std::string& json) {
+  std::size_t keys = 0;
+  for (std::size_t at = json.find("\n  \""); at != std::string::npos;
+       at = json.find("\n  \"", at + 1)) {
+    ++keys;
+  }
+  EXPECT_EQ(keys, std::size(JSON_KEYS)) << json;
+  for (const std::string_view key : JSON_KEYS) EXPECT_NE(json_value(json, key), "<missing>") << key;
+  for (const std::string_view word : {": nan", ": NaN", ": inf", ": Infinity", ": -"}) {
+    EXPECT_EQ(json.find(word), std::string::npos) << word;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Independent measures of a written surface
+
+using Key = std::tuple<double, double, double>;
+Key key_of(const Corner& c) { return {c[0], c[1], c[2]}; }
+
+// Every edge, by the exact coordinates of its ends, used by exactly two
+// facets in opposite directions.
+bool is_closed_and_consistent(const Facets& facets) {
+  std::map<std::pair<Key, Key>, int> directed;
+  for (const FacetCorners& f : facets) {
+    for (std::size_t k = 0; k < 3; ++k) ++directed[{key_of(f[k]), key_of(f[(k + 1) % 3])}];
+  }
+  for (const auto& [edge, uses] : directed) {
+    if (uses != 1) return false;
+    const auto back = directed.find({edge.second, edge.first});
+    if (back == directed.end() || back->second != 1) return false;
+  }
+  return true;
+}
+
+Corner minus(const Corner& a, const Corner& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+Corner cross(const Corner& a, const Corner& b) {
+  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+double dot(const Corner& a, const Corner& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+double norm(const Corner& a) { return std::sqrt(dot(a, a)); }
+
+struct Measures {
+  double area = 0.0;
+  double volume = 0.0;  // about the first corner
+  Corner low{};
+  Corner high{};
+};
+
+Measures measure(const Facets& facets) {
+  Measures m;
+  const Corner o = facets.front()[0];
+  m.low = m.high = o;
+  for (const FacetCorners& f : facets) {
+    m.area += norm(cross(minus(f[1], f[0]), minus(f[2], f[0]))) / 2.0;
+    m.volume += dot(minus(f[0], o), cross(minus(f[1], o), minus(f[2], o))) / 6.0;
+    for (const Corner& c : f) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        m.low[k] = std::min(m.low[k], c[k]);
+        m.high[k] = std::max(m.high[k], c[k]);
+      }
+    }
+  }
+  return m;
+}
+
+// The distance from p to the triangle's plane, and whether its projection
+// lies inside the triangle (with a tolerance relative to the triangle).
+bool lies_on(const Corner& p, const FacetCorners& t, double tolerance) {
+  const Corner n = cross(minus(t[1], t[0]), minus(t[2], t[0]));
+  const double n2 = dot(n, n);
+  if (n2 == 0.0) return false;
+  if (std::fabs(dot(minus(p, t[0]), n)) / std::sqrt(n2) > tolerance) return false;
+  // Barycentric coordinates, each at least minus the tolerance.
+  for (std::size_t k = 0; k < 3; ++k) {
+    const Corner edge = minus(t[(k + 1) % 3], t[k]);
+    const double side = dot(cross(edge, minus(p, t[k])), n) / std::sqrt(n2) / norm(edge);
+    if (side < -tolerance) return false;
+  }
+  return true;
+}
+
+double longest_edge(const Facets& facets) {
+  double longest = 0.0;
+  for (const FacetCorners& f : facets) {
+    for (std::size_t k = 0; k < 3; ++k) {
+      longest = std::max(longest, norm(minus(f[(k + 1) % 3], f[k])));
+    }
+  }
+  return longest;
+}
+
+Facets refined(const Facets& facets, double max_side) {
+  Facets pieces;
+  prepare::refine_facets(facets, max_side, [&](const FacetCorners& piece, double) {
+    pieces.push_back(piece);
+    return true;
+  });
+  return pieces;
+}
+
+// The torus of the sample model, read as the converter reads it.
+Facets sample_torus() {
+  return read_facets(std::filesystem::path(STLDECK_EXAMPLES) / "STL_Model.stl");
+}
+
+// ---------------------------------------------------------------------------
+// Coordinates as written
+
+TEST(CoordinateText, ReadBackExactlyByTheConvertersReader) {
+  std::vector<double> values = {
+      0.0,
+      -0.0,
+      1.5,
+      -2250.0,
+      0.1,
+      1.0 / 3.0,
+      0x1p-1074,                                     // the smallest subnormal
+      0x1.fffffffffffffp-1023,                       // the largest subnormal
+      0x1p-1022,                                     // the smallest normal
+      std::numeric_limits<double>::max(),            // 17 digits and a three-digit exponent
+      -1.2345678901234567e-300,                      // the widest text
+      std::bit_cast<double>(0x24EDE8FEC57FB91EULL),  // shortest form 8.427724e-131
+      std::bit_cast<double>(0x24EDE8FEC57FB91FULL),
+      9007199254740993.0,
+      1152921504606847104.0,
+      123456789012345680000.0,
+  };
+  std::mt19937_64 random(20261210);
+  for (int i = 0; i < 200000; ++i) {
+    // Any double, and the short decimals and floats CAD programs write.
+    const double value = std::bit_cast<double>(random());
+    if (std::isfinite(value)) values.push_back(value);
+    const auto digits = static_cast<double>(random() % 100000000);
+    values.push_back(digits * std::pow(10.0, static_cast<double>(random() % 40) - 25.0));
+    const auto float_bits = static_cast<std::uint32_t>(random());
+    if (std::isfinite(std::bit_cast<float>(float_bits))) {
+      values.push_back(static_cast<double>(std::bit_cast<float>(float_bits)));
+    }
+  }
+  for (const double value : values) {
+    std::array<char, prepare::COORDINATE_TEXT_WIDTH + 1> text{};
+    const std::size_t length = prepare::render_coordinate(value, text.data());
+    const std::string_view written(text.data(), length);
+    ASSERT_LE(length, prepare::COORDINATE_TEXT_WIDTH) << written;
+    EXPECT_EQ(written.find('.'), std::string_view::npos) << written;
+    double read = 1.0;
+    ASSERT_TRUE(reading::parse_coordinate(written, read)) << written;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(read), std::bit_cast<std::uint64_t>(value))
+        << written << " for " << shortest(value);
+  }
+}
+
+TEST(CoordinateText, CompactForms) {
+  struct Case {
+    double value;
+    std::string_view text;
+  };
+  const Case cases[] = {
+      {                     0.0,                       "0"},
+      {                    -0.0,                      "-0"},
+      {                     1.5,                   "15e-1"},
+      {                  1000.0,                     "1e3"},
+      {                    55.0,                      "55"},
+      {                     0.1,                    "1e-1"},
+      {                 53.1259,               "531259e-4"},
+      {               1.0 / 3.0,   "33333333333333331e-17"},
+      {-1.2345678901234567e-300, "-12345678901234568e-316"},
+      {               0x1p-1074,  "49406564584124654e-340"},
+  };
+  for (const Case& c : cases) {
+    std::array<char, prepare::COORDINATE_TEXT_WIDTH> text{};
+    EXPECT_EQ(std::string_view(text.data(), prepare::render_coordinate(c.value, text.data())),
+              c.text);
+  }
+  // Normals, which nobody reads, to a float's 7 digits.
+  const Case normals[] = {
+      {0.9582103529877471, "9582104e-7"},
+      {              -1.0,         "-1"},
+      {               0.0,          "0"},
+      {              -0.0,          "0"},
+      {            1e-300,     "1e-300"},
+  };
+  for (const Case& c : normals) {
+    std::array<char, prepare::COORDINATE_TEXT_WIDTH> text{};
+    EXPECT_EQ(std::string_view(text.data(), prepare::render_normal_component(c.value, text.data())),
+              c.text);
+  }
+  // The shortest form of this double is read as its neighbour by the
+  // converter: the reason for 17 digits.
+  const double tricky = std::bit_cast<double>(0x24EDE8FEC57FB91EULL);
+  double read = 0.0;
+  ASSERT_TRUE(reading::parse_coordinate(shortest(tricky), read));
+  EXPECT_NE(std::bit_cast<std::uint64_t>(read), std::bit_cast<std::uint64_t>(tricky));
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+TEST(ModelReader, EveryStyleGivesTheSameFacets) {
+  // Float coordinates, so that the binary form holds them exactly.
+  Facets model = box({-1.5, 0.25, 1e-3f}, {2.0, 4.5, 3e5f});
+  model.push_back({
+      Corner{1e-40f, -0.0,   7.0},
+      Corner{     1,    2,     3},
+      Corner{-3e38f,  0.5, 0.125}
+  });
+  struct Case {
+    std::string_view name;
+    std::string text;
+    reading::ModelFormat format;
+  };
+  // Some exporters begin a binary header with "solid": the size decides.
+  std::vector<Case> cases;
+  cases.push_back({"converter style", converter_style(model), reading::ModelFormat::ascii});
+  cases.push_back({"foreign style", foreign_style(model), reading::ModelFormat::ascii});
+  cases.push_back({"binary", binary_style(model), reading::ModelFormat::binary});
+  cases.push_back({"binary, solid header", binary_style(model, "solid exported"),
+                   reading::ModelFormat::binary});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("model.stl", c.text);
+    std::string problem;
+    const reading::ModelRead read = read_model_file(dir / "model.stl", problem);
+    ASSERT_EQ(problem, "");
+    EXPECT_EQ(read.format, c.format);
+    EXPECT_TRUE(same_bits(read.facets, model));
+    ASSERT_EQ(read.facet_lines.size(), model.size());
+    if (c.format == reading::ModelFormat::binary) {
+      EXPECT_EQ(read.facet_lines.back(), 13);
+    }
+  }
+  // Lines of the facets in the converter style: 2, 9, 16, ...
+  TempDir dir;
+  dir.write("model.stl", converter_style(model));
+  std::string problem;
+  const reading::ModelRead read = read_model_file(dir / "model.stl", problem);
+  EXPECT_EQ(read.facet_lines[0], 2);
+  EXPECT_EQ(read.facet_lines[2], 16);
+}
+
+TEST(ModelReader, NumbersAreCorrectlyRounded) {
+  // Long digit strings near the halfway points of doubles, against the C
+  // library's conversion; also words and the edges of the range.
+  std::mt19937_64 random(7);
+  std::vector<std::string> numbers = {"1e400",
+                                      "-1e400",
+                                      "1e-400",
+                                      "-1e-400",
+                                      "+4.9e-324",
+                                      "2.4703282292062328e-324",
+                                      "1.7976931348623158e308",
+                                      "8.427724e-131",
+                                      "inf",
+                                      "-Infinity",
+                                      "nan",
+                                      "+.5",
+                                      "5."};
+  for (int i = 0; i < 3000; ++i) {
+    const double value = std::bit_cast<double>(random() >> 2);
+    char text[64];
+    // 17 to 25 digits: the last ones decide the rounding.
+    std::snprintf(text, sizeof text, "%.*e", 16 + static_cast<int>(i % 9), value);
+    numbers.emplace_back(text);
+  }
+  std::string text = "solid numbers\n";
+  for (std::size_t i = 0; i + 3 <= numbers.size(); i += 3) {
+    text += "facet normal 0 0 0\nouter loop\n";
+    for (int corner = 0; corner < 3; ++corner) {
+      text += "vertex " + numbers[i] + " " + numbers[i + 1] + " " + numbers[i + 2] + "\n";
+    }
+    text += "endloop\nendfacet\n";
+  }
+  text += "endsolid\n";
+  TempDir dir;
+  dir.write("numbers.stl", text);
+  const Facets facets = read_facets(dir / "numbers.stl");
+  ASSERT_EQ(facets.size(), numbers.size() / 3);
+  for (std::size_t f = 0; f < facets.size(); ++f) {
+    for (std::size_t k = 0; k < 3; ++k) {
+      const std::string& written = numbers[3 * f + k];
+      const double expected = std::strtod(written.c_str(), nullptr);
+      const double read = facets[f][0][k];
+      if (std::isnan(expected)) {
+        EXPECT_TRUE(std::isnan(read)) << written;
+      } else {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(read), std::bit_cast<std::uint64_t>(expected))
+            << written;
+      }
+    }
+  }
+}
+
+TEST(ModelReader, RefusesWhatItCannotRead) {
+  const std::string cube_text = converter_style(unit_cube());
+  const auto replaced = [&](std::string_view from, std::string_view to) {
+    std::string text = cube_text;
+    text.replace(text.find(from), from.size(), to);
+    return text;
+  };
+  std::string miscounted = binary_style(unit_cube());
+  miscounted[80] = 13;  // 13 facets claimed, 12 present
+  struct Case {
+    std::string_view name;
+    std::string text;
+    std::string_view expected;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"empty", "", "the file is empty"});
+  cases.push_back({"blanks", "\n  \n\t\n", "holds no solid"});
+  cases.push_back({"not an STL", "hello world\n", "not an STL file"});
+  cases.push_back({"binary, count not size", miscounted, "not an STL file"});
+  cases.push_back({"four corners", replaced("    endloop\n", "      vertex 1 1 1\n    endloop\n"),
+                   "a fourth corner"});
+  cases.push_back({"two corners", replaced("      vertex 0 0 0\n", ""), "has 2 corners"});
+  cases.push_back({"comma number", replaced("vertex 0 0 0", "vertex 0 0,5 0"),
+                   "line 4: expected a number, found '0,5'"});
+  cases.push_back({"missing coordinate", replaced("vertex 0 0 0", "vertex 0 0"),
+                   "line 4: expected a number, found ''"});
+  cases.push_back({"extra word", replaced("    endloop", "    endloop now"), "unexpected 'now'"});
+  cases.push_back({"cut short", cube_text.substr(0, cube_text.size() - 15),
+                   "without 'endsolid': it may have been cut short"});
+  cases.push_back({"control bytes", replaced("outer loop", std::string("outer\x01loop", 10)),
+                   "found 'outer\\x01loop'"});
+  cases.push_back(
+      {"missing outer loop", replaced("    outer loop\n", ""), "expected 'outer loop'"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("model.stl", c.text);
+    std::string problem;
+    read_model_file(dir / "model.stl", problem);
+    EXPECT_NE(problem.find(c.expected), std::string::npos) << problem;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Refinement, checked from the outside
+
+TEST(Refinement, ConformingOnTheSurfaceAndFineEnough) {
+  struct Case {
+    std::string_view name;
+    Facets model;
+    double max_side;
+    // How many times the facets of equilateral triangles with sides of
+    // max_side the count may be. Bisection keeps each facet's shape class,
+    // so a face split into two long thin facets (10 by 1) keeps pieces of
+    // that thinness; well-shaped facets give about two.
+    double factor;
+  };
+  // A box with long thin facets, one far from the origin, and the sample
+  // torus.
+  std::vector<Case> cases;
+  cases.push_back({"thin box", box({0, 0, 0}, {10.0, 1.0, 0.25}), 0.3, 10.0});
+  cases.push_back(
+      {"site offset", box({512000.0, 6.1e6, 30.0}, {512003.5, 6.1e6 + 2.0, 31.0}), 0.17, 3.0});
+  cases.push_back({"torus", sample_torus(), 1.0472, 2.5});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(is_closed_and_consistent(c.model));
+    const Facets pieces = refined(c.model, c.max_side);
+    EXPECT_EQ(prepare::count_refined(c.model, c.max_side, 1u << 30).facets, pieces.size());
+    EXPECT_LE(longest_edge(pieces), c.max_side);
+    EXPECT_TRUE(is_closed_and_consistent(pieces));
+
+    const Measures before = measure(c.model);
+    const Measures after = measure(pieces);
+    EXPECT_NEAR(after.area, before.area, 1e-12 * before.area);
+    EXPECT_NEAR(after.volume, before.volume, 1e-9 * std::fabs(before.volume));
+    EXPECT_EQ(after.low, before.low);
+    EXPECT_EQ(after.high, before.high);
+
+    // Within a small factor of the equilateral triangles of that side.
+    const double equilateral = before.area / (std::sqrt(3.0) / 4.0 * c.max_side * c.max_side);
+    EXPECT_GT(static_cast<double>(pieces.size()), equilateral);
+    EXPECT_LT(static_cast<double>(pieces.size()), c.factor * equilateral);
+
+    // Every corner on an original facet (checked on a sample for the torus).
+    const double size = norm(minus(before.high, before.low));
+    for (std::size_t p = 0; p < pieces.size(); p += pieces.size() / 500 + 1) {
+      for (const Corner& corner : pieces[p]) {
+        const bool on_some = std::any_of(c.model.begin(), c.model.end(), [&](const auto& t) {
+          return lies_on(corner, t, 1e-12 * size);
+        });
+        ASSERT_TRUE(on_some) << "piece " << p;
+      }
+    }
+  }
+}
+
+TEST(Refinement, SharedEdgesCutTheSameWayWhateverTheShapes) {
+  // Two facets that share the edge from (0,0,0) to (8,0,0) but differ in
+  // shape: one cuts that edge first, the other a longer side of its own.
+  // The shared edge still ends up in the same pieces on both sides.
+  const Facets pair = {
+      {Corner{0, 0, 0}, Corner{8, 0, 0},   Corner{4, 1, 0}},
+      {Corner{8, 0, 0}, Corner{0, 0, 0}, Corner{-3, -9, 0}},
+  };
+  const Facets pieces = refined(pair, 1.1);
+  std::multiset<std::pair<Key, Key>> on_shared;
+  for (const FacetCorners& f : pieces) {
+    for (std::size_t k = 0; k < 3; ++k) {
+      const Corner& a = f[k];
+      const Corner& b = f[(k + 1) % 3];
+      if (a[1] == 0.0 && b[1] == 0.0 && a[2] == 0.0 && b[2] == 0.0) {
+        on_shared.insert(std::minmax(key_of(a), key_of(b)));
+      }
+    }
+  }
+  // Eight pieces of length 1, each used once from each side.
+  EXPECT_EQ(on_shared.size(), 16u);
+  for (const auto& edge : on_shared) EXPECT_EQ(on_shared.count(edge), 2u);
+}
+
+TEST(Refinement, ALimitBelowTheCoordinatesResolutionNeverFits) {
+  // Sides of two units in the last place: after one cut, a midpoint would
+  // round to an end, so no refinement reaches a limit of 1e-20.
+  const double next = std::nextafter(std::nextafter(1.0, 2.0), 2.0);
+  const Facets tiny = {
+      {Corner{1, 1, 1}, Corner{next, 1, 1}, Corner{1, next, 1}}
+  };
+  EXPECT_EQ(prepare::count_refined(tiny, 1e-20, 1000).facets,
+            std::numeric_limits<std::uint64_t>::max());
+  EXPECT_FALSE(
+      prepare::refine_facets(tiny, 1e-20, [](const FacetCorners&, double) { return true; }));
+  EXPECT_EQ(prepare::count_refined(tiny, 1e-15, 1000).facets, 1u);
+}
+
+TEST(Refinement, TooLargeIsSizedAndTheFittingFrequencyFits) {
+  const Facets torus = sample_torus();
+  constexpr std::uint64_t CAP = 60000;
+  constexpr double C = 343.0;
+  constexpr double K = 6.0;
+  const double frequency = 54.59;  // 101,376 facets
+  const prepare::RefinementSize size = prepare::size_refinement(torus, C / frequency / K, CAP);
+  EXPECT_TRUE(size.exact);
+  EXPECT_EQ(size.facets, 101376.0);
+  const double fits = prepare::highest_fitting_frequency(torus, C, K, frequency, size, CAP);
+  const auto count_at = [&](double f) {
+    return prepare::count_refined(torus, C / f / K, CAP).facets;
+  };
+  EXPECT_LE(count_at(fits), CAP);
+  // One unit more in the fourth digit no longer fits.
+  const double unit = std::pow(10.0, std::floor(std::log10(fits)) - 3.0);
+  EXPECT_GT(count_at(fits + unit), CAP) << fits;
+
+  // Far beyond the cap: an estimate, within a factor of two of the truth.
+  const prepare::RefinementSize far = prepare::size_refinement(torus, C / 300.0 / K, CAP);
+  EXPECT_FALSE(far.exact);
+  const double truth =
+      static_cast<double>(prepare::count_refined(torus, C / 300.0 / K, 1u << 30).facets);
+  EXPECT_GT(far.facets, truth / 2.0);
+  EXPECT_LT(far.facets, truth * 2.0);
+}
+
+// ---------------------------------------------------------------------------
+// Mending, on models whose truth is known by construction
+
+struct MendCase {
+  std::string_view name;
+  Facets model;
+  std::map<std::string_view, std::string_view> expected;  // JSON values that differ from zero
+  int status;
+};
+
+std::vector<MendCase> mend_cases() {
+  std::vector<MendCase> cases;
+  const Facets cube = unit_cube();
+  cases.push_back({"clean cube", cube, {}, 0});
+  {
+    Facets one_flipped = cube;
+    one_flipped[5] = flipped(one_flipped[5]);
+    cases.push_back({"one facet flipped", one_flipped, {{"flipped_facets", "1"}}, 0});
+  }
+  cases.push_back({
+      "inside out",
+      all_flipped(cube),
+      {{"flipped_facets", "12"}, {"shells_turned_outward", "1"}},
+      0
+  });
+  {
+    // A large outward box and a small inside-out one beside it.
+    Facets two = box({0, 0, 0}, {4, 4, 4});
+    for (const FacetCorners& f : all_flipped(box({6, 0, 0}, {7, 1, 1}))) two.push_back(f);
+    cases.push_back({
+        "two shells, one inside out",
+        two,
+        {{"flipped_facets", "12"}, {"shells_turned_outward", "1"}},
+        0
+    });
+  }
+  {
+    // At site coordinates, inside out, with one facet flipped back.
+    Facets site = all_flipped(box({512000.0, 6100000.0, 30.0}, {512010.0, 6100010.0, 40.0}));
+    site[3] = flipped(site[3]);
+    cases.push_back({
+        "site, inside out", site, {{"flipped_facets", "11"}, {"shells_turned_outward", "1"}},
+          0
+    });
+  }
+  {
+    // A corner a unit in the last place away in two facets.
+    Facets gap = cube;
+    int moved = 0;
+    for (FacetCorners& f : gap) {
+      for (Corner& c : f) {
+        if (c == Corner{1, 1, 1} && moved < 2) {
+          c[0] = std::nextafter(1.0, 2.0);
+          ++moved;
+        }
+      }
+    }
+    cases.push_back({"one-ulp gap", gap, {{"merged_corners", "2"}}, 0});
+  }
+  {
+    Facets extra = cube;
+    extra.push_back({
+        Corner{  0,   0,         0},
+        Corner{0.5, 0.5,       0.5},
+        Corner{  1,   1, 1 + 1e-15}
+    });  // sliver
+    extra.push_back({
+        Corner{0, 0, 0},
+        Corner{0, 0, 0},
+        Corner{1, 0, 0}
+    });  // two corners one
+    extra.push_back({cube[4][1], cube[4][2], cube[4][0]});    // repeated
+    extra.push_back({cube[7][0], cube[7][2], cube[7][1]});    // repeated, reversed
+    extra.push_back({
+        Corner{           0, 0, 0},
+        Corner{std::nan(""), 0, 0},
+        Corner{           1, 0, 0}
+    });
+    extra.push_back({
+        Corner{0,         0, 0},
+        Corner{1,         0, 0},
+        Corner{0, -INFINITY, 0}
+    });
+    cases.push_back({
+        "dropped facets",
+        extra,
+ // The sliver's corner 1e-15 from (1, 1, 1) is merged.
+        {{"dropped_degenerate", "2"},
+         {"dropped_duplicate", "2"},
+         {"dropped_nonfinite", "2"},
+         {"merged_corners", "1"}},
+        0
+    });
+  }
+  {
+    Facets hole = cube;
+    hole.erase(hole.begin() + 2);
+    cases.push_back({"hole", hole, {{"open_edges", "3"}}, 1});
+  }
+  {
+    // A fin on one edge of the cube: three facets use that edge.
+    Facets fin = cube;
+    fin.push_back({
+        Corner{  0,  0, 0},
+        Corner{  1,  0, 0},
+        Corner{0.5, -1, 0}
+    });
+    cases.push_back({
+        "fin", fin, {{"nonmanifold_edges", "1"}, {"open_edges", "2"}},
+          1
+    });
+  }
+  return cases;
+}
+
+TEST(Mending, EachStepOnAModelWhoseTruthIsKnown) {
+  for (const MendCase& c : mend_cases()) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("in.stl", converter_style(c.model));
+    const CommandRun run =
+        prepare(dir, {"--json", "--no-refine", "--frequency", "1", "in.stl", "out.stl"});
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.err, "");
+    expect_exact_keys(run.out);
+    for (const std::string_view key : JSON_KEYS) {
+      SCOPED_TRACE(key);
+      const std::string value = json_value(run.out, key);
+      if (const auto it = c.expected.find(key); it != c.expected.end()) {
+        EXPECT_EQ(value, it->second);
+      } else if (key == "input_format") {
+        EXPECT_EQ(value, "\"ascii\"");
+      } else if (key == "facets_in") {
+        EXPECT_EQ(value, std::to_string(c.model.size()));
+      } else if (key == "refined") {
+        EXPECT_EQ(value, "false");
+      } else if (key == "ready") {
+        EXPECT_EQ(value, c.status == 0 ? "true" : "false");
+      } else if (key != "facets_out" && key != "longest_edge_in" && key != "longest_edge_out") {
+        EXPECT_EQ(value, "0");
+      }
+    }
+    const Facets out = read_facets(dir / "out.stl");
+    EXPECT_EQ(json_value(run.out, "facets_out"), std::to_string(out.size()));
+    if (c.status == 0) {
+      // Closed and outward, with the volume of what was read.
+      EXPECT_TRUE(is_closed_and_consistent(out));
+      EXPECT_GT(measure(out).volume, 0.0);
+    }
+  }
+}
+
+TEST(Mending, SummaryNamesWhatWasDoneAndWhatRemains) {
+  Facets hole = all_flipped(unit_cube());
+  hole.erase(hole.begin() + 2);
+  hole.push_back(hole[0]);
+  TempDir dir;
+  dir.write("in.stl", converter_style(hole));
+  const CommandRun run = prepare(dir, {"--frequency", "+3", "in.stl", "out.stl"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out,
+            "stldeck-prepare: read in.stl: ASCII STL, 12 facets\n"
+            "  corners merged:  0 (joined to a vertex within 1e-9 of the model's size that they "
+            "do not equal)\n"
+            "  facets dropped:  0 with a non-finite coordinate, 0 degenerate, 1 repeated\n"
+            "  facets flipped:  0 (0 shells of 1 turned outward)\n"
+            "  refined:         longest edge 1.4142 -> 1.4142, at most 19.056 (wavelength 114.33 "
+            "/ 6 at 3 Hz; model units taken as metres)\n"
+            "  wrote out.stl: 11 facets\n"
+            "not ready, what remains:\n"
+            "  - 3 open edges: the surface has holes, which are never filled (at lines 16, "
+            "30, 72)\n");
+}
+
+// ---------------------------------------------------------------------------
+// The command as a user runs it
+
+TEST(PrepareCommand, BinaryAndForeignInputsWriteTheSameFile) {
+  const Facets torus = sample_torus();
+  Facets as_floats = torus;
+  for (FacetCorners& f : as_floats) {
+    for (Corner& c : f) {
+      for (double& v : c) v = static_cast<float>(v);
+    }
+  }
+  TempDir dir;
+  dir.write("converter.stl", converter_style(as_floats));
+  dir.write("foreign.stl", foreign_style(as_floats));
+  dir.write("binary.stl", binary_style(as_floats, "solid but binary"));
+  std::string first;
+  for (const std::string_view name : {"converter.stl", "foreign.stl", "binary.stl"}) {
+    SCOPED_TRACE(name);
+    const CommandRun run = prepare(dir, {std::string(name), "out.stl"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string written = dir.read("out.stl");
+    if (first.empty()) {
+      first = written;
+    } else {
+      EXPECT_TRUE(written == first);
+    }
+  }
+}
+
+TEST(PrepareCommand, TheConverterAndTheCheckTakeTheOutputWhole) {
+  TempDir dir;
+  // An inside-out torus from a CAD program's binary export, and a file name
+  // with a blank.
+  dir.write("part one.stl", binary_style(all_flipped(sample_torus())));
+  const CommandRun run = prepare(dir, {"--json", "part one.stl"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  expect_exact_keys(run.out);
+  EXPECT_EQ(json_value(run.out, "input_format"), "\"binary\"");
+  EXPECT_EQ(json_value(run.out, "flipped_facets"), "576");
+  EXPECT_EQ(json_value(run.out, "shells_turned_outward"), "1");
+  const std::string facets_out = json_value(run.out, "facets_out");
+  EXPECT_EQ(facets_out, "101376");
+
+  // Every vertex line within the converter's 80 columns.
+  const std::string written = dir.read("STL_Model.stl");
+  std::size_t widest = 0;
+  for (std::size_t at = 0; at < written.size();) {
+    const std::size_t end = written.find('\n', at);
+    widest = std::max(widest, end - at);
+    at = end + 1;
+  }
+  EXPECT_LE(widest, 80u);
+
+  // Preparing the prepared model again changes nothing, byte for byte.
+  const CommandRun again = prepare(dir, {"--no-refine", "STL_Model.stl", "again.stl"});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_TRUE(dir.read("again.stl") == written);
+
+  const CommandRun converted = run_program(dir, STLDECK_EXE, {});
+  EXPECT_EQ(converted.status, 0) << converted.err;
+  EXPECT_NE(converted.out.find("m =      " + facets_out), std::string::npos) << converted.out;
+
+  const CommandRun checked = run_program(dir, STLDECK_CHECK_EXE, {"--json"});
+  EXPECT_EQ(checked.status, 0) << checked.out;
+  EXPECT_NE(checked.out.find("\"facets\": " + facets_out + ","), std::string::npos);
+  EXPECT_NE(checked.out.find("\"ready\": true"), std::string::npos) << checked.out;
+}
+
+TEST(PrepareCommand, CommandLine) {
+  struct Case {
+    std::string_view arguments;
+    int status;
+    std::string_view expected;  // the start of standard output, or in the line on standard error
+  };
+  constexpr Case cases[] = {
+      {                                        "--help", 0,"usage: stldeck-prepare"                                                           },
+      {                              "cube.stl out.stl", 0,      "stldeck-prepare: read cube.stl"},
+      {                   "--frequency=+54.59 cube.stl", 0,      "stldeck-prepare: read cube.stl"},
+      {          "--no-refine --frequency 500 cube.stl", 1,      "stldeck-prepare: read cube.stl"},
+      {                "--sound-speed 1500 -- cube.stl", 0,      "stldeck-prepare: read cube.stl"},
+      {                                              "", 2,                "no input model given"},
+      {                          "cube.stl a.stl b.stl", 2,                  "at most IN and OUT"},
+      {                               "--fast cube.stl", 2,             "unknown option '--fast'"},
+      {                          "--frequency cube.stl", 2,     "positive number, not 'cube.stl'"},
+      {                      "--frequency inf cube.stl", 2,          "positive number, not 'inf'"},
+      {                       "--frequency -3 cube.stl", 2,           "positive number, not '-3'"},
+      {                   "--frequency 1e-310 cube.stl", 2,      "not a finite length above zero"},
+      {"--sound-speed 1e308 --frequency 1e-10 cube.stl", 2,      "not a finite length above zero"},
+      {                                   "missing.stl", 2,             "cannot open missing.stl"},
+      {                                        "folder", 2,  "cannot read folder: it is a folder"},
+      {                               "cube.stl folder", 2, "cannot write folder: it is a folder"},
+      {                          "cube.stl no/such.stl", 2,            "cannot write no/such.stl"},
+      {                                      "text.stl", 2,           "text.stl: not an STL file"},
+      {                    "--frequency 30000 cube.stl", 2,
+       "gives about 12,582,912 facets, more than the 3,333,333 stldeck can convert; the highest "
+       "frequency that fits is 20690 Hz"                                                         },
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    std::vector<std::string> arguments;
+    for (std::size_t at = 0; at < c.arguments.size();) {
+      const std::size_t end = std::min(c.arguments.find(' ', at), c.arguments.size());
+      arguments.emplace_back(c.arguments.substr(at, end - at));
+      at = end + 1;
+    }
+    TempDir dir;
+    dir.write("cube.stl", converter_style(unit_cube()));
+    dir.write("text.stl", "just some text\n");
+    std::filesystem::create_directory(dir / "folder");
+    const CommandRun run = prepare(dir, arguments);
+    EXPECT_EQ(run.status, c.status);
+    if (c.status == 2) {
+      EXPECT_TRUE(run.err.starts_with("stldeck-prepare: ")) << run.err;
+      EXPECT_NE(run.err.find(c.expected), std::string::npos) << run.err;
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+      EXPECT_EQ(run.out, "");
+      // Nothing written.
+      EXPECT_FALSE(std::filesystem::exists(dir / "STL_Model.stl"));
+      EXPECT_FALSE(std::filesystem::exists(dir / "out.stl"));
+    } else {
+      EXPECT_TRUE(run.out.starts_with(c.expected)) << run.out;
+      EXPECT_EQ(run.err, "");  // no progress line in a pipe
+    }
+    // Nothing but what the test made and what the run wrote.
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name == "cube.stl" || name == "text.stl" || name == "folder" ||
+                  name == "out.stl" || name == "STL_Model.stl")
+          << name;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Writing whole or not at all
+
+TEST(PrepareOutput, InputAndOutputOneFileUnderAnyName) {
+  for (const std::string_view way : {"same name", "hard link", "symbolic link", "dot path"}) {
+    SCOPED_TRACE(way);
+    TempDir dir;
+    const std::string cube = converter_style(unit_cube());
+    dir.write("in.stl", cube);
+    std::string out = "in.stl";
+    if (way == "hard link") {
+      std::filesystem::create_hard_link(dir / "in.stl", dir / "other.stl");
+      out = "other.stl";
+    } else if (way == "symbolic link") {
+      std::filesystem::create_symlink("in.stl", dir / "other.stl");
+      out = "other.stl";
+    } else if (way == "dot path") {
+      out = "./in.stl";
+    }
+    const CommandRun run = prepare(dir, {"in.stl", out});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("are one file"), std::string::npos) << run.err;
+    EXPECT_EQ(dir.read("in.stl"), cube);
+  }
+}
+
+TEST(PrepareOutput, ReplacedWholeOrLeftAsItWas) {
+  const std::string old_content = "old content\n";
+  {
+    SCOPED_TRACE("a symbolic link is followed and stays a link");
+    TempDir dir;
+    dir.write("in.stl", converter_style(unit_cube()));
+    std::filesystem::create_directory(dir / "models");
+    dir.write("models/target.stl", old_content);
+    std::filesystem::create_symlink("models/target.stl", dir / "link.stl");
+    const CommandRun run = prepare(dir, {"--frequency", "1", "in.stl", "link.stl"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.stl"));
+    EXPECT_EQ(read_facets(dir / "models/target.stl").size(), 12u);
+  }
+  {
+    SCOPED_TRACE("a read-only folder");
+    TempDir dir;
+    dir.write("in.stl", converter_style(unit_cube()));
+    std::filesystem::create_directory(dir / "locked");
+    dir.write("locked/out.stl", old_content);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all,
+                                 std::filesystem::perm_options::add);
+    std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_read |
+                                                     std::filesystem::perms::owner_exec |
+                                                     std::filesystem::perms::others_read |
+                                                     std::filesystem::perms::others_exec);
+    std::filesystem::permissions(dir / "in.stl", std::filesystem::perms::others_read,
+                                 std::filesystem::perm_options::add);
+    const CommandRun run = prepare(dir, {"in.stl", "locked/out.stl"}, {.unprivileged = true});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("cannot create a file in locked: Permission denied"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(dir.read("locked/out.stl"), old_content);
+    std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_all);
+  }
+  {
+    SCOPED_TRACE("the disk full (a file size limit)");
+    TempDir dir;
+    dir.write("in.stl", converter_style(unit_cube()));
+    dir.write("out.stl", old_content);
+    const CommandRun run =
+        prepare(dir, {"--frequency", "500", "in.stl", "out.stl"}, {.file_size = 65536});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("cannot write"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
+    EXPECT_EQ(dir.read("out.stl"), old_content);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              2);
+  }
+  {
+    SCOPED_TRACE("killed while it writes");
+    TempDir dir;
+    dir.write("in.stl", converter_style(unit_cube()));
+    dir.write("out.stl", old_content);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, 1);
+      // About 2.6 million facets: long enough to be stopped half way.
+      ::execl(STLDECK_PREPARE_EXE, STLDECK_PREPARE_EXE, "--frequency", "1350", "in.stl", "out.stl",
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    // Killed once the new file has grown, before it is named.
+    bool writing = false;
+    for (int wait = 0; wait < 2000 && !writing; ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      const std::string fds = "/proc/" + std::to_string(child) + "/fd";
+      std::error_code error;
+      for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
+        std::error_code link_error;
+        const auto target = std::filesystem::read_symlink(entry.path(), link_error);
+        if (!link_error && target.string().find(dir.path().string()) == 0 &&
+            target.filename() != "in.stl") {
+          struct stat status {};
+          writing = ::stat(entry.path().c_str(), &status) == 0 && status.st_size > (1 << 20);
+        }
+      }
+    }
+    ::kill(child, SIGKILL);
+    int wait_status = 0;
+    ::waitpid(child, &wait_status, 0);
+    EXPECT_TRUE(writing) << "the run was not seen writing";
+    EXPECT_TRUE(WIFSIGNALED(wait_status));
+    EXPECT_EQ(dir.read("out.stl"), old_content);
+    // Nothing left behind: the unfinished file had no name.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              2);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// A second opinion: admesh's normalisation of a model without defects
+// leaves the same facets as the mending without refinement.
+
+// The facets as a set, each with its corners rotated to start at the
+// lowest, so that the order of facets and of corners does not matter but
+// the orientation does.
+std::multiset<std::array<Key, 3>> facet_set(const Facets& facets) {
+  std::multiset<std::array<Key, 3>> set;
+  for (const FacetCorners& f : facets) {
+    std::array<Key, 3> keys = {key_of(f[0]), key_of(f[1]), key_of(f[2])};
+    const auto lowest = std::min_element(keys.begin(), keys.end()) - keys.begin();
+    std::rotate(keys.begin(), keys.begin() + lowest, keys.end());
+    set.insert(keys);
+  }
+  return set;
+}
+
+TEST(PrepareCommand, AgreesWithAdmeshOnModelsWithoutDefects) {
+  if (::access("/usr/bin/admesh", X_OK) != 0)
+    GTEST_SKIP() << "admesh missing (tools/setup.sh admesh)";
+  Facets one_flipped = box({0, 0, 0}, {3, 2, 1});
+  one_flipped[4] = flipped(one_flipped[4]);
+  const std::pair<std::string_view, Facets> models[] = {
+      {                     "torus", sample_torus()},
+      {"box with one facet flipped",    one_flipped},
+  };
+  for (const auto& [name, model] : models) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    dir.write("in.stl", binary_style(model));
+    const CommandRun ours = prepare(dir, {"--no-refine", "--frequency", "1", "in.stl", "ours.stl"});
+    ASSERT_EQ(ours.status, 0) << ours.err;
+    const CommandRun theirs = run_program(dir, "/usr/bin/admesh",
+                                          {"--exact", "--normal-directions", "--normal-values",
+                                           "--write-binary-stl=theirs.stl", "in.stl"});
+    ASSERT_EQ(theirs.status, 0) << theirs.err;
+    EXPECT_TRUE(facet_set(read_facets(dir / "ours.stl")) ==
+                facet_set(read_facets(dir / "theirs.stl")));
+  }
+}
+
+}  // namespace
