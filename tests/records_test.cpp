@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "format/free_form.h"
+#include "format/layout.h"
 #include "records/endings.h"
-#include "records/free_form.h"
-#include "records/layout.h"
 #include "records/output_channel.h"
 #include "support.h"
 
@@ -28,13 +28,13 @@ std::string written(Writes writes, OutputMode mode = OutputMode::plain) {
   {
     OutputChannel channel(records::SOLVER_UNIT, fd, path, mode, true);
     writes(channel);
-    EXPECT_EQ(channel.close(), 0);
+    EXPECT_TRUE(channel.close().ok());
   }
   return testing_support::read_file(path);
 }
 
 TEST(FreeForm, RecordsOfTheSystemsWrites) {
-  using records::FreeItem;
+  using format::FreeItem;
   struct Case {
     const char* name;
     std::vector<FreeItem> items;
@@ -79,24 +79,24 @@ TEST(FreeForm, RecordsOfTheSystemsWrites) {
     const std::string bytes = written([&](OutputChannel& channel) {
       switch (c.items.size()) {  // the writes take an initializer list, as the callers do
         case 0:
-          records::write_free_form(channel, {});
+          format::write_free_form(channel, {});
           break;
         case 1:
-          records::write_free_form(channel, {c.items[0]});
+          format::write_free_form(channel, {c.items[0]});
           break;
         case 2:
-          records::write_free_form(channel, {c.items[0], c.items[1]});
+          format::write_free_form(channel, {c.items[0], c.items[1]});
           break;
         case 4:
-          records::write_free_form(channel, {c.items[0], c.items[1], c.items[2], c.items[3]});
+          format::write_free_form(channel, {c.items[0], c.items[1], c.items[2], c.items[3]});
           break;
         case 5:
-          records::write_free_form(channel,
-                                   {c.items[0], c.items[1], c.items[2], c.items[3], c.items[4]});
+          format::write_free_form(channel,
+                                  {c.items[0], c.items[1], c.items[2], c.items[3], c.items[4]});
           break;
         case 8:
-          records::write_free_form(channel, {c.items[0], c.items[1], c.items[2], c.items[3],
-                                             c.items[4], c.items[5], c.items[6], c.items[7]});
+          format::write_free_form(channel, {c.items[0], c.items[1], c.items[2], c.items[3],
+                                            c.items[4], c.items[5], c.items[6], c.items[7]});
           break;
         default:
           FAIL() << "no write for " << c.items.size() << " items";
@@ -109,15 +109,15 @@ TEST(FreeForm, RecordsOfTheSystemsWrites) {
 TEST(FreeForm, ControlColumnModeShowsLinesWithoutTheirFirstCharacter) {
   const std::string bytes = written(
       [](OutputChannel& channel) {
-        records::write_free_form(channel, {" one"});
-        records::write_free_form(channel, {" two", 2});
+        format::write_free_form(channel, {" one"});
+        format::write_free_form(channel, {" two", 2});
       },
       OutputMode::control_column);
   EXPECT_EQ(bytes, " one\r\n two           2\r\n");
 }
 
 TEST(Layout, FieldsSkipsLiteralsAndBreaks) {
-  using namespace records;
+  using namespace format;
   static constexpr EditDescriptor title[] = {Literal("Title,"), Skip(12), TextField(9)};
   static constexpr EditDescriptor trailing_skip[] = {IntField(4), Skip(5)};
   static constexpr EditDescriptor fixed_first[] = {Literal("head"), RecordBreak(), IntField(3, 2),
@@ -150,7 +150,7 @@ TEST(Layout, FieldsSkipsLiteralsAndBreaks) {
 }
 
 TEST(Layout, LongRecordsGrowTheBuffer) {
-  using namespace records;
+  using namespace format;
   static constexpr EditDescriptor wide[] = {IntField(15, 100)};
   std::vector<Item> items;
   for (int i = 0; i < 100; ++i) items.emplace_back(std::int32_t{i});
@@ -167,22 +167,24 @@ TEST(Report, LineAndTracebackFormats) {
       {                        "stldeck",         0x1234ABCDull,                           ""},
       {"a-library-with-a-long-name.so.6", 0xFFFFFFFF12345678ull, "a_routine_with_a_long_name"},
   };
-  const std::string text = records::format_report(29, 5, "/tmp/x/STL_Model.stl", frames, false);
+  const std::string text = records::format_report(records::Report::file_not_found, 5,
+                                                  "/tmp/x/STL_Model.stl", frames, false);
   EXPECT_EQ(text,
             "forrtl: severe (29): file not found, unit 5, file /tmp/x/STL_Model.stl\n"
             "Image              PC        Routine            Line        Source             \n"
             "stldeck            1234ABCD  Unknown               Unknown  Unknown\n"
             "a-library-with-a-  12345678  a_routine_with_a_     Unknown  Unknown\n");
-  EXPECT_EQ(records::format_report(547, 0, "", {}, false),
+  EXPECT_EQ(records::format_report(records::Report::invalid_real, 0, "", {}, false),
             "forrtl: severe (547): invalid REAL\n"
             "Image              PC        Routine            Line        Source             \n");
-  EXPECT_TRUE(records::format_report(41, 0, "", {}, true)
+  EXPECT_TRUE(records::format_report(records::Report::no_memory, 0, "", {}, true)
                   .ends_with("Source             \nStack trace terminated abnormally.\n"));
 }
 
 TEST(Report, TracebackIsCutAtTheTextLimit) {
   std::vector<records::TraceFrame> frames(1000, {"stldeck", 0x10, ""});
-  const std::string text = records::format_report(24, 5, "/f", frames, false);
+  const std::string text =
+      records::format_report(records::Report::end_of_file, 5, "/f", frames, false);
   EXPECT_LE(text.size(), records::REPORT_TEXT_LIMIT);
   EXPECT_GT(text.size(), records::REPORT_TEXT_LIMIT - 200);
   EXPECT_TRUE(text.ends_with("Unknown\nStack trace buffer overflow; further frames not shown.\n"));

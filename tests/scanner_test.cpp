@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "format/fields.h"
 #include "mesh/mesh_store.h"
 #include "reading/stl_scanner.h"
 #include "records/channel_table.h"
-#include "records/fields.h"
 #include "run_sequence.h"
 #include "support.h"
 
@@ -28,7 +28,7 @@ using Corner = std::array<double, 3>;
 std::string deck_fields(const Corner& corner) {
   std::string fields(72, ' ');
   for (std::size_t axis = 0; axis < 3; ++axis) {
-    records::render_exp(corner[axis], 15, 'D', std::span(fields.data() + 24 * axis, 24));
+    format::render_exp(corner[axis], 15, 'D', std::span(fields.data() + 24 * axis, 24));
   }
   return fields;
 }
@@ -233,7 +233,9 @@ TEST(Scanner, OutcomeNamesHowAndWhereTheScanEnded) {
   mesh::MeshStore store;
   if (!store.reserve()) std::_Exit(96);
   records::InputChannel stl(records::STL_UNIT, ends[0], "socket");
-  records::bind_output(records::SOLVER_UNIT, (dir / "input.dat").string());
+  if (records::bind_output(records::SOLVER_UNIT, (dir / "input.dat").string()).channel == nullptr) {
+    std::_Exit(94);
+  }
   const reading::ScanOutcome outcome = reading::scan_stl(stl, store);
   if (outcome.end != reading::ScanEnd::vertex_read_failure || outcome.line_number != 3) {
     std::_Exit(95);

@@ -12,7 +12,7 @@
 
 #include "numeric/powers_of_ten.h"
 
-namespace records {
+namespace format {
 
 // The most digits a fast path may produce: its powers of ten come from the
 // truncated table, which reaches exactly far enough for 15 digits of the
@@ -32,4 +32,4 @@ constexpr int low_decimal_exponent(int q) { return ((q + 52) * 78913) >> 18; }
 // point's column, which the fast path overwrites (it writes 7 digits as 8).
 int write_significant_digits(double magnitude, int count, char* out);
 
-}  // namespace records
+}  // namespace format

@@ -1,4 +1,4 @@
-#include "records/exp_forms.h"
+#include "format/exp_forms.h"
 
 #include <array>
 #include <bit>
@@ -7,14 +7,14 @@
 #include <cstdint>
 #include <cstring>
 
+#include "format/digit_chars.h"
+#include "format/exp_general.h"
+#include "format/recent_fields.h"
+#include "format/significant_digits.h"
 #include "numeric/powers_of_ten.h"
 #include "numeric/wide_multiply.h"
-#include "records/digit_chars.h"
-#include "records/exp_general.h"
-#include "records/recent_fields.h"
-#include "records/significant_digits.h"
 
-namespace records {
+namespace format {
 namespace {
 
 using numeric::BinaryPower;
@@ -200,7 +200,7 @@ template <int COUNT, std::size_t WIDTH, char LETTER>
   const std::uint32_t index = decade + (magnitude >= DECADE_STARTS[decade]);
   const DecadeScale& scale = DECADE_SCALES<COUNT, LETTER>[index];
 
-  // The rounding as in the general fast path (records/significant_digits.cpp): with the remainder
+  // The rounding as in the general fast path (format/significant_digits.cpp): with the remainder
   // below the last digit and half a unit taken from the product, the true remainder lies in
   // [remainder, remainder + m), and half a unit is at least 2^64 > m; the
   // digit is rounded up when remainder > half, down when remainder + m <=
@@ -270,4 +270,4 @@ void render_view_coordinate(double value, char* out) {
   render_recent_or_new<7, VIEW_COORDINATE_WIDTH, 'E'>(value, out);
 }
 
-}  // namespace records
+}  // namespace format

@@ -1,4 +1,4 @@
-#include "records/significant_digits.h"
+#include "format/significant_digits.h"
 
 #include <algorithm>
 #include <bit>
@@ -6,11 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "format/digit_chars.h"
 #include "numeric/digit_tables.h"
 #include "numeric/wide_multiply.h"
-#include "records/digit_chars.h"
 
-namespace records {
+namespace format {
 namespace {
 
 using numeric::BinaryPower;
@@ -172,4 +172,4 @@ int write_significant_digits(double magnitude, int count, char* out) {
   return write_exact_digits(magnitude, count, out);
 }
 
-}  // namespace records
+}  // namespace format
