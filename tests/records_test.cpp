@@ -33,77 +33,51 @@ std::string written(Writes writes, OutputMode mode = OutputMode::plain) {
   return testing_support::read_file(path);
 }
 
+// The records of one write of the items, as the system's writers make it:
+// with an initializer list.
+std::string free_form(std::initializer_list<format::FreeItem> items) {
+  return written([&](OutputChannel& channel) { format::write_free_form(channel, items); });
+}
+
 TEST(FreeForm, RecordsOfTheSystemsWrites) {
-  using format::FreeItem;
-  struct Case {
-    const char* name;
-    std::vector<FreeItem> items;
-    std::string expected;
-  };
-  static const std::string room_67(67, 'a');
-  const Case cases[] = {
-      {                                          "empty write",{}," \r\n"                                                                                                    },
-      {                              "text with its own blank",          {" Read in the model ..."}, "  Read in the model ...\r\n"},
-      {                                      "text then count",
-       {" Number of elements:  m =", 1},
-       "  Number of elements:  m =           1\r\n"                                                                               },
-      {                                                 "zero",                                 {0},            "           0\r\n"},
-      {                                        "most negative",     {std::int32_t{-2147483647 - 1}},            " -2147483648\r\n"},
-      {                         "texts join without separator",                  {"a", "b", 7, "c"},        " ab           7c\r\n"},
-      {                      "trailing blanks and quotes stay",
-       {"TITLE = \"A BEM Model for Acoustic Analysis\" "},
-       " TITLE = \"A BEM Model for Acoustic Analysis\" \r\n"                                                                      },
-      {           "zone header is cut after the element count",
-       {"ZONE T=\"Model\", N=", 3, ", E=", 1, "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"},
-       " ZONE T=\"Model\", N=           3, E=           1\r\n"
-       " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n"                                                                              },
-      {                    "zone header at the largest counts",
-       {"ZONE T=\"Model\", N=", 9999999, ", E=", 3333333, "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"},
-       " ZONE T=\"Model\", N=     9999999, E=     3333333\r\n"
-       " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n"                                                                              },
-      {               "text that exactly fills the room stays",
-       {std::string_view(room_67), std::string_view("bbbbbbbbbbbb")},
-       " " + room_67 + "bbbbbbbbbbbb\r\n"                                                                                         },
-      {"integer that would pass column 80 starts a new record",
-       {std::string_view("x"), 1, 2, 3, 4, 5, 6, 7},
-       " x           1           2           3           4           5           6\r\n"
-       "           7\r\n"                                                                                                         },
-      {         "text longer than a record is cut into pieces",
-       {std::string_view("0123456789012345678901234567890123456789012345678901234567890123456789"
-       "0123456789ABCDEFGHIJ")},
-       " 0123456789012345678901234567890123456789012345678901234567890123456789012345678\r\n"
-       " 9ABCDEFGHIJ\r\n"                                                                                                         },
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string bytes = written([&](OutputChannel& channel) {
-      switch (c.items.size()) {  // the writes take an initializer list, as the callers do
-        case 0:
-          format::write_free_form(channel, {});
-          break;
-        case 1:
-          format::write_free_form(channel, {c.items[0]});
-          break;
-        case 2:
-          format::write_free_form(channel, {c.items[0], c.items[1]});
-          break;
-        case 4:
-          format::write_free_form(channel, {c.items[0], c.items[1], c.items[2], c.items[3]});
-          break;
-        case 5:
-          format::write_free_form(channel,
-                                  {c.items[0], c.items[1], c.items[2], c.items[3], c.items[4]});
-          break;
-        case 8:
-          format::write_free_form(channel, {c.items[0], c.items[1], c.items[2], c.items[3],
-                                            c.items[4], c.items[5], c.items[6], c.items[7]});
-          break;
-        default:
-          FAIL() << "no write for " << c.items.size() << " items";
-      }
-    });
-    EXPECT_EQ(bytes, c.expected);
-  }
+  const std::string room_67(67, 'a');
+  const std::string digits_90 =
+      "0123456789012345678901234567890123456789012345678901234567890123456789"
+      "0123456789ABCDEFGHIJ";
+  EXPECT_EQ(free_form({}), " \r\n") << "empty write";
+  EXPECT_EQ(free_form({" Read in the model ..."}), "  Read in the model ...\r\n")
+      << "text with its own blank";
+  EXPECT_EQ(free_form({" Number of elements:  m =", 1}),
+            "  Number of elements:  m =           1\r\n")
+      << "text then count";
+  EXPECT_EQ(free_form({0}), "           0\r\n") << "zero";
+  EXPECT_EQ(free_form({std::int32_t{-2147483647 - 1}}), " -2147483648\r\n") << "most negative";
+  EXPECT_EQ(free_form({"a", "b", 7, "c"}), " ab           7c\r\n")
+      << "texts join without separator";
+  EXPECT_EQ(free_form({"TITLE = \"A BEM Model for Acoustic Analysis\" "}),
+            " TITLE = \"A BEM Model for Acoustic Analysis\" \r\n")
+      << "trailing blanks and quotes stay";
+  EXPECT_EQ(
+      free_form({"ZONE T=\"Model\", N=", 3, ", E=", 1, "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"}),
+      " ZONE T=\"Model\", N=           3, E=           1\r\n"
+      " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n")
+      << "zone header is cut after the element count";
+  EXPECT_EQ(free_form({"ZONE T=\"Model\", N=", 9999999, ", E=", 3333333,
+                       "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"}),
+            " ZONE T=\"Model\", N=     9999999, E=     3333333\r\n"
+            " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n")
+      << "zone header at the largest counts";
+  EXPECT_EQ(free_form({std::string_view(room_67), std::string_view("bbbbbbbbbbbb")}),
+            " " + room_67 + "bbbbbbbbbbbb\r\n")
+      << "text that exactly fills the room stays";
+  EXPECT_EQ(free_form({std::string_view("x"), 1, 2, 3, 4, 5, 6, 7}),
+            " x           1           2           3           4           5           6\r\n"
+            "           7\r\n")
+      << "integer that would pass column 80 starts a new record";
+  EXPECT_EQ(free_form({std::string_view(digits_90)}),
+            " 0123456789012345678901234567890123456789012345678901234567890123456789012345678\r\n"
+            " 9ABCDEFGHIJ\r\n")
+      << "text longer than a record is cut into pieces";
 }
 
 TEST(FreeForm, ControlColumnModeShowsLinesWithoutTheirFirstCharacter) {

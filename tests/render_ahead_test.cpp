@@ -95,15 +95,17 @@ TEST(RenderAhead, WritesWhatRenderingInPlaceWrites) {
     const char* name;
     std::vector<std::int64_t> counts;  // records per section, points first
   };
+  constexpr std::int64_t P = POINTS_PER_CHUNK;
+  constexpr std::int64_t T = TRIPLES_PER_CHUNK;
   const Case cases[] = {
-      {                             "no records at all",{0, 0}                                                        },
-      {                                    "one record",                                               {1}},
-      {                             "exactly one chunk",                             {POINTS_PER_CHUNK, 0}},
-      {                               "one record more",     {POINTS_PER_CHUNK + 1, TRIPLES_PER_CHUNK + 1}},
-      {                "one record short of two chunks", {2 * POINTS_PER_CHUNK - 1, 2 * TRIPLES_PER_CHUNK}},
-      {"more chunks than in flight, empty ones between",
-       {9 * POINTS_PER_CHUNK + 5, 0, 7, 11 * TRIPLES_PER_CHUNK + 3, 0, 1}                                 },
+      {                             "no records at all",                              {0, 0}},
+      {                                    "one record",                                 {1}},
+      {                             "exactly one chunk",                              {P, 0}},
+      {                               "one record more",                      {P + 1, T + 1}},
+      {                "one record short of two chunks",                  {2 * P - 1, 2 * T}},
+      {"more chunks than in flight, empty ones between", {9 * P + 5, 0, 7, 11 * T + 3, 0, 1}},
   };
+
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string in_place = write_sections(c.counts, false);

@@ -35,11 +35,12 @@ std::array<records::RecordSection, 2> mesh_view_sections(const mesh::MeshView& m
       format::write_layout<element_descriptors>(chunk, items);
     }
   };
+  constexpr std::size_t node_length = format::longest_record(node_descriptors);
+  constexpr std::size_t element_length = format::longest_record(element_descriptors);
+  using records::RecordSection;
   return {
-      records::RecordSection{   VIEW_NODES,  mesh.node_count,format::longest_record(node_descriptors),
-                             render_nodes                                                },
-      records::RecordSection{VIEW_ELEMENTS, mesh.facet_count,
-                             format::longest_record(element_descriptors), render_elements},
+      RecordSection{   VIEW_NODES,  mesh.node_count,    node_length,    render_nodes},
+      RecordSection{VIEW_ELEMENTS, mesh.facet_count, element_length, render_elements},
   };
 }
 
