@@ -229,7 +229,8 @@ TEST(RenderFixed, ConstantsAndRounding) {
       {           -0.5,  4,  2,                     "-.50"},
       {           -0.5,  3,  2,                      "***"},
       {            7.0,  2,  0,                       "7."},
-      {            0.3,  2,  0,                       "0."}, // with no decimals the zero is required
+ // With no decimals the zero before the point is required:
+      {            0.3,  2,  0,                       "0."},
       {            0.3,  1,  0,                        "*"},
       {            2.5,  3,  0,                      " 2."}, // exact tie: even
       {            3.5,  3,  0,                      " 4."},
