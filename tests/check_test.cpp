@@ -3,6 +3,8 @@
 // against a plain reference on random meshes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,9 +22,9 @@
 #include <utility>
 #include <vector>
 
+#include "check/escape_for_terminal.h"
 #include "check/facet_collector.h"
 #include "check/file_format.h"
-#include "check/key_sort.h"
 #include "check/mesh_facts.h"
 #include "check/model_scan.h"
 #include "records/input_channel.h"
@@ -147,15 +149,36 @@ struct CheckRun {
   std::string err;
 };
 
-CheckRun run_check(const TempDir& dir, const std::vector<std::string>& arguments) {
+struct CheckRunOptions {
+  bool on_terminal = false;                    // standard output and error on a terminal
+  unsigned long long address_space_limit = 0;  // bytes; 0 for none
+};
+
+// Runs stldeck-check in dir. A run that waits longer than a few seconds
+// is ended by an alarm (status -1).
+CheckRun run_check(const TempDir& dir, const std::vector<std::string>& arguments,
+                   const CheckRunOptions& options = {}) {
   const std::string out_path = (dir / "check.out").string();
   const std::string err_path = (dir / "check.err").string();
+  int out_secondary = -1;
+  int err_secondary = -1;
+  const int out_primary = options.on_terminal ? testing_support::open_terminal(out_secondary) : -1;
+  const int err_primary = options.on_terminal ? testing_support::open_terminal(err_secondary) : -1;
   const pid_t child = ::fork();
   if (child == 0) {
     if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
-    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out = options.on_terminal
+                        ? out_secondary
+                        : ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = options.on_terminal
+                        ? err_secondary
+                        : ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
+    if (options.address_space_limit != 0) {
+      const rlimit limit{options.address_space_limit, options.address_space_limit};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
+    ::alarm(20);
     std::vector<char*> argv{const_cast<char*>(STLDECK_CHECK_EXE)};
     for (const std::string& argument : arguments)
       argv.push_back(const_cast<char*>(argument.c_str()));
@@ -163,12 +186,22 @@ CheckRun run_check(const TempDir& dir, const std::vector<std::string>& arguments
     ::execv(STLDECK_CHECK_EXE, argv.data());
     ::_exit(127);
   }
+  CheckRun run;
+  if (options.on_terminal) {
+    ::close(out_secondary);
+    ::close(err_secondary);
+    run.out = testing_support::drain(out_primary);
+    run.err = testing_support::drain(err_primary);
+    ::close(out_primary);
+    ::close(err_primary);
+  }
   int wait_status = 0;
   ::waitpid(child, &wait_status, 0);
-  CheckRun run;
   run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  run.out = testing_support::read_file(out_path);
-  run.err = testing_support::read_file(err_path);
+  if (!options.on_terminal) {
+    run.out = testing_support::read_file(out_path);
+    run.err = testing_support::read_file(err_path);
+  }
   return run;
 }
 
@@ -188,16 +221,20 @@ constexpr std::string_view ALL_KEYS[] = {"format",
                                          "facets",
                                          "converter_report",
                                          "converter_line",
+                                         "end_of_solid",
                                          "skipped_facet_lines",
                                          "long_vertex_lines",
                                          "incomplete_vertex_lines",
                                          "nonfinite_facets",
                                          "degenerate_facets",
                                          "duplicate_facets",
+                                         "vertices",
+                                         "near_coincident_corners",
                                          "open_edges",
                                          "nonmanifold_edges",
                                          "misoriented_edges",
                                          "shells",
+                                         "inverted_shells",
                                          "normals",
                                          "area",
                                          "volume",
@@ -206,6 +243,7 @@ constexpr std::string_view ALL_KEYS[] = {"format",
                                          "wavelength",
                                          "elements_per_wavelength",
                                          "max_frequency",
+                                         "locations",
                                          "ready"};
 
 // A clean model: what a case does not name is expected as here.
@@ -222,6 +260,10 @@ const std::map<std::string_view, std::string> CLEAN_FACTS = {
     {             "open_edges",         "0"},
     {      "nonmanifold_edges",         "0"},
     {      "misoriented_edges",         "0"},
+    {           "end_of_solid",      "true"},
+    {"near_coincident_corners",         "0"},
+    {        "inverted_shells",         "0"},
+    {              "locations",        "{}"},
 };
 
 // At 20 Hz the wavelength is 17.15: the unit cube's diagonal of sqrt(2)
@@ -320,41 +362,45 @@ std::vector<ModelCase> model_cases() {
       0);
   add("cube with a hole", stl_text(all_but_first), AT_20_HZ,
       {
-          {    "facets",            "11"},
-          {"open_edges",             "3"},
-          {    "shells",             "1"},
-          {   "normals", "\"undefined\""},
-          {     "ready",         "false"},
+          {    "facets",                             "11"},
+          {"open_edges",                              "3"},
+          {    "shells",                              "1"},
+          {   "normals",                  "\"undefined\""},
+          {     "ready",                          "false"},
+          { "locations", R"({"open_edges": [2, 44, 58]})"},
   },
       1);
   add("one flipped facet", stl_text(flipped(facets[0]) + all_but_first), AT_20_HZ,
       {
-          {"misoriented_edges",             "3"},
-          {       "open_edges",             "0"},
-          {          "normals", "\"undefined\""},
-          {            "ready",         "false"},
+          {"misoriented_edges",                                        "3"},
+          {       "open_edges",                                        "0"},
+          {          "normals",                            "\"undefined\""},
+          {            "ready",                                    "false"},
+          {        "locations", R"({"misoriented_edges": [2, 9, 51, 65]})"},
   },
       1);
   add("a facet given twice, the copy reversed: left out of the edges",
       stl_text(facets + flipped(facets[5])), AT_20_HZ,
       {
-          {           "facets",          "13"},
-          { "duplicate_facets",           "1"},
-          {"nonmanifold_edges",           "0"},
-          {"misoriented_edges",           "0"},
-          {           "volume",           "1"},
-          {          "normals", "\"outward\""},
-          {            "ready",       "false"},
+          {           "facets",                            "13"},
+          { "duplicate_facets",                             "1"},
+          {"nonmanifold_edges",                             "0"},
+          {"misoriented_edges",                             "0"},
+          {           "volume",                             "1"},
+          {          "normals",                   "\"outward\""},
+          {            "ready",                         "false"},
+          {        "locations", R"({"duplicate_facets": [86]})"},
   },
       1);
   add("zero-area facets", stl_text(facets + zero_area), AT_20_HZ,
       {
-          {           "facets",          "14"},
-          {"degenerate_facets",           "2"},
-          {       "open_edges",           "0"},
-          {             "area",           "6"},
-          {          "normals", "\"outward\""},
-          {            "ready",       "false"},
+          {           "facets",                                 "14"},
+          {"degenerate_facets",                                  "2"},
+          {       "open_edges",                                  "0"},
+          {             "area",                                  "6"},
+          {          "normals",                        "\"outward\""},
+          {            "ready",                              "false"},
+          {        "locations", R"({"degenerate_facets": [86, 93]})"},
   },
       1);
   add("two separate cubes",
@@ -372,21 +418,24 @@ std::vector<ModelCase> model_cases() {
           {"ready", "true"},
       },
       0);
-  add("inward cube: consistent, so ready", stl_text(flipped(facets)), AT_20_HZ,
+  add("inward cube: consistent but inside out, not ready", stl_text(flipped(facets)), AT_20_HZ,
       {
-          {          "normals", "\"inward\""},
-          {           "volume",         "-1"},
-          {"misoriented_edges",          "0"},
-          {            "ready",       "true"},
+          {          "normals",                  "\"inward\""},
+          {           "volume",                          "-1"},
+          {"misoriented_edges",                           "0"},
+          {  "inverted_shells",                           "1"},
+          {        "locations", R"({"inverted_shells": [2]})"},
+          {            "ready",                       "false"},
   },
-      0);
+      1);
   add("a NaN corner takes part in nothing", stl_text(facets + not_finite), AT_20_HZ,
       {
-          {          "facets",                     "13"},
-          {"nonfinite_facets",                      "1"},
-          {      "open_edges",                      "0"},
-          {    "bounding_box", "[[0, 0, 0], [1, 1, 1]]"},
-          {           "ready",                  "false"},
+          {          "facets",                            "13"},
+          {"nonfinite_facets",                             "1"},
+          {      "open_edges",                             "0"},
+          {    "bounding_box",        "[[0, 0, 0], [1, 1, 1]]"},
+          {           "ready",                         "false"},
+          {       "locations", R"({"nonfinite_facets": [86]})"},
   },
       1);
   add("empty file", "", AT_DEFAULTS,
@@ -402,71 +451,84 @@ std::vector<ModelCase> model_cases() {
           {"elements_per_wavelength",          "null"},
           {          "max_frequency",          "null"},
           {                  "ready",         "false"},
+          {           "end_of_solid",          "null"},
   },
       1);
   add("binary file", binary_stl(2), AT_DEFAULTS,
       {
-          {"format", "\"binary\""},
-          {"facets",          "0"},
-          { "ready",      "false"}
+          {      "format", "\"binary\""},
+          {      "facets",          "0"},
+          {       "ready",      "false"},
+          {"end_of_solid",       "null"},
   },
       1);
   add("another style: no indentation", cube_in_style("facet", "facet", "facet"), AT_DEFAULTS,
       {
-          {             "facets",     "0"},
-          {"skipped_facet_lines",    "12"},
-          {              "ready", "false"}
+          {             "facets",                                                                  "0"},
+          {"skipped_facet_lines",                                                                 "12"},
+          {              "ready",                                                              "false"},
+          {       "end_of_solid",                                                               "null"},
+          {          "locations", R"({"skipped_facet_lines": [2, 9, 16, 23, 30, 37, 44, 51, 58, 65]})"},
   },
       1);
   add("mixed styles: one blank, and upper case", cube_in_style(" facet", "\t FACET", "  facet"),
       AT_20_HZ,
       {
-          {             "facets",    "10"},
-          {         "open_edges",     "4"},
-          {"skipped_facet_lines",     "2"},
-          {              "ready", "false"}
+          {             "facets",                                                                 "10"},
+          {         "open_edges",                                                                  "4"},
+          {"skipped_facet_lines",                                                                  "2"},
+          {              "ready",                                                              "false"},
+          {          "locations", R"({"skipped_facet_lines": [2, 9], "open_edges": [30, 51, 65, 72]})"},
   },
       1);
   add("file cut inside the last facet", cut_stl, AT_20_HZ,
       {
-          {          "facets",    "11"},
-          {      "open_edges",     "3"},
-          {"converter_report",    "24"},
-          {  "converter_line",    "79"},
-          {           "ready", "false"},
+          {          "facets",                              "11"},
+          {      "open_edges",                               "3"},
+          {"converter_report",                              "24"},
+          {  "converter_line",                              "79"},
+          {           "ready",                           "false"},
+          {    "end_of_solid",                            "null"},
+          {       "locations", R"({"open_edges": [16, 30, 72]})"},
   },
       1);
   add("a long vertex line of the facet cut off does not count", long_cut, AT_20_HZ,
       {
-          {           "facets", "11"},
-          {   "converter_line", "79"},
-          {       "open_edges",  "3"},
-          { "converter_report", "24"},
-          {"long_vertex_lines",  "0"}
+          {           "facets",                              "11"},
+          {   "converter_line",                              "79"},
+          {       "open_edges",                               "3"},
+          { "converter_report",                              "24"},
+          {"long_vertex_lines",                               "0"},
+          {     "end_of_solid",                            "null"},
+          {        "locations", R"({"open_edges": [16, 30, 72]})"},
   },
       1);
   add("a coordinate the converter cannot read", bad_coordinate, AT_20_HZ,
       {
-          {          "facets",     "2"},
-          {      "open_edges",     "4"},
-          {"converter_report",   "547"},
-          {  "converter_line",    "19"},
-          {           "ready", "false"},
+          {          "facets",                         "2"},
+          {      "open_edges",                         "4"},
+          {"converter_report",                       "547"},
+          {  "converter_line",                        "19"},
+          {           "ready",                     "false"},
+          {    "end_of_solid",                      "null"},
+          {       "locations", R"({"open_edges": [2, 9]})"},
   },
       1);
   add("tabs between coordinates", tabs, AT_20_HZ,
       {
-          {                 "facets",    "12"},
-          {"incomplete_vertex_lines",     "1"},
-          {             "open_edges",     "0"},
-          {                  "ready", "false"},
+          {                 "facets",                                  "12"},
+          {"incomplete_vertex_lines",                                   "1"},
+          {             "open_edges",                                   "0"},
+          {                  "ready",                               "false"},
+          {              "locations", R"({"incomplete_vertex_lines": [4]})"},
   },
       1);
   add("a coordinate running past column 80", long_line, AT_20_HZ,
       {
-          {           "facets",    "12"},
-          {"long_vertex_lines",     "1"},
-          {            "ready", "false"}
+          {           "facets",                             "12"},
+          {"long_vertex_lines",                              "1"},
+          {            "ready",                          "false"},
+          {        "locations", R"({"long_vertex_lines": [20]})"},
   },
       1);
   add("blanks past column 80 are harmless", trailing_blanks, AT_20_HZ,
@@ -476,6 +538,105 @@ std::vector<ModelCase> model_cases() {
           {            "ready", "true"}
   },
       0);
+  // Map-grid metres: a 20 m cube hundreds of kilometres from the origin,
+  // where a volume summed about the origin is noise of either sign.
+  const Corner site = {512345.678, 6712345.25, 87.5};
+  std::vector<FacetCorners> at_site = cube();
+  for (FacetCorners& corners : at_site) {
+    for (Corner& corner : corners) {
+      for (std::size_t axis = 0; axis < 3; ++axis) corner[axis] = site[axis] + 20 * corner[axis];
+    }
+  }
+  const std::vector<std::string> AT_1_HZ = {"--frequency", "1"};
+  add("a cube at site coordinates", stl_text(at_site), AT_1_HZ,
+      {
+          {  "facets",          "12"},
+          { "normals", "\"outward\""},
+          {"vertices",           "8"},
+          {   "ready",        "true"},
+  },
+      0);
+  add("the same cube inside out", stl_text(flipped(at_site)), AT_1_HZ,
+      {
+          {        "normals",                  "\"inward\""},
+          {"inverted_shells",                           "1"},
+          {      "locations", R"({"inverted_shells": [2]})"},
+          {          "ready",                       "false"},
+  },
+      1);
+  // The second body starts at facet 12, line 2 + 7 x 12.
+  add("a small inside-out body beside a large one",
+      stl_text(facets + flipped(cube(Corner{
+                            3, 0, 0
+  }))),
+      AT_20_HZ,
+      {
+          {"facets", "24"},
+          {"shells", "2"},
+          {"normals", "\"mixed\""},
+          {"inverted_shells", "1"},
+          {"locations", R"({"inverted_shells": [86]})"},
+          {"ready", "false"},
+      },
+      1);
+  {
+    // One corner written a unit in the last place apart in one facet.
+    std::vector<FacetCorners> gap = facets;
+    gap[4][1][0] = std::nextafter(gap[4][1][0], 2.0);
+    add("a one-ulp gap is no hole", stl_text(gap), AT_20_HZ,
+        {
+            {               "vertices",    "8"},
+            {"near_coincident_corners",    "1"},
+            {             "open_edges",    "0"},
+            {                  "ready", "true"},
+    },
+        0);
+  }
+  {
+    // Corners collinear in decimal: the cross product is rounding noise.
+    const std::vector<FacetCorners> sliver = {
+        {{{0.1, 0.2, 0.3}, {0.2, 0.4, 0.6}, {0.7, 1.4, 2.1}}}};
+    add("a sliver is degenerate", stl_text(facets + sliver), AT_20_HZ,
+        {
+            {"degenerate_facets",                              "1"},
+            {        "locations", R"({"degenerate_facets": [86]})"},
+            {            "ready",                          "false"},
+    },
+        1);
+  }
+  const std::string no_end = cube_stl.substr(0, cube_stl.rfind("endsolid"));
+  add("cut after a whole facet: no endsolid", no_end, AT_20_HZ,
+      {
+          {"end_of_solid", "false"},
+          {       "ready", "false"},
+  },
+      1);
+  add("endsolid indented, blank lines after it", no_end + "\t ENDSOLID model\r\n\n  \n", AT_20_HZ,
+      {
+          {"end_of_solid", "true"},
+          {       "ready", "true"},
+  },
+      0);
+  add("text after endsolid", no_end + "endsolid model\nsolid more\n", AT_20_HZ,
+      {
+          {"end_of_solid", "false"},
+          {       "ready", "false"},
+  },
+      1);
+  {
+    const std::vector<FacetCorners> huge = {{{{-1e308, 0, 0}, {1e308, 0, 0}, {0, 1e308, 0}}}};
+    add("an edge longer than the largest double", stl_text(huge), AT_DEFAULTS,
+        {
+            {                 "facets",                      "1"},
+            {           "longest_edge",                   "null"},
+            {             "open_edges",                      "3"},
+            {              "locations", R"({"open_edges": [2]})"},
+            {                "normals",          "\"undefined\""},
+            {"elements_per_wavelength",                   "null"},
+            {                  "ready",                  "false"},
+    },
+        1);
+  }
   return cases;
 }
 
@@ -527,6 +688,8 @@ TEST(ModelCheck, SummarySaysWhatToDo) {
   volume                  1
   bounding box            0 0 0 to 1 1 1
   longest edge            1.41421
+  units                   model units taken as metres
+                          (for a model in millimetres give --sound-speed 343000)
   wavelength              17.15 (343 / 20 Hz)
   elements per wavelength 12.1269 (at least 6)
   highest frequency       40.4229 Hz
@@ -543,11 +706,40 @@ TEST(ModelCheck, SummaryOfACoarseMesh) {
   volume                  1
   bounding box            0 0 0 to 1 1 1
   longest edge            1.41421
+  units                   model units taken as metres
+                          (for a model in millimetres give --sound-speed 343000)
   wavelength              6.2832 (343 / 54.59 Hz)
   elements per wavelength 4.44289 (at least 6)
   highest frequency       40.4229 Hz
 findings:
-  - elements too coarse for 54.59 Hz: 4.44289 per wavelength where 6 are wanted; refine to edges of at most 1.0472, or use the mesh up to 40.4229 Hz
+  - elements too coarse for 54.59 Hz: 4.44289 per wavelength where 6 are wanted; refine to edges of at most 1.0472 model units, or use the mesh up to 40.4229 Hz
+)");
+}
+
+TEST(ModelCheck, SummaryNamesWhereFindingsLie) {
+  // A cube with a hole (facet 0 missing), beside a second cube inside out
+  // whose first facet is the model's 12th, at line 2 + 7 x 11; a model in
+  // millimetres, so the sound speed is in millimetres per second.
+  const auto facets = cube();
+  const std::vector<FacetCorners> open_cube(facets.begin() + 1, facets.end());
+  expect_summary(stl_text(open_cube + flipped(cube(Corner{3, 0, 0}))),
+                 {"--sound-speed", "343000", "--frequency", "20000"}, 1,
+                 R"(STL_Model.stl: not ready for the solver
+  format                  ascii
+  facets                  23
+  vertices                16
+  shells                  2 (1 inside out), normals undefined
+  area                    11.5
+  volume                  0
+  bounding box            0 0 0 to 4 1 1
+  longest edge            1.41421
+  units                   those of the sound speed, 343000 model units per second
+  wavelength              17.15 (343000 / 20000 Hz)
+  elements per wavelength 12.1269 (at least 6)
+  highest frequency       40422.9 Hz
+findings:
+  - 3 open edges (used by one facet): the surface has holes; close them (facets at lines 2, 44, 58)
+  - 1 shell is inside out (closed, with a negative volume): reverse the corner order of every facet of those shells, and of no other (first facets at line 79)
 )");
 }
 
@@ -562,6 +754,8 @@ TEST(ModelCheck, SummaryOfFilesTheConverterCannotUse) {
   area                    0
   volume                  0
   longest edge            0
+  units                   model units taken as metres
+                          (for a model in millimetres give --sound-speed 343000)
   wavelength              6.2832 (343 / 54.59 Hz)
 findings:
   - binary STL, which the converter does not read: admesh -c -a out.stl in.stl rewrites it as ASCII STL in the style it reads
@@ -578,9 +772,11 @@ findings:
   area                    0
   volume                  0
   longest edge            0
+  units                   model units taken as metres
+                          (for a model in millimetres give --sound-speed 343000)
   wavelength              6.2832 (343 / 54.59 Hz)
 findings:
-  - 1 facet line is in another style and skipped
+  - 1 facet line is in another style and skipped (at line 2)
   - the file ends inside the facet that starts at line 4: the converter stops with report 24; complete or remove that facet
 )");
   }
@@ -596,22 +792,30 @@ TEST(ModelCheck, CommandLine) {
     std::string_view expected;
   };
   constexpr Case cases[] = {
-      {                               "--help", 0,           "usage: stldeck-check"},
-      {             "model.stl --frequency=20", 0,               "model.stl: ready"},
-      {      "--sound-speed 1500 -- model.stl", 0,               "model.stl: ready"},
-      {"--elements-per-wavelength 4 model.stl", 0,               "model.stl: ready"},
-      {                            "model.stl", 1,           "model.stl: not ready"},
-      {                               "--fast", 2,        "unknown option '--fast'"},
-      {                          "--frequency", 2,      "--frequency needs a value"},
-      {                      "--frequency abc", 2,     "positive number, not 'abc'"},
-      {                        "--frequency 0", 2,       "positive number, not '0'"},
-      {                   "--sound-speed -343", 2, "--sound-speed needs a positive"},
-      {                      "--frequency inf", 2,     "positive number, not 'inf'"},
-      {                       "--frequency 5x", 2,      "positive number, not '5x'"},
-      {                  "model.stl other.stl", 2,                  "only one FILE"},
-      {                                     "", 2,      "cannot open STL_Model.stl"},
-      {                          "missing.stl", 2,        "cannot open missing.stl"},
-      {                               "folder", 2,             "cannot read folder"},
+      {                                              "--help", 0,           "usage: stldeck-check"},
+      {                            "model.stl --frequency=20", 0,               "model.stl: ready"},
+      {                     "--sound-speed 1500 -- model.stl", 0,               "model.stl: ready"},
+      {               "--elements-per-wavelength 4 model.stl", 0,               "model.stl: ready"},
+      {                                           "model.stl", 1,           "model.stl: not ready"},
+      {                                              "--fast", 2,        "unknown option '--fast'"},
+      {                                         "--frequency", 2,      "--frequency needs a value"},
+      {                                     "--frequency abc", 2,     "positive number, not 'abc'"},
+      {                                       "--frequency 0", 2,       "positive number, not '0'"},
+      {                                  "--sound-speed -343", 2, "--sound-speed needs a positive"},
+      {                                     "--frequency inf", 2,     "positive number, not 'inf'"},
+      {                                      "--frequency 5x", 2,      "positive number, not '5x'"},
+      {                                 "model.stl other.stl", 2,                  "only one FILE"},
+      {                           "--frequency +20 model.stl", 0,               "model.stl: ready"},
+      {                           "--frequency=+20 model.stl", 0,               "model.stl: ready"},
+      {                                    "--frequency ++20", 2,    "positive number, not '++20'"},
+      {                                    "--frequency +-20", 2,    "positive number, not '+-20'"},
+      {                                  "--frequency 1e-310", 2,         "wavelength is a finite"},
+      {              "--sound-speed 1e-300 --frequency 1e300", 2,         "wavelength is a finite"},
+      {"--sound-speed 1e300 --elements-per-wavelength 1e-300", 2,             "quotient is finite"},
+      {                                              "--view", 2,       "--view needs a file name"},
+      {                                                    "", 2,      "cannot open STL_Model.stl"},
+      {                                         "missing.stl", 2,        "cannot open missing.stl"},
+      {                                              "folder", 2,             "cannot read folder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -667,211 +871,148 @@ TEST(FileFormat, BinaryOnlyWhenTheSizeMatchesTheCount) {
   }
 }
 
-TEST(KeySort, OrdersByTheBandAndKeepsTiesInOrder) {
-  std::mt19937_64 random(7);
-  struct Band {
-    int low_bit;
-    int bit_count;
-  };
-  constexpr Band bands[] = {
-      { 0, 64},
-      {24, 40},
-      { 0,  1},
-      { 3, 11},
-      { 0, 23},
-      {60,  4},
-      { 5,  0}
-  };
-  for (const std::size_t count : {0UL, 1UL, 2UL, 1000UL, 70000UL}) {
-    for (const Band band : bands) {
-      SCOPED_TRACE(testing::Message()
-                   << count << " keys, bits " << band.low_bit << " + " << band.bit_count);
-      std::vector<std::uint64_t> keys(count);
-      // Few distinct bands, so that ties are common.
-      for (auto& key : keys) key = random() & (count % 3 == 0 ? ~0ULL : 0xF0F0F0F0F0F0F0F0ULL);
-      std::vector<std::uint32_t> payload(count);
-      for (std::size_t i = 0; i < count; ++i) payload[i] = static_cast<std::uint32_t>(i);
-      const auto band_of = [&](std::uint64_t key) {
-        const std::uint64_t mask =
-            band.bit_count >= 64 ? ~0ULL : (std::uint64_t{1} << band.bit_count) - 1;
-        return (key >> band.low_bit) & mask;
-      };
-      std::vector<std::pair<std::uint64_t, std::uint32_t>> expected;
-      for (std::size_t i = 0; i < count; ++i) expected.emplace_back(keys[i], payload[i]);
-      std::stable_sort(expected.begin(), expected.end(), [&](const auto& a, const auto& b) {
-        return band_of(a.first) < band_of(b.first);
-      });
-      check::sort_keys(keys, &payload, band.low_bit, band.bit_count);
-      ASSERT_EQ(keys.size(), count);
-      for (std::size_t i = 0; i < count; ++i) {
-        ASSERT_EQ(keys[i], expected[i].first) << i;
-        ASSERT_EQ(payload[i], expected[i].second) << i;
-      }
-    }
-  }
-}
-
-TEST(MeshFacts, CornersThatShareASortKeyStayApart) {
-  // Found by search: two corners whose mixed keys agree in all 40 bits.
-  const Corner a = {1119332, 0, 0};
-  const Corner b = {1578283, 0, 0};
-  ASSERT_EQ(check::corner_sort_key(a), check::corner_sort_key(b))
-      << "the mix changed: find another pair of corners that share a key";
-  // Two facets that meet only if a and b were taken for one vertex.
-  const std::vector<FacetCorners> facets = {
-      {{a, {0, 1, 0}, {0, 0, 1}}},
-      {{{0, 0, 1}, {0, 1, 0}, b}},
-  };
-  const check::MeshFacts facts = check::analyse_mesh(facets);
-  EXPECT_EQ(facts.vertices, 4);
-  EXPECT_EQ(facts.shells, 1);  // still joined through the edge they do share
-  EXPECT_EQ(facts.open_edges, 4);
-  EXPECT_EQ(facts.misoriented_edges, 0);
-  EXPECT_EQ(facts.duplicate_facets, 0);
-}
-
-TEST(MeshFacts, NegativeZeroIsTheSameVertex) {
-  auto facets = cube();
-  for (auto& corners : facets) {
-    for (auto& corner : corners) {
-      for (double& value : corner) {
-        if (value == 0.0 && (&value - corner.data()) % 2 == 0) value = -0.0;
-      }
-    }
-  }
-  facets[3][0][0] = 0.0;
-  const check::MeshFacts facts = check::analyse_mesh(facets);
-  EXPECT_EQ(facts.vertices, 8);
-  EXPECT_EQ(facts.open_edges, 0);
-  EXPECT_EQ(facts.shells, 1);
-  EXPECT_EQ(facts.volume, 1.0);
-}
-
-TEST(MeshFacts, LongestEdgeBeyondTheRangeOfSquares) {
+TEST(ModelCheck, RefusesWhatIsNotARegularFileAtOnce) {
+  // A pipe without a writer would block an open for reading for ever.
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "pipe.stl").c_str(), 0600), 0);
   struct Case {
-    double scale;
-    double expected;
+    std::string path;
+    std::string_view expected;
   };
-  constexpr Case cases[] = {
-      { 0x1p600,  0x1p600}, // squares overflow
-      {0x1p-600, 0x1p-600}, // squares underflow
-      {     3.0,      3.0},
+  const Case cases[] = {
+      { "pipe.stl",  "cannot read pipe.stl: not a regular file"},
+      {"/dev/null", "cannot read /dev/null: not a regular file"},
+      {        ".",             "cannot read .: it is a folder"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.scale);
-    const std::vector<FacetCorners> facets = {
-        {{{0, 0, 0}, {c.scale, 0, 0}, {c.scale / 2, c.scale / 4, 0}}}};
-    EXPECT_EQ(check::analyse_mesh(facets).longest_edge, c.expected);
+    SCOPED_TRACE(c.path);
+    const CheckRun run = run_check(dir, {c.path});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "stldeck-check: " + std::string(c.expected) + "\n");
+    EXPECT_EQ(run.out, "");
   }
 }
 
-// A plain reference for the topology: maps instead of sorted keys.
-check::MeshFacts reference_facts(const std::vector<FacetCorners>& facets) {
-  check::MeshFacts facts;
-  std::map<Corner, int> vertex_ids;  // -0.0 and 0.0 compare equal
-  std::set<std::array<int, 3>> seen;
-  std::map<std::pair<int, int>, std::vector<std::pair<std::size_t, bool>>> edges;
-  std::vector<std::size_t> members;
-  for (std::size_t f = 0; f < facets.size(); ++f) {
-    const FacetCorners& corners = facets[f];
-    if (check::is_degenerate(corners)) {
-      ++facts.degenerate_facets;
-      continue;
-    }
-    std::array<int, 3> ids{};
-    for (std::size_t k = 0; k < 3; ++k) {
-      ids[k] = vertex_ids.try_emplace(corners[k], int(vertex_ids.size())).first->second;
-    }
-    std::array<int, 3> sorted = ids;
-    std::sort(sorted.begin(), sorted.end());
-    if (!seen.insert(sorted).second) {
-      ++facts.duplicate_facets;
-      continue;
-    }
-    members.push_back(f);
-    for (std::size_t side = 0; side < 3; ++side) {
-      const int from = ids[side];
-      const int to = ids[(side + 1) % 3];
-      edges[{std::min(from, to), std::max(from, to)}].emplace_back(f, from > to);
-    }
-    const auto& [a, b, c] = corners;
-    const Corner u = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-    const Corner v = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
-    const Corner n = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
-                      u[0] * v[1] - u[1] * v[0]};
-    facts.area += std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    const Corner bc = {b[1] * c[2] - b[2] * c[1], b[2] * c[0] - b[0] * c[2],
-                       b[0] * c[1] - b[1] * c[0]};
-    facts.volume += a[0] * bc[0] + a[1] * bc[1] + a[2] * bc[2];
+TEST(ModelCheck, OutOfMemoryEndsWithOneLine) {
+  if (testing_support::sanitized_build())
+    GTEST_SKIP() << "the sanitizers reserve the address space";
+  TempDir dir;
+  dir.write("STL_Model.stl", stl_text(cube()));
+  {
+    // Enough for the cube: the limit itself is no fault.
+    const CheckRun run = run_check(dir, {"--frequency", "20"}, {.address_space_limit = 64 << 20});
+    EXPECT_EQ(run.status, 0) << run.err;
   }
-  facts.area /= 2;
-  facts.volume /= 6;
-  facts.vertices = std::ssize(vertex_ids);
-  std::map<std::size_t, std::set<std::size_t>> neighbours;
-  for (const auto& [edge, uses] : edges) {
-    if (uses.size() == 1) ++facts.open_edges;
-    if (uses.size() > 2) ++facts.nonmanifold_edges;
-    if (uses.size() == 2 && uses[0].second == uses[1].second) ++facts.misoriented_edges;
-    for (const auto& [f, reversed] : uses) {
-      for (const auto& [g, other] : uses) neighbours[f].insert(g);
-    }
-  }
-  std::set<std::size_t> reached;
-  for (const std::size_t start : members) {
-    if (!reached.insert(start).second) continue;
-    ++facts.shells;
-    std::vector<std::size_t> stack = {start};
-    while (!stack.empty()) {
-      const std::size_t f = stack.back();
-      stack.pop_back();
-      for (const std::size_t g : neighbours[f]) {
-        if (reached.insert(g).second) stack.push_back(g);
-      }
-    }
-  }
-  return facts;
+  // A model of 300,000 facets: its facet table alone needs more.
+  const std::string model = (dir / "big.stl").string();
+  const std::string command = std::string(STLDECK_MAKE_MODEL) + " 300000 " + model;
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const CheckRun run = run_check(dir, {"big.stl"}, {.address_space_limit = 48 << 20});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "stldeck-check: not enough memory to check the model\n");
+  EXPECT_EQ(run.out, "");
 }
 
-TEST(MeshFacts, AgreesWithAPlainReferenceOnRandomMeshes) {
-  std::mt19937 random(2024);
-  // A few points, some with -0.0, so that facets share edges, repeat,
-  // flip, branch and collapse often.
-  const std::vector<Corner> points = {
-      {   0,    0,    0},
-      {-0.0,    1,    0},
-      {   1,    0, -0.0},
-      {   1,    1,    0},
-      {   0,    0,    1},
-      {   2,    0,    0},
-      { 0.5,  0.5,  0.5},
-      {   0, -0.0,    2},
-      {   0,    1,    0}
+TEST(ModelCheck, FindingsViewIsWrittenWholeOrNotAtAll) {
+  TempDir dir;
+  const std::string model = stl_text(cube());
+  dir.write("model.stl", model);
+  std::filesystem::create_directory(dir / "folder");
+  {
+    SCOPED_TRACE("the view is the model, under another name");
+    std::filesystem::create_hard_link(dir / "model.stl", dir / "link.stl");
+    const CheckRun run = run_check(dir, {"--view", "link.stl", "model.stl"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "stldeck-check: the view link.stl is the model itself: name another file\n");
+    EXPECT_EQ(dir.read("model.stl"), model);
+  }
+  {
+    SCOPED_TRACE("the view cannot replace a folder");
+    const CheckRun run = run_check(dir, {"--view", "folder", "model.stl"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.starts_with("stldeck-check: cannot write the view folder: ")) << run.err;
+  }
+  {
+    SCOPED_TRACE("written");
+    const CheckRun run = run_check(dir, {"--view", "view.plt", "--frequency", "20", "model.stl"});
+    EXPECT_EQ(run.status, 0);
+    const std::string view = dir.read("view.plt");
+    EXPECT_TRUE(view.starts_with("TITLE = ")) << view;
+    EXPECT_NE(view.find("ZONE T=\"model\", N=36, E=12,"), std::string::npos) << view;
+    EXPECT_EQ(view.find("ZONE T=\"", view.find("ZONE T=\"") + 1), std::string::npos);
+  }
+  // Only the model, the link, the folder and the view: no temporary file left.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"check.err", "check.out", "folder", "link.stl",
+                                             "model.stl", "view.plt"}));
+}
+
+TEST(EscapeForTerminal, ControlsAndInvalidUtf8) {
+  struct Case {
+    std::string_view text;
+    std::string_view expected;
   };
-  std::uniform_int_distribution<std::size_t> point(0, points.size() - 1);
-  for (int mesh = 0; mesh < 300; ++mesh) {
-    SCOPED_TRACE(mesh);
-    std::vector<FacetCorners> facets(1 + static_cast<std::size_t>(mesh % 40));
-    for (auto& corners : facets) {
-      for (auto& corner : corners) corner = points[point(random)];
-    }
-    const check::MeshFacts facts = check::analyse_mesh(facets);
-    const check::MeshFacts expected = reference_facts(facets);
-    EXPECT_EQ(facts.nonfinite_facets, 0);
-    EXPECT_EQ(facts.degenerate_facets, expected.degenerate_facets);
-    EXPECT_EQ(facts.duplicate_facets, expected.duplicate_facets);
-    EXPECT_EQ(facts.vertices, expected.vertices);
-    EXPECT_EQ(facts.open_edges, expected.open_edges);
-    EXPECT_EQ(facts.nonmanifold_edges, expected.nonmanifold_edges);
-    EXPECT_EQ(facts.misoriented_edges, expected.misoriented_edges);
-    EXPECT_EQ(facts.shells, expected.shells);
-    EXPECT_EQ(facts.area, expected.area);
-    EXPECT_EQ(facts.volume, expected.volume);
+  const Case cases[] = {
+      {                           "plain/path.stl",                            "plain/path.stl"},
+      {                           "a\x1b[31mred\a",                        "a\\033[31mred\\007"}, // ESC and BEL
+      {              std::string_view("nul\0tab\t",                                          8),"nul\\000tab\\011"},
+      {                                  "del\x7f",                                  "del\\177"                                           },
+      {                              "c1 raw \x9b",                              "c1 raw \\233"}, // raw C1: invalid UTF-8 too
+      {                                "c1 utf8 \xc2\x9b"
+                                "1m",                      "c1 utf8 \\302\\2331m"                                                  }, // U+009B, the CSI
+      {                 "\xc2\x80\xc2\x9f\xc2\xa0",              "\\302\\200\\302\\237\xc2\xa0"}, // U+00A0 kept
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5"                                           },
+      {                                 "\xc0\xaf",                                "\\300\\257"}, // overlong
+      {                             "\xed\xa0\x80",                           "\\355\\240\\200"                                           }, // surrogate
+      {                         "\xf4\x90\x80\x80",                      "\\364\\220\\200\\200"}, // beyond U+10FFFF
+      {                             "cut \xe2\x82",                            "cut \\342\\202"                                           }, // sequence cut short
+      {                                 "\xff\xfe",                                "\\377\\376"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(check::escape_for_terminal(c.text), c.expected);
   }
 }
 
-// The converter refuses the facet beyond its limit at that facet's line;
-// the check reports the same place. A small limit shows it without a model
-// of millions of facets.
+TEST(ModelCheck, PathsOnATerminalAreEscaped) {
+  TempDir dir;
+  const std::string name =
+      "bell\a\x1b]0;title\x07\xc2\x9b"
+      "2J.stl";
+  const std::string shown = "bell\\007\\033]0;title\\007\\302\\2332J.stl";
+  dir.write(name, stl_text(cube()));
+  {
+    SCOPED_TRACE("summary");
+    const CheckRun run = run_check(dir, {"--frequency", "20", name}, {.on_terminal = true});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out.starts_with(shown + ": ready for the solver")) << run.out;
+  }
+  {
+    SCOPED_TRACE("error");
+    const CheckRun run = run_check(dir,
+                                   {"missing\x1b"
+                                    "c.stl"},
+                                   {.on_terminal = true});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.starts_with("stldeck-check: cannot open missing\\033c.stl:")) << run.err;
+  }
+  {
+    SCOPED_TRACE("unknown option");
+    const CheckRun run = run_check(dir, {"--\x9b"}, {.on_terminal = true});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.starts_with("stldeck-check: unknown option '--\\233'")) << run.err;
+  }
+  {
+    SCOPED_TRACE("not a terminal: the bytes as given");
+    const CheckRun run = run_check(dir, {"--frequency", "20", name});
+    EXPECT_TRUE(run.out.starts_with(name + ": ready for the solver")) << run.out;
+  }
+}
+
 TEST(ModelScan, StopsWhereTheConverterRefusesAFacet) {
   TempDir dir;
   const auto facets = cube();

@@ -3,6 +3,11 @@
 
 Usage: /usr/bin/python3 tests/viewers_test.py <path-to-stldeck> <repo-root>
 
+The findings view of stldeck-check (found beside stldeck) is loaded too: a
+model made of a cube with a hole, a cube inside out, a cube with a flipped
+facet and a sliver; VTK must see the model zone and one zone per finding,
+titled after it, and meshio (which reads a file's first zone only) the model.
+
 For the bundled sample model and for models written by real exporters, the
 converter runs in a fresh directory, and input.plt is then loaded with VTK's
 vtkTecplotReader and with meshio's Tecplot reader. Both must see n = 3m nodes
@@ -104,7 +109,8 @@ def check_triangles(reader, connectivity, m):
                       f"expected {want[i].tolist()}")
 
 
-def read_with_vtk(path, m, vertices):
+def load_with_vtk(path):
+    """VTK's Tecplot reader after reading path, which must not have complained."""
     reader = vtkTecplotReader()
     complaints = []
 
@@ -117,6 +123,11 @@ def read_with_vtk(path, m, vertices):
     reader.SetFileName(path)
     reader.Update()
     check(not complaints, "VTK: the reader complained:\n  " + "\n  ".join(complaints))
+    return reader
+
+
+def read_with_vtk(path, m, vertices):
+    reader = load_with_vtk(path)
     check(reader.GetDataTitle() == TITLE,
           f"VTK: title read as {reader.GetDataTitle()!r}, expected {TITLE!r}")
     output = reader.GetOutput()
@@ -190,6 +201,101 @@ def check_model(stldeck, model):
     return m
 
 
+BOX_FACETS = [(0, 2, 3), (0, 3, 1), (4, 5, 7), (4, 7, 6), (0, 1, 5), (0, 5, 4),
+              (2, 6, 7), (2, 7, 3), (0, 4, 6), (0, 6, 2), (1, 3, 7), (1, 7, 5)]
+
+
+def box_facets(offset):
+    """The unit cube's 12 facets, outward, at offset: corners numbered x + 2y + 4z."""
+    def corner(number):
+        return tuple(offset[axis] + ((number >> axis) & 1) for axis in range(3))
+    return [[corner(n) for n in facet] for facet in BOX_FACETS]
+
+
+def stl_text(facets):
+    lines = ["solid findings"]
+    for facet in facets:
+        lines += ["  facet normal 0 0 0", "    outer loop"]
+        lines += ["      vertex %r %r %r" % corner for corner in facet]
+        lines += ["    endloop", "  endfacet"]
+    return "\n".join(lines + ["endsolid findings", ""])
+
+
+def findings_model():
+    """The model's facets and, per finding zone, the elements expected in it."""
+    holed = box_facets((0, 0, 0))
+    rim = holed.pop(0)  # its three sides become open edges
+    inverted = [[f[0], f[2], f[1]] for f in box_facets((3, 0, 0))]
+    flipped = box_facets((6, 0, 0))
+    flipped[6] = [flipped[6][0], flipped[6][2], flipped[6][1]]
+    sliver = [(9.0, 0.0, 0.0), (9.5, 0.5, 0.5), (10.0, 1.0, 1.0)]
+    facets = holed + inverted + flipped + [sliver]
+    rim_edges = {frozenset((rim[k], rim[(k + 1) % 3])) for k in range(3)}
+    flipped_edges = {frozenset((flipped[6][k], flipped[6][(k + 1) % 3])) for k in range(3)}
+    zones = {
+        "open edges (holes): 3": ("edges", rim_edges),
+        "misoriented edges (flipped facets): 3": ("edges", flipped_edges),
+        "inside-out shells: 1": ("facets", inverted),
+        "degenerate facets: 1": ("facets", [sliver]),
+    }
+    return facets, zones
+
+
+def check_findings_view(checker):
+    facets, zones = findings_model()
+    with tempfile.TemporaryDirectory(prefix="stldeck-findings-") as work:
+        with open(os.path.join(work, "model.stl"), "w") as stl:
+            stl.write(stl_text(facets))
+        try:
+            run = subprocess.run([checker, "--view", "findings.plt", "model.stl"], cwd=work,
+                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+        except subprocess.TimeoutExpired:
+            raise Failure("stldeck-check did not finish within 120 s")
+        check(run.returncode == 1, f"stldeck-check exited with {run.returncode}, expected 1 "
+              f"(not ready)\nstderr: {run.stderr.decode(errors='replace')}")
+        view = os.path.join(work, "findings.plt")
+        check(os.path.isfile(view), "stldeck-check wrote no findings view")
+        check(not os.path.exists(view + ".partial"), "a partial view file was left behind")
+
+        output = load_with_vtk(view).GetOutput()
+        names = [output.GetMetaData(i).Get(output.NAME()) for i in range(output.GetNumberOfBlocks())]
+        check(names == ["model"] + list(zones), f"VTK: zones {names}, expected "
+              f"{['model'] + list(zones)}")
+        model_points = vtk_to_numpy(output.GetBlock(0).GetPoints().GetData())
+        check_points("VTK model zone", model_points,
+                     np.array([c for f in facets for c in f], dtype=np.float64), FLOAT32)
+        for index, (name, (kind, expected)) in enumerate(zones.items(), start=1):
+            grid = output.GetBlock(index)
+            points = vtk_to_numpy(grid.GetPoints().GetData()).astype(np.float64)
+            elements = [tuple(map(tuple, points[3 * e:3 * e + 3])) for e in
+                        range(grid.GetNumberOfCells())]
+            check((vtk_to_numpy(grid.GetCellTypesArray()) == VTK_TRIANGLE).all(),
+                  f"VTK: zone {name!r} holds cells other than triangles")
+            if kind == "edges":
+                check(all(e[1] == e[2] for e in elements),
+                      f"VTK: zone {name!r}: an edge's last two nodes differ")
+                got = {frozenset((e[0], e[1])) for e in elements}
+                check(len(elements) == len(expected) and got == expected,
+                      f"VTK: zone {name!r} holds edges {sorted(map(sorted, got))}, expected "
+                      f"{sorted(map(sorted, expected))}")
+            else:
+                want = [tuple(map(tuple, np.array(f, dtype=np.float64))) for f in expected]
+                check(elements == want, f"VTK: zone {name!r} holds {elements}, expected {want}")
+
+        try:
+            mesh = meshio.read(view, file_format="tecplot")
+        except Exception as error:
+            raise Failure(f"meshio: cannot read the view: {type(error).__name__}: {error}")
+        m = len(facets)
+        check(len(mesh.cells) == 1 and len(mesh.cells[0].data) == m,
+              f"meshio: cell blocks {[(c.type, len(c.data)) for c in mesh.cells]}, expected "
+              f"the model's {m} triangles")
+        check_triangles("meshio", np.asarray(mesh.cells[0].data, dtype=np.int64), m)
+        check_points("meshio", mesh.points,
+                     np.array([c for f in facets for c in f], dtype=np.float64), 1e-12)
+    return len(zones)
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__.strip().splitlines()[2])
@@ -213,6 +319,16 @@ def main():
             passed += 1
             print(f"ok   {relative}: m = {m}, n = {3 * m}, read alike by VTK and meshio "
                   f"({time.monotonic() - started:.2f} s)")
+    checker = os.path.join(os.path.dirname(stldeck), "stldeck-check")
+    try:
+        check(os.access(checker, os.X_OK), f"{checker} is not an executable check")
+        zones = check_findings_view(checker)
+    except Failure as failure:
+        failed += 1
+        print(f"FAIL findings view: {failure}")
+    else:
+        passed += 1
+        print(f"ok   findings view: the model and {zones} finding zones, read by VTK and meshio")
     print(f"viewers: {passed} passed, {failed} failed")
     return 0 if failed == 0 else 1
 

@@ -3,9 +3,10 @@
 # and any circle of includes between files. Each folder may include only
 # the folders listed for it, which all lie below it:
 #   src/main.cpp, src/run_sequence.*   the run sequence: everything below
-#   src/check                          the model check: reading and below
+#   src/check                          the model check: reading, geometry and below
 #   src/reading | src/writing          mesh, records, format, numeric (not each other)
-#   src/mesh                           records, format, numeric
+#   src/mesh | src/geometry            records, format, numeric (not each other); the
+#                                      mesh geometry needs only numeric so far
 #   src/records                        the I/O layer: format, numeric
 #   src/format                         pure formatting: numeric only, never I/O
 #   src/numeric                        nothing of the project
@@ -17,11 +18,12 @@ root=${1:-$(dirname "$0")/..}
 cd "$root/src"
 
 declare -A allowed=(
-  [top]="check reading writing mesh records format numeric"
-  [check]="reading mesh records format numeric"
+  [top]="check reading writing mesh geometry records format numeric"
+  [check]="reading geometry mesh records format numeric"
   [reading]="mesh records format numeric"
   [writing]="mesh records format numeric"
   [mesh]="records format numeric"
+  [geometry]="numeric"
   [records]="format numeric"
   [format]="numeric"
   [numeric]=""

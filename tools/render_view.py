@@ -4,7 +4,9 @@
 Usage: /usr/bin/python3 tools/render_view.py input.plt out.png
 
 The file is read with VTK's Tecplot reader and drawn as a shaded surface with
-every triangle's edges visible, on a light grey background, at 800x600 pixels,
+every triangle's edges visible (a findings view of stldeck-check: the first
+zone so, and each further zone highlighted in a colour of its own, edges as
+thick lines, facets filled, named in the caption), on a light grey background, at 800x600 pixels,
 seen from a fixed direction (from +X, -Y, +Z; Z up) with the model fitted to
 the picture. Needs Debian's python3-vtk9, and xvfb (with xauth) when there is
 no X display: the script then runs itself under xvfb-run.
@@ -20,6 +22,8 @@ BACKGROUND = (0.93, 0.93, 0.93)
 SURFACE = (0.62, 0.72, 0.84)
 EDGES = (0.12, 0.16, 0.22)
 UNDER_XVFB = "STLDECK_RENDER_UNDER_XVFB"
+HIGHLIGHTS = [(0.86, 0.08, 0.08), (0.95, 0.55, 0.05), (0.62, 0.12, 0.75), (0.05, 0.55, 0.25),
+              (0.10, 0.30, 0.90), (0.45, 0.30, 0.10)]
 
 
 def fail(message):
@@ -57,6 +61,43 @@ def fit(renderer, camera, bounds):
     renderer.ResetCameraClippingRange()
 
 
+def highlight_actor(grid, colour, classes):
+    """An actor for a finding zone: its elements whose last two nodes coincide drawn as thick
+    lines between the first two, the others as filled triangles."""
+    points = grid.GetPoints()
+    lines = classes["vtkCellArray"]()
+    triangles = classes["vtkCellArray"]()
+    for cell in range(grid.GetNumberOfCells()):
+        ids = grid.GetCell(cell).GetPointIds()
+        a, b, c = (ids.GetId(k) for k in range(3))
+        if points.GetPoint(b) == points.GetPoint(c):
+            lines.InsertNextCell(2)
+            lines.InsertCellPoint(a)
+            lines.InsertCellPoint(b)
+        else:
+            triangles.InsertNextCell(3)
+            for point in (a, b, c):
+                triangles.InsertCellPoint(point)
+    shape = classes["vtkPolyData"]()
+    shape.SetPoints(points)
+    shape.SetLines(lines)
+    shape.SetPolys(triangles)
+    mapper = classes["vtkPolyDataMapper"]()
+    mapper.SetInputData(shape)
+    mapper.ScalarVisibilityOff()
+    # Drawn a little in front of the surface, so that edges on it show whole.
+    mapper.SetResolveCoincidentTopologyToPolygonOffset()
+    actor = classes["vtkActor"]()
+    actor.SetMapper(mapper)
+    look = actor.GetProperty()
+    look.SetColor(colour)
+    look.SetLineWidth(5.0)
+    look.SetAmbient(0.6)
+    look.SetDiffuse(0.4)
+    look.RenderLinesAsTubesOn()
+    return actor
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__.strip().splitlines()[2], file=sys.stderr)
@@ -68,7 +109,9 @@ def main():
 
     try:
         from vtkmodules.vtkCommonCore import vtkCommand
-        from vtkmodules.vtkFiltersGeometry import vtkCompositeDataGeometryFilter
+        from vtkmodules.vtkCommonDataModel import vtkCellArray, vtkPolyData
+        from vtkmodules.vtkFiltersGeometry import (vtkCompositeDataGeometryFilter,
+                                                   vtkGeometryFilter)
         from vtkmodules.vtkIOGeometry import vtkTecplotReader
         from vtkmodules.vtkIOImage import vtkPNGWriter
         from vtkmodules.vtkRenderingCore import (vtkActor, vtkPolyDataMapper, vtkRenderer,
@@ -84,8 +127,15 @@ def main():
     reader.AddObserver(vtkCommand.ErrorEvent, lambda *_: errors.append(True))
     reader.SetFileName(source)
     reader.Update()
-    surface = vtkCompositeDataGeometryFilter()
-    surface.SetInputConnection(reader.GetOutputPort())
+    zones = reader.GetOutput()
+    zone_count = zones.GetNumberOfBlocks() if zones is not None else 0
+    if zone_count > 1:
+        # A findings view: the model is the first zone, the findings follow.
+        surface = vtkGeometryFilter()
+        surface.SetInputData(zones.GetBlock(0))
+    else:
+        surface = vtkCompositeDataGeometryFilter()
+        surface.SetInputConnection(reader.GetOutputPort())
     surface.Update()
     mesh = surface.GetOutput()
     if errors or mesh.GetNumberOfCells() == 0:
@@ -106,6 +156,15 @@ def main():
     look.SetDiffuse(0.75)
     look.BackfaceCullingOff()
 
+    classes = {"vtkCellArray": vtkCellArray, "vtkPolyData": vtkPolyData,
+               "vtkPolyDataMapper": vtkPolyDataMapper, "vtkActor": vtkActor}
+    highlights = []
+    names = []
+    for zone in range(1, zone_count):
+        colour = HIGHLIGHTS[(zone - 1) % len(HIGHLIGHTS)]
+        highlights.append(highlight_actor(zones.GetBlock(zone), colour, classes))
+        names.append((zones.GetMetaData(zone).Get(zones.NAME()), colour))
+
     caption = vtkTextActor()
     caption.SetInput(f"{os.path.basename(source)}: {mesh.GetNumberOfPoints()} nodes, "
                      f"{mesh.GetNumberOfCells()} triangles")
@@ -116,7 +175,16 @@ def main():
     renderer = vtkRenderer()
     renderer.SetBackground(BACKGROUND)
     renderer.AddActor(actor)
+    for highlight in highlights:
+        renderer.AddActor(highlight)
     renderer.AddViewProp(caption)
+    for line, (name, colour) in enumerate(names):
+        legend = vtkTextActor()
+        legend.SetInput(name)
+        legend.GetTextProperty().SetFontSize(16)
+        legend.GetTextProperty().SetColor(colour)
+        legend.SetPosition(10, 34 + 24 * line)
+        renderer.AddViewProp(legend)
     camera = renderer.GetActiveCamera()
     center = mesh.GetCenter()
     camera.SetFocalPoint(center)

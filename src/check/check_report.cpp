@@ -44,10 +44,36 @@ std::string_view normals_name(Normals normals) {
       return "outward";
     case Normals::inward:
       return "inward";
+    case Normals::mixed:
+      return "mixed";
     case Normals::undefined:
       break;
   }
   return "undefined";
+}
+
+// A JSON string in plain ASCII: quotes and backslashes escaped, and every
+// control character (C0, DEL) and every byte above 0x7f (so C1 controls,
+// raw or in UTF-8, and invalid UTF-8) as \u00XX, each byte taken for the
+// Latin-1 character of its value. Nothing reaches a terminal raw, and the
+// text is valid JSON whatever the bytes.
+std::string json_string(std::string_view value) {
+  constexpr std::string_view HEX = "0123456789abcdef";
+  std::string text = "\"";
+  for (const char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      text += '\\';
+      text += c;
+    } else if (byte < 0x20 || byte >= 0x7f) {
+      text += "\\u00";
+      text += HEX[byte >> 4];
+      text += HEX[byte & 15];
+    } else {
+      text += c;
+    }
+  }
+  return text + "\"";
 }
 
 class JsonObject {
@@ -60,9 +86,7 @@ class JsonObject {
     text_ += value_text;
   }
   void add(std::string_view key, std::int64_t value) { add(key, std::to_string(value)); }
-  void add_string(std::string_view key, std::string_view value) {
-    add(key, "\"" + std::string(value) + "\"");
-  }
+  void add_string(std::string_view key, std::string_view value) { add(key, json_string(value)); }
   std::string finish() { return text_ + "\n}\n"; }
 
  private:
@@ -103,6 +127,20 @@ std::string quoted_token(std::string_view token) {
   return text + "'";
 }
 
+// " (at line 12)" or " (facets at lines 12, 48, 55)", with ", ..." when
+// more may follow than are kept. `what` names what the lines hold when it
+// is not the finding itself ("facets ").
+std::string location_text(const std::vector<std::int64_t>& lines, std::string_view what = {}) {
+  if (lines.empty()) return {};
+  std::string text = " (" + std::string(what) + (lines.size() == 1 ? "at line " : "at lines ");
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += std::to_string(lines[i]);
+  }
+  if (lines.size() >= LOCATIONS_SHOWN) text += ", ...";
+  return text + ")";
+}
+
 std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness& readiness,
                                        const CheckSettings& settings) {
   std::vector<std::string> findings;
@@ -125,10 +163,11 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
     add(count_text(lines.skipped_facet_lines, "facet line is", "facet lines are") +
         " in another style (indentation or letter case) and skipped, so those facets are "
         "lost: " +
-        std::string(REWRITE_COMMAND) + " rewrites the whole file in one style");
+        std::string(REWRITE_COMMAND) + " rewrites the whole file in one style" +
+        location_text(lines.skipped_facet_line_numbers));
   } else if (lines.skipped_facet_lines > 0 && facts.format != FileFormat::binary) {
     add(count_text(lines.skipped_facet_lines, "facet line is", "facet lines are") +
-        " in another style and skipped");
+        " in another style and skipped" + location_text(lines.skipped_facet_line_numbers));
   }
   switch (facts.converter_report) {
     case 24:
@@ -152,42 +191,62 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
       break;
   }
   // The findings that are a count of lines, facets or edges: the count, its
-  // noun for one and for many, and what it means and what to do.
-  struct CountedFinding {
-    std::int64_t count;
-    std::string_view one;
-    std::string_view many;
-    std::string_view advice;
-  };
-  const CountedFinding counted[] = {
-      {      lines.long_vertex_lines,  "vertex line runs",  "vertex lines run",
-       " past column 80: the converter reads only the first 80 columns and cuts what runs "
-       "past them; write coordinates with fewer digits"                        },
-      {lines.incomplete_vertex_lines, "vertex line lacks", "vertex lines lack",
-       " a blank-separated x, y or z, which the converter reads as 0.0 (tabs are not "
-       "separators): separate coordinates with blanks"                         },
-      {        mesh.nonfinite_facets,         "facet has",       "facets have",
-       " a NaN or infinite coordinate: repair or remove them"                  },
-      {       mesh.degenerate_facets,         "facet has",       "facets have",
-       " no area (coinciding corners or all in a line): remove them"           },
-      {        mesh.duplicate_facets,     "facet repeats",     "facets repeat",
-       " an earlier facet: remove the copies"                                  },
-      {              mesh.open_edges,         "open edge",        "open edges",
-       " (used by one facet): the surface has holes; close them"               },
-      {       mesh.nonmanifold_edges,           "edge is",         "edges are",
-       " shared by more than two facets: separate the surfaces that meet there"},
-      {       mesh.misoriented_edges,           "edge is",         "edges are",
-       " run the same way by both its facets: some facets are flipped; orient all facets "
-       "alike"                                                                 },
-  };
-  for (const CountedFinding& finding : counted) {
-    if (finding.count > 0) {
-      add(count_text(finding.count, finding.one, finding.many) + std::string(finding.advice));
+  // noun for one and for many, what it means and what to do, and where.
+  const auto& at = facts.finding_lines;
+  const auto kind = [](FacetFinding finding) { return static_cast<std::size_t>(finding); };
+  const auto counted = [&](std::int64_t count, std::string_view one, std::string_view many,
+                           std::string_view advice, const std::vector<std::int64_t>& where,
+                           std::string_view what = {}) {
+    if (count > 0) {
+      add(count_text(count, one, many) + std::string(advice) + location_text(where, what));
     }
+  };
+  counted(lines.long_vertex_lines, "vertex line runs", "vertex lines run",
+          " past column 80: the converter reads only the first 80 columns and cuts what runs "
+          "past them; write coordinates with fewer digits",
+          lines.long_vertex_line_numbers);
+  if (lines.tabbed_vertex_lines > 0) {
+    counted(lines.incomplete_vertex_lines, "vertex line lacks", "vertex lines lack",
+            " a blank-separated x, y or z: tabs separate their coordinates, and the converter "
+            "separates at blanks only, so it reads a missing x, y or z as 0.0; separate "
+            "coordinates with blanks",
+            lines.incomplete_vertex_line_numbers);
+  } else {
+    counted(lines.incomplete_vertex_lines, "vertex line lacks", "vertex lines lack",
+            " an x, y or z, which the converter reads as 0.0: write all three",
+            lines.incomplete_vertex_line_numbers);
   }
-  if (readiness.normals == Normals::inward) {
-    add("the facets face inward (negative volume): reverse the corner order of every facet "
-        "for normals that point out of the body");
+  counted(mesh.nonfinite_facets, "facet has", "facets have",
+          " a NaN or infinite coordinate: repair or remove them",
+          at[kind(FacetFinding::nonfinite)]);
+  counted(mesh.degenerate_facets, "facet is", "facets are",
+          " degenerate (two corners one vertex, or a sliver whose area is next to nothing): "
+          "remove them",
+          at[kind(FacetFinding::degenerate)]);
+  counted(mesh.duplicate_facets, "facet repeats", "facets repeat",
+          " an earlier facet (the same three vertices): remove the copies",
+          at[kind(FacetFinding::repeated)]);
+  counted(mesh.open_edges, "open edge", "open edges",
+          " (used by one facet): the surface has holes; close them",
+          at[kind(FacetFinding::open_edge)], "facets ");
+  counted(mesh.nonmanifold_edges, "edge is", "edges are",
+          " shared by more than two facets: separate the surfaces that meet there",
+          at[kind(FacetFinding::nonmanifold_edge)], "facets ");
+  counted(mesh.misoriented_edges, "edge is", "edges are",
+          " run the same way by both its facets: some facets are flipped; orient them like "
+          "their neighbours",
+          at[kind(FacetFinding::misoriented_edge)], "facets ");
+  counted(mesh.inverted_shells, "shell is", "shells are",
+          " inside out (closed, with a negative volume): reverse the corner order of every "
+          "facet of those shells, and of no other",
+          at[kind(FacetFinding::inverted_shell)], "first facets ");
+  if (facts.end_of_solid == false) {
+    add("no endsolid line after the last facet: the file may have been cut short; export it "
+        "again and compare the facet count");
+  }
+  if (!std::isfinite(mesh.longest_edge)) {
+    add("an edge is longer than the largest number (its corners lie further apart than "
+        "1.8e308): check the coordinates");
   }
   const double wanted = settings.elements_per_wavelength;
   if (readiness.elements_per_wavelength.has_value() &&
@@ -196,19 +255,54 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
                        " Hz: " + readable_text(*readiness.elements_per_wavelength) +
                        " per wavelength where " + readable_text(wanted) +
                        " are wanted; refine to edges of at most " +
-                       readable_text(readiness.wavelength / wanted);
+                       readable_text(readiness.wavelength / wanted) + " model units";
     if (readiness.max_frequency_hz.has_value()) {
       line += ", or use the mesh up to " + readable_text(*readiness.max_frequency_hz) + " Hz";
     }
     add(line);
   }
-  if (!readiness.elements_per_wavelength.has_value() && mesh.longest_edge > 0.0) {
+  if (!readiness.elements_per_wavelength.has_value() && mesh.longest_edge > 0.0 &&
+      std::isfinite(mesh.longest_edge)) {
     add("the longest edge is too large or too small to measure against the wavelength");
   }
   return findings;
 }
 
 }  // namespace
+
+// For each finding kind with a count above zero, the line numbers of up to
+// LOCATIONS_SHOWN of its lines or facets, under the count's key.
+std::string json_locations(const ModelFacts& facts) {
+  const LineFacts& lines = facts.line_facts;
+  const MeshFacts& mesh = facts.mesh;
+  const auto at = [&](FacetFinding finding) -> const std::vector<std::int64_t>& {
+    return facts.finding_lines[static_cast<std::size_t>(finding)];
+  };
+  std::string text = "{";
+  const auto located = [&](std::string_view key, std::int64_t count,
+                           const std::vector<std::int64_t>& where) {
+    if (count == 0) return;
+    if (text.size() > 1) text += ", ";
+    text += "\"" + std::string(key) + "\": [";
+    for (std::size_t i = 0; i < where.size(); ++i) {
+      if (i > 0) text += ", ";
+      text += std::to_string(where[i]);
+    }
+    text += "]";
+  };
+  located("skipped_facet_lines", lines.skipped_facet_lines, lines.skipped_facet_line_numbers);
+  located("long_vertex_lines", lines.long_vertex_lines, lines.long_vertex_line_numbers);
+  located("incomplete_vertex_lines", lines.incomplete_vertex_lines,
+          lines.incomplete_vertex_line_numbers);
+  located("nonfinite_facets", mesh.nonfinite_facets, at(FacetFinding::nonfinite));
+  located("degenerate_facets", mesh.degenerate_facets, at(FacetFinding::degenerate));
+  located("duplicate_facets", mesh.duplicate_facets, at(FacetFinding::repeated));
+  located("open_edges", mesh.open_edges, at(FacetFinding::open_edge));
+  located("nonmanifold_edges", mesh.nonmanifold_edges, at(FacetFinding::nonmanifold_edge));
+  located("misoriented_edges", mesh.misoriented_edges, at(FacetFinding::misoriented_edge));
+  located("inverted_shells", mesh.inverted_shells, at(FacetFinding::inverted_shell));
+  return text + "}";
+}
 
 std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   const MeshFacts& mesh = facts.mesh;
@@ -218,16 +312,21 @@ std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   json.add("converter_report", std::int64_t{facts.converter_report});
   json.add("converter_line",
            facts.converter_report == 0 ? "null" : std::to_string(facts.converter_line));
+  json.add("end_of_solid",
+           facts.end_of_solid.has_value() ? (*facts.end_of_solid ? "true" : "false") : "null");
   json.add("skipped_facet_lines", facts.line_facts.skipped_facet_lines);
   json.add("long_vertex_lines", facts.line_facts.long_vertex_lines);
   json.add("incomplete_vertex_lines", facts.line_facts.incomplete_vertex_lines);
   json.add("nonfinite_facets", mesh.nonfinite_facets);
   json.add("degenerate_facets", mesh.degenerate_facets);
   json.add("duplicate_facets", mesh.duplicate_facets);
+  json.add("vertices", mesh.vertices);
+  json.add("near_coincident_corners", mesh.near_coincident_corners);
   json.add("open_edges", mesh.open_edges);
   json.add("nonmanifold_edges", mesh.nonmanifold_edges);
   json.add("misoriented_edges", mesh.misoriented_edges);
   json.add("shells", mesh.shells);
+  json.add("inverted_shells", mesh.inverted_shells);
   json.add_string("normals", normals_name(readiness.normals));
   json.add("area", json_number(mesh.area));
   json.add("volume", json_number(mesh.volume));
@@ -239,6 +338,7 @@ std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   json.add("wavelength", json_number(readiness.wavelength));
   json.add("elements_per_wavelength", json_number(readiness.elements_per_wavelength));
   json.add("max_frequency", json_number(readiness.max_frequency_hz));
+  json.add("locations", json_locations(facts));
   json.add("ready", readiness.ready ? "true" : "false");
   return json.finish();
 }
@@ -246,8 +346,11 @@ std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
 std::string render_summary(std::string_view path, const ModelFacts& facts,
                            const Readiness& readiness, const CheckSettings& settings) {
   const MeshFacts& mesh = facts.mesh;
-  std::string text = std::string(path) + (readiness.ready ? ": ready for the solver\n"
-                                                          : ": not ready for the solver\n");
+  const std::vector<std::string> findings = list_findings(facts, readiness, settings);
+  // Ready is never said above a finding.
+  const bool ready = readiness.ready && findings.empty();
+  std::string text =
+      std::string(path) + (ready ? ": ready for the solver\n" : ": not ready for the solver\n");
   const auto row = [&](std::string_view name, const std::string& value) {
     text += "  ";
     text += name;
@@ -262,9 +365,16 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
                ? ""
                : " (the converter stops with report " + std::to_string(facts.converter_report) +
                      " at line " + std::to_string(facts.converter_line) + ")"));
-  row("vertices", std::to_string(mesh.vertices));
-  row("shells",
-      std::to_string(mesh.shells) + ", normals " + std::string(normals_name(readiness.normals)));
+  row("vertices", std::to_string(mesh.vertices) +
+                      (mesh.near_coincident_corners == 0
+                           ? ""
+                           : " (" + count_text(mesh.near_coincident_corners, "corner", "corners") +
+                                 " joined to a vertex within 1e-9 of the box diagonal)"));
+  row("shells", std::to_string(mesh.shells) +
+                    (mesh.inverted_shells == 0
+                         ? ""
+                         : " (" + std::to_string(mesh.inverted_shells) + " inside out)") +
+                    ", normals " + std::string(normals_name(readiness.normals)));
   row("area", readable_text(mesh.area));
   row("volume", readable_text(mesh.volume));
   if (mesh.bounding_box.has_value()) {
@@ -272,6 +382,15 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
                             readable_corner(mesh.bounding_box->highest));
   }
   row("longest edge", readable_text(mesh.longest_edge));
+  // The sound speed fixes the unit: in metres per second, the model is in
+  // metres; a model in millimetres needs it in millimetres per second.
+  if (settings.sound_speed == DEFAULT_SOUND_SPEED) {
+    row("units", "model units taken as metres");
+    row("", "(for a model in millimetres give --sound-speed 343000)");
+  } else {
+    row("units", "those of the sound speed, " + readable_text(settings.sound_speed) +
+                     " model units per second");
+  }
   row("wavelength", readable_text(readiness.wavelength) + " (" +
                         readable_text(settings.sound_speed) + " / " +
                         readable_text(settings.frequency_hz) + " Hz)");
@@ -283,7 +402,6 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
   if (readiness.max_frequency_hz.has_value()) {
     row("highest frequency", readable_text(*readiness.max_frequency_hz) + " Hz");
   }
-  const std::vector<std::string> findings = list_findings(facts, readiness, settings);
   if (!findings.empty()) text += "findings:\n";
   for (const std::string& finding : findings) text += "  - " + finding + "\n";
   return text;

@@ -8,12 +8,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "check/check_report.h"
+#include "check/escape_for_terminal.h"
 #include "check/file_format.h"
+#include "check/findings_view.h"
 #include "check/mesh_facts.h"
 #include "check/model_scan.h"
 #include "check/options.h"
@@ -27,8 +30,12 @@ constexpr int EXIT_READY = 0;
 constexpr int EXIT_NOT_READY = 1;
 constexpr int EXIT_UNUSABLE = 2;
 
+// Messages name paths and arguments as given: on a terminal their control
+// characters are shown escaped, elsewhere the bytes go through as they are.
 int fail(const std::string& reason) {
-  std::fprintf(stderr, "stldeck-check: %s\n", reason.c_str());
+  const std::string shown =
+      ::isatty(STDERR_FILENO) == 1 ? check::escape_for_terminal(reason) : reason;
+  std::fprintf(stderr, "stldeck-check: %s\n", shown.c_str());
   return EXIT_UNUSABLE;
 }
 
@@ -53,27 +60,33 @@ bool read_head(int fd, std::uint64_t size, std::vector<unsigned char>& head) {
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-  check::CheckOptions options;
-  if (const std::string problem = check::parse_options(arguments, options); !problem.empty()) {
-    return fail(problem);
+// Everything after the command line. Any allocation may fail: the caller
+// turns that into a one-line report.
+int check_file(const check::CheckOptions& options) {
+  // A pipe or a device is refused before it is opened, since opening a
+  // pipe without a writer waits for one; the descriptor is then opened
+  // without waiting and looked at again, in case the name changed between.
+  struct stat status {};
+  if (::stat(options.path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    return fail("cannot read " + options.path +
+                (S_ISDIR(status.st_mode) ? ": it is a folder" : ": not a regular file"));
   }
-  if (options.help) return write_out(check::USAGE) ? EXIT_READY : EXIT_UNUSABLE;
-
-  const int fd = ::open(options.path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(options.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return fail("cannot open " + options.path + ": " + std::strerror(errno));
   // The channel owns the descriptor from here on and closes it.
   records::InputChannel stl(records::STL_UNIT, fd, options.path);
-  struct stat status {};
   if (::fstat(fd, &status) != 0) {
     return fail("cannot read " + options.path + ": " + std::strerror(errno));
   }
   if (S_ISDIR(status.st_mode)) return fail("cannot read " + options.path + ": it is a folder");
   if (!S_ISREG(status.st_mode)) {
     return fail("cannot read " + options.path + ": not a regular file");
+  }
+  // The view replaces the file it names: never the model being read.
+  if (struct stat view{}; !options.view_path.empty() &&
+                          ::stat(options.view_path.c_str(), &view) == 0 &&
+                          view.st_dev == status.st_dev && view.st_ino == status.st_ino) {
+    return fail("the view " + options.view_path + " is the model itself: name another file");
   }
   const auto size = static_cast<std::uint64_t>(status.st_size);
   std::vector<unsigned char> head;
@@ -89,13 +102,52 @@ int main(int argc, char** argv) {
   facts.converter_line = scan.outcome.line_number;
   facts.invalid_token = scan.outcome.token;
   facts.line_facts = scan.line_facts;
-  facts.mesh = check::analyse_mesh(scan.facets);
+  if (facts.converter_report == 0 && facts.facets > 0) {
+    facts.end_of_solid = scan.line_facts.ends_with_endsolid;
+  }
+  const bool with_view = !options.view_path.empty();
+  const check::MeshAnalysis analysis = check::analyse_mesh(
+      scan.facets, with_view ? check::VertexIdsKept::yes : check::VertexIdsKept::no);
+  facts.mesh = analysis.facts;
+  for (std::size_t kind = 0; kind < check::FACET_FINDING_KINDS; ++kind) {
+    for (const std::uint32_t f : analysis.facts.first_facets[kind]) {
+      facts.finding_lines[kind].push_back(scan.facet_lines[f]);
+    }
+  }
   const check::Readiness readiness = check::assess_model(facts, options.settings);
+  if (with_view) {
+    if (const std::string problem =
+            check::write_findings_view(options.view_path, scan.facets, analysis);
+        !problem.empty()) {
+      return fail(problem);
+    }
+  }
 
+  const std::string shown_path =
+      ::isatty(STDOUT_FILENO) == 1 ? check::escape_for_terminal(options.path) : options.path;
   const std::string report =
       options.json ? check::render_json(facts, readiness)
-                   : check::render_summary(options.path, facts, readiness, options.settings);
+                   : check::render_summary(shown_path, facts, readiness, options.settings);
   if (!write_out(report))
     return fail(std::string("cannot write the report: ") + std::strerror(errno));
   return readiness.ready ? EXIT_READY : EXIT_NOT_READY;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  check::CheckOptions options;
+  if (const std::string problem = check::parse_options(arguments, options); !problem.empty()) {
+    return fail(problem);
+  }
+  if (options.help) return write_out(check::USAGE) ? EXIT_READY : EXIT_UNUSABLE;
+  try {
+    return check_file(options);
+  } catch (const std::bad_alloc&) {
+    // The message is short and built in a buffer of its own, for memory is
+    // what ran out.
+    std::fputs("stldeck-check: not enough memory to check the model\n", stderr);
+    return EXIT_UNUSABLE;
+  }
 }

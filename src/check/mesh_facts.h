@@ -1,56 +1,78 @@
-// The geometry and topology of a scanned model: what the solver will see
-// of the facets the converter writes.
+// The geometry and topology of a scanned model, as the check reports them:
+// the counts, and where the first few of each finding lie.
 //
-// Which facets take part in what:
+// Which facets take part in what (definitions in the geometry library):
 //   every facet            counted in `facets`
-//   finite facets          bounding box and longest edge
-//   ... not degenerate     vertices, duplicates
-//   ... not duplicates     edges, shells, area and volume
-// A facet with a NaN or infinite coordinate takes part in nothing else; a
-// degenerate one (zero area as computed) has no sides that could join it to
-// a neighbour; a later copy of an earlier facet is left out of the edges so
-// that the edge counts say what remains once the copies are removed.
+//   finite facets          bounding box, longest edge, vertices
+//   ... not degenerate     repeated facets
+//   ... not repeated       edges, shells, area and volume
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
-#include "reading/stl_scanner.h"
+#include "geometry/edge_topology.h"
+#include "geometry/facet_soup.h"
+#include "geometry/shells.h"
 
 namespace check {
 
-struct BoundingBox {
-  reading::Corner lowest;   // xmin, ymin, zmin
-  reading::Corner highest;  // xmax, ymax, zmax
+// The kinds of finding that lie at facets; inverted shells are named by
+// their first facet.
+enum class FacetFinding : std::uint8_t {
+  nonfinite,
+  degenerate,
+  repeated,
+  open_edge,
+  nonmanifold_edge,
+  misoriented_edge,
+  inverted_shell,
 };
+inline constexpr std::size_t FACET_FINDING_KINDS = 7;
+
+// How many locations of each kind are kept and reported.
+inline constexpr std::size_t LOCATIONS_SHOWN = 10;
 
 struct MeshFacts {
   std::int64_t nonfinite_facets = 0;
   std::int64_t degenerate_facets = 0;
-  std::int64_t duplicate_facets = 0;
+  std::int64_t duplicate_facets = 0;  // repeated facets
   std::int64_t vertices = 0;
-  std::int64_t open_edges = 0;              // used by one facet
-  std::int64_t nonmanifold_edges = 0;       // used by more than two facets
-  std::int64_t misoriented_edges = 0;       // two facets that run it the same way
-  std::int64_t shells = 0;                  // facets joined through shared edges
-  double area = 0.0;                        // sum of |u x v| / 2
-  double volume = 0.0;                      // sum of a . (b x c) / 6
-  std::optional<BoundingBox> bounding_box;  // none without a finite facet
-  double longest_edge = 0.0;                // 0 without a finite facet
+  std::int64_t near_coincident_corners = 0;
+  std::int64_t open_edges = 0;         // used by one facet
+  std::int64_t nonmanifold_edges = 0;  // used by more than two facets
+  std::int64_t misoriented_edges = 0;  // two facets that run it the same way
+  std::int64_t shells = 0;             // facets joined through shared edges
+  std::int64_t outward_shells = 0;     // closed, positive volume
+  std::int64_t inverted_shells = 0;    // closed, negative volume
+  double area = 0.0;
+  double volume = 0.0;  // the sum of the shells' volumes, each about a point of its own
+  std::optional<geometry::Box> bounding_box;  // none without a finite facet
+  double longest_edge = 0.0;  // 0 without a finite facet; infinite past the largest double
+  // Per kind, the facet numbers (0-based, ascending) of the first
+  // LOCATIONS_SHOWN facets where it occurs.
+  std::array<std::vector<std::uint32_t>, FACET_FINDING_KINDS> first_facets;
 };
 
-// True when a facet's corners coincide pairwise, or u x v (u = b - a,
-// v = c - a) is exactly the zero vector as computed in doubles.
-bool is_degenerate(const reading::FacetCorners& corners);
+// The facts, and the per-facet tables they were counted from, which the
+// findings view draws.
+struct MeshAnalysis {
+  MeshFacts facts;
+  std::vector<geometry::FacetRole> roles;
+  geometry::EdgeTopology topology;
+  std::vector<geometry::Shell> shells;
+  std::vector<geometry::VertexIds> vertex_ids;  // only when asked to keep them
+};
 
-// Vertices are found by sorting corners on this key, 40 bits mixed from
-// the coordinates: equal corners (-0.0 equals 0.0) have equal keys, and the
-// rare unequal corners that share a key are told apart by their
-// coordinates afterwards.
-std::uint64_t corner_sort_key(const reading::Corner& corner);
+enum class VertexIdsKept { no, yes };
 
-MeshFacts analyse_mesh(std::span<const reading::FacetCorners> facets);
+MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets,
+                          VertexIdsKept keep = VertexIdsKept::no);
+
+// Whether facet f shows the finding, from the analysis' tables.
+bool has_finding(const MeshAnalysis& analysis, std::size_t f, FacetFinding kind);
 
 }  // namespace check

@@ -20,6 +20,7 @@ ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size) {
   ModelScan scan;
   scan.outcome = reading::scan_stl(stl, collector);
   scan.facets = collector.take_facets();
+  scan.facet_lines = collector.take_facet_lines();
   scan.line_facts = collector.line_facts();
   return scan;
 }

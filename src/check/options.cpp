@@ -18,8 +18,11 @@ constexpr NumberOption NUMBER_OPTIONS[] = {
     {"--elements-per-wavelength", &CheckSettings::elements_per_wavelength},
 };
 
-// A finite number above zero, the whole text of it.
+// A finite number above zero, the whole text of it, with one optional
+// leading '+'.
 bool read_positive(std::string_view text, double& value) {
+  if (text.starts_with('+')) text.remove_prefix(1);
+  if (text.starts_with('+') || text.starts_with('-')) return false;
   double read = 0.0;
   const auto result = std::from_chars(text.data(), text.data() + text.size(), read);
   if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return false;
@@ -42,6 +45,16 @@ std::string parse_options(std::span<const std::string_view> arguments, CheckOpti
       }
       if (argument == "--json") {
         options.json = true;
+        continue;
+      }
+      if (argument == "--view" || argument.starts_with("--view=")) {
+        if (argument == "--view") {
+          if (i + 1 == arguments.size()) return "--view needs a file name";
+          options.view_path = std::string(arguments[++i]);
+        } else {
+          options.view_path = std::string(argument.substr(7));
+        }
+        if (options.view_path.empty()) return "--view needs a file name";
         continue;
       }
       if (argument == "--help" || argument == "-h") {
@@ -78,6 +91,20 @@ std::string parse_options(std::span<const std::string_view> arguments, CheckOpti
     if (have_path) return "only one FILE may be given (try --help)";
     options.path = std::string(argument);
     have_path = true;
+  }
+  // Each value may be fine alone and the quotients still leave the range of
+  // doubles: the wavelength C / HZ, and the highest frequency of a mesh,
+  // C / (K x longest edge), which must be finite at least for edges of one
+  // unit.
+  const CheckSettings& settings = options.settings;
+  const double wavelength = settings.sound_speed / settings.frequency_hz;
+  if (!std::isfinite(wavelength) || !(wavelength / settings.elements_per_wavelength > 0.0)) {
+    return "--sound-speed / --frequency is out of range: choose values whose wavelength is a "
+           "finite number above zero";
+  }
+  if (!std::isfinite(settings.sound_speed / settings.elements_per_wavelength)) {
+    return "--sound-speed / --elements-per-wavelength is out of range: choose values whose "
+           "quotient is finite";
   }
   return {};
 }

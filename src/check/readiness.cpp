@@ -10,9 +10,13 @@ std::optional<double> finite_or_none(double value) {
   return value;
 }
 
-bool is_closed(const MeshFacts& mesh) {
-  return mesh.shells > 0 && mesh.open_edges == 0 && mesh.nonmanifold_edges == 0 &&
-         mesh.misoriented_edges == 0;
+Normals normals_of(const MeshFacts& mesh) {
+  if (mesh.shells == 0 || mesh.outward_shells + mesh.inverted_shells != mesh.shells) {
+    return Normals::undefined;
+  }
+  if (mesh.inverted_shells == 0) return Normals::outward;
+  if (mesh.outward_shells == 0) return Normals::inward;
+  return Normals::mixed;
 }
 
 }  // namespace
@@ -21,24 +25,21 @@ Readiness assess_model(const ModelFacts& facts, const CheckSettings& settings) {
   const MeshFacts& mesh = facts.mesh;
   Readiness readiness;
   readiness.wavelength = settings.sound_speed / settings.frequency_hz;
-  if (mesh.longest_edge > 0.0) {
+  if (mesh.longest_edge > 0.0 && std::isfinite(mesh.longest_edge)) {
     readiness.elements_per_wavelength = finite_or_none(readiness.wavelength / mesh.longest_edge);
     readiness.max_frequency_hz = finite_or_none(
         settings.sound_speed / (settings.elements_per_wavelength * mesh.longest_edge));
   }
-  if (is_closed(mesh)) {
-    if (mesh.volume > 0.0) readiness.normals = Normals::outward;
-    if (mesh.volume < 0.0) readiness.normals = Normals::inward;
-  }
+  readiness.normals = normals_of(mesh);
   const LineFacts& lines = facts.line_facts;
-  readiness.ready = facts.format == FileFormat::ascii && facts.facets > 0 &&
-                    facts.converter_report == 0 && lines.skipped_facet_lines == 0 &&
-                    lines.long_vertex_lines == 0 && lines.incomplete_vertex_lines == 0 &&
-                    mesh.nonfinite_facets == 0 && mesh.degenerate_facets == 0 &&
-                    mesh.duplicate_facets == 0 && mesh.open_edges == 0 &&
-                    mesh.nonmanifold_edges == 0 && mesh.misoriented_edges == 0 &&
-                    readiness.elements_per_wavelength.has_value() &&
-                    *readiness.elements_per_wavelength >= settings.elements_per_wavelength;
+  readiness.ready =
+      facts.format == FileFormat::ascii && facts.facets > 0 && facts.converter_report == 0 &&
+      lines.skipped_facet_lines == 0 && lines.long_vertex_lines == 0 &&
+      lines.incomplete_vertex_lines == 0 && mesh.nonfinite_facets == 0 &&
+      mesh.degenerate_facets == 0 && mesh.duplicate_facets == 0 && mesh.open_edges == 0 &&
+      mesh.nonmanifold_edges == 0 && mesh.misoriented_edges == 0 && mesh.inverted_shells == 0 &&
+      facts.end_of_solid.value_or(true) && readiness.elements_per_wavelength.has_value() &&
+      *readiness.elements_per_wavelength >= settings.elements_per_wavelength;
   return readiness;
 }
 

@@ -2,9 +2,11 @@
 // mesh density asked for.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "check/facet_collector.h"
 #include "check/file_format.h"
@@ -12,9 +14,12 @@
 
 namespace check {
 
+// The solver deck's sound speed, in metres per second.
+inline constexpr double DEFAULT_SOUND_SPEED = 343.0;
+
 struct CheckSettings {
-  double frequency_hz = 54.59;  // the solver deck's frequency
-  double sound_speed = 343.0;   // the solver deck's sound speed, model units per second
+  double frequency_hz = 54.59;               // the solver deck's frequency
+  double sound_speed = DEFAULT_SOUND_SPEED;  // model units per second
   double elements_per_wavelength = 6.0;
 };
 
@@ -27,17 +32,24 @@ struct ModelFacts {
   std::string invalid_token;        // the coordinate it cannot read (report 547)
   LineFacts line_facts;
   MeshFacts mesh;
+  // Per kind of facet finding, the facet lines (1-based, in file order) of
+  // the first few facets where it occurs.
+  std::array<std::vector<std::int64_t>, FACET_FINDING_KINDS> finding_lines;
+  // Whether the file ends with an endsolid line after its last facet; none
+  // when the scan did not end cleanly after at least one facet.
+  std::optional<bool> end_of_solid;
 };
 
-enum class Normals { outward, inward, undefined };
+// Outward: every shell closed with a positive volume; inward: every shell
+// closed with a negative one; mixed: every shell closed, some of each;
+// undefined otherwise (an open shell, a volume of zero, no shell).
+enum class Normals { outward, inward, mixed, undefined };
 
 struct Readiness {
   double wavelength = 0.0;
   // Absent without a positive longest edge, or when the quotient overflows.
   std::optional<double> elements_per_wavelength;
   std::optional<double> max_frequency_hz;
-  // Outward or inward only for a closed mesh: facets that take part in the
-  // edges, and none open, non-manifold or misoriented.
   Normals normals = Normals::undefined;
   bool ready = false;
 };

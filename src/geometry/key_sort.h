@@ -1,5 +1,5 @@
-// Sorting of 64-bit keys by a band of their bits, for the model check's
-// vertex and edge tables.
+// Sorting of 64-bit keys by a band of their bits, for the vertex table of
+// the corner merge.
 //
 // A least-significant-digit radix sort: stable, a fixed number of passes
 // over the keys, and no comparisons, so millions of keys sort in a few
@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace check {
+namespace geometry {
 
 // Sorts `keys` ascending by bits [low_bit, low_bit + bit_count), keeping the
 // order of keys whose band is equal. When `payload` is given it has one
@@ -22,4 +22,4 @@ void sort_keys(std::vector<std::uint64_t>& keys, std::vector<std::uint32_t>* pay
 // limit of 0 or 1).
 int bits_below(std::uint64_t limit);
 
-}  // namespace check
+}  // namespace geometry

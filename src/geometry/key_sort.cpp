@@ -1,11 +1,13 @@
-#include "check/key_sort.h"
+#include "geometry/key_sort.h"
 
 #include <array>
 #include <bit>
 #include <cstddef>
 #include <utility>
 
-namespace check {
+#include "geometry/large_table.h"
+
+namespace geometry {
 namespace {
 
 // 2^11 counters fit the first-level cache, and 11-bit digits take the
@@ -42,8 +44,12 @@ void sort_keys(std::vector<std::uint64_t>& keys, std::vector<std::uint32_t>* pay
     }
   }
 
-  std::vector<std::uint64_t> key_scratch(count);
-  std::vector<std::uint32_t> payload_scratch(payload != nullptr ? count : 0);
+  std::vector<std::uint64_t> key_scratch;
+  reserve_large(key_scratch, count);
+  key_scratch.resize(count);
+  std::vector<std::uint32_t> payload_scratch;
+  reserve_large(payload_scratch, payload != nullptr ? count : 0);
+  payload_scratch.resize(payload != nullptr ? count : 0);
   for (int pass = 0; pass < passes; ++pass) {
     Counts& pass_counts = counts[static_cast<std::size_t>(pass)];
     const int shift = low_bit + pass * DIGIT_BITS;
@@ -69,4 +75,4 @@ void sort_keys(std::vector<std::uint64_t>& keys, std::vector<std::uint32_t>* pay
   }
 }
 
-}  // namespace check
+}  // namespace geometry

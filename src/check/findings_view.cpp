@@ -1,0 +1,198 @@
+#include "check/findings_view.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace check {
+namespace {
+
+using geometry::Point;
+using geometry::SideKind;
+using geometry::Triangle;
+
+// A zone's elements: each three points, the last two equal for an edge.
+struct Zone {
+  std::string title;
+  std::vector<Triangle> elements;
+};
+
+void append_number(std::string& text, double value) {
+  std::array<char, 32> digits{};
+  const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+  text.append(digits.data(), result.ptr);
+}
+
+// Buffers text and writes it to a descriptor in large pieces.
+class ViewFile {
+ public:
+  explicit ViewFile(int fd) : fd_(fd) {}
+  std::string& text() { return text_; }
+  // Writes what is buffered once it is large, or always when `all`.
+  bool flush(bool all) {
+    constexpr std::size_t PIECE = std::size_t{1} << 20;
+    if (!all && text_.size() < PIECE) return true;
+    std::size_t done = 0;
+    while (done < text_.size()) {
+      const ssize_t wrote = ::write(fd_, text_.data() + done, text_.size() - done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) return false;
+      done += static_cast<std::size_t>(wrote);
+    }
+    text_.clear();
+    return true;
+  }
+
+ private:
+  int fd_;
+  std::string text_;
+};
+
+// Writes the finite elements among `elements` as one zone (none when there
+// is no such element).
+bool write_zone(ViewFile& file, std::string_view title, std::span<const Triangle> elements) {
+  const auto count = static_cast<std::size_t>(
+      std::count_if(elements.begin(), elements.end(), geometry::is_finite));
+  if (count == 0) return true;
+  std::string& text = file.text();
+  text += "ZONE T=\"" + std::string(title) + "\", N=" + std::to_string(3 * count) +
+          ", E=" + std::to_string(count) + ", DATAPACKING=POINT, ZONETYPE=FETRIANGLE\n";
+  for (const Triangle& element : elements) {
+    if (!geometry::is_finite(element)) continue;
+    for (const Point& p : element) {
+      append_number(text, p[0]);
+      text += ' ';
+      append_number(text, p[1]);
+      text += ' ';
+      append_number(text, p[2]);
+      text += '\n';
+      if (!file.flush(false)) return false;
+    }
+  }
+  for (std::size_t e = 0; e < count; ++e) {
+    text += std::to_string(3 * e + 1) + ' ' + std::to_string(3 * e + 2) + ' ' +
+            std::to_string(3 * e + 3) + '\n';
+    if (!file.flush(false)) return false;
+  }
+  return true;
+}
+
+// The edges of one kind, each once (by its two vertex ids), drawn between
+// the corners of the first facet that holds it, in facet order.
+std::vector<Triangle> edges_of_kind(std::span<const Triangle> facets, const MeshAnalysis& analysis,
+                                    SideKind kind) {
+  struct Side {
+    std::uint64_t key;  // lower vertex id, higher vertex id
+    std::uint32_t facet;
+    std::uint32_t side;
+  };
+  std::vector<Side> sides;
+  for (std::size_t f = 0; f < facets.size(); ++f) {
+    for (std::uint32_t side = 0; side < 3; ++side) {
+      if (analysis.topology.sides[f][side] != kind) continue;
+      const geometry::VertexIds& ids = analysis.vertex_ids[f];
+      const std::uint32_t a = ids[side];
+      const std::uint32_t b = ids[(side + 1) % 3];
+      sides.push_back({std::uint64_t{std::min(a, b)} << 32 | std::max(a, b),
+                       static_cast<std::uint32_t>(f), side});
+    }
+  }
+  std::stable_sort(sides.begin(), sides.end(),
+                   [](const Side& x, const Side& y) { return x.key < y.key; });
+  sides.erase(std::unique(sides.begin(), sides.end(),
+                          [](const Side& x, const Side& y) { return x.key == y.key; }),
+              sides.end());
+  std::sort(sides.begin(), sides.end(), [](const Side& x, const Side& y) {
+    return x.facet != y.facet ? x.facet < y.facet : x.side < y.side;
+  });
+  std::vector<Triangle> elements;
+  elements.reserve(sides.size());
+  for (const Side& s : sides) {
+    const Triangle& t = facets[s.facet];
+    elements.push_back({t[s.side], t[(s.side + 1) % 3], t[(s.side + 1) % 3]});
+  }
+  return elements;
+}
+
+std::vector<Triangle> facets_with_role(std::span<const Triangle> facets,
+                                       const MeshAnalysis& analysis, geometry::FacetRole role) {
+  std::vector<Triangle> elements;
+  for (std::size_t f = 0; f < facets.size(); ++f) {
+    if (analysis.roles[f] == role) elements.push_back(facets[f]);
+  }
+  return elements;
+}
+
+std::vector<Triangle> facets_of_inverted_shells(std::span<const Triangle> facets,
+                                                const MeshAnalysis& analysis) {
+  std::vector<Triangle> elements;
+  for (std::size_t f = 0; f < facets.size(); ++f) {
+    const std::uint32_t s = analysis.topology.shell_of_facet[f];
+    if (s == geometry::NO_SHELL) continue;
+    const geometry::Shell& shell = analysis.shells[s];
+    if (shell.closed && shell.volume < 0.0) elements.push_back(facets[f]);
+  }
+  return elements;
+}
+
+}  // namespace
+
+std::string write_findings_view(const std::string& path, std::span<const Triangle> facets,
+                                const MeshAnalysis& analysis) {
+  std::vector<Zone> zones;
+  const MeshFacts& facts = analysis.facts;
+  const auto add = [&](std::int64_t count, std::string_view title, auto elements) {
+    if (count == 0) return;
+    zones.push_back({std::string(title) + ": " + std::to_string(count), std::move(elements)});
+  };
+  using geometry::FacetRole;
+  add(facts.open_edges, "open edges (holes)", edges_of_kind(facets, analysis, SideKind::open));
+  add(facts.nonmanifold_edges, "non-manifold edges",
+      edges_of_kind(facets, analysis, SideKind::nonmanifold));
+  add(facts.misoriented_edges, "misoriented edges (flipped facets)",
+      edges_of_kind(facets, analysis, SideKind::misoriented));
+  add(facts.inverted_shells, "inside-out shells", facets_of_inverted_shells(facets, analysis));
+  add(facts.degenerate_facets, "degenerate facets",
+      facets_with_role(facets, analysis, FacetRole::degenerate));
+  add(facts.duplicate_facets, "repeated facets",
+      facets_with_role(facets, analysis, FacetRole::repeated));
+
+  // A name of its own beside the view, so that no other file is touched.
+  std::string temporary = path + ".partial-XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return "cannot write the view " + path + ": " + std::strerror(errno);
+  // mkostemp creates the file for its owner alone; a view is for reading.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  static_cast<void>(::fchmod(fd, 0666 & ~mask));
+  ViewFile file(fd);
+  file.text() = "TITLE = \"stldeck-check findings\"\nVARIABLES = \"X\", \"Y\", \"Z\"\n";
+  bool written = write_zone(file, "model", facets);
+  for (const Zone& zone : zones) written = written && write_zone(file, zone.title, zone.elements);
+  written = written && file.flush(true);
+  const int write_errno = errno;
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed) {
+    ::unlink(temporary.c_str());
+    return "cannot write the view " + path + ": " + std::strerror(written ? errno : write_errno);
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int rename_errno = errno;
+    ::unlink(temporary.c_str());
+    return "cannot write the view " + path + ": " + std::strerror(rename_errno);
+  }
+  return {};
+}
+
+}  // namespace check

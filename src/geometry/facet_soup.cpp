@@ -1,0 +1,174 @@
+#include "geometry/facet_soup.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace geometry {
+namespace {
+
+Point minus(const Point& a, const Point& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+
+Point cross(const Point& u, const Point& v) {
+  return {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+}
+
+double dot(const Point& a, const Point& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+double largest_magnitude(const Point& u) {
+  return std::max({std::fabs(u[0]), std::fabs(u[1]), std::fabs(u[2])});
+}
+
+// The sides b - a, c - a, c - b, halved when a difference of finite
+// coordinates overflows, then scaled by a power of two so that the largest
+// component lies in [1, 2): the ratios the sliver test compares do not
+// change, and no square can overflow or lose all its digits.
+std::array<Point, 3> scaled_sides(const Triangle& t) {
+  const auto& [a, b, c] = t;
+  std::array<Point, 3> sides = {minus(b, a), minus(c, a), minus(c, b)};
+  double largest = 0.0;
+  for (const Point& side : sides) largest = std::max(largest, largest_magnitude(side));
+  if (!std::isfinite(largest)) {
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+      sides[0][axis] = b[axis] / 2 - a[axis] / 2;
+      sides[1][axis] = c[axis] / 2 - a[axis] / 2;
+      sides[2][axis] = c[axis] / 2 - b[axis] / 2;
+    }
+    largest = 0.0;
+    for (const Point& side : sides) largest = std::max(largest, largest_magnitude(side));
+  }
+  if (largest == 0.0) return sides;
+  const int exponent = std::ilogb(largest);
+  for (Point& side : sides) {
+    for (double& value : side) value = std::ldexp(value, -exponent);
+  }
+  return sides;
+}
+
+// |u| for finite u, without overflow or underflow of the squares.
+double length(const Point& u) {
+  const double largest = largest_magnitude(u);
+  if (largest == 0.0 || !std::isfinite(largest)) return largest;
+  const int exponent = std::ilogb(largest);
+  const Point scaled = {std::ldexp(u[0], -exponent), std::ldexp(u[1], -exponent),
+                        std::ldexp(u[2], -exponent)};
+  return std::ldexp(std::sqrt(dot(scaled, scaled)), exponent);
+}
+
+}  // namespace
+
+bool is_finite(const Triangle& triangle) {
+  for (const Point& corner : triangle) {
+    for (const double value : corner) {
+      if (!std::isfinite(value)) return false;
+    }
+  }
+  return true;
+}
+
+std::optional<Box> finite_box(std::span<const Triangle> triangles) {
+  std::optional<Box> box;
+  for (const Triangle& triangle : triangles) {
+    if (!is_finite(triangle)) continue;
+    if (!box.has_value()) box = Box{triangle[0], triangle[0]};
+    for (const Point& corner : triangle) {
+      for (std::size_t axis = 0; axis < 3; ++axis) {
+        box->lowest[axis] = std::min(box->lowest[axis], corner[axis]);
+        box->highest[axis] = std::max(box->highest[axis], corner[axis]);
+      }
+    }
+  }
+  return box;
+}
+
+double merge_tolerance(const Box& box) {
+  // Half extents cannot overflow; the factor 2e-9 brings the diagonal back.
+  Point half{};
+  for (std::size_t axis = 0; axis < 3; ++axis) {
+    half[axis] = box.highest[axis] / 2 - box.lowest[axis] / 2;
+  }
+  return 2e-9 * length(half);
+}
+
+bool is_sliver(const Triangle& triangle) {
+  // Most facets are neither huge nor tiny: their sides need no scaling,
+  // for the squares of squares below stay within the range of doubles.
+  constexpr double SAFE_LOWEST = 0x1p-400;
+  constexpr double SAFE_HIGHEST = 0x1p400;
+  {
+    const auto& [a, b, c] = triangle;
+    const Point u = minus(b, a);
+    const Point v = minus(c, a);
+    const Point w = minus(c, b);
+    const double longest_squared = std::max({dot(u, u), dot(v, v), dot(w, w)});
+    if (longest_squared >= SAFE_LOWEST && longest_squared <= SAFE_HIGHEST) {
+      const Point normal = cross(u, v);
+      return dot(normal, normal) <= 1e-24 * longest_squared * longest_squared;
+    }
+  }
+  const std::array<Point, 3> sides = scaled_sides(triangle);
+  const double longest_squared =
+      std::max({dot(sides[0], sides[0]), dot(sides[1], sides[1]), dot(sides[2], sides[2])});
+  if (longest_squared == 0.0) return true;
+  const Point normal = cross(sides[0], sides[1]);
+  // twice area <= 1e-12 L^2, squared on both sides.
+  return dot(normal, normal) <= 1e-24 * longest_squared * longest_squared;
+}
+
+std::vector<FacetRole> classify_facets(std::span<const Triangle> triangles,
+                                       std::span<const VertexIds> vertex_ids) {
+  std::vector<FacetRole> roles(triangles.size(), FacetRole::member);
+  for (std::size_t f = 0; f < triangles.size(); ++f) {
+    const VertexIds& ids = vertex_ids[f];
+    if (ids[0] == NO_VERTEX) {
+      roles[f] = FacetRole::nonfinite;
+    } else if (ids[0] == ids[1] || ids[1] == ids[2] || ids[0] == ids[2] ||
+               is_sliver(triangles[f])) {
+      roles[f] = FacetRole::degenerate;
+    }
+  }
+  return roles;
+}
+
+double longest_side(std::span<const Triangle> triangles) {
+  // Squares first, which is fast; the few out of their safe range are
+  // measured again by scaling.
+  constexpr double SAFE_LOWEST = 0x1p-1000;
+  constexpr double SAFE_HIGHEST = 0x1p1000;
+  double longest_squared = 0.0;
+  bool out_of_range = false;
+  for (const Triangle& t : triangles) {
+    if (!is_finite(t)) continue;
+    for (std::size_t side = 0; side < 3; ++side) {
+      const Point u = minus(t[(side + 1) % 3], t[side]);
+      const double squared = dot(u, u);
+      longest_squared = std::max(longest_squared, squared);
+      if (!(squared <= SAFE_HIGHEST) || (squared < SAFE_LOWEST && squared != 0.0) ||
+          (squared == 0.0 && largest_magnitude(u) != 0.0)) {
+        out_of_range = true;
+      }
+    }
+  }
+  if (!out_of_range) return std::sqrt(longest_squared);
+  double longest = 0.0;
+  for (const Triangle& t : triangles) {
+    if (!is_finite(t)) continue;
+    for (std::size_t side = 0; side < 3; ++side) {
+      longest = std::max(longest, length(minus(t[(side + 1) % 3], t[side])));
+    }
+  }
+  return longest;
+}
+
+double twice_area(const Triangle& t) {
+  const Point normal = cross(minus(t[1], t[0]), minus(t[2], t[0]));
+  return std::sqrt(dot(normal, normal));
+}
+
+void flip_facet(Triangle& triangle, VertexIds& ids) {
+  std::swap(triangle[1], triangle[2]);
+  std::swap(ids[1], ids[2]);
+}
+
+}  // namespace geometry

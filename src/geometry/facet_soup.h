@@ -1,0 +1,92 @@
+// A facet soup: triangles as they come from a file, each with three corners
+// of its own and nothing shared, and what can be said of each facet alone.
+//
+// The geometry library works on plain arrays indexed by facet number (0-based,
+// in file order): the triangles, their vertex ids once corners are merged
+// (vertex_merge.h), their roles, their sides' kinds (edge_topology.h) and
+// their shells (shells.h). A caller that changes the facets (drops, flips)
+// builds new arrays and runs the steps again.
+//
+// Corner k of a facet is corners[k]; side k runs from corner k to corner
+// (k + 1) mod 3. The corner order gives the facet's orientation: the normal
+// (b - a) x (c - a) points out of a body whose facets are all ordered so.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace geometry {
+
+using Point = std::array<double, 3>;    // x, y, z
+using Triangle = std::array<Point, 3>;  // corners in file order
+using VertexIds = std::array<std::uint32_t, 3>;
+
+// The vertex id of a corner that has none (a facet with a non-finite
+// coordinate), and the facet number of no facet.
+inline constexpr std::uint32_t NO_VERTEX = 0xffffffffU;
+inline constexpr std::uint32_t NO_FACET = 0xffffffffU;
+
+// Facet numbers are packed with a side and a flag into 32 bits in the edge
+// table, which bounds the facets of one soup.
+inline constexpr std::size_t MAX_SOUP_FACETS = std::size_t{1} << 29;
+
+struct FacetSoup {
+  std::vector<Triangle> triangles;
+  // Per facet, where it was read, for messages: the 1-based line number of
+  // its facet line in ASCII STL, or its 1-based record number in binary.
+  std::vector<std::int64_t> locations;
+};
+
+struct Box {
+  Point lowest;   // xmin, ymin, zmin
+  Point highest;  // xmax, ymax, zmax
+};
+
+bool is_finite(const Triangle& triangle);
+
+// The box of the facets whose nine coordinates are all finite; none
+// without such a facet.
+std::optional<Box> finite_box(std::span<const Triangle> triangles);
+
+// Corners closer than this are one vertex: 1e-9 times the box's diagonal,
+// computed without overflow (always finite; 0 only for a box of one point
+// or of subnormal size).
+double merge_tolerance(const Box& box);
+
+// A sliver: twice the area at most 1e-12 times the square of the longest
+// side, computed on differences of corners so that it holds at any
+// distance from the origin, and scaled so that no square overflows. True
+// for a facet whose corners are all equal. The facet must be finite.
+bool is_sliver(const Triangle& triangle);
+
+// What a facet is to the topology. Only members have edges.
+enum class FacetRole : std::uint8_t {
+  member,
+  nonfinite,   // a NaN or infinite coordinate
+  degenerate,  // two corners one vertex, or a sliver
+  repeated,    // the same three vertices as an earlier member, in any order
+};
+
+// Roles from the vertex ids (NO_VERTEX marks a non-finite facet) and the
+// sliver test; `repeated` is left to the edge topology, which meets the
+// copies anyway.
+std::vector<FacetRole> classify_facets(std::span<const Triangle> triangles,
+                                       std::span<const VertexIds> vertex_ids);
+
+// The length of the longest side of the finite facets: 0 without one, and
+// infinite when a side is longer than the largest double (its coordinates
+// are finite, their difference is not). Exact to rounding at any scale,
+// also where squares would overflow or underflow.
+double longest_side(std::span<const Triangle> triangles);
+
+// Twice the area of a facet, |(b - a) x (c - a)|.
+double twice_area(const Triangle& triangle);
+
+// Reverses a facet's orientation: corners 1 and 2 change places, in the
+// triangle and in its vertex ids alike.
+void flip_facet(Triangle& triangle, VertexIds& ids);
+
+}  // namespace geometry
