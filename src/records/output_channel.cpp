@@ -147,11 +147,7 @@ Status OutputChannel::flush() {
 }
 
 Status OutputChannel::close() {
-  if (end_ > 0) {
-    const std::size_t pending = end_;
-    end_ = 0;
-    write_all(buffer_.get(), pending);
-  }
+  (void)flush();  // a failure is kept, and returned below
   if (line_pending_) {
     line_pending_ = false;
     write_all("\n", 1);
