@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-#include "records/fields.h"
+#include "format/fields.h"
 
 namespace {
 
@@ -52,9 +52,9 @@ std::int64_t times_iterations(const benchmark::State& state, std::size_t per_ite
 
 void render_deck_records(const std::vector<double>& xyz, char* out) {
   for (std::size_t node = 0; node < NODES; ++node) {
-    records::render_int(static_cast<std::int32_t>(node + 1), {out, 8});
+    format::render_int(static_cast<std::int32_t>(node + 1), {out, 8});
     for (std::size_t axis = 0; axis < 3; ++axis) {
-      records::render_exp(xyz[3 * node + axis], 15, 'D', {out + 8 + 24 * axis, 24});
+      format::render_exp(xyz[3 * node + axis], 15, 'D', {out + 8 + 24 * axis, 24});
     }
     out[80] = '\r';
     out[81] = '\n';
@@ -65,7 +65,7 @@ void render_deck_records(const std::vector<double>& xyz, char* out) {
 void render_view_records(const std::vector<double>& xyz, char* out) {
   for (std::size_t node = 0; node < NODES; ++node) {
     for (std::size_t axis = 0; axis < 3; ++axis) {
-      records::render_exp(xyz[3 * node + axis], 7, 'E', {out + 15 * axis, 15});
+      format::render_exp(xyz[3 * node + axis], 7, 'E', {out + 15 * axis, 15});
     }
     out[45] = '\r';
     out[46] = '\n';
@@ -105,7 +105,7 @@ void BM_ExpField(benchmark::State& state, Coordinates kind, int digits, char let
   std::vector<char> field(width);
   for (auto _ : state) {
     for (const double value : values) {
-      records::render_exp(value, digits, letter, field);
+      format::render_exp(value, digits, letter, field);
       benchmark::DoNotOptimize(field.data());
       benchmark::ClobberMemory();
     }

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "records/fields.h"
+#include "format/fields.h"
 
 namespace {
 
@@ -123,23 +123,22 @@ void expect_same(const std::string& got, const std::string& expected) {
 
 void check_exp(double value, std::size_t width, int digits, char letter) {
   expect_same(
-      rendered(width, [&](std::span<char> f) { records::render_exp(value, digits, letter, f); }),
+      rendered(width, [&](std::span<char> f) { format::render_exp(value, digits, letter, f); }),
       expected_exp(value, width, digits, letter));
 }
 
 void check_fixed(double value, std::size_t width, int decimals) {
-  expect_same(
-      rendered(width, [&](std::span<char> f) { records::render_fixed(value, decimals, f); }),
-      expected_fixed(value, width, decimals));
+  expect_same(rendered(width, [&](std::span<char> f) { format::render_fixed(value, decimals, f); }),
+              expected_fixed(value, width, decimals));
 }
 
 void check_int(std::int32_t value, std::size_t width) {
-  expect_same(rendered(width, [&](std::span<char> f) { records::render_int(value, f); }),
+  expect_same(rendered(width, [&](std::span<char> f) { format::render_int(value, f); }),
               expected_int(value, width));
 }
 
 void check_text(std::string_view text, std::size_t width) {
-  expect_same(rendered(width, [&](std::span<char> f) { records::render_text(text, f); }),
+  expect_same(rendered(width, [&](std::span<char> f) { format::render_text(text, f); }),
               expected_text(text, width));
 }
 

@@ -3,14 +3,16 @@
 #include <fcntl.h>
 
 #include <csignal>
+#include <initializer_list>
 #include <vector>
 
+#include "format/free_form.h"
 #include "mesh/mesh_store.h"
 #include "reading/background_conversion.h"
+#include "reading/scan_status.h"
 #include "reading/stl_scanner.h"
 #include "records/channel_table.h"
 #include "records/endings.h"
-#include "records/free_form.h"
 #include "records/render_ahead.h"
 #include "writing/mesh_view.h"
 #include "writing/solver_input.h"
@@ -18,6 +20,9 @@
 namespace run {
 
 namespace {
+
+using records::Report;
+using records::Status;
 
 // A standard stream the process was started without would be the number the
 // next opened file gets, and the console report would land in the solver
@@ -28,26 +33,58 @@ void hold_standard_streams() {
   }
 }
 
+// Shows one line on the console.
+Status show(std::initializer_list<format::FreeItem> items) {
+  const records::Binding<records::OutputChannel> console = records::console();
+  if (console.channel == nullptr) return console.status;
+  format::write_free_form(*console.channel, items);
+  return console.channel->status();
+}
+
+// The conversion, up to the status the run ends with. Everything it holds
+// (the store, the two workers) is released on the way out, whatever ends it.
+Status convert() {
+  mesh::MeshStore store;
+  // The coordinates are converted on a second core while this thread reads
+  // the lines; its memory and thread are taken before any file is bound.
+  reading::BackgroundConversion conversion(store);
+  if (!store.reserve() || !conversion.start()) return {Report::no_memory};
+  const auto stl = records::bind_input("STL_Model.stl");
+  if (stl.channel == nullptr) return stl.status;
+  const auto deck = records::bind_output(records::SOLVER_UNIT, "input.dat");
+  if (deck.channel == nullptr) return deck.status;
+  const auto view = records::bind_output(records::MESH_VIEW_UNIT, "input.plt");
+  if (view.channel == nullptr) return view.status;
+
+  if (Status s = show({" Read in the model ..."}); !s.ok()) return s;
+  const reading::ScanOutcome scanned =
+      conversion.finish(reading::scan_stl(*stl.channel, conversion));
+  if (Status s = reading::scan_status(scanned.end, *stl.channel); !s.ok()) return s;
+  const mesh::MeshView mesh = store.view();
+  if (Status s = show({" Number of elements:  m =", mesh.facet_count}); !s.ok()) return s;
+  if (Status s = show({" Number of nodes:     n =", mesh.node_count}); !s.ok()) return s;
+
+  const std::string date = writing::local_date_text();
+  // The node and element records of both files are rendered on a second
+  // core while this thread writes; its memory and thread are taken before
+  // anything is written.
+  records::RenderAhead sections;
+  std::vector<records::RecordSection> section_list;
+  for (auto& section : writing::solver_input_sections(mesh)) section_list.push_back(section);
+  for (auto& section : writing::mesh_view_sections(mesh)) section_list.push_back(section);
+  if (!sections.start(std::move(section_list))) return {Report::no_memory};
+  if (Status s = writing::write_solver_input(*deck.channel, mesh, date, sections); !s.ok()) {
+    return s;
+  }
+  if (Status s = writing::write_mesh_view(*view.channel, mesh, sections); !s.ok()) return s;
+
+  return show({" Translation from STL data to BEM input is done!"});
+}
+
 }  // namespace
 
-// Every way a scan can end other than a clean end of input ends the run.
 void end_failed_scan(const reading::ScanOutcome& outcome, const records::InputChannel& stl) {
-  switch (outcome.end) {
-    case reading::ScanEnd::clean:
-      return;
-    case reading::ScanEnd::end_of_file_in_facet:
-      records::fatal_report(records::REPORT_END_OF_FILE, stl.unit(), stl.path());
-    case reading::ScanEnd::read_failure:
-      records::fatal_report(records::REPORT_READ_ERROR, stl.unit(), stl.path());
-    case reading::ScanEnd::vertex_read_failure:
-      // The output files are left as they were, and a caller must not take
-      // them for a fresh conversion: a stop with a failure status.
-      records::stop_run(READ_FAILURE_MESSAGE, READ_FAILURE_STATUS);
-    case reading::ScanEnd::invalid_coordinate:
-      records::fatal_report(records::REPORT_INVALID_REAL);
-    case reading::ScanEnd::too_many_facets:
-      records::fatal_report(records::REPORT_MODEL_TOO_LARGE, stl.unit(), stl.path());
-  }
+  if (Status s = reading::scan_status(outcome.end, stl); !s.ok()) records::end_run(s);
 }
 
 void run_converter() {
@@ -58,38 +95,7 @@ void run_converter() {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   records::report_memory_exhaustion();
-
-  // Lives until the process ends: every ending leaves through _exit.
-  static mesh::MeshStore store;
-  // The coordinates are converted on a second core while this thread reads
-  // the lines; its memory and thread are taken before any file is bound.
-  static reading::BackgroundConversion conversion(store);
-  if (!store.reserve() || !conversion.start()) records::fatal_report(records::REPORT_NO_MEMORY);
-  records::InputChannel& stl = records::bind_input("STL_Model.stl");
-  records::OutputChannel& deck = records::bind_output(records::SOLVER_UNIT, "input.dat");
-  records::OutputChannel& view = records::bind_output(records::MESH_VIEW_UNIT, "input.plt");
-
-  records::write_free_form(records::console(), {" Read in the model ..."});
-  end_failed_scan(conversion.finish(reading::scan_stl(stl, conversion)), stl);
-  const mesh::MeshView mesh = store.view();
-  records::write_free_form(records::console(), {" Number of elements:  m =", mesh.facet_count});
-  records::write_free_form(records::console(), {" Number of nodes:     n =", mesh.node_count});
-
-  const std::string date = writing::local_date_text();
-  // The node and element records of both files are rendered on a second
-  // core while this thread writes; its memory and thread are taken before
-  // anything is written.
-  static records::RenderAhead sections;
-  std::vector<records::RecordSection> section_list;
-  for (auto& section : writing::solver_input_sections(mesh)) section_list.push_back(section);
-  for (auto& section : writing::mesh_view_sections(mesh)) section_list.push_back(section);
-  if (!sections.start(std::move(section_list))) records::fatal_report(records::REPORT_NO_MEMORY);
-  writing::write_solver_input(deck, mesh, date, sections);
-  writing::write_mesh_view(view, mesh, sections);
-
-  records::write_free_form(records::console(),
-                           {" Translation from STL data to BEM input is done!"});
-  records::stop_run("");
+  records::end_run(convert());
 }
 
 }  // namespace run

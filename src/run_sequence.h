@@ -1,22 +1,19 @@
 // The run: reserve the mesh store, bind the three files, scan the STL file,
 // report the model's size, write the solver deck and then the mesh view,
-// and stop. The phases never overlap and never repeat; this is the only
-// code that knows their order, and the only one that turns what a phase
-// returns into a report.
+// and stop. This is the only code that knows the order of the phases, and
+// the only one that turns what a phase returns into the run's ending.
 #pragma once
-
-#include <string_view>
 
 #include "reading/stl_scanner.h"
 #include "records/input_channel.h"
+#include "records/status.h"
 
 namespace run {
 
-inline constexpr std::string_view READ_FAILURE_MESSAGE =
-    " Error in reading triangles. Program stopped!";
 // A failed vertex-line read must not look like a successful conversion to
 // a script that runs the solver next, so its stop ends with this status.
-inline constexpr int READ_FAILURE_STATUS = 1;
+inline constexpr int READ_FAILURE_STATUS =
+    records::report_number(records::Report::vertex_read_stop);
 
 [[noreturn]] void run_converter();
 

@@ -78,19 +78,17 @@ TEST(BackgroundConversion, EndsAndStoresAsThePlainScan) {
   const std::string cut_after_good = facets(2500) + cut_after_vertices;
   const std::string cut_early = facets(2200) + cut_after_outer_loop;
   const std::string overflow_late = facets(100) + overflowing;
-  using reading::ScanEnd;
+  using enum reading::ScanEnd;
   const Case cases[] = {
-      {                                           "empty file",             "",ScanEnd::clean                                                                               },
-      {                                      "several batches",          solid,                ScanEnd::clean},
-      {                "invalid coordinate after some batches",       bad_late,   ScanEnd::invalid_coordinate},
-      {                "invalid coordinate in the first facet",      bad_first,   ScanEnd::invalid_coordinate},
-      {"invalid coordinate, then the file ends inside a facet",   bad_then_cut,
-       ScanEnd::invalid_coordinate                                                                           },
-      {          "file ends after the invalid line of a facet",     cut_in_bad,   ScanEnd::invalid_coordinate},
-      {      "file ends after the last vertex line, all valid", cut_after_good,
-       ScanEnd::end_of_file_in_facet                                                                         },
-      {                             "file ends inside a facet",      cut_early, ScanEnd::end_of_file_in_facet},
-      {                            "an overflowing coordinate",  overflow_late,   ScanEnd::invalid_coordinate},
+      {                                      "empty file",             "",                clean},
+      {                                 "several batches",          solid,                clean},
+      {           "invalid coordinate after some batches",       bad_late,   invalid_coordinate},
+      {           "invalid coordinate in the first facet",      bad_first,   invalid_coordinate},
+      {"invalid coordinate, then the file cut in a facet",   bad_then_cut,   invalid_coordinate},
+      {     "file ends after the invalid line of a facet",     cut_in_bad,   invalid_coordinate},
+      { "file ends after the last vertex line, all valid", cut_after_good, end_of_file_in_facet},
+      {                        "file ends inside a facet",      cut_early, end_of_file_in_facet},
+      {                       "an overflowing coordinate",  overflow_late,   invalid_coordinate},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1075,4 +1075,55 @@ TEST(FacetCollector, LineTests) {
   }
 }
 
+// The two programs on the same files: the check must see the facets the
+// converter converts, and name the report the converter ends with (the
+// table from scan endings to reports is theirs in common). The converter's
+// status is the report's low 8 bits; a vertex line that cannot be read is
+// the one ending where the two differ on purpose (the converter's stop
+// with status 1, a read failure for the check), and cannot be made from a
+// plain file.
+TEST(BothPrograms, SeeTheSameFacetsAndEndings) {
+  const std::string one = testing_support::data_file("one_facet_deck.stl");
+  const std::string facet_only = one.substr(one.find("  facet"));
+  const std::string body = facet_only.substr(0, facet_only.find("endsolid"));
+  struct Case {
+    const char* name;
+    std::string stl;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"empty file", ""});
+  cases.push_back({"one facet", one});
+  cases.push_back({"exporter model", testing_support::data_file("admesh_cube_minus_sphere.stl")});
+  cases.push_back({"cut inside the second facet", "solid x\n" + body + body.substr(0, 60)});
+  cases.push_back({"coordinate that is not a number",
+                   "solid x\n" + body +
+                       "  facet normal 0 0 1\n    outer loop\n"
+                       "      vertex 1 2 3\n      vertex 1 x 3\n      vertex 1 2 3\n"
+                       "    endloop\n  endfacet\n"});
+  cases.push_back({"overflowing coordinate", "solid x\n" + body + body +
+                                                 "  facet normal 0 0 1\n"
+                                                 "    outer loop\n      vertex 1e999 2 3\n"});
+  cases.push_back(
+      {"long line before the facets", "solid x " + std::string(3 << 20, 'x') + "\n" + body + body});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("STL_Model.stl", c.stl);
+    const testing_support::RunResult converted = testing_support::run_converter(dir.path());
+    const CheckRun checked = run_check(dir, {"--json", "STL_Model.stl"});
+    ASSERT_NE(checked.status, 2) << checked.err;
+    const int report = std::stoi(json_value(checked.out, "converter_report"));
+    EXPECT_EQ(converted.status, report & 0xFF) << converted.err;
+    if (report == 0) {
+      const std::string facets = json_value(checked.out, "facets");
+      EXPECT_NE(converted.out.find("m =" + std::string(12 - facets.size(), ' ') + facets + "\r\n"),
+                std::string::npos)
+          << converted.out;
+    } else {
+      EXPECT_TRUE(converted.err.starts_with("forrtl: severe (" + std::to_string(report) + ")"))
+          << converted.err;
+    }
+  }
+}
+
 }  // namespace

@@ -111,203 +111,262 @@ TEST(Faults, EveryInputEndsInADefinedWay) {
   const auto stl = [](std::string content) {
     return [content](const TempDir& d) { d.write("STL_Model.stl", content); };
   };
-  const Case cases[] = {
-      {                 "output on a full device",
+  std::vector<Case> cases;
+  cases.push_back({"output on a full device",
+                   [](const TempDir& d) {
+                     d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+                     std::filesystem::remove(d / "input.plt");
+                     std::filesystem::create_symlink("/dev/full", d / "input.plt");
+                   },
+                   {},
+                   38,
+                   "forrtl: severe (38): error during write, unit 8, file @/input.plt\n",
+                   counts_of_one,
+                   After::complete,
+                   After::absent});
+  cases.push_back({"read-only deck",
+                   [](const TempDir& d) {
+                     d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+                     std::filesystem::permissions(d / "input.dat",
+                                                  std::filesystem::perms::owner_read);
+                   },
+                   {.as_unprivileged_user = true},
+                   47,
+                   "forrtl: severe (47): write to READONLY file, unit 6, file @/input.dat\n",
+                   "",
+                   After::unchanged,
+                   After::unchanged});
+  cases.push_back({"mesh view is a directory",
+                   [](const TempDir& d) {
+                     d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+                     std::filesystem::remove(d / "input.plt");
+                     std::filesystem::create_directory(d / "input.plt");
+                   },
+                   {},
+                   30,
+                   "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
+                   "",
+                   After::unchanged,
+                   After::absent});
+  cases.push_back(
+      {"unreadable stl",
        [](const TempDir& d) {
-       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-       std::filesystem::remove(d / "input.plt");
-       std::filesystem::create_symlink("/dev/full", d / "input.plt");
-       },                     {},
-       38,        "forrtl: severe (38): error during write, unit 8, file @/input.plt\n",
-       counts_of_one,After::complete,
-       After::absent                                                                                                                                                                                                                                               },
-      {                          "read-only deck",
-       [](const TempDir& d) {
-       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-       std::filesystem::permissions(d / "input.dat", std::filesystem::perms::owner_read);
-       },  {.as_unprivileged_user = true},
-       47,              "forrtl: severe (47): write to READONLY file, unit 6, file @/input.dat\n",
-       "", After::unchanged,
-       After::unchanged                                                                                                                                                                                                                                            },
-      {                "mesh view is a directory",
-       [](const TempDir& d) {
-       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-       std::filesystem::remove(d / "input.plt");
-       std::filesystem::create_directory(d / "input.plt");
-       },                              {},
-       30,                        "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
-       "", After::unchanged,
-       After::absent                                                                                                                                                                                                                                               },
-      {                          "unreadable stl",
-       [](const TempDir& d) {
-       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-       std::filesystem::permissions(d / "STL_Model.stl", std::filesystem::perms::none);
-       },  {.as_unprivileged_user = true},
-       9, "forrtl: severe (9): permission to access file denied, unit 5, file @/STL_Model.stl\n",
-       "", After::unchanged,
-       After::unchanged                                                                                                                                                                                                                                            },
-      {                      "stl is a directory",
-       [](const TempDir& d) { std::filesystem::create_directory(d / "STL_Model.stl"); },
-       {},
-       39,               "forrtl: severe (39): error during read, unit 5, file @/STL_Model.stl\n",
-       read_notice, After::unchanged,
-       After::unchanged                                                                                                                                                                                                                                            },
-      {                         "a line of 1 GiB",
-       write_huge_line,                              {},
-       0,                                                                                     "",
-       counts_of_one + done,
-       After::complete,
-       After::complete                                                                                                                                                                                                                                             },
-      {                              "binary stl",                    stl(binary_stl()),                              {}, 0,                                                                                     "", empty_model,  After::complete, After::complete},
-      {                            "random bytes",
-       stl(random_bytes()),
-       {},
-       0,                                                                                     "",
-       empty_model,  After::complete,
-       After::complete                                                                                                                                                                                                                                             },
-      {                  "NUL bytes inside lines",
-       stl("  facet normal\0 0 0\n\0\n      vertex 1\0abc 2 3\n      vertex \0 2 3\n"
-       "      vertex 1 2 3\n\0\n\0\n"s),
-       {},
-       0,                                                                                     "",
-       counts_of_one + done,
-       After::complete,
-       After::complete                                                                                                                                                                                                                                             },
-      {  "mesh view is a named pipe nobody reads",
-       [](const TempDir& d) {
-       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-       std::filesystem::remove(d / "input.plt");
-       ASSERT_EQ(::mkfifo((d / "input.plt").c_str(), 0644), 0);
-       },                              {},
-       30,                        "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
-       "", After::unchanged,
-       After::absent                                                                                                                                                                                                                                               },
-      {                     "ends inside a facet",
-       stl("solid x\n  facet normal 0 0 1\n    outer loop\n"),
-       {},
-       24,         "forrtl: severe (24): end-of-file during read, unit 5, file @/STL_Model.stl\n",
-       read_notice, After::unchanged,
-       After::unchanged                                                                                                                                                                                                                                            },
-      {                      "invalid coordinate",
-       stl("  facet normal 0 0 1\n    outer loop\n      vertex 1 2 x\n"),
-       {},
-       547 & 0xFF,
-       "forrtl: severe (547): invalid REAL\n", read_notice,
+         d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+         std::filesystem::permissions(d / "STL_Model.stl", std::filesystem::perms::none);
+       },
+       {.as_unprivileged_user = true},
+       9,
+       "forrtl: severe (9): permission to access file denied, unit 5, file @/STL_Model.stl\n",
+       "",
        After::unchanged,
-       After::unchanged                                                                                                                                                                                                                                            },
-      {                     "deck is a directory",
-       [](const TempDir& d) {
-       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-       std::filesystem::remove(d / "input.dat");
-       std::filesystem::create_directory(d / "input.dat");
-       },                              {},
-       30,                        "forrtl: severe (30): open failure, unit 6, file @/input.dat\n",
-       "",    After::absent,
-       After::unchanged                                                                                                                                                                                                                                            },
-      {                   "deck on a full device",
-       [](const TempDir& d) {
-       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-       std::filesystem::remove(d / "input.dat");
-       std::filesystem::create_symlink("/dev/full", d / "input.dat");
-       },                              {},
-       38,                  "forrtl: severe (38): error during write, unit 6, file @/input.dat\n",
-       counts_of_one,    After::absent,
-       After::unchanged                                                                                                                                                                                                                                            },
- // Both outputs one file: the mesh view would overwrite the deck.
-      {    "mesh view is a hard link to the deck",
-       [](const TempDir& d) {
-       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-       std::filesystem::remove(d / "input.plt");
-       std::filesystem::create_hard_link(d / "input.dat", d / "input.plt");
-       },                              {},
-       30,                        "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
-       "", After::unchanged,
-       After::unchanged                                                                                                                                                                                                                                            },
-      {"deck is a symbolic link to the mesh view",
-       [](const TempDir& d) {
-       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-       std::filesystem::remove(d / "input.dat");
-       std::filesystem::create_symlink("input.plt", d / "input.dat");
-       },                              {},
-       30,                        "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
-       "", After::unchanged,
-       After::unchanged                                                                                                                                                                                                                                            },
- // Writing the deck would destroy the model it was made from.
-      {        "deck is a hard link to the model",
-       [](const TempDir& d) {
-       d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
-       std::filesystem::remove(d / "input.dat");
-       std::filesystem::create_hard_link(d / "STL_Model.stl", d / "input.dat");
-       },                              {},
-       30,                        "forrtl: severe (30): open failure, unit 6, file @/input.dat\n",
-       "",     After::model,
-       After::unchanged                                                                                                                                                                                                                                            },
- // The console redirected into a file of the run: refused before
+       After::unchanged});
+  cases.push_back({"stl is a directory",
+                   [](const TempDir& d) { std::filesystem::create_directory(d / "STL_Model.stl"); },
+                   {},
+                   39,
+                   "forrtl: severe (39): error during read, unit 5, file @/STL_Model.stl\n",
+                   read_notice,
+                   After::unchanged,
+                   After::unchanged});
+  cases.push_back({"a line of 1 GiB",
+                   write_huge_line,
+                   {},
+                   0,
+                   "",
+                   counts_of_one + done,
+                   After::complete,
+                   After::complete});
+  cases.push_back(
+      {"binary stl", stl(binary_stl()), {}, 0, "", empty_model, After::complete, After::complete});
+  cases.push_back({"random bytes",
+                   stl(random_bytes()),
+                   {},
+                   0,
+                   "",
+                   empty_model,
+                   After::complete,
+                   After::complete});
+  cases.push_back({"NUL bytes inside lines",
+                   stl("  facet normal\0 0 0\n\0\n      vertex 1\0abc 2 3\n      vertex \0 2 3\n"
+                       "      vertex 1 2 3\n\0\n\0\n"s),
+                   {},
+                   0,
+                   "",
+                   counts_of_one + done,
+                   After::complete,
+                   After::complete});
+  cases.push_back({"mesh view is a named pipe nobody reads",
+                   [](const TempDir& d) {
+                     d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+                     std::filesystem::remove(d / "input.plt");
+                     ASSERT_EQ(::mkfifo((d / "input.plt").c_str(), 0644), 0);
+                   },
+                   {},
+                   30,
+                   "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
+                   "",
+                   After::unchanged,
+                   After::absent});
+  cases.push_back({"ends inside a facet",
+                   stl("solid x\n  facet normal 0 0 1\n    outer loop\n"),
+                   {},
+                   24,
+                   "forrtl: severe (24): end-of-file during read, unit 5, file @/STL_Model.stl\n",
+                   read_notice,
+                   After::unchanged,
+                   After::unchanged});
+  cases.push_back({"invalid coordinate",
+                   stl("  facet normal 0 0 1\n    outer loop\n      vertex 1 2 x\n"),
+                   {},
+                   547 & 0xFF,
+                   "forrtl: severe (547): invalid REAL\n",
+                   read_notice,
+                   After::unchanged,
+                   After::unchanged});
+  cases.push_back({"deck is a directory",
+                   [](const TempDir& d) {
+                     d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+                     std::filesystem::remove(d / "input.dat");
+                     std::filesystem::create_directory(d / "input.dat");
+                   },
+                   {},
+                   30,
+                   "forrtl: severe (30): open failure, unit 6, file @/input.dat\n",
+                   "",
+                   After::absent,
+                   After::unchanged});
+  cases.push_back({"deck on a full device",
+                   [](const TempDir& d) {
+                     d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+                     std::filesystem::remove(d / "input.dat");
+                     std::filesystem::create_symlink("/dev/full", d / "input.dat");
+                   },
+                   {},
+                   38,
+                   "forrtl: severe (38): error during write, unit 6, file @/input.dat\n",
+                   counts_of_one,
+                   After::absent,
+                   After::unchanged});
+  // Both outputs one file: the mesh view would overwrite the deck.
+  cases.push_back({"mesh view is a hard link to the deck",
+                   [](const TempDir& d) {
+                     d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+                     std::filesystem::remove(d / "input.plt");
+                     std::filesystem::create_hard_link(d / "input.dat", d / "input.plt");
+                   },
+                   {},
+                   30,
+                   "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
+                   "",
+                   After::unchanged,
+                   After::unchanged});
+  cases.push_back({"deck is a symbolic link to the mesh view",
+                   [](const TempDir& d) {
+                     d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+                     std::filesystem::remove(d / "input.dat");
+                     std::filesystem::create_symlink("input.plt", d / "input.dat");
+                   },
+                   {},
+                   30,
+                   "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
+                   "",
+                   After::unchanged,
+                   After::unchanged});
+  // Writing the deck would destroy the model it was made from.
+  cases.push_back({"deck is a hard link to the model",
+                   [](const TempDir& d) {
+                     d.write("STL_Model.stl", data_file("one_facet_deck.stl"));
+                     std::filesystem::remove(d / "input.dat");
+                     std::filesystem::create_hard_link(d / "STL_Model.stl", d / "input.dat");
+                   },
+                   {},
+                   30,
+                   "forrtl: severe (30): open failure, unit 6, file @/input.dat\n",
+                   "",
+                   After::model,
+                   After::unchanged});
+  // The console redirected into a file of the run: refused before
   // anything is written, or the deck's records would hold console lines.
-      {            "console appended to the deck",
-       stl(data_file("one_facet_deck.stl")),
-       {.stdout_into = "input.dat"},
-       30,                        "forrtl: severe (30): open failure, unit 6, file @/input.dat\n",
-       "", After::unchanged,
-       After::unchanged                                                                                                                                                                                                                                            },
-      {       "console appended to the mesh view",
-       stl(data_file("one_facet_deck.stl")),
-       {.stdout_into = "input.plt"},
-       30,                        "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
-       "", After::unchanged,
-       After::unchanged                                                                                                                                                                                                                                            },
-      {           "console appended to the model",
-       stl(data_file("one_facet_deck.stl")),
-       {.stdout_into = "STL_Model.stl"},
-       30,                    "forrtl: severe (30): open failure, unit 5, file @/STL_Model.stl\n",
-       "", After::unchanged,
-       After::unchanged                                                                                                                                                                                                                                            },
-      {     "standard error appended to the deck",
-       stl(data_file("one_facet_deck.stl")),
-       {.stderr_into = "input.dat"},
-       30,                        "forrtl: severe (30): open failure, unit 6, file @/input.dat\n",
-       "",  After::reported,
-       After::unchanged                                                                                                                                                                                                                                            },
- // A failed run in a folder without outputs leaves them created, empty.
-      {  "ends inside a facet, no outputs before",
-       [](const TempDir& d) {
-       d.write("STL_Model.stl", "solid x\n  facet normal 0 0 1\n    outer loop\n");
-       std::filesystem::remove(d / "input.dat");
-       std::filesystem::remove(d / "input.plt");
-       },                              {},
-       24,         "forrtl: severe (24): end-of-file during read, unit 5, file @/STL_Model.stl\n",
-       read_notice,     After::empty,
-       After::empty                                                                                                                                                                                                                                                },
- // A worker thread takes a stack of its own size, whatever the limit.
-      {                   "stack limit of 64 GiB",
-       stl(data_file("one_facet_deck.stl")),
-       {.stack_limit = 64ull << 30},
-       0,                                                                                     "",
-       counts_of_one + done,
-       After::complete,
-       After::complete                                                                                                                                                                                                                                             },
- // The file-size limit inside the deck's first block and beyond it: a
+  cases.push_back({"console appended to the deck",
+                   stl(data_file("one_facet_deck.stl")),
+                   {.stdout_into = "input.dat"},
+                   30,
+                   "forrtl: severe (30): open failure, unit 6, file @/input.dat\n",
+                   "",
+                   After::unchanged,
+                   After::unchanged});
+  cases.push_back({"console appended to the mesh view",
+                   stl(data_file("one_facet_deck.stl")),
+                   {.stdout_into = "input.plt"},
+                   30,
+                   "forrtl: severe (30): open failure, unit 8, file @/input.plt\n",
+                   "",
+                   After::unchanged,
+                   After::unchanged});
+  cases.push_back({"console appended to the model",
+                   stl(data_file("one_facet_deck.stl")),
+                   {.stdout_into = "STL_Model.stl"},
+                   30,
+                   "forrtl: severe (30): open failure, unit 5, file @/STL_Model.stl\n",
+                   "",
+                   After::unchanged,
+                   After::unchanged});
+  cases.push_back({"standard error appended to the deck",
+                   stl(data_file("one_facet_deck.stl")),
+                   {.stderr_into = "input.dat"},
+                   30,
+                   "forrtl: severe (30): open failure, unit 6, file @/input.dat\n",
+                   "",
+                   After::reported,
+                   After::unchanged});
+  // A failed run in a folder without outputs leaves them created, empty.
+  cases.push_back({"ends inside a facet, no outputs before",
+                   [](const TempDir& d) {
+                     d.write("STL_Model.stl", "solid x\n  facet normal 0 0 1\n    outer loop\n");
+                     std::filesystem::remove(d / "input.dat");
+                     std::filesystem::remove(d / "input.plt");
+                   },
+                   {},
+                   24,
+                   "forrtl: severe (24): end-of-file during read, unit 5, file @/STL_Model.stl\n",
+                   read_notice,
+                   After::empty,
+                   After::empty});
+  // A worker thread takes a stack of its own size, whatever the limit.
+  cases.push_back({"stack limit of 64 GiB",
+                   stl(data_file("one_facet_deck.stl")),
+                   {.stack_limit = 64ull << 30},
+                   0,
+                   "",
+                   counts_of_one + done,
+                   After::complete,
+                   After::complete});
+  // The file-size limit inside the deck's first block and beyond it: a
   // failed write on unit 6, never a death by signal, and the deck holds
   // new records only.
-      {  "file-size limit inside the first block",
-       [](const TempDir& d) {
-       d.write("STL_Model.stl", generated_model(8'000));
-       std::string old_deck;
-       while (old_deck.size() < (4u << 20)) old_deck += OLD;
-       d.write("input.dat", old_deck);
-       }, {.file_size_limit = 512u << 10},
-       38,                  "forrtl: severe (38): error during write, unit 6, file @/input.dat\n",
-       read_notice + "  Number of elements:  m =        8000\r\n"
-       "  Number of nodes:     n =       24000\r\n", After::cut_short,
-       After::unchanged                                                                                                                                                                                                                                            },
-      {       "file-size limit after some blocks",
-       [](const TempDir& d) { d.write("STL_Model.stl", generated_model(20'000)); },
-       {.file_size_limit = 4u << 20},
-       38,                  "forrtl: severe (38): error during write, unit 6, file @/input.dat\n",
-       read_notice + "  Number of elements:  m =       20000\r\n"
-       "  Number of nodes:     n =       60000\r\n", After::cut_short,
-       After::unchanged                                                                                                                                                                                                                                            },
-  };
+  cases.push_back({"file-size limit inside the first block",
+                   [](const TempDir& d) {
+                     d.write("STL_Model.stl", generated_model(8'000));
+                     std::string old_deck;
+                     while (old_deck.size() < (4u << 20)) old_deck += OLD;
+                     d.write("input.dat", old_deck);
+                   },
+                   {.file_size_limit = 512u << 10},
+                   38,
+                   "forrtl: severe (38): error during write, unit 6, file @/input.dat\n",
+                   read_notice + "  Number of elements:  m =        8000\r\n"
+                                 "  Number of nodes:     n =       24000\r\n",
+                   After::cut_short,
+                   After::unchanged});
+  cases.push_back({"file-size limit after some blocks",
+                   [](const TempDir& d) { d.write("STL_Model.stl", generated_model(20'000)); },
+                   {.file_size_limit = 4u << 20},
+                   38,
+                   "forrtl: severe (38): error during write, unit 6, file @/input.dat\n",
+                   read_notice + "  Number of elements:  m =       20000\r\n"
+                                 "  Number of nodes:     n =       60000\r\n",
+                   After::cut_short,
+                   After::unchanged});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
@@ -488,14 +547,14 @@ TEST(Faults, ControlBytesOfAPathAreEscapedOnATerminalOnly) {
     std::string name;
     std::string shown;
   };
-  const Case cases[] = {
-      {                                                   "clear\x1b[2J title\x1b]0;x\x07 end","clear\\033[2J title\\033]0;x\\007 end"},
- // CSI, OSC and ST as UTF-8 C1 controls; a bare 8-bit CSI; a cut
+  std::vector<Case> cases;
+  cases.push_back({"clear\x1b[2J title\x1b]0;x\x07 end", "clear\\033[2J title\\033]0;x\\007 end"});
+  // CSI, OSC and ST as UTF-8 C1 controls; a bare 8-bit CSI; a cut
   // sequence; printable characters beyond ASCII stay as they are.
+  cases.push_back(
       {"csi\xc2\x9bK osc\xc2\x9d;t\xc2\x9c bare\x9bK cut\xe2\x82 \xc2\xa0\xc3\xa9\xe2\x82\xac",
        "csi\\302\\233K osc\\302\\235;t\\302\\234 bare\\233K cut\\342\\202 "
-       "\xc2\xa0\xc3\xa9\xe2\x82\xac"   },
-  };
+       "\xc2\xa0\xc3\xa9\xe2\x82\xac"});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown);
     TempDir parent;
@@ -535,11 +594,11 @@ TEST(Faults, WorkersThatCannotStartLeaveTheSameFiles) {
     const char* name;
     RunOptions options;
   };
-  const Case cases[] = {
-      {"stack limit of 64 GiB",        {.stack_limit = 64ull << 30}                               },
-      {     "no thread starts",
-       {.wrapper = {"strace", "-qq", "-o", "/dev/null", "-e", "inject=clone,clone3:error=EAGAIN"}}},
-  };
+  std::vector<Case> cases;
+  cases.push_back({"stack limit of 64 GiB", {.stack_limit = 64ull << 30}});
+  cases.push_back({"no thread starts",
+                   {.wrapper = {"strace", "-qq", "-o", "/dev/null", "-e",
+                                "inject=clone,clone3:error=EAGAIN"}}});
   // The report line, its folder as @; the traceback's addresses may differ.
   const auto report_line = [](const RunResult& run, const TempDir& dir) {
     std::string line = run.err.substr(0, run.err.find('\n'));

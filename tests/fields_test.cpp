@@ -1,4 +1,4 @@
-#include "records/fields.h"
+#include "format/fields.h"
 
 #include <gtest/gtest.h>
 
@@ -19,10 +19,10 @@
 
 namespace {
 
-using records::render_exp;
-using records::render_fixed;
-using records::render_int;
-using records::render_text;
+using format::render_exp;
+using format::render_fixed;
+using format::render_int;
+using format::render_text;
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double NAN_VALUE = std::numeric_limits<double>::quiet_NaN();
@@ -229,7 +229,8 @@ TEST(RenderFixed, ConstantsAndRounding) {
       {           -0.5,  4,  2,                     "-.50"},
       {           -0.5,  3,  2,                      "***"},
       {            7.0,  2,  0,                       "7."},
-      {            0.3,  2,  0,                       "0."}, // with no decimals the zero is required
+ // With no decimals the zero before the point is required:
+      {            0.3,  2,  0,                       "0."},
       {            0.3,  1,  0,                        "*"},
       {            2.5,  3,  0,                      " 2."}, // exact tie: even
       {            3.5,  3,  0,                      " 4."},
@@ -530,7 +531,7 @@ TEST_P(RenderExpCrossCheck, RepeatedValues) {
   const ExpForm form = GetParam();
   std::string field(form.width, '?');
   for (const std::uint64_t bits : {~std::uint64_t{0}, std::uint64_t{0x7FF8000000000000u}}) {
-    records::render_exp(std::bit_cast<double>(bits), form.digits, form.letter, field);
+    format::render_exp(std::bit_cast<double>(bits), form.digits, form.letter, field);
     EXPECT_EQ(field, std::string(field.size() - 3, ' ') + "NaN");
   }
 }

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "format/free_form.h"
+#include "format/layout.h"
 #include "records/endings.h"
-#include "records/free_form.h"
-#include "records/layout.h"
 #include "records/output_channel.h"
 #include "support.h"
 
@@ -28,96 +28,70 @@ std::string written(Writes writes, OutputMode mode = OutputMode::plain) {
   {
     OutputChannel channel(records::SOLVER_UNIT, fd, path, mode, true);
     writes(channel);
-    EXPECT_EQ(channel.close(), 0);
+    EXPECT_TRUE(channel.close().ok());
   }
   return testing_support::read_file(path);
 }
 
+// The records of one write of the items, as the system's writers make it:
+// with an initializer list.
+std::string free_form(std::initializer_list<format::FreeItem> items) {
+  return written([&](OutputChannel& channel) { format::write_free_form(channel, items); });
+}
+
 TEST(FreeForm, RecordsOfTheSystemsWrites) {
-  using records::FreeItem;
-  struct Case {
-    const char* name;
-    std::vector<FreeItem> items;
-    std::string expected;
-  };
-  static const std::string room_67(67, 'a');
-  const Case cases[] = {
-      {                                          "empty write",{}," \r\n"                                                                                                    },
-      {                              "text with its own blank",          {" Read in the model ..."}, "  Read in the model ...\r\n"},
-      {                                      "text then count",
-       {" Number of elements:  m =", 1},
-       "  Number of elements:  m =           1\r\n"                                                                               },
-      {                                                 "zero",                                 {0},            "           0\r\n"},
-      {                                        "most negative",     {std::int32_t{-2147483647 - 1}},            " -2147483648\r\n"},
-      {                         "texts join without separator",                  {"a", "b", 7, "c"},        " ab           7c\r\n"},
-      {                      "trailing blanks and quotes stay",
-       {"TITLE = \"A BEM Model for Acoustic Analysis\" "},
-       " TITLE = \"A BEM Model for Acoustic Analysis\" \r\n"                                                                      },
-      {           "zone header is cut after the element count",
-       {"ZONE T=\"Model\", N=", 3, ", E=", 1, "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"},
-       " ZONE T=\"Model\", N=           3, E=           1\r\n"
-       " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n"                                                                              },
-      {                    "zone header at the largest counts",
-       {"ZONE T=\"Model\", N=", 9999999, ", E=", 3333333, "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"},
-       " ZONE T=\"Model\", N=     9999999, E=     3333333\r\n"
-       " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n"                                                                              },
-      {               "text that exactly fills the room stays",
-       {std::string_view(room_67), std::string_view("bbbbbbbbbbbb")},
-       " " + room_67 + "bbbbbbbbbbbb\r\n"                                                                                         },
-      {"integer that would pass column 80 starts a new record",
-       {std::string_view("x"), 1, 2, 3, 4, 5, 6, 7},
-       " x           1           2           3           4           5           6\r\n"
-       "           7\r\n"                                                                                                         },
-      {         "text longer than a record is cut into pieces",
-       {std::string_view("0123456789012345678901234567890123456789012345678901234567890123456789"
-       "0123456789ABCDEFGHIJ")},
-       " 0123456789012345678901234567890123456789012345678901234567890123456789012345678\r\n"
-       " 9ABCDEFGHIJ\r\n"                                                                                                         },
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string bytes = written([&](OutputChannel& channel) {
-      switch (c.items.size()) {  // the writes take an initializer list, as the callers do
-        case 0:
-          records::write_free_form(channel, {});
-          break;
-        case 1:
-          records::write_free_form(channel, {c.items[0]});
-          break;
-        case 2:
-          records::write_free_form(channel, {c.items[0], c.items[1]});
-          break;
-        case 4:
-          records::write_free_form(channel, {c.items[0], c.items[1], c.items[2], c.items[3]});
-          break;
-        case 5:
-          records::write_free_form(channel,
-                                   {c.items[0], c.items[1], c.items[2], c.items[3], c.items[4]});
-          break;
-        case 8:
-          records::write_free_form(channel, {c.items[0], c.items[1], c.items[2], c.items[3],
-                                             c.items[4], c.items[5], c.items[6], c.items[7]});
-          break;
-        default:
-          FAIL() << "no write for " << c.items.size() << " items";
-      }
-    });
-    EXPECT_EQ(bytes, c.expected);
-  }
+  const std::string room_67(67, 'a');
+  const std::string digits_90 =
+      "0123456789012345678901234567890123456789012345678901234567890123456789"
+      "0123456789ABCDEFGHIJ";
+  EXPECT_EQ(free_form({}), " \r\n") << "empty write";
+  EXPECT_EQ(free_form({" Read in the model ..."}), "  Read in the model ...\r\n")
+      << "text with its own blank";
+  EXPECT_EQ(free_form({" Number of elements:  m =", 1}),
+            "  Number of elements:  m =           1\r\n")
+      << "text then count";
+  EXPECT_EQ(free_form({0}), "           0\r\n") << "zero";
+  EXPECT_EQ(free_form({std::int32_t{-2147483647 - 1}}), " -2147483648\r\n") << "most negative";
+  EXPECT_EQ(free_form({"a", "b", 7, "c"}), " ab           7c\r\n")
+      << "texts join without separator";
+  EXPECT_EQ(free_form({"TITLE = \"A BEM Model for Acoustic Analysis\" "}),
+            " TITLE = \"A BEM Model for Acoustic Analysis\" \r\n")
+      << "trailing blanks and quotes stay";
+  EXPECT_EQ(
+      free_form({"ZONE T=\"Model\", N=", 3, ", E=", 1, "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"}),
+      " ZONE T=\"Model\", N=           3, E=           1\r\n"
+      " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n")
+      << "zone header is cut after the element count";
+  EXPECT_EQ(free_form({"ZONE T=\"Model\", N=", 9999999, ", E=", 3333333,
+                       "DATAPACKING=POINT, ZONETYPE=FETRIANGLE"}),
+            " ZONE T=\"Model\", N=     9999999, E=     3333333\r\n"
+            " DATAPACKING=POINT, ZONETYPE=FETRIANGLE\r\n")
+      << "zone header at the largest counts";
+  EXPECT_EQ(free_form({std::string_view(room_67), std::string_view("bbbbbbbbbbbb")}),
+            " " + room_67 + "bbbbbbbbbbbb\r\n")
+      << "text that exactly fills the room stays";
+  EXPECT_EQ(free_form({std::string_view("x"), 1, 2, 3, 4, 5, 6, 7}),
+            " x           1           2           3           4           5           6\r\n"
+            "           7\r\n")
+      << "integer that would pass column 80 starts a new record";
+  EXPECT_EQ(free_form({std::string_view(digits_90)}),
+            " 0123456789012345678901234567890123456789012345678901234567890123456789012345678\r\n"
+            " 9ABCDEFGHIJ\r\n")
+      << "text longer than a record is cut into pieces";
 }
 
 TEST(FreeForm, ControlColumnModeShowsLinesWithoutTheirFirstCharacter) {
   const std::string bytes = written(
       [](OutputChannel& channel) {
-        records::write_free_form(channel, {" one"});
-        records::write_free_form(channel, {" two", 2});
+        format::write_free_form(channel, {" one"});
+        format::write_free_form(channel, {" two", 2});
       },
       OutputMode::control_column);
   EXPECT_EQ(bytes, " one\r\n two           2\r\n");
 }
 
 TEST(Layout, FieldsSkipsLiteralsAndBreaks) {
-  using namespace records;
+  using namespace format;
   static constexpr EditDescriptor title[] = {Literal("Title,"), Skip(12), TextField(9)};
   static constexpr EditDescriptor trailing_skip[] = {IntField(4), Skip(5)};
   static constexpr EditDescriptor fixed_first[] = {Literal("head"), RecordBreak(), IntField(3, 2),
@@ -150,7 +124,7 @@ TEST(Layout, FieldsSkipsLiteralsAndBreaks) {
 }
 
 TEST(Layout, LongRecordsGrowTheBuffer) {
-  using namespace records;
+  using namespace format;
   static constexpr EditDescriptor wide[] = {IntField(15, 100)};
   std::vector<Item> items;
   for (int i = 0; i < 100; ++i) items.emplace_back(std::int32_t{i});
@@ -167,22 +141,24 @@ TEST(Report, LineAndTracebackFormats) {
       {                        "stldeck",         0x1234ABCDull,                           ""},
       {"a-library-with-a-long-name.so.6", 0xFFFFFFFF12345678ull, "a_routine_with_a_long_name"},
   };
-  const std::string text = records::format_report(29, 5, "/tmp/x/STL_Model.stl", frames, false);
+  const std::string text = records::format_report(records::Report::file_not_found, 5,
+                                                  "/tmp/x/STL_Model.stl", frames, false);
   EXPECT_EQ(text,
             "forrtl: severe (29): file not found, unit 5, file /tmp/x/STL_Model.stl\n"
             "Image              PC        Routine            Line        Source             \n"
             "stldeck            1234ABCD  Unknown               Unknown  Unknown\n"
             "a-library-with-a-  12345678  a_routine_with_a_     Unknown  Unknown\n");
-  EXPECT_EQ(records::format_report(547, 0, "", {}, false),
+  EXPECT_EQ(records::format_report(records::Report::invalid_real, 0, "", {}, false),
             "forrtl: severe (547): invalid REAL\n"
             "Image              PC        Routine            Line        Source             \n");
-  EXPECT_TRUE(records::format_report(41, 0, "", {}, true)
+  EXPECT_TRUE(records::format_report(records::Report::no_memory, 0, "", {}, true)
                   .ends_with("Source             \nStack trace terminated abnormally.\n"));
 }
 
 TEST(Report, TracebackIsCutAtTheTextLimit) {
   std::vector<records::TraceFrame> frames(1000, {"stldeck", 0x10, ""});
-  const std::string text = records::format_report(24, 5, "/f", frames, false);
+  const std::string text =
+      records::format_report(records::Report::end_of_file, 5, "/f", frames, false);
   EXPECT_LE(text.size(), records::REPORT_TEXT_LIMIT);
   EXPECT_GT(text.size(), records::REPORT_TEXT_LIMIT - 200);
   EXPECT_TRUE(text.ends_with("Unknown\nStack trace buffer overflow; further frames not shown.\n"));

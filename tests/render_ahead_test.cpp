@@ -8,23 +8,23 @@
 #include <string>
 #include <vector>
 
-#include "records/layout.h"
+#include "format/layout.h"
 #include "support.h"
 
 namespace {
 
-using records::Item;
+using format::Item;
+using format::RecordChunk;
 using records::OutputChannel;
-using records::RecordChunk;
 using records::RecordSection;
 using records::RenderAhead;
 using testing_support::TempDir;
 
 // A node-like record of 32 characters and an element-like one of 45.
-constexpr records::EditDescriptor point[] = {records::IntField(8), records::ExpField(24, 15, 'D')};
-constexpr records::EditDescriptor triple[] = {records::IntField(15, 3)};
-constexpr std::size_t POINT_LENGTH = records::longest_record(point);
-constexpr std::size_t TRIPLE_LENGTH = records::longest_record(triple);
+constexpr format::EditDescriptor point[] = {format::IntField(8), format::ExpField(24, 15, 'D')};
+constexpr format::EditDescriptor triple[] = {format::IntField(15, 3)};
+constexpr std::size_t POINT_LENGTH = format::longest_record(point);
+constexpr std::size_t TRIPLE_LENGTH = format::longest_record(triple);
 // Records of each kind in one chunk.
 constexpr auto POINTS_PER_CHUNK =
     static_cast<std::int64_t>(RenderAhead::CHUNK_BYTES / (POINT_LENGTH + 2));
@@ -34,14 +34,14 @@ constexpr auto TRIPLES_PER_CHUNK =
 template <typename Destination>
 void render_point(Destination& destination, std::int64_t number) {
   const Item items[] = {static_cast<std::int32_t>(number + 1), static_cast<double>(number) * 0.1};
-  records::write_layout<point>(destination, items);
+  format::write_layout<point>(destination, items);
 }
 
 template <typename Destination>
 void render_triple(Destination& destination, std::int64_t number) {
   const auto first = static_cast<std::int32_t>(3 * number + 1);
   const Item items[] = {first, first + 1, first + 2};
-  records::write_layout<triple>(destination, items);
+  format::write_layout<triple>(destination, items);
 }
 
 // Sections alternate between the two kinds, the first of points; each is
@@ -54,14 +54,15 @@ std::string write_sections(const std::vector<std::int64_t>& counts, bool ahead) 
     OutputChannel channel(records::SOLVER_UNIT, fd, path, records::OutputMode::plain, true);
     if (!channel.reserve_block()) return {};
     std::vector<RecordSection> sections;
+    static constexpr std::string_view names[] = {"s0", "s1", "s2", "s3", "s4", "s5"};
     for (std::size_t s = 0; s < counts.size(); ++s) {
       if (s % 2 == 0) {
-        sections.push_back(
-            {counts[s], POINT_LENGTH, [](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
-               for (auto n = first; n < end; ++n) render_point(chunk, n);
-             }});
+        sections.push_back({names[s], counts[s], POINT_LENGTH,
+                            [](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
+                              for (auto n = first; n < end; ++n) render_point(chunk, n);
+                            }});
       } else {
-        sections.push_back({counts[s], TRIPLE_LENGTH,
+        sections.push_back({names[s], counts[s], TRIPLE_LENGTH,
                             [](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
                               for (auto n = first; n < end; ++n) render_triple(chunk, n);
                             }});
@@ -72,7 +73,7 @@ std::string write_sections(const std::vector<std::int64_t>& counts, bool ahead) 
     for (std::size_t s = 0; s < counts.size(); ++s) {
       channel.write_record("section " + std::to_string(s));
       if (ahead) {
-        renderer.write_next_section(channel);
+        EXPECT_TRUE(renderer.write_section(sections[s].name, channel).ok());
       } else {
         for (std::int64_t n = 0; n < counts[s]; ++n) {
           if (s % 2 == 0) {
@@ -84,7 +85,7 @@ std::string write_sections(const std::vector<std::int64_t>& counts, bool ahead) 
       }
     }
     channel.write_record("end");
-    EXPECT_EQ(channel.close(), 0);
+    EXPECT_TRUE(channel.close().ok());
   }
   return dir.read("out");
 }
@@ -94,15 +95,17 @@ TEST(RenderAhead, WritesWhatRenderingInPlaceWrites) {
     const char* name;
     std::vector<std::int64_t> counts;  // records per section, points first
   };
+  constexpr std::int64_t P = POINTS_PER_CHUNK;
+  constexpr std::int64_t T = TRIPLES_PER_CHUNK;
   const Case cases[] = {
-      {                             "no records at all",{0, 0}                                                        },
-      {                                    "one record",                                               {1}},
-      {                             "exactly one chunk",                             {POINTS_PER_CHUNK, 0}},
-      {                               "one record more",     {POINTS_PER_CHUNK + 1, TRIPLES_PER_CHUNK + 1}},
-      {                "one record short of two chunks", {2 * POINTS_PER_CHUNK - 1, 2 * TRIPLES_PER_CHUNK}},
-      {"more chunks than in flight, empty ones between",
-       {9 * POINTS_PER_CHUNK + 5, 0, 7, 11 * TRIPLES_PER_CHUNK + 3, 0, 1}                                 },
+      {                             "no records at all",                              {0, 0}},
+      {                                    "one record",                                 {1}},
+      {                             "exactly one chunk",                              {P, 0}},
+      {                               "one record more",                      {P + 1, T + 1}},
+      {                "one record short of two chunks",                  {2 * P - 1, 2 * T}},
+      {"more chunks than in flight, empty ones between", {9 * P + 5, 0, 7, 11 * T + 3, 0, 1}},
   };
+
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string in_place = write_sections(c.counts, false);

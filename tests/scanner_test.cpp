@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "format/fields.h"
 #include "mesh/mesh_store.h"
 #include "reading/stl_scanner.h"
 #include "records/channel_table.h"
-#include "records/fields.h"
 #include "run_sequence.h"
 #include "support.h"
 
@@ -28,7 +28,7 @@ using Corner = std::array<double, 3>;
 std::string deck_fields(const Corner& corner) {
   std::string fields(72, ' ');
   for (std::size_t axis = 0; axis < 3; ++axis) {
-    records::render_exp(corner[axis], 15, 'D', std::span(fields.data() + 24 * axis, 24));
+    format::render_exp(corner[axis], 15, 'D', std::span(fields.data() + 24 * axis, 24));
   }
   return fields;
 }
@@ -77,41 +77,58 @@ TEST(Scanner, FacetsAndCornersOfSmallFiles) {
   const std::string long_line = "      vertex 1 2 " + std::string(80, ' ') + "3";
   // The third token starts in column 12 and is seen up to column 80 only.
   const std::string cut_token = "vertex 1 2 " + std::string(60, '0') + "12345678999";
-  const Case cases[] = {
-      {                                            "empty file","",{}                                                                                                                       },
-      {                                         "no facet line",                               "solid x\nendsolid x\n",                {}},
-      {                                             "one facet",            "solid x\n" + plain_facet + "endsolid x\n",     plain_corners},
-      {                                        "crlf line ends", with_crlf("solid x\n" + plain_facet + "endsolid x\n"),     plain_corners},
-      {                        "facet line of seven characters",
+  std::vector<Case> cases;
+  cases.push_back({"empty file", "", {}});
+  cases.push_back({"no facet line", "solid x\nendsolid x\n", {}});
+  cases.push_back({"one facet", "solid x\n" + plain_facet + "endsolid x\n", plain_corners});
+  cases.push_back(
+      {"crlf line ends", with_crlf("solid x\n" + plain_facet + "endsolid x\n"), plain_corners});
+  cases.push_back(
+      {"facet line of seven characters",
        "  facet\n    outer loop\n      vertex 1 2 3\n      vertex 4 5 6\n      vertex 7 8 "
-       "9\nx\ny\n",     plain_corners                                                                                                    },
-      {                        "other indentations are skipped",
+       "9\nx\ny\n",
+       plain_corners});
+  cases.push_back(
+      {"other indentations are skipped",
        "facet normal 0 0 1\n facet normal 0 0 1\n   facet normal 0 0 1\n\tfacet normal 0 0 1\n"
-       "  FACET NORMAL 0 0 1\n  facetnormal 0 0 1\n",                {}                                                                  },
-      {                   "lone carriage returns make one line",         "solid x\r  facet normal 0 0 1\rendsolid x\r",                {}},
-      {                                            "two solids",
-       "solid a\n" + plain_facet + "endsolid a\nsolid b\n" + plain_facet + "endsolid b\n",
-       {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}                                                                },
-      {                                        "token variants",
-       facet("vertex 1 2",         "1 2 3 4",                                                                                             "   vertex   1.5e1  -2   3 4 5"),
-       {{1, 2, 0}, {2, 3, 4}, {15, -2, 3}}},
-      {                   "tab-separated numbers are one token",
-       facet("vertex\t1\t2\t3",           "1 2 3",                                    "vertex 1 2 3"),
-       {{0, 0, 0}, {2, 3, 0}, {1, 2, 3}}},
-      {                       "nothing after column 80 is seen",
-       facet(long_line,         cut_token,                                                                                                 "vertex 1 2 3"),
-       {{1, 2, 0}, {1, 2, 123456789}, {1, 2, 3}}},
-      {                        "eighty columns without a blank",
-       facet(std::string(80,   'v') + " 1 2 3",                                                                                                std::string(79, 'v') + " 1 2 3", "vertex 1 2 3"),
-       {{0, 0, 0}, {0, 0, 0}, {1, 2, 3}}},
-      {"facet without its outer-loop line loses the next facet",
-       "  facet normal 0 0 1\n      vertex 1 1 1\n      vertex 2 2 2\n      vertex 3 3 3\n"
-       "    endloop\n  endfacet\n" +
-       plain_facet + plain_facet,
-       {{2, 2, 2}, {3, 3, 3}, {0, 0, 0}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}                              },
-      {       "final stretch without a line feed is not a line",                  plain_facet + "  facet normal 0 0 1",
-       plain_corners},
-  };
+       "  FACET NORMAL 0 0 1\n  facetnormal 0 0 1\n",
+       {}});
+  cases.push_back(
+      {"lone carriage returns make one line", "solid x\r  facet normal 0 0 1\rendsolid x\r", {}});
+  cases.push_back({
+      "two solids",
+      "solid a\n" + plain_facet + "endsolid a\nsolid b\n" + plain_facet + "endsolid b\n",
+      {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}
+  });
+  cases.push_back({
+      "token variants",
+      facet("vertex 1 2", "1 2 3 4", "   vertex   1.5e1  -2   3 4 5"),
+      {{1, 2, 0}, {2, 3, 4}, {15, -2, 3}}
+  });
+  cases.push_back({
+      "tab-separated numbers are one token",
+      facet("vertex\t1\t2\t3", "1 2 3", "vertex 1 2 3"),
+      {{0, 0, 0}, {2, 3, 0}, {1, 2, 3}}
+  });
+  cases.push_back({
+      "nothing after column 80 is seen",
+      facet(long_line, cut_token, "vertex 1 2 3"),
+      {{1, 2, 0}, {1, 2, 123456789}, {1, 2, 3}}
+  });
+  cases.push_back({
+      "eighty columns without a blank",
+      facet(std::string(80, 'v') + " 1 2 3", std::string(79, 'v') + " 1 2 3", "vertex 1 2 3"),
+      {{0, 0, 0}, {0, 0, 0}, {1, 2, 3}}
+  });
+  cases.push_back({
+      "facet without its outer-loop line loses the next facet",
+      "  facet normal 0 0 1\n      vertex 1 1 1\n      vertex 2 2 2\n      vertex 3 3 3\n"
+      "    endloop\n  endfacet\n" +
+          plain_facet + plain_facet,
+      {{2, 2, 2}, {3, 3, 3}, {0, 0, 0}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}
+  });
+  cases.push_back({"final stretch without a line feed is not a line",
+                   plain_facet + "  facet normal 0 0 1", plain_corners});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
@@ -157,14 +174,31 @@ TEST(Scanner, ReadCornerTakesTokensTwoToFour) {
     int empty_tokens;
     std::string_view bad_token;  // empty when the line reads
   };
-  const Case cases[] = {
-      {                        "", {0, 0, 0}, 3,    ""},
-      {"      vertex 1.0 2.0 3.0", {1, 2, 3}, 0,    ""},
-      {            "vertex\t1\t2", {0, 0, 0}, 3,    ""},
-      {              "vertex 1 2", {1, 2, 0}, 1,    ""},
-      {          "vertex 1 2,5 3", {1, 0, 0}, 0, "2,5"},
-      {        "vertex 1 2 3 x y", {1, 2, 3}, 0,    ""},
-  };
+  std::vector<Case> cases;
+  cases.push_back({
+      "", {0, 0, 0},
+       3, ""
+  });
+  cases.push_back({
+      "      vertex 1.0 2.0 3.0", {1, 2, 3},
+       0, ""
+  });
+  cases.push_back({
+      "vertex\t1\t2", {0, 0, 0},
+       3, ""
+  });
+  cases.push_back({
+      "vertex 1 2", {1, 2, 0},
+       1, ""
+  });
+  cases.push_back({
+      "vertex 1 2,5 3", {1, 0, 0},
+       0, "2,5"
+  });
+  cases.push_back({
+      "vertex 1 2 3 x y", {1, 2, 3},
+       0, ""
+  });
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     Corner xyz = {9, 9, 9};
@@ -197,14 +231,15 @@ TEST(Scanner, OutcomeNamesHowAndWhereTheScanEnded) {
     std::string token;
   };
   const std::string two = "solid x\n" + plain_facet + plain_facet;  // facet lines 2 and 9
-  const Case cases[] = {
-      {                            "clean",               two + "endsolid x\n",             1000,           reading::ScanEnd::clean,2,                                    0, ""                                                                                                },
-      {      "cut inside the second facet",                       two.substr(0, two.size() - 10),                              1000,
-       reading::ScanEnd::end_of_file_in_facet,                                    1,  9,                                                     ""},
-      {               "invalid coordinate", "solid x\n" + facet("vertex 1 2 3",   "vertex 1 x 3",                   "vertex 1 2 3"),
-       1000, reading::ScanEnd::invalid_coordinate,  0,                                                                                           5, "x"},
-      {"one facet beyond the sink's limit",                                two,                1, reading::ScanEnd::too_many_facets, 1,                                    9, ""},
-  };
+  std::vector<Case> cases;
+  cases.push_back({"clean", two + "endsolid x\n", 1000, reading::ScanEnd::clean, 2, 0, ""});
+  cases.push_back({"cut inside the second facet", two.substr(0, two.size() - 10), 1000,
+                   reading::ScanEnd::end_of_file_in_facet, 1, 9, ""});
+  cases.push_back({"invalid coordinate",
+                   "solid x\n" + facet("vertex 1 2 3", "vertex 1 x 3", "vertex 1 2 3"), 1000,
+                   reading::ScanEnd::invalid_coordinate, 0, 5, "x"});
+  cases.push_back(
+      {"one facet beyond the sink's limit", two, 1, reading::ScanEnd::too_many_facets, 1, 9, ""});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
@@ -233,7 +268,9 @@ TEST(Scanner, OutcomeNamesHowAndWhereTheScanEnded) {
   mesh::MeshStore store;
   if (!store.reserve()) std::_Exit(96);
   records::InputChannel stl(records::STL_UNIT, ends[0], "socket");
-  records::bind_output(records::SOLVER_UNIT, (dir / "input.dat").string());
+  if (records::bind_output(records::SOLVER_UNIT, (dir / "input.dat").string()).channel == nullptr) {
+    std::_Exit(94);
+  }
   const reading::ScanOutcome outcome = reading::scan_stl(stl, store);
   if (outcome.end != reading::ScanEnd::vertex_read_failure || outcome.line_number != 3) {
     std::_Exit(95);

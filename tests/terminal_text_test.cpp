@@ -1,5 +1,5 @@
 // Text for a terminal: what may be shown as it is, and what is escaped.
-#include "records/terminal_text.h"
+#include "format/terminal_text.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@ namespace {
 
 std::string escaped(std::string_view text) {
   std::string shown;
-  records::escape_for_terminal(text, [&](std::string_view piece) { shown += piece; });
+  format::escape_for_terminal(text, [&](std::string_view piece) { shown += piece; });
   return shown;
 }
 
@@ -55,12 +55,12 @@ TEST(TerminalText, EscapesEveryByteThatIsNotAPrintableCharacter) {
 }
 
 TEST(TerminalText, ShownLengthIsOneWholeCharacter) {
-  EXPECT_EQ(records::shown_character_length(""), 0u);
-  EXPECT_EQ(records::shown_character_length("ab"), 1u);
-  EXPECT_EQ(records::shown_character_length("\xc3\xa9x"), 2u);
-  EXPECT_EQ(records::shown_character_length("\xe2\x82\xacx"), 3u);
-  EXPECT_EQ(records::shown_character_length("\xf0\x9f\x98\x80x"), 4u);
-  EXPECT_EQ(records::shown_character_length("\xc2\x9b"), 0u);
+  EXPECT_EQ(format::shown_character_length(""), 0u);
+  EXPECT_EQ(format::shown_character_length("ab"), 1u);
+  EXPECT_EQ(format::shown_character_length("\xc3\xa9x"), 2u);
+  EXPECT_EQ(format::shown_character_length("\xe2\x82\xacx"), 3u);
+  EXPECT_EQ(format::shown_character_length("\xf0\x9f\x98\x80x"), 4u);
+  EXPECT_EQ(format::shown_character_length("\xc2\x9b"), 0u);
 }
 
 }  // namespace

@@ -1,53 +1,82 @@
 #!/usr/bin/env bash
-# Refuses an include that points up or sideways between the source folders.
-# Each folder may include only the folders listed for it, which all lie
-# below it:
+# Refuses an include that points up or sideways between the source folders,
+# and any circle of includes between files. Each folder may include only
+# the folders listed for it, which all lie below it:
 #   src/main.cpp, src/run_sequence.*   the run sequence: everything below
 #   src/check | src/prepare            the companion commands: reading, geometry
 #                                      and below (not each other)
-#   src/reading | src/writing          mesh, records, numeric (not each other)
-#   src/mesh | src/geometry            records, numeric (not each other); the
+#   src/reading | src/writing          mesh, records, format, numeric (not each other)
+#   src/mesh | src/geometry            records, format, numeric (not each other); the
 #                                      mesh geometry needs only numeric so far
-#   src/records                        numeric
+#   src/records                        the I/O layer: format, numeric
+#   src/format                         pure formatting: numeric only, never I/O
 #   src/numeric                        nothing of the project
+# Both include forms count: "folder/file.h" and <folder/file.h> when the
+# folder is one of src/.
 # Usage: tools/check_layers.sh [SOURCE_ROOT]
 set -euo pipefail
 root=${1:-$(dirname "$0")/..}
 cd "$root/src"
 
 declare -A allowed=(
-  [top]="check reading writing mesh geometry records numeric"
-  [check]="reading geometry mesh records numeric"
-  [prepare]="reading geometry mesh records numeric"
-  [reading]="mesh records numeric"
-  [writing]="mesh records numeric"
-  [mesh]="records numeric"
+  [top]="check reading writing mesh geometry records format numeric"
+  [check]="reading geometry mesh records format numeric"
+  [prepare]="reading geometry mesh records format numeric"
+  [reading]="mesh records format numeric"
+  [writing]="mesh records format numeric"
+  [mesh]="records format numeric"
   [geometry]="numeric"
-  [records]="numeric"
+  [records]="format numeric"
+  [format]="numeric"
   [numeric]=""
 )
 
 status=0
+edges=$(mktemp)
+trap 'rm -f "$edges"' EXIT
+
 check_file() {
-  local layer=$1 file=$2 included folder
-  while IFS= read -r included; do
+  local layer=$1 file=$2 form included folder
+  while IFS= read -r form; do
+    included=${form#?}
     folder=${included%%/*}
-    [ "$folder" = "$included" ] && folder=top  # a header beside main
+    if [ "$folder" = "$included" ]; then
+      [ "${form:0:1}" = "<" ] && continue  # a standard header such as <vector>
+      folder=top                           # a header beside main
+    elif [ ! -d "$folder" ]; then
+      continue  # a system header such as <sys/stat.h>
+    fi
+    [ -e "$included" ] && echo "$file $included" >>"$edges"
     [ "$folder" = "$layer" ] && continue
-    if [[ " ${allowed[$layer]} " != *" $folder "* ]]; then
+    if [[ " ${allowed[$layer]-} " != *" $folder "* ]]; then
       echo "src/$file includes \"$included\": $layer may include only: ${allowed[$layer]:-nothing}" >&2
       status=1
     fi
-  done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
+  done < <(sed -n -e 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/"\1/p' \
+                  -e 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*<\([^>]*\)>.*/<\1/p' "$file")
 }
 
 for file in *.cpp *.h; do
   [ -e "$file" ] && check_file top "$file"
 done
-for layer in "${!allowed[@]}"; do
-  [ "$layer" = top ] || [ ! -d "$layer" ] && continue
+for layer in */; do
+  layer=${layer%/}
+  if [ -z "${allowed[$layer]+known}" ]; then
+    echo "src/$layer: a folder without a line in the table of tools/check_layers.sh" >&2
+    status=1
+    continue
+  fi
   for file in "$layer"/*.cpp "$layer"/*.h; do
     [ -e "$file" ] && check_file "$layer" "$file"
   done
 done
+
+# A circle of includes between files, inside one folder or across folders,
+# is refused too: tsort names the files on it.
+if ! tsort "$edges" >/dev/null 2>"$edges.loop"; then
+  echo "src/: files include each other in a circle:" >&2
+  grep -v "input contains a loop" "$edges.loop" | sed 's/^tsort: /  src\//' >&2
+  status=1
+fi
+rm -f "$edges.loop"
 exit $status

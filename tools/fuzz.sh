@@ -21,7 +21,7 @@ failed=0
 # Every .cpp of the library folders; the run sequence and main stay out, as
 # each target brings its own entry point.
 objects=()
-for source in src/records/*.cpp src/mesh/*.cpp src/reading/*.cpp src/writing/*.cpp; do
+for source in src/format/*.cpp src/records/*.cpp src/mesh/*.cpp src/reading/*.cpp src/writing/*.cpp; do
   [ -e "$source" ] || continue
   object="$out/objects/$(echo "${source%.cpp}" | tr / _).o"
   # -fsanitize=fuzzer-no-link: instrumented for coverage, without a second main.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "mesh/mesh_store.h"
+#include "records/status.h"
 
 namespace check {
 namespace {
@@ -169,21 +170,23 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
     add(count_text(lines.skipped_facet_lines, "facet line is", "facet lines are") +
         " in another style and skipped" + location_text(lines.skipped_facet_line_numbers));
   }
-  switch (facts.converter_report) {
-    case 24:
-      add("the file ends inside the facet that starts at " + line_text +
-          ": the converter stops with report 24; complete or remove that facet");
+  const std::string stops_with =
+      "the converter stops with report " + std::to_string(facts.converter_report);
+  switch (static_cast<records::Report>(facts.converter_report)) {
+    case records::Report::end_of_file:
+      add("the file ends inside the facet that starts at " + line_text + ": " + stops_with +
+          "; complete or remove that facet");
       break;
-    case 547:
+    case records::Report::invalid_real:
       add(line_text + " holds the coordinate " + quoted_token(facts.invalid_token) +
-          ", which is not a number the converter reads: it stops with report 547; write it as "
-          "a decimal number");
+          ", which is not a number the converter reads: it stops with report " +
+          std::to_string(facts.converter_report) + "; write it as a decimal number");
       break;
-    case 250:
+    case records::Report::model_too_large:
       add("more than " + std::to_string(mesh::MAX_FACETS) + " facets (the next starts at " +
-          line_text + "): the converter stops with report 250; coarsen the mesh");
+          line_text + "): " + stops_with + "; coarsen the mesh");
       break;
-    case 39:
+    case records::Report::read_error:
       add("the file could not be read to its end (" + line_text +
           "): the converter stops there too; copy the file to a sound disk");
       break;

@@ -1,6 +1,6 @@
 #include "check/escape_for_terminal.h"
 
-#include "records/terminal_text.h"
+#include "format/terminal_text.h"
 
 namespace check {
 
@@ -9,7 +9,7 @@ namespace check {
 std::string escape_for_terminal(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  records::escape_for_terminal(text, [&out](std::string_view piece) { out += piece; });
+  format::escape_for_terminal(text, [&out](std::string_view piece) { out += piece; });
   return out;
 }
 

@@ -3,6 +3,8 @@
 #include <utility>
 
 #include "mesh/mesh_store.h"
+#include "reading/scan_status.h"
+#include "records/status.h"
 
 namespace check {
 
@@ -26,20 +28,9 @@ ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size) {
 }
 
 int converter_report(reading::ScanEnd end) {
-  switch (end) {
-    case reading::ScanEnd::clean:
-      return 0;
-    case reading::ScanEnd::end_of_file_in_facet:
-      return 24;
-    case reading::ScanEnd::read_failure:
-    case reading::ScanEnd::vertex_read_failure:
-      return 39;
-    case reading::ScanEnd::invalid_coordinate:
-      return 547;
-    case reading::ScanEnd::too_many_facets:
-      break;
-  }
-  return 250;
+  records::Report report = reading::scan_report(end);
+  if (report == records::Report::vertex_read_stop) report = records::Report::read_error;
+  return records::report_number(report);
 }
 
 }  // namespace check

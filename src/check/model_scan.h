@@ -22,10 +22,11 @@ struct ModelScan {
 // `file_size` (bytes) sizes the facet table up front.
 ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size);
 
-// The report the converter gives for the way its scan ended: 0 for a
-// clean end. A vertex line that cannot be read ends the converter with a
-// stop message and status 1 rather than a report; for the check it is a
-// read failure like any other (39).
+// The report the converter gives for the way its scan ended, from the
+// table both programs share (reading/scan_status.h): 0 for a clean end. A
+// vertex line that cannot be read ends the converter with a stop message
+// and status 1 rather than a report; for the check it is a read failure
+// like any other (39).
 int converter_report(reading::ScanEnd end);
 
 }  // namespace check

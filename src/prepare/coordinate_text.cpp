@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "format/significant_digits.h"
 #include "reading/coordinate.h"
-#include "records/significant_digits.h"
 
 namespace prepare {
 namespace {
@@ -62,12 +62,12 @@ std::size_t render_coordinate(double value, char* out) {
   // Most coordinates of a model have a short decimal form: 15 digits, found
   // by the deck's own fast renderer, are enough when the converter's short
   // way reads them back as this very double. Anything else takes 17.
-  std::array<char, 1 + records::MAX_FAST_DIGITS> area{};
+  std::array<char, 1 + format::MAX_FAST_DIGITS> area{};
   char* const digits = area.data() + 1;  // the renderer may write just before
   const int exponent =
-      records::write_significant_digits(std::fabs(value), records::MAX_FAST_DIGITS, digits);
-  const std::size_t length = write_compact(std::signbit(value), digits, records::MAX_FAST_DIGITS,
-                                           exponent - records::MAX_FAST_DIGITS, out);
+      format::write_significant_digits(std::fabs(value), format::MAX_FAST_DIGITS, digits);
+  const std::size_t length = write_compact(std::signbit(value), digits, format::MAX_FAST_DIGITS,
+                                           exponent - format::MAX_FAST_DIGITS, out);
   double read_back = 0.0;
   if (reading::parse_plain_coordinate({out, length}, read_back) && read_back == value) {
     return length;
@@ -80,7 +80,7 @@ std::size_t render_normal_component(double value, char* out) {
   if (value == 0.0 || !std::isfinite(value)) return write_compact(false, "0", 1, 0, out);
   std::array<char, 1 + NORMAL_DIGITS> area{};
   char* const digits = area.data() + 1;  // the renderer may write just before
-  const int exponent = records::write_significant_digits(std::fabs(value), NORMAL_DIGITS, digits);
+  const int exponent = format::write_significant_digits(std::fabs(value), NORMAL_DIGITS, digits);
   return write_compact(std::signbit(value), digits, NORMAL_DIGITS, exponent - NORMAL_DIGITS, out);
 }
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <system_error>
 
-#include "records/terminal_text.h"
+#include "format/terminal_text.h"
 
 namespace prepare {
 namespace {
@@ -34,7 +34,7 @@ bool read_positive(std::string_view text, double& value) {
 
 std::string shown(std::string_view text) {
   std::string quoted = "'";
-  records::escape_for_terminal(text, [&quoted](std::string_view piece) { quoted += piece; });
+  format::escape_for_terminal(text, [&quoted](std::string_view piece) { quoted += piece; });
   return quoted + "'";
 }
 }  // namespace

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "records/terminal_text.h"
+#include "format/terminal_text.h"
 
 namespace prepare {
 namespace {
@@ -146,7 +146,7 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
 std::string printable(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  records::escape_for_terminal(text, [&out](std::string_view piece) { out += piece; });
+  format::escape_for_terminal(text, [&out](std::string_view piece) { out += piece; });
   return out;
 }
 

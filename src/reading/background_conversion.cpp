@@ -1,27 +1,18 @@
 #include "reading/background_conversion.h"
 
-#include <new>
-
 namespace reading {
 
-BackgroundConversion::~BackgroundConversion() {
-  if (worker_.joinable()) {
-    {
-      const std::lock_guard lock(mutex_);
-      scan_ended_ = true;
-    }
-    handed_.notify_one();
-    worker_.join();
-  }
-}
-
 bool BackgroundConversion::start() {
-  for (Batch& batch : batches_) {
-    batch.bytes.reset(new (std::nothrow) char[BATCH_BYTES]);
-    if (!batch.bytes) return false;
-  }
-  batch_ = batches_[0].bytes.get();
-  in_place_ = !worker_.start([this] { convert_all(); });
+  if (!batches_.reserve()) return false;
+  batch_ = batches_.filling().bytes.get();
+  batches_.start(records::BufferRing::WorkerRole::empties,
+                 [this](records::BufferRing::Buffer& batch, std::uint64_t) {
+                   // After a failure the batches are only given back.
+                   if (!failed_.load(std::memory_order_relaxed) && !convert(batch)) {
+                     failed_.store(true, std::memory_order_relaxed);
+                   }
+                   return true;
+                 });
   return true;
 }
 
@@ -29,58 +20,18 @@ bool BackgroundConversion::begin_facet() {
   texts_in_facet_ = 0;
   cursor_ = filled_;
   if (!store_.begin_facet()) return false;
-  if (BATCH_BYTES - filled_ < MOST_PER_FACET && !hand_over(true)) return false;
+  if (BATCH_BYTES - filled_ < MOST_PER_FACET && !hand_over()) return false;
   facet_start_ = filled_;
   cursor_ = filled_ + sizeof(std::int64_t);
   return true;
 }
 
-bool BackgroundConversion::hand_over(bool take_next) {
-  if (in_place_) {
-    Batch& batch = batches_[batches_handed_ % BATCHES];
-    batch.size = filled_;
-    // After a failure the batches are only given back, as by the worker.
-    if (!failed_ && !convert(batch)) failed_ = true;
-    batches_converted_ = ++batches_handed_;
-    if (take_next) {
-      batch_ = batches_[batches_handed_ % BATCHES].bytes.get();
-      filled_ = 0;
-    }
-    return !failed_;
-  }
-  std::unique_lock lock(mutex_);
-  batches_[batches_handed_ % BATCHES].size = filled_;
-  ++batches_handed_;
-  handed_.notify_one();
-  if (take_next) {
-    converted_.wait(lock, [&] { return batches_handed_ - batches_converted_ < BATCHES; });
-    // Free again: the worker is done with it until it is handed over.
-    batch_ = batches_[batches_handed_ % BATCHES].bytes.get();
-    filled_ = 0;
-  }
-  return !failed_;
-}
-
-void BackgroundConversion::convert_all() {
-  bool converting = true;
-  for (std::uint64_t next = 0;; ++next) {
-    {
-      std::unique_lock lock(mutex_);
-      handed_.wait(lock, [&] { return batches_handed_ > next || scan_ended_; });
-      if (batches_handed_ == next) return;  // the scan has ended and all is converted
-    }
-    // After a failure the batches are only given back.
-    if (converting && !convert(batches_[next % BATCHES])) {
-      converting = false;
-      const std::lock_guard lock(mutex_);
-      failed_ = true;
-    }
-    {
-      const std::lock_guard lock(mutex_);
-      batches_converted_ = next + 1;
-    }
-    converted_.notify_one();
-  }
+bool BackgroundConversion::hand_over() {
+  batches_.filling().size = filled_;
+  batches_.hand_over();
+  batch_ = batches_.filling().bytes.get();
+  filled_ = 0;
+  return !failed_.load(std::memory_order_relaxed);
 }
 
 bool BackgroundConversion::convert_facet(const char*& entry, int texts, FacetCorners& corners) {
@@ -103,7 +54,7 @@ bool BackgroundConversion::convert_facet(const char*& entry, int texts, FacetCor
   return true;
 }
 
-bool BackgroundConversion::convert(const Batch& batch) {
+bool BackgroundConversion::convert(const records::BufferRing::Buffer& batch) {
   const char* entry = batch.bytes.get();
   const char* const end = entry + batch.size;
   FacetCorners corners;
@@ -116,27 +67,20 @@ bool BackgroundConversion::convert(const Batch& batch) {
 }
 
 ScanOutcome BackgroundConversion::finish(const ScanOutcome& scanned) {
-  if (in_place_) {
-    hand_over(false);
-  } else {
-    if (!worker_.joinable()) return scanned;
-    {
-      const std::lock_guard lock(mutex_);
-      batches_[batches_handed_ % BATCHES].size = filled_;
-      ++batches_handed_;
-      scan_ended_ = true;
-    }
-    handed_.notify_one();
-    worker_.join();
-  }
-  if (!failed_ && texts_in_facet_ > 0) {
+  if (batch_ == nullptr) return scanned;  // never started
+  // The facets read whole go to the worker; the vertex lines of a facet the
+  // scan ended in stay in the batch, after them.
+  batches_.filling().size = filled_;
+  batches_.finish();
+  bool failed = failed_.load(std::memory_order_relaxed);
+  if (!failed && texts_in_facet_ > 0) {
     // The scan ended inside a facet after some of its vertex lines; as the
     // scanner would have, they are converted before that ending counts.
     const char* entry = batch_ + facet_start_;
     FacetCorners corners;
-    failed_ = !convert_facet(entry, texts_in_facet_, corners);
+    failed = !convert_facet(entry, texts_in_facet_, corners);
   }
-  if (!failed_) return scanned;
+  if (!failed) return scanned;
   ScanOutcome outcome;
   outcome.end = ScanEnd::invalid_coordinate;
   outcome.facets = facets_stored_;

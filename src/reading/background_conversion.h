@@ -8,23 +8,22 @@
 // the vertex lines of a facet the scan ended in are converted last.
 //
 // The worker takes no memory and never ends the run; finish() waits for it,
-// so that the caller alone decides what the scan's outcome means. When the
-// system refuses the thread, the scanning thread converts each batch itself
-// as it hands it over: the same facets in the same order, on one core.
+// so that the caller alone decides what the scan's outcome means, and
+// destroying the conversion stops it wherever it is. When the system
+// refuses the thread, the scanning thread converts each batch itself as it
+// hands it over: the same facets in the same order, on one core.
 #pragma once
 
 #include <array>
-#include <condition_variable>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <mutex>
 #include <string_view>
 
 #include "mesh/mesh_store.h"
 #include "reading/stl_scanner.h"
-#include "records/worker_thread.h"
+#include "records/buffer_ring.h"
 
 namespace reading {
 
@@ -33,7 +32,8 @@ class BackgroundConversion {
   explicit BackgroundConversion(mesh::MeshStore& store) : store_(store) {}
   BackgroundConversion(const BackgroundConversion&) = delete;
   BackgroundConversion& operator=(const BackgroundConversion&) = delete;
-  ~BackgroundConversion();
+  // Stops the worker, wherever the scan is.
+  ~BackgroundConversion() = default;
 
   // Takes the batches and starts the worker; false when the system refuses
   // the memory. A refused thread leaves the conversion to the scanner's side.
@@ -69,25 +69,18 @@ class BackgroundConversion {
   static constexpr std::size_t BATCH_BYTES = std::size_t{256} << 10;
   static constexpr std::size_t BATCHES = 4;
 
-  struct Batch {
-    std::unique_ptr<char[]> bytes;
-    std::size_t size = 0;
-  };
-
   // Hands the batch being filled to the worker and takes the next free one;
   // false once a conversion has failed.
-  bool hand_over(bool take_next);
-  void convert_all();
+  bool hand_over();
   // Converts one batch into the store; false at a coordinate that cannot
   // be converted, recorded as the failure.
-  bool convert(const Batch& batch);
+  bool convert(const records::BufferRing::Buffer& batch);
   // Converts the vertex texts of a facet from entry on, facets_stored_
   // coming before it; false, with the failure recorded, at a coordinate
   // that cannot be converted.
   bool convert_facet(const char*& entry, int texts, FacetCorners& corners);
 
   mesh::MeshStore& store_;
-  Batch batches_[BATCHES];
   // The scanner's side: the batch being filled.
   char* batch_ = nullptr;
   std::size_t filled_ = 0;       // bytes of whole facets
@@ -95,23 +88,18 @@ class BackgroundConversion {
   std::size_t cursor_ = 0;       // where its next vertex text goes
   int texts_in_facet_ = 0;       // vertex texts of that facet so far
 
-  std::mutex mutex_;
-  std::condition_variable handed_;     // a batch is ready, or the scan has ended
-  std::condition_variable converted_;  // a batch is free again
-  std::uint64_t batches_handed_ = 0;
-  std::uint64_t batches_converted_ = 0;
-  bool scan_ended_ = false;
-  bool failed_ = false;
-
+  // Set by the worker at the first coordinate that fails; after it the
+  // batches are only given back.
+  std::atomic<bool> failed_ = false;
   // The worker's side: facets stored, and the failure once there is one.
   std::int32_t facets_stored_ = 0;
   std::int64_t failed_line_ = 0;
   std::array<char, VERTEX_LINE_LENGTH> failed_token_{};
   std::size_t failed_token_length_ = 0;
 
-  // No worker: the batches are converted as they are handed over.
-  bool in_place_ = false;
-  records::WorkerThread worker_;
+  // Declared last: destroyed first, it stops the worker before the state
+  // the worker uses goes.
+  records::BufferRing batches_{BATCH_BYTES, BATCHES};
 };
 
 }  // namespace reading

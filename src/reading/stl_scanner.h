@@ -23,7 +23,6 @@
 namespace reading {
 
 inline constexpr std::string_view FACET_MARKER = "  facet ";
-inline constexpr std::size_t LEAD_LENGTH = 8;
 inline constexpr std::size_t VERTEX_LINE_LENGTH = 80;
 
 // A corner's x, y, z, and a facet's three corners in file order.

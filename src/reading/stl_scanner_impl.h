@@ -22,7 +22,7 @@ constexpr bool wants_whole_lines() {
 // A lead text shorter than the marker is padded with blanks, so the seven
 // characters "  facet" alone open a facet too.
 constexpr bool is_facet_line(std::string_view lead) {
-  if (lead.size() == LEAD_LENGTH) return lead == FACET_MARKER;
+  if (lead.size() == FACET_MARKER.size()) return lead == FACET_MARKER;
   return FACET_MARKER.starts_with(lead) &&
          FACET_MARKER.find_first_not_of(' ', lead.size()) == std::string_view::npos;
 }
@@ -70,7 +70,7 @@ requires FacetSink<Sink> || FacetTextSink<Sink> ScanOutcome scan_stl(records::In
   using scan_detail::ended;
   constexpr bool whole_lines = scan_detail::wants_whole_lines<Sink>();
   constexpr std::size_t lead_keep =
-      whole_lines ? std::numeric_limits<std::size_t>::max() : LEAD_LENGTH;
+      whole_lines ? std::numeric_limits<std::size_t>::max() : FACET_MARKER.size();
   constexpr std::size_t vertex_keep =
       whole_lines ? std::numeric_limits<std::size_t>::max() : VERTEX_LINE_LENGTH;
 
@@ -90,7 +90,7 @@ requires FacetSink<Sink> || FacetTextSink<Sink> ScanOutcome scan_stl(records::In
     }
     ++line_number;
     if (!scan_detail::is_facet_line(
-            scan_detail::first_characters<whole_lines>(line, LEAD_LENGTH))) {
+            scan_detail::first_characters<whole_lines>(line, FACET_MARKER.size()))) {
       if constexpr (requires { sink.skipped_line(line_number, line); }) {
         sink.skipped_line(line_number, line);
       }

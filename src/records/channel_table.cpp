@@ -11,8 +11,8 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "records/endings.h"
-#include "records/terminal_text.h"
+#include "format/terminal_text.h"
+#include "records/standard_error.h"
 #include "records/worker_thread.h"
 
 namespace records {
@@ -63,38 +63,38 @@ std::unique_ptr<OutputChannel>& output_slot(int unit) {
   std::abort();
 }
 
-int input_open_report(int error) {
+Report input_open_report(int error) {
   switch (error) {
     case ENOENT:
     case ENOTDIR:
-      return REPORT_FILE_NOT_FOUND;
+      return Report::file_not_found;
     case EACCES:
     case EPERM:
-      return REPORT_ACCESS_DENIED;
+      return Report::access_denied;
     case ENAMETOOLONG:
     case ELOOP:
-      return REPORT_FILE_NAME_ERROR;
+      return Report::file_name_error;
     default:
-      return REPORT_OPEN_FAILURE;
+      return Report::open_failure;
   }
 }
 
-int output_open_report(int error, const std::string& name) {
+Report output_open_report(int error, const std::string& name) {
   switch (error) {
     case EACCES:
     case EPERM:
       // An existing file we may not write is a read-only file; otherwise the
       // directory refuses the new file.
-      return ::access(name.c_str(), F_OK) == 0 ? REPORT_READ_ONLY_FILE : REPORT_ACCESS_DENIED;
+      return ::access(name.c_str(), F_OK) == 0 ? Report::read_only_file : Report::access_denied;
     case EROFS:
-      return REPORT_READ_ONLY_FILE;
+      return Report::read_only_file;
     case ENOENT:
     case ENOTDIR:
     case ENAMETOOLONG:
     case ELOOP:
-      return REPORT_FILE_NAME_ERROR;
+      return Report::file_name_error;
     default:
-      return REPORT_OPEN_FAILURE;
+      return Report::open_failure;
   }
 }
 
@@ -124,7 +124,7 @@ bool is_bound_elsewhere(int fd) {
 std::string waiting_note(const std::string& path) {
   std::string note = "Waiting for another run in this folder to release ";
   if (::isatty(STDERR_FILENO) == 1) {
-    escape_for_terminal(path, [&](std::string_view piece) { note += piece; });
+    format::escape_for_terminal(path, [&](std::string_view piece) { note += piece; });
   } else {
     note += path;
   }
@@ -185,7 +185,7 @@ bool lock_against_other_runs(int fd, const std::string& file, const std::string&
          named.st_ino == locked.st_ino;
 }
 
-OutputChannel& standard_stream(int unit, int fd, const char* name) {
+Binding<OutputChannel> standard_stream(int unit, int fd, const char* name) {
   auto& slot = output_slot(unit);
   if (!slot) {
     const OutputMode mode =
@@ -193,10 +193,10 @@ OutputChannel& standard_stream(int unit, int fd, const char* name) {
     slot = std::make_unique<OutputChannel>(unit, fd, name, mode, false);
     if (!slot->reserve_block()) {
       slot.reset();
-      fatal_report(REPORT_NO_MEMORY);
+      return {nullptr, {Report::no_memory}};
     }
   }
-  return *slot;
+  return {slot.get(), {}};
 }
 
 }  // namespace
@@ -212,20 +212,28 @@ std::string recorded_path(std::string_view name) {
   return absolute.size() <= RECORDED_PATH_LIMIT ? absolute : trimmed;
 }
 
-InputChannel& bind_input(std::string_view name) {
+// A refused binding leaves the descriptor it opened in the table, to be
+// closed with the others: the run ends next, and its ending closes them.
+Binding<InputChannel> bind_input(std::string_view name) {
   const std::string path = recorded_path(name);
   const std::string file(trim_blanks(name));
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) fatal_report(input_open_report(errno), STL_UNIT, path);
+  if (fd < 0)
+    return {
+        nullptr, {input_open_report(errno), STL_UNIT, path}
+    };
   const bool bound_elsewhere = is_bound_elsewhere(fd);
   table.stl = std::make_unique<InputChannel>(STL_UNIT, fd, path);
   // The console report or a report would be written into the model.
-  if (bound_elsewhere) fatal_report(REPORT_OPEN_FAILURE, STL_UNIT, path);
-  if (!table.stl->reserve_block()) fatal_report(REPORT_NO_MEMORY);
-  return *table.stl;
+  if (bound_elsewhere)
+    return {
+        nullptr, {Report::open_failure, STL_UNIT, path}
+    };
+  if (!table.stl->reserve_block()) return {nullptr, {Report::no_memory}};
+  return {table.stl.get(), {}};
 }
 
-OutputChannel& bind_output(int unit, std::string_view name) {
+Binding<OutputChannel> bind_output(int unit, std::string_view name) {
   const std::string path = recorded_path(name);
   const std::string file(trim_blanks(name));
   auto& slot = output_slot(unit);
@@ -234,21 +242,29 @@ OutputChannel& bind_output(int unit, std::string_view name) {
     // run forever; it fails at once instead (ENXIO), and writes then block
     // as usual.
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) fatal_report(output_open_report(errno, file), unit, path);
+    if (fd < 0)
+      return {
+          nullptr, {output_open_report(errno, file), unit, path}
+      };
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     const bool bound_elsewhere = is_bound_elsewhere(fd);
     slot = std::make_unique<OutputChannel>(unit, fd, path, OutputMode::plain, true);
-    if (bound_elsewhere) fatal_report(REPORT_OPEN_FAILURE, unit, path);
-    if (!slot->reserve_block()) fatal_report(REPORT_NO_MEMORY);
-    if (lock_against_other_runs(fd, file, path)) return *slot;
+    if (bound_elsewhere)
+      return {
+          nullptr, {Report::open_failure, unit, path}
+      };
+    if (!slot->reserve_block()) return {nullptr, {Report::no_memory}};
+    if (lock_against_other_runs(fd, file, path)) return {slot.get(), {}};
     // Closing the renamed or removed file releases its lock, untouched.
     slot.reset();
   }
 }
 
-OutputChannel& console() { return standard_stream(CONSOLE_UNIT, STDOUT_FILENO, "stdout"); }
+Binding<OutputChannel> console() { return standard_stream(CONSOLE_UNIT, STDOUT_FILENO, "stdout"); }
 
-OutputChannel& error_channel() { return standard_stream(ERROR_UNIT, STDERR_FILENO, "stderr"); }
+Binding<OutputChannel> error_channel() {
+  return standard_stream(ERROR_UNIT, STDERR_FILENO, "stderr");
+}
 
 void end_shown_lines() {
   for (auto* slot : {&table.console, &table.error}) {
@@ -256,17 +272,15 @@ void end_shown_lines() {
   }
 }
 
-void close_all_channels() {
-  if (table.closing_started) return;
+Status close_all_channels() {
+  if (table.closing_started) return {};
   table.closing_started = true;
   if (table.stl) table.stl->close();
   for (auto* slot : {&table.solver, &table.mesh_view, &table.console, &table.error}) {
     if (!*slot) continue;
-    const int report = (*slot)->close();
-    if (report != 0) fatal_report(report, (*slot)->unit(), (*slot)->path());
+    if (Status closed = (*slot)->close(); !closed.ok()) return closed;
   }
+  return {};
 }
-
-void reset_channels() { table = ChannelTable{}; }
 
 }  // namespace records

@@ -1,6 +1,7 @@
 // The channel table: every channel a run binds, so that each ending can
-// close them all. It is the only global of the converter; code that reads
-// or writes a channel is handed the channel.
+// close them all. It is the one global of the I/O layer; code that reads or
+// writes a channel is handed the channel. Binding reports a status and
+// never ends the run.
 //
 // Channel 5 reads "STL_Model.stl"; channels 6 and 8 write "input.dat" and
 // "input.plt"; the console channel writes the process's standard output and
@@ -13,14 +14,23 @@
 
 #include "records/input_channel.h"
 #include "records/output_channel.h"
+#include "records/status.h"
 
 namespace records {
+
+// A channel bound, or the status that says why it could not be.
+template <typename Channel>
+struct Binding {
+  Channel* channel = nullptr;
+  Status status;
+};
 
 // Binds channel 5 to a file that must exist (file-not-found report 29 when
 // it or its directory does not exist; other refusals by their reports). A
 // model that standard output or standard error is redirected into is
-// refused with the open-failure report.
-InputChannel& bind_input(std::string_view name);
+// refused with the open-failure report. The channel's block is reserved at
+// once (report 41 when memory is short).
+[[nodiscard]] Binding<InputChannel> bind_input(std::string_view name);
 
 // Binds channel 6 or 8 to a file created empty if absent and otherwise
 // opened without truncation. A file that the run already has open otherwise
@@ -33,26 +43,23 @@ InputChannel& bind_input(std::string_view name);
 // says so on standard error. When the name then leads to another file (the
 // other run renamed or removed it), the name is opened again, created if
 // gone, and locked in turn.
-OutputChannel& bind_output(int unit, std::string_view name);
+[[nodiscard]] Binding<OutputChannel> bind_output(int unit, std::string_view name);
 
-// The console channel, bound at its first use.
-OutputChannel& console();
-// The error channel (standard error), bound at its first use.
-OutputChannel& error_channel();
+// The console channel, bound at its first use (report 41 when its block
+// cannot be had).
+[[nodiscard]] Binding<OutputChannel> console();
+// The error channel (standard error), the same way.
+[[nodiscard]] Binding<OutputChannel> error_channel();
 
 // On the console and standard error, when bound: writes the line feed
 // still owed to the last line shown, so that a report starts a line of its
 // own.
 void end_shown_lines();
 
-// Closes every bound channel in turn (5, 6, 8, console, error). A failure
-// while closing ends the run with a severe report for that channel, and the
-// channels are not closed a second time.
-void close_all_channels();
-
-// Forgets every channel, closed or not, so that a harness can start another
-// run in the same process.
-void reset_channels();
+// Closes every bound channel in turn (5, 6, 8, console, error), up to the
+// first that fails, and returns that failure. The channels are closed once:
+// a later call does nothing.
+[[nodiscard]] Status close_all_channels();
 
 // The absolute path of a name in the current directory, when it fits in 256
 // characters; otherwise the name itself (blanks around it removed).

@@ -12,32 +12,46 @@
 #include <cstdlib>
 #include <new>
 
+#include "format/terminal_text.h"
 #include "records/channel_table.h"
-#include "records/terminal_text.h"
+#include "records/standard_error.h"
 
 namespace records {
 namespace {
 
-struct CatalogueEntry {
-  int number;
-  std::string_view message;  // "%d" takes the channel, "%s" its file
-};
-
-// Every report the converter gives is severe: each ends the run.
-constexpr CatalogueEntry catalogue[] = {
-    {  REPORT_ACCESS_DENIED,"permission to access file denied, unit %d, file %s"                            },
-    {    REPORT_END_OF_FILE,           "end-of-file during read, unit %d, file %s"},
-    { REPORT_FILE_NOT_FOUND,                    "file not found, unit %d, file %s"},
-    {   REPORT_OPEN_FAILURE,                      "open failure, unit %d, file %s"},
-    {    REPORT_WRITE_ERROR,                "error during write, unit %d, file %s"},
-    {     REPORT_READ_ERROR,                 "error during read, unit %d, file %s"},
-    {      REPORT_NO_MEMORY,                         "insufficient virtual memory"},
-    {REPORT_FILE_NAME_ERROR,     "file name specification error, unit %d, file %s"},
-    { REPORT_READ_ONLY_FILE,            "write to READONLY file, unit %d, file %s"},
-    {REPORT_MODEL_TOO_LARGE,
-     "model too large, more than 3333333 facets (9999999 nodes), unit %d, file %s"},
-    {   REPORT_INVALID_REAL,                                        "invalid REAL"},
-};
+// The message of each report: "%d" takes the channel, "%s" its file. A
+// switch over the enumeration, so that every report has its message.
+std::string_view report_message(Report report) {
+  switch (report) {
+    case Report::none:
+      return "";
+    case Report::vertex_read_stop:
+      return VERTEX_READ_STOP_MESSAGE;
+    case Report::access_denied:
+      return "permission to access file denied, unit %d, file %s";
+    case Report::end_of_file:
+      return "end-of-file during read, unit %d, file %s";
+    case Report::file_not_found:
+      return "file not found, unit %d, file %s";
+    case Report::open_failure:
+      return "open failure, unit %d, file %s";
+    case Report::write_error:
+      return "error during write, unit %d, file %s";
+    case Report::read_error:
+      return "error during read, unit %d, file %s";
+    case Report::no_memory:
+      return "insufficient virtual memory";
+    case Report::file_name_error:
+      return "file name specification error, unit %d, file %s";
+    case Report::read_only_file:
+      return "write to READONLY file, unit %d, file %s";
+    case Report::model_too_large:
+      return "model too large, more than 3333333 facets (9999999 nodes), unit %d, file %s";
+    case Report::invalid_real:
+      return "invalid REAL";
+  }
+  return "";
+}
 
 constexpr std::string_view TRACE_HEADER =
     "Image              PC        Routine            Line        Source             \n";
@@ -49,15 +63,6 @@ constexpr std::string_view UNKNOWN = "Unknown";
 // The longest frame line: image 17, PC 8, routine 17, line 10, source (the
 // word "Unknown"), four separators of two blanks and the line feed.
 constexpr std::size_t FRAME_LINE_LIMIT = 17 + 8 + 17 + 10 + 7 + 4 * 2 + 1;
-
-const CatalogueEntry& find_entry(int number) {
-  for (const auto& entry : catalogue) {
-    if (entry.number == number) return entry;
-  }
-  // Report numbers come from the enumeration above; an unknown one is a
-  // fault in the program and still ends the run with its number.
-  return catalogue[std::size(catalogue) - 1];
-}
 
 // Text built into a fixed buffer; what does not fit is dropped.
 class FixedText {
@@ -95,7 +100,7 @@ void append_file_name(FixedText& text, std::string_view file, bool escape_contro
     text.append(file);
     return;
   }
-  escape_for_terminal(file, [&](std::string_view piece) { text.append(piece); });
+  format::escape_for_terminal(file, [&](std::string_view piece) { text.append(piece); });
 }
 
 void append_frame_line(FixedText& text, const TraceFrame& frame) {
@@ -122,26 +127,23 @@ std::string_view file_part(const char* path) {
   return slash == std::string_view::npos ? name : name.substr(slash + 1);
 }
 
-[[noreturn]] void exit_process(int status) { std::_Exit(status); }
+[[noreturn]] void report_and_end(const Status& status);
 
-ProcessEnd process_end = exit_process;
-
-[[noreturn]] void end_process(int status) {
-  close_all_channels();
+// Closes every channel and ends the process with the exit status; a channel
+// that fails to close ends it with its report instead.
+[[noreturn]] void end_process(int exit_status) {
+  if (const Status closed = close_all_channels(); !closed.ok()) report_and_end(closed);
   std::fflush(nullptr);
-  process_end(status);
-  std::_Exit(status);  // an ending never returns, whatever was installed
+  std::_Exit(exit_status);
 }
 
 // Whether a report is being built: a failure inside it (memory running
 // out, say) must not start a second one.
 bool reporting = false;
 
-[[noreturn]] void report_and_end(int number, int unit, std::string_view file) {
-  if (reporting) {
-    process_end(number);
-    std::_Exit(number);
-  }
+[[noreturn]] void report_and_end(const Status& status) {
+  const int number = report_number(status.report);
+  if (reporting) std::_Exit(number);
   reporting = true;
   // The stack of this very function is the innermost frame listed. Nothing
   // here allocates: a report of insufficient memory must get through.
@@ -172,8 +174,8 @@ bool reporting = false;
   // file or a pipe gets the name's exact bytes, which a caller may parse.
   const bool escape = ::isatty(STDERR_FILENO) == 1;
   static std::array<char, REPORT_TEXT_LIMIT> text;
-  const std::size_t size =
-      format_report(number, unit, file, std::span(frames.data(), count), depth <= 0, escape, text);
+  const std::size_t size = format_report(status.report, status.unit, status.path,
+                                         std::span(frames.data(), count), depth <= 0, escape, text);
   write_to_standard_error(std::string_view(text.data(), size));
   // A failure while the channels are closed is reported in turn.
   reporting = false;
@@ -181,20 +183,20 @@ bool reporting = false;
 }
 
 // Every standard allocation that fails ends here.
-void on_memory_exhausted() { fatal_report(REPORT_NO_MEMORY); }
+void on_memory_exhausted() { report_and_end({Report::no_memory}); }
 
 }  // namespace
 
-std::size_t format_report(int number, int unit, std::string_view file,
+std::size_t format_report(Report report, int unit, std::string_view file,
                           std::span<const TraceFrame> frames, bool walk_failed,
                           bool escape_controls, std::span<char, REPORT_TEXT_LIMIT> room) {
-  const CatalogueEntry& entry = find_entry(number);
+  const std::string_view message = report_message(report);
   FixedText text(room);
   text.append("forrtl: severe (");
-  text.append_int(number);
+  text.append_int(report_number(report));
   text.append("): ");
-  for (std::size_t i = 0; i < entry.message.size(); ++i) {
-    const std::string_view rest = entry.message.substr(i);
+  for (std::size_t i = 0; i < message.size(); ++i) {
+    const std::string_view rest = message.substr(i);
     if (rest.starts_with("%d")) {
       text.append_int(unit);
       ++i;
@@ -202,7 +204,7 @@ std::size_t format_report(int number, int unit, std::string_view file,
       append_file_name(text, file, escape_controls);
       ++i;
     } else {
-      text.append(entry.message[i]);
+      text.append(message[i]);
     }
   }
   text.append('\n');
@@ -219,12 +221,12 @@ std::size_t format_report(int number, int unit, std::string_view file,
   return text.size();
 }
 
-std::string format_report(int number, int unit, std::string_view file,
+std::string format_report(Report report, int unit, std::string_view file,
                           std::span<const TraceFrame> frames, bool walk_failed,
                           bool escape_controls) {
   std::array<char, REPORT_TEXT_LIMIT> room{};
   const std::size_t size =
-      format_report(number, unit, file, frames, walk_failed, escape_controls, room);
+      format_report(report, unit, file, frames, walk_failed, escape_controls, room);
   return std::string(room.data(), size);
 }
 
@@ -236,26 +238,22 @@ void report_memory_exhaustion() {
   std::set_new_handler(on_memory_exhausted);
 }
 
-void write_to_standard_error(std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t done = ::write(STDERR_FILENO, text.data(), text.size());
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return;  // nowhere left to report to
-    text.remove_prefix(static_cast<std::size_t>(done));
+void end_run(const Status& status) {
+  switch (status.report) {
+    case Report::none:
+      end_process(0);
+    case Report::vertex_read_stop: {
+      // The output files are left as they were, and a caller must not take
+      // them for a fresh conversion: a stop with a failure status.
+      const Binding<OutputChannel> error = error_channel();
+      if (error.channel == nullptr) report_and_end(error.status);
+      error.channel->write_record(VERTEX_READ_STOP_MESSAGE);
+      if (const Status shown = error.channel->status(); !shown.ok()) report_and_end(shown);
+      end_process(report_number(Report::vertex_read_stop));
+    }
+    default:
+      report_and_end(status);
   }
-}
-
-void set_process_end(ProcessEnd end) { process_end = end; }
-
-void stop_run(std::string_view message, int status) {
-  if (!message.empty()) error_channel().write_record(message);
-  end_process(status);
-}
-
-void fatal_report(int number) { report_and_end(number, 0, {}); }
-
-void fatal_report(int number, int unit, std::string_view file) {
-  report_and_end(number, unit, file);
 }
 
 }  // namespace records

@@ -1,6 +1,7 @@
-// The ways a run ends: the normal stop, the stop with a message, and the
+// The ways a run ends: the normal end, the stop with a message, and the
 // numbered severe report. Every ending closes every channel (writing what is
-// pending) and ends the process; none of them returns.
+// pending) and ends the process; none of them returns. Only the programs'
+// mains call them, with the status an operation reported.
 #pragma once
 
 #include <cstddef>
@@ -8,41 +9,22 @@
 #include <string>
 #include <string_view>
 
+#include "records/status.h"
+
 namespace records {
 
-// Report numbers of the message catalogue. The number is also the exit
-// status (the operating system keeps its low 8 bits: 547 shows as 35).
-enum ReportNumber : int {
-  REPORT_ACCESS_DENIED = 9,
-  REPORT_END_OF_FILE = 24,
-  REPORT_FILE_NOT_FOUND = 29,
-  REPORT_OPEN_FAILURE = 30,
-  REPORT_WRITE_ERROR = 38,
-  REPORT_READ_ERROR = 39,
-  REPORT_NO_MEMORY = 41,
-  REPORT_FILE_NAME_ERROR = 43,
-  REPORT_READ_ONLY_FILE = 47,
-  REPORT_MODEL_TOO_LARGE = 250,
-  REPORT_INVALID_REAL = 547,
-};
+// The message of the stop that ends a run whose vertex line could not be
+// read (Report::vertex_read_stop), written as one record on the error
+// channel.
+inline constexpr std::string_view VERTEX_READ_STOP_MESSAGE =
+    " Error in reading triangles. Program stopped!";
 
-// Ends the run normally. An empty message writes nothing; any other message
-// is written to standard error as one record. Exit status: see the caller.
-[[noreturn]] void stop_run(std::string_view message, int status = 0);
-
-// Writes the report for a catalogue entry without channel arguments, with
-// its traceback, to standard error, closes every channel and exits with the
-// report number.
-[[noreturn]] void fatal_report(int number);
-
-// The same for an entry whose message names a channel and its file.
-[[noreturn]] void fatal_report(int number, int unit, std::string_view file);
-
-// The last step of every ending, after the channels are closed: by default
-// the process ends with the status. A fuzzing harness installs its own, which
-// must not return either (it jumps back to its loop).
-using ProcessEnd = void (*)(int status);
-void set_process_end(ProcessEnd end);
+// Ends the run as the status says: Report::none ends it normally (exit
+// status 0), Report::vertex_read_stop with its message, any other report
+// with the report line and its traceback on standard error. The channels
+// are then closed; a failure while closing them ends the run with that
+// channel's report instead.
+[[noreturn]] void end_run(const Status& status);
 
 // One frame of a traceback, as the stack walk found it.
 struct TraceFrame {
@@ -59,22 +41,17 @@ inline constexpr std::size_t REPORT_TEXT_LIMIT = 16384;
 // traceback (header and one line per frame), cut to the text limit.
 // walk_failed adds the line for a stack walk that ended abnormally. When
 // escape_controls is set, the file name is shown escaped as on a terminal
-// (records/terminal_text.h: control characters, C1 controls and bytes that
+// (format/terminal_text.h: control characters, C1 controls and bytes that
 // are not valid UTF-8 as a backslash and three octal digits), so that a
 // name cannot drive the terminal the report is shown on. Returns the length.
-std::size_t format_report(int number, int unit, std::string_view file,
+std::size_t format_report(Report report, int unit, std::string_view file,
                           std::span<const TraceFrame> frames, bool walk_failed,
                           bool escape_controls, std::span<char, REPORT_TEXT_LIMIT> text);
 
 // The same, as a string (for tests).
-std::string format_report(int number, int unit, std::string_view file,
+std::string format_report(Report report, int unit, std::string_view file,
                           std::span<const TraceFrame> frames, bool walk_failed,
                           bool escape_controls = false);
-
-// Writes text to standard error as it is, bypassing the error channel; a
-// standard error that refuses it is not a failure of the run (there is
-// nowhere left to say so). Takes no memory.
-void write_to_standard_error(std::string_view text);
 
 // Makes every later failure to get memory (a standard allocation anywhere
 // in the run) end with the insufficient-memory report, and prepares the

@@ -8,8 +8,6 @@
 #include <cstring>
 #include <new>
 
-#include "records/endings.h"
-
 namespace records {
 namespace {
 
@@ -54,12 +52,15 @@ char* OutputChannel::make_record_space(std::size_t max_length) {
   // and the terminator.
   const std::size_t needed = max_length + RECORD_TERMINATOR.size() + 1;
   if (capacity_ - end_ < needed) {
-    if (end_ > 0) flush();
+    // A refused write is kept as the channel's failure, for its caller.
+    if (end_ > 0) (void)flush();
     if (capacity_ < needed) {
       std::size_t grown = capacity_ == 0 ? (block_file_ ? OUTPUT_BLOCK : SHOWN_START) : capacity_;
       while (grown < needed) grown += std::max({needed - grown, std::size_t{512}, grown / 8});
-      buffer_.reset(new (std::nothrow) char[grown]);
-      if (!buffer_) fatal_report(REPORT_NO_MEMORY);
+      // Only a record longer than the block grows it, which the system's
+      // own records never are; memory refused here takes the way every
+      // failed allocation of the program takes.
+      buffer_ = std::make_unique<char[]>(grown);
       capacity_ = grown;
     }
   }
@@ -86,7 +87,7 @@ void OutputChannel::end_shown_record(std::size_t length) {
     buffer_[end_++] = '\r';
     line_pending_ = true;
   }
-  if (unit_ == CONSOLE_UNIT || unit_ == ERROR_UNIT) flush();
+  if (unit_ == CONSOLE_UNIT || unit_ == ERROR_UNIT) (void)flush();
 }
 
 void OutputChannel::write_record(std::string_view text) {
@@ -95,7 +96,8 @@ void OutputChannel::write_record(std::string_view text) {
   end_record(text.size());
 }
 
-int OutputChannel::write_all(const char* data, std::size_t size) {
+Report OutputChannel::write_all(const char* data, std::size_t size) {
+  if (failure_ != Report::none) return failure_;
   // The old content of a file of the run's own is cut off just before the
   // first bytes of this run reach it, so that at no moment does the file
   // hold new records followed by old ones. A run that ends before writing
@@ -109,59 +111,62 @@ int OutputChannel::write_all(const char* data, std::size_t size) {
   // large run a good part of its time. An empty file is not cut at all.
   if (!written_ && regular_file_ && size > 0) {
     struct stat info {};
-    if (::fstat(fd_, &info) != 0) return REPORT_WRITE_ERROR;
-    if (info.st_size > 1 && ::ftruncate(fd_, 1) != 0) return REPORT_WRITE_ERROR;
+    if (::fstat(fd_, &info) != 0 || (info.st_size > 1 && ::ftruncate(fd_, 1) != 0)) {
+      return failure_ = Report::write_error;
+    }
   }
   while (size > 0) {
     const ssize_t done = ::write(fd_, data, size);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      return REPORT_WRITE_ERROR;
-    }
-    if (done == 0) return REPORT_WRITE_ERROR;
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return failure_ = Report::write_error;
     written_ = true;
     data += done;
     size -= static_cast<std::size_t>(done);
   }
-  return 0;
+  return Report::none;
 }
 
-void OutputChannel::write_records(std::string_view records) {
-  flush();
-  const int report = write_all(records.data(), records.size());
-  if (report != 0) fatal_report(report, unit_, path_);
+Status OutputChannel::status() const {
+  if (failure_ == Report::none) return {};
+  return {failure_, unit_, path_};
 }
 
-void OutputChannel::flush() {
-  if (end_ == 0) return;
-  const std::size_t pending = end_;
-  end_ = 0;
-  const int report = write_all(buffer_.get(), pending);
-  if (report != 0) fatal_report(report, unit_, path_);
+Status OutputChannel::write_records(std::string_view records) {
+  if (Status flushed = flush(); !flushed.ok()) return flushed;
+  write_all(records.data(), records.size());
+  return status();
 }
 
-int OutputChannel::close() {
-  int report = 0;
+Status OutputChannel::flush() {
   if (end_ > 0) {
     const std::size_t pending = end_;
     end_ = 0;
-    report = write_all(buffer_.get(), pending);
+    write_all(buffer_.get(), pending);
   }
-  if (report == 0 && line_pending_) {
+  return status();
+}
+
+Status OutputChannel::close() {
+  (void)flush();  // a failure is kept, and returned below
+  if (line_pending_) {
     line_pending_ = false;
-    report = write_all("\n", 1);
+    write_all("\n", 1);
   }
   if (owns_fd_ && fd_ >= 0) {
-    if (::close(fd_) != 0 && report == 0 && written_) report = REPORT_WRITE_ERROR;
+    if (::close(fd_) != 0 && failure_ == Report::none && written_) failure_ = Report::write_error;
     fd_ = -1;
   }
-  return report;
+  return status();
 }
 
 void OutputChannel::end_shown_line() {
   if (!line_pending_) return;
   line_pending_ = false;
-  write_all("\n", 1);  // a console that refuses it has nothing more to show
+  // A console that refuses it has nothing more to show, and it is no
+  // failure of the channel: the report that follows is what counts.
+  const Report kept = failure_;
+  write_all("\n", 1);
+  failure_ = kept;
 }
 
 }  // namespace records

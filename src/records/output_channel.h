@@ -6,12 +6,20 @@
 // content is cut off just before the first block of this run is written,
 // so a run that ends before writing keeps the file exactly as it was, and a
 // file never holds new records followed by old ones.
+//
+// A channel reports its first failure and never ends the run: the record
+// writes (which must stay cheap) keep it, and every write after it is
+// dropped, so that the file holds nothing after the failure; flush,
+// write_records and close return it.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "format/record_chunk.h"
+#include "records/status.h"
 
 namespace records {
 
@@ -27,7 +35,7 @@ inline constexpr int ERROR_UNIT = -2;
 // is owed until the next line or the closing of the channel.
 enum class OutputMode { plain, control_column };
 
-inline constexpr std::string_view RECORD_TERMINATOR = "\r\n";
+using format::RECORD_TERMINATOR;
 
 class OutputChannel {
  public:
@@ -66,16 +74,16 @@ class OutputChannel {
     end_shown_record(length);
   }
   void write_record(std::string_view text);
-  // Writes whole records, terminators included, after the records pending;
-  // ends the run with a severe report when the system refuses them. A file
-  // channel only.
-  void write_records(std::string_view records);
-  // Hands pending output to the system; ends the run with a severe report
-  // when the system refuses it.
-  void flush();
-  // Writes what is pending, owes no line feed, and closes the descriptor.
-  // Returns 0 or the report number of the failure.
-  int close();
+  // Writes whole records, terminators included, after the records pending.
+  // A file channel only.
+  [[nodiscard]] Status write_records(std::string_view records);
+  // Hands pending output to the system.
+  [[nodiscard]] Status flush();
+  // The first failure of the channel so far (Report::none when none).
+  [[nodiscard]] Status status() const;
+  // Writes what is pending, owes no line feed, and closes the descriptor;
+  // the channel's first failure, or that of the close.
+  [[nodiscard]] Status close();
   // On a console: writes the line feed still owed to the last line shown,
   // so that whatever appears next (a report on the same terminal) starts a
   // line of its own. The channel owes nothing afterwards.
@@ -84,7 +92,9 @@ class OutputChannel {
  private:
   char* make_record_space(std::size_t max_length);
   void end_shown_record(std::size_t length);
-  int write_all(const char* data, std::size_t size);
+  // Writes the bytes, or nothing once the channel has failed; keeps the
+  // first failure.
+  Report write_all(const char* data, std::size_t size);
 
   int unit_;
   int fd_;
@@ -95,6 +105,7 @@ class OutputChannel {
   bool block_file_ = false;    // plain records collected in blocks (not the console)
   bool written_ = false;       // a byte was written in this run
   bool line_pending_ = false;
+  Report failure_ = Report::none;  // the first failure; nothing is written after it
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
   std::size_t end_ = 0;  // bytes pending

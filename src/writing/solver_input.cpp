@@ -4,21 +4,21 @@
 #include <cstdio>
 #include <ctime>
 
-#include "records/free_form.h"
-#include "records/layout.h"
+#include "format/free_form.h"
+#include "format/layout.h"
 
 namespace writing {
 namespace {
 
-using records::ExpField;
-using records::FixedField;
-using records::IntField;
-using records::Literal;
-using records::RecordBreak;
-using records::Skip;
-using records::TextField;
+using format::ExpField;
+using format::FixedField;
+using format::IntField;
+using format::Literal;
+using format::RecordBreak;
+using format::Skip;
+using format::TextField;
 
-constexpr records::EditDescriptor title_descriptors[] = {
+constexpr format::EditDescriptor title_descriptors[] = {
     Literal(" A BEM Model from STL Data for Acoustic Wave Analysis,"),
     Skip(12),
     TextField(9),
@@ -28,7 +28,7 @@ constexpr records::EditDescriptor title_descriptors[] = {
 // symmetry, the model's counts, incident waves and sources, sound speed,
 // density and reference values, the one frequency, and the integration
 // switches. Only the counts and the three real fields are items.
-constexpr records::EditDescriptor parameter_descriptors[] = {
+constexpr format::EditDescriptor parameter_descriptors[] = {
     Literal("  Complete      1                     ! Job Type (Complete/Field Only); Solver Type "
             "(1=FMM/2=ACA/3=CBEM)"),
     RecordBreak(),
@@ -57,12 +57,12 @@ constexpr records::EditDescriptor parameter_descriptors[] = {
             "nrulef (1-6), animation (1=Yes/0=No)"),
 };
 
-constexpr records::EditDescriptor node_descriptors[] = {
+constexpr format::EditDescriptor node_descriptors[] = {
     IntField(8),
     ExpField(24, 15, 'D', 3),
 };
 
-constexpr records::EditDescriptor element_descriptors[] = {
+constexpr format::EditDescriptor element_descriptors[] = {
     IntField(10),          Skip(3),      IntField(8, 3), Skip(5), Literal("   2   (0.D+00,"),
     ExpField(24, 15, 'D'), Literal(")"),
 };
@@ -86,49 +86,50 @@ std::string local_date_text() {
 }
 
 std::array<records::RecordSection, 2> solver_input_sections(const mesh::MeshView& mesh) {
-  using records::Item;
-  using records::RecordChunk;
+  using format::Item;
+  using format::RecordChunk;
   // Records [first, end) of each section, 0-based.
   const auto render_nodes = [mesh](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
     const double* xyz = mesh.node_xyz + 3 * first;
     for (auto node = static_cast<std::int32_t>(first + 1); node <= end; ++node, xyz += 3) {
       const Item items[] = {node, xyz[0], xyz[1], xyz[2]};
-      records::write_layout<node_descriptors>(chunk, items);
+      format::write_layout<node_descriptors>(chunk, items);
     }
   };
   const auto render_elements = [](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
     for (auto element = static_cast<std::int32_t>(first + 1); element <= end; ++element) {
       const std::int32_t node = mesh::first_node(element);
       const Item items[] = {element, node, node + 1, node + 2, mesh::BOUNDARY_VALUE};
-      records::write_layout<element_descriptors>(chunk, items);
+      format::write_layout<element_descriptors>(chunk, items);
     }
   };
+  constexpr std::size_t node_length = format::longest_record(node_descriptors);
+  constexpr std::size_t element_length = format::longest_record(element_descriptors);
+  using records::RecordSection;
   return {
-      records::RecordSection{ mesh.node_count,    records::longest_record(node_descriptors),
-                             render_nodes   },
-      records::RecordSection{mesh.facet_count, records::longest_record(element_descriptors),
-                             render_elements},
+      RecordSection{   DECK_NODES,  mesh.node_count,    node_length,    render_nodes},
+      RecordSection{DECK_ELEMENTS, mesh.facet_count, element_length, render_elements},
   };
 }
 
-void write_solver_input(records::OutputChannel& deck, const mesh::MeshView& mesh,
-                        std::string_view date_text, records::RenderAhead& sections) {
-  using records::Item;
+records::Status write_solver_input(records::OutputChannel& deck, const mesh::MeshView& mesh,
+                                   std::string_view date_text, records::RenderAhead& sections) {
+  using format::Item;
 
   const Item title[] = {date_text};
-  records::write_layout<title_descriptors>(deck, title);
+  format::write_layout<title_descriptors>(deck, title);
 
   const Item parameters[] = {mesh.facet_count, mesh.node_count, 0,         0,
                              SOUND_SPEED,      DENSITY,         FREQUENCY, FREQUENCY};
-  records::write_layout<parameter_descriptors>(deck, parameters);
+  format::write_layout<parameter_descriptors>(deck, parameters);
 
-  records::write_free_form(deck, {"$ Nodes:"});
-  sections.write_next_section(deck);
-  records::write_free_form(deck, {"$ Elements and Boundary Conditions:"});
-  sections.write_next_section(deck);
-  records::write_free_form(deck, {"$ End of the File"});
+  format::write_free_form(deck, {"$ Nodes:"});
+  if (records::Status s = sections.write_section(DECK_NODES, deck); !s.ok()) return s;
+  format::write_free_form(deck, {"$ Elements and Boundary Conditions:"});
+  if (records::Status s = sections.write_section(DECK_ELEMENTS, deck); !s.ok()) return s;
+  format::write_free_form(deck, {"$ End of the File"});
   // A refused write shows here, before the mesh view is begun.
-  deck.flush();
+  return deck.flush();
 }
 
 }  // namespace writing

@@ -1,4 +1,4 @@
-#include "records/fields.h"
+#include "format/fields.h"
 
 #include <algorithm>
 #include <bit>
@@ -10,13 +10,13 @@
 #include <limits>
 #include <string_view>
 
+#include "format/digit_chars.h"
+#include "format/digitless_fields.h"
+#include "format/exp_forms.h"
+#include "format/exp_general.h"
 #include "numeric/digit_tables.h"
-#include "records/digit_chars.h"
-#include "records/digitless_fields.h"
-#include "records/exp_forms.h"
-#include "records/exp_general.h"
 
-namespace records {
+namespace format {
 void render_int(std::int32_t value, std::span<char> field) {
   // Node and element numbers fill most records: below 10^8 they are eight
   // digits made at once, whose leading zeros turn into blanks.
@@ -135,4 +135,4 @@ void render_text(std::string_view text, std::span<char> field) {
   }
 }
 
-}  // namespace records
+}  // namespace format

@@ -1,4 +1,4 @@
-#include "records/exp_forms.h"
+#include "format/exp_forms.h"
 
 #include <array>
 #include <bit>
@@ -7,14 +7,14 @@
 #include <cstdint>
 #include <cstring>
 
+#include "format/digit_chars.h"
+#include "format/exp_general.h"
+#include "format/recent_fields.h"
+#include "format/significant_digits.h"
 #include "numeric/powers_of_ten.h"
 #include "numeric/wide_multiply.h"
-#include "records/digit_chars.h"
-#include "records/exp_general.h"
-#include "records/recent_fields.h"
-#include "records/significant_digits.h"
 
-namespace records {
+namespace format {
 namespace {
 
 using numeric::BinaryPower;
@@ -79,8 +79,8 @@ constexpr std::uint32_t decade_of(std::uint32_t biased_exponent) {
 // E + 1 - MIN_DECADE (the decade, or the next one when the value reaches
 // the next decade's start): the power 10^(COUNT-1-E) that scales the value
 // to exactly COUNT digits before its point, so no extra digit has to be
-// split off as in the general fast path; the unit shift of the product plus the
-// value's biased exponent; the exponent part of E + 1, letter included.
+// split off; the unit shift of the product plus the value's biased exponent; the exponent part of E
+// + 1, letter included.
 struct DecadeScale {
   std::uint64_t significand;
   std::int32_t shift_base;
@@ -200,11 +200,14 @@ template <int COUNT, std::size_t WIDTH, char LETTER>
   const std::uint32_t index = decade + (magnitude >= DECADE_STARTS[decade]);
   const DecadeScale& scale = DECADE_SCALES<COUNT, LETTER>[index];
 
-  // The rounding as in the general fast path (records/significant_digits.cpp): with the remainder
-  // below the last digit and half a unit taken from the product, the true remainder lies in
-  // [remainder, remainder + m), and half a unit is at least 2^64 > m; the
-  // digit is rounded up when remainder > half, down when remainder + m <=
-  // half, and left to the general way in between. Here half a unit is added
+  // The rounding: the product P = m * T of the value's significand and the
+  // table's truncated significand of the power is exact in 128 bits, and
+  // the scaled value is (P + m * delta) * 2^-shift with 0 <= delta < 1 (see
+  // the table). So with the remainder below the last digit taken from the
+  // product, the true remainder lies in [remainder, remainder + m), and
+  // half a unit is at least 2^64 > m; the digit is rounded up when
+  // remainder > half, down when remainder + m <= half, and left to the
+  // general way in between. Here half a unit is added
   // to the product first, so that the digits come out rounded up exactly
   // when remainder >= half, and r, what is left below them, is
   // remainder - half (>= 0) or remainder + half (< unit). The case in
@@ -270,4 +273,4 @@ void render_view_coordinate(double value, char* out) {
   render_recent_or_new<7, VIEW_COORDINATE_WIDTH, 'E'>(value, out);
 }
 
-}  // namespace records
+}  // namespace format

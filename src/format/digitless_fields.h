@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-namespace records {
+namespace format {
 
 inline void fill_asterisks(std::span<char> field) { std::fill(field.begin(), field.end(), '*'); }
 
@@ -18,4 +18,4 @@ void place_right(std::string_view text, std::span<char> field);
 // asterisks, when the field is too narrow.
 void render_not_finite(double value, std::span<char> field);
 
-}  // namespace records
+}  // namespace format

@@ -1,6 +1,6 @@
-#include "records/terminal_text.h"
+#include "format/terminal_text.h"
 
-namespace records {
+namespace format {
 
 std::size_t shown_character_length(std::string_view text) {
   if (text.empty()) return 0;
@@ -39,4 +39,4 @@ std::size_t shown_character_length(std::string_view text) {
   return length;
 }
 
-}  // namespace records
+}  // namespace format

@@ -1,20 +1,44 @@
-#include "records/free_form.h"
+// Free-form records: a short list of texts and integers turned into records
+// without a layout. Every record gets one leading blank, texts follow each
+// other with no separator, an integer takes 12 columns right-aligned, and a
+// record is cut at 80 columns.
+#pragma once
 
-#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
+#include <initializer_list>
+#include <span>
+#include <string_view>
 
-#include "records/fields.h"
+#include "format/fields.h"
 
-namespace records {
+namespace format {
 
-void write_free_form(OutputChannel& channel, std::initializer_list<FreeItem> items) {
+inline constexpr std::size_t FREE_FORM_WIDTH = 80;
+inline constexpr std::size_t FREE_FORM_INT_WIDTH = 12;
+
+struct FreeItem {
+  FreeItem(std::string_view text_item) : is_text(true), text(text_item) {}
+  FreeItem(const char* text_item) : is_text(true), text(text_item) {}
+  FreeItem(std::int32_t integer_item) : is_text(false), integer(integer_item) {}
+
+  bool is_text;
+  std::string_view text;
+  std::int32_t integer = 0;
+};
+
+// Turns the items into one or more whole records (an empty list into one
+// record holding a single blank) and hands each, without its terminator,
+// to destination.write_record in turn.
+template <typename Destination>
+void write_free_form(Destination& destination, std::initializer_list<FreeItem> items) {
   std::array<char, FREE_FORM_WIDTH> record{};
   std::size_t used = 0;
   bool at_record_start = true;
 
   const auto end_record = [&] {
-    channel.write_record(std::string_view(record.data(), used));
+    destination.write_record(std::string_view(record.data(), used));
     used = 0;
     at_record_start = true;
   };
@@ -49,4 +73,4 @@ void write_free_form(OutputChannel& channel, std::initializer_list<FreeItem> ite
   end_record();
 }
 
-}  // namespace records
+}  // namespace format

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace records {
+namespace format {
 
 // Direct-mapped: one slot per hash of the bits, a new value takes its
 // slot's place. NaN must never be looked up or kept: empty slots hold a
@@ -48,4 +48,4 @@ class RecentFields {
   std::size_t slot_ = 0;
 };
 
-}  // namespace records
+}  // namespace format

@@ -7,7 +7,7 @@
 // is written like zero. None of them allocates or touches a file.
 //
 // render_exp keeps state: for the two coordinate forms it remembers the
-// fields of the values it rendered last (records/exp_forms.h), one memo per
+// fields of the values it rendered last (format/exp_forms.h), one memo per
 // form and per thread. A field depends only on its value, so the memo never
 // changes a result; each thread has its own, so any thread may render.
 #pragma once
@@ -16,7 +16,7 @@
 #include <span>
 #include <string_view>
 
-namespace records {
+namespace format {
 
 // INT(w): right-aligned decimal digits, a minus sign directly before them,
 // w asterisks when digits and sign need more than w columns.
@@ -35,4 +35,4 @@ void render_exp(double value, int digits, char letter, std::span<char> field);
 // TEXT(w): the first w characters, or the text right-aligned after blanks.
 void render_text(std::string_view text, std::span<char> field);
 
-}  // namespace records
+}  // namespace format

@@ -3,17 +3,17 @@
 // digit count and the layout fixed, a field is four or five stores of words
 // built without loops. Only normal doubles whose rounding is decided at once
 // take this way; zeros are one copy of a ready field, and everything else
-// goes the general way (records/exp_general.h), which gives the same
+// goes the general way (format/exp_general.h), which gives the same
 // characters.
 //
 // Each form keeps a memo of the fields it rendered last
-// (records/recent_fields.h), one per thread: these two functions keep
+// (format/recent_fields.h), one per thread: these two functions keep
 // state, but any thread may call them.
 #pragma once
 
 #include <cstddef>
 
-namespace records {
+namespace format {
 
 inline constexpr std::size_t DECK_COORDINATE_WIDTH = 24;
 inline constexpr std::size_t VIEW_COORDINATE_WIDTH = 15;
@@ -24,4 +24,4 @@ void render_deck_coordinate(double value, char* out);
 // EXP(15.7 E) into out[0, 15).
 void render_view_coordinate(double value, char* out);
 
-}  // namespace records
+}  // namespace format

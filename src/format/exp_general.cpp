@@ -1,15 +1,15 @@
-#include "records/exp_general.h"
+#include "format/exp_general.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 
-#include "records/digit_chars.h"
-#include "records/digitless_fields.h"
-#include "records/significant_digits.h"
+#include "format/digit_chars.h"
+#include "format/digitless_fields.h"
+#include "format/significant_digits.h"
 
-namespace records {
+namespace format {
 
 void render_exp_general(double value, int digits, char letter, std::span<char> field) {
   if (!std::isfinite(value)) {
@@ -62,4 +62,4 @@ void render_exp_general(double value, int digits, char letter, std::span<char> f
   }
 }
 
-}  // namespace records
+}  // namespace format

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace records {
+namespace format {
 
 // How many bytes at the start of text a terminal may be given as they are:
 // one printable ASCII character, or one whole, valid UTF-8 sequence of a
@@ -44,4 +44,4 @@ void escape_for_terminal(std::string_view text, Append&& append) {
   }
 }
 
-}  // namespace records
+}  // namespace format

@@ -11,7 +11,7 @@
 
 #include "numeric/digit_tables.h"
 
-namespace records {
+namespace format {
 
 // The eight decimal digits of value < 10^8 as eight characters, most
 // significant in the lowest byte, computed in all positions at once: the
@@ -97,4 +97,4 @@ inline void write_blanks(char* out, std::size_t count) {
   }
 }
 
-}  // namespace records
+}  // namespace format

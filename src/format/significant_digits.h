@@ -2,21 +2,21 @@
 // nearest from the exact stored value, ties to even: the digits of every
 // exponent field.
 //
-// The two digit counts in use (15 for the solver deck, 7 for the mesh view)
-// have a fast path of one 64x64-bit product with a proven error bound; any
-// other count, and every value the bound leaves undecided, takes the exact
-// library conversion, which gives the same digits.
+// The digits come from the library's exact conversion. The two coordinate
+// forms (15 digits for the solver deck, 7 for the mesh view) have a fast
+// path of their own (format/exp_forms.h), which takes this way only for the
+// values its bound leaves undecided.
 #pragma once
 
 #include <cstdint>
 
 #include "numeric/powers_of_ten.h"
 
-namespace records {
+namespace format {
 
-// The most digits a fast path may produce: its powers of ten come from the
-// truncated table, which reaches exactly far enough for 15 digits of the
-// smallest subnormal.
+// The most digits the coordinate forms' fast path may produce: its powers
+// of ten come from the truncated table, which reaches exactly far enough for
+// 15 digits of the smallest subnormal.
 inline constexpr int MAX_FAST_DIGITS = 15;
 static_assert(numeric::TRUNCATED_HIGHEST == MAX_FAST_DIGITS - 1 + 324);
 
@@ -28,8 +28,7 @@ constexpr int low_decimal_exponent(int q) { return ((q + 52) * 78913) >> 18; }
 
 // Writes the first `count` (at least 1) significant digits of a positive
 // finite double to out[0, count) and returns the exponent E of the form
-// 0.d1d2... * 10^E. out[-1] must exist and is written after this call: the
-// point's column, which the fast path overwrites (it writes 7 digits as 8).
+// 0.d1d2... * 10^E.
 int write_significant_digits(double magnitude, int count, char* out);
 
-}  // namespace records
+}  // namespace format

@@ -1,9 +1,9 @@
-#include "records/digitless_fields.h"
+#include "format/digitless_fields.h"
 
 #include <cmath>
 #include <cstddef>
 
-namespace records {
+namespace format {
 
 void place_right(std::string_view text, std::span<char> field) {
   if (text.size() > field.size()) {
@@ -25,4 +25,4 @@ void render_not_finite(double value, std::span<char> field) {
   place_right(long_text.size() <= field.size() ? long_text : (negative ? "-Inf" : "Inf"), field);
 }
 
-}  // namespace records
+}  // namespace format

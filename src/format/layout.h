@@ -8,15 +8,15 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string_view>
 #include <utility>
 
-#include "records/fields.h"
-#include "records/output_channel.h"
+#include "format/fields.h"
 
-namespace records {
+namespace format {
 
 enum class EditKind { integer, fixed, exponent, text, skip, literal, record_break };
 
@@ -64,19 +64,31 @@ constexpr std::size_t longest_record(std::span<const EditDescriptor> descriptors
   return longest;
 }
 
-// One value of a write; the descriptor that consumes it says which kind it
-// is, and every write of the system passes the kinds its layout expects.
+// One value of a write, tagged with its kind. The descriptor that consumes
+// it expects a kind; an item of another kind is a fault of the program
+// (its layout and its items disagree), which stops the process rather than
+// read a value as what it is not.
 struct Item {
-  constexpr Item(std::int32_t value) : integer(value) {}
-  constexpr Item(double value) : real(value) {}
-  constexpr Item(std::string_view value) : text(value) {}
+  enum class Kind : unsigned char { integer, real, text };
 
+  constexpr Item(std::int32_t value) : kind(Kind::integer), integer(value) {}
+  constexpr Item(double value) : kind(Kind::real), real(value) {}
+  constexpr Item(std::string_view value) : kind(Kind::text), text(value) {}
+
+  // Only the member the kind names is ever read.
+  Kind kind;
   union {
     std::int32_t integer;
     double real;
     std::string_view text;
   };
 };
+
+// The item a data field of this kind consumes.
+template <EditKind KIND>
+constexpr Item::Kind ITEM_KIND_OF = KIND == EditKind::integer ? Item::Kind::integer
+                                    : KIND == EditKind::text  ? Item::Kind::text
+                                                              : Item::Kind::real;
 
 // The record under construction, in the block of its destination: an
 // output channel, or a chunk of records rendered ahead of their writing.
@@ -149,6 +161,7 @@ bool place(Writer& writer) {
     } else {
       if (!writer.items_left()) return false;
       const Item& item = writer.next_item();
+      if (item.kind != ITEM_KIND_OF<descriptor.kind>) std::abort();
       if constexpr (descriptor.kind == EditKind::integer) {
         render_int(item.integer, writer.field(width));
       } else if constexpr (descriptor.kind == EditKind::fixed) {
@@ -164,8 +177,9 @@ bool place(Writer& writer) {
 }
 
 // Renders the items through the layout and appends the records, each with
-// the record terminator, to the channel (or another destination). The layout is a constant array of
-// descriptors and a template argument, so every layout compiles into its
+// the record terminator, to the destination: an output channel or a chunk
+// of records. The layout is a constant array of descriptors and a template
+// argument, so every layout compiles into its
 // own straight code: the node and element records are the hot path of a run.
 template <const auto& descriptors, typename Destination>
 void write_layout(Destination& channel, std::span<const Item> items) {
@@ -178,4 +192,4 @@ void write_layout(Destination& channel, std::span<const Item> items) {
   writer.end_record();
 }
 
-}  // namespace records
+}  // namespace format
