@@ -758,7 +758,7 @@ TEST(ModelCheck, SummaryOfFilesTheConverterCannotUse) {
                           (for a model in millimetres give --sound-speed 343000)
   wavelength              6.2832 (343 / 54.59 Hz)
 findings:
-  - binary STL, which the converter does not read: admesh -c -a out.stl in.stl rewrites it as ASCII STL in the style it reads
+  - binary STL, which the converter does not read: stldeck-prepare in.stl out.stl rewrites it as ASCII STL in the style it reads
 )");
   }
   {

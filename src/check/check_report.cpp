@@ -14,7 +14,7 @@
 namespace check {
 namespace {
 
-constexpr std::string_view REWRITE_COMMAND = "admesh -c -a out.stl in.stl";
+constexpr std::string_view REWRITE_COMMAND = "stldeck-prepare in.stl out.stl";
 
 std::string shortest_text(double value) {
   std::array<char, 32> text{};
