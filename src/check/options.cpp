@@ -1,37 +1,10 @@
 #include "check/options.h"
 
-#include <charconv>
 #include <cmath>
-#include <system_error>
+
+#include "geometry/frequency_settings.h"
 
 namespace check {
-namespace {
-
-struct NumberOption {
-  std::string_view name;
-  double CheckSettings::*setting;
-};
-
-constexpr NumberOption NUMBER_OPTIONS[] = {
-    {              "--frequency",            &CheckSettings::frequency_hz},
-    {            "--sound-speed",             &CheckSettings::sound_speed},
-    {"--elements-per-wavelength", &CheckSettings::elements_per_wavelength},
-};
-
-// A finite number above zero, the whole text of it, with one optional
-// leading '+'.
-bool read_positive(std::string_view text, double& value) {
-  if (text.starts_with('+')) text.remove_prefix(1);
-  if (text.starts_with('+') || text.starts_with('-')) return false;
-  double read = 0.0;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), read);
-  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return false;
-  if (!std::isfinite(read) || !(read > 0.0)) return false;
-  value = read;
-  return true;
-}
-
-}  // namespace
 
 std::string parse_options(std::span<const std::string_view> arguments, CheckOptions& options) {
   bool have_path = false;
@@ -61,30 +34,18 @@ std::string parse_options(std::span<const std::string_view> arguments, CheckOpti
         options.help = true;
         continue;
       }
-      const NumberOption* matched = nullptr;
-      std::string_view value;
-      bool has_value = false;
-      for (const NumberOption& option : NUMBER_OPTIONS) {
-        if (argument == option.name) {
-          matched = &option;
-          if (i + 1 < arguments.size()) {
-            value = arguments[++i];
-            has_value = true;
-          }
-        } else if (argument.starts_with(option.name) && argument[option.name.size()] == '=') {
-          matched = &option;
-          value = argument.substr(option.name.size() + 1);
-          has_value = true;
-        }
-        if (matched != nullptr) break;
-      }
-      if (matched == nullptr) {
-        return "unknown option '" + std::string(argument) + "' (try --help)";
-      }
-      if (!has_value) return std::string(matched->name) + " needs a value";
-      if (!read_positive(value, options.settings.*(matched->setting))) {
-        return std::string(matched->name) + " needs a positive number, not '" + std::string(value) +
-               "'";
+      const geometry::SettingOption setting =
+          geometry::read_setting_option(arguments, i, options.settings);
+      switch (setting.outcome) {
+        case geometry::SettingRead::not_a_setting:
+          return "unknown option '" + std::string(argument) + "' (try --help)";
+        case geometry::SettingRead::missing_value:
+          return std::string(setting.name) + " needs a value";
+        case geometry::SettingRead::not_a_positive_number:
+          return std::string(setting.name) + " needs a positive number, not '" +
+                 std::string(setting.value) + "'";
+        case geometry::SettingRead::read:
+          break;
       }
       continue;
     }

@@ -11,17 +11,14 @@
 #include "check/facet_collector.h"
 #include "check/file_format.h"
 #include "check/mesh_facts.h"
+#include "geometry/frequency_settings.h"
 
 namespace check {
 
 // The solver deck's sound speed, in metres per second.
-inline constexpr double DEFAULT_SOUND_SPEED = 343.0;
+inline constexpr double DEFAULT_SOUND_SPEED = geometry::FrequencySettings{}.sound_speed;
 
-struct CheckSettings {
-  double frequency_hz = 54.59;               // the solver deck's frequency
-  double sound_speed = DEFAULT_SOUND_SPEED;  // model units per second
-  double elements_per_wavelength = 6.0;
-};
+using CheckSettings = geometry::FrequencySettings;
 
 // Everything the check found in one file.
 struct ModelFacts {

@@ -1,36 +1,11 @@
 #include "prepare/options.h"
 
-#include <charconv>
 #include <cmath>
-#include <system_error>
 
 #include "format/terminal_text.h"
 
 namespace prepare {
 namespace {
-
-struct NumberOption {
-  std::string_view name;
-  double PrepareOptions::*setting;
-};
-
-constexpr NumberOption NUMBER_OPTIONS[] = {
-    {              "--frequency",            &PrepareOptions::frequency_hz},
-    {            "--sound-speed",             &PrepareOptions::sound_speed},
-    {"--elements-per-wavelength", &PrepareOptions::elements_per_wavelength},
-};
-
-// A finite number above zero, the whole text of it, with an optional "+".
-bool read_positive(std::string_view text, double& value) {
-  if (text.starts_with('+')) text.remove_prefix(1);
-  if (text.empty() || text.front() == '-' || text.front() == '+') return false;
-  double read = 0.0;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), read);
-  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return false;
-  if (!std::isfinite(read) || !(read > 0.0)) return false;
-  value = read;
-  return true;
-}
 
 std::string shown(std::string_view text) {
   std::string quoted = "'";
@@ -54,27 +29,18 @@ std::string parse_options(std::span<const std::string_view> arguments, PrepareOp
       } else if (argument == "--help" || argument == "-h") {
         options.help = true;
       } else {
-        const NumberOption* matched = nullptr;
-        std::string_view value;
-        bool has_value = false;
-        for (const NumberOption& option : NUMBER_OPTIONS) {
-          if (argument == option.name) {
-            matched = &option;
-            if (i + 1 < arguments.size()) {
-              value = arguments[++i];
-              has_value = true;
-            }
-          } else if (argument.starts_with(option.name) && argument[option.name.size()] == '=') {
-            matched = &option;
-            value = argument.substr(option.name.size() + 1);
-            has_value = true;
-          }
-          if (matched != nullptr) break;
-        }
-        if (matched == nullptr) return "unknown option " + shown(argument) + " (try --help)";
-        if (!has_value) return std::string(matched->name) + " needs a value";
-        if (!read_positive(value, options.*(matched->setting))) {
-          return std::string(matched->name) + " needs a positive number, not " + shown(value);
+        const geometry::SettingOption setting =
+            geometry::read_setting_option(arguments, i, options);
+        switch (setting.outcome) {
+          case geometry::SettingRead::not_a_setting:
+            return "unknown option " + shown(argument) + " (try --help)";
+          case geometry::SettingRead::missing_value:
+            return std::string(setting.name) + " needs a value";
+          case geometry::SettingRead::not_a_positive_number:
+            return std::string(setting.name) + " needs a positive number, not " +
+                   shown(setting.value);
+          case geometry::SettingRead::read:
+            break;
         }
       }
       continue;

@@ -5,20 +5,17 @@
 #include <string>
 #include <string_view>
 
+#include "geometry/frequency_settings.h"
+
 namespace prepare {
 
-struct PrepareOptions {
+// The frequency settings and their max_side() as the check has them.
+struct PrepareOptions : geometry::FrequencySettings {
   bool json = false;
   bool help = false;
   bool refine = true;
-  double frequency_hz = 54.59;
-  double sound_speed = 343.0;  // model units per second
-  double elements_per_wavelength = 6.0;
   std::string input;
   std::string output = "STL_Model.stl";
-
-  // The longest side an element may have: wavelength / K, wavelength = C / HZ.
-  double max_side() const { return sound_speed / frequency_hz / elements_per_wavelength; }
 };
 
 inline constexpr std::string_view USAGE =
