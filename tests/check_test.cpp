@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "box_facets.h"
 #include "check/escape_for_terminal.h"
 #include "check/facet_collector.h"
 #include "check/file_format.h"
@@ -40,31 +41,14 @@ using testing_support::TempDir;
 // ---------------------------------------------------------------------------
 // Models
 
-// The unit cube's corners, number x + 2y + 4z, and its twelve facets
-// counter-clockwise seen from outside.
+// The unit cube's corners, numbered as in box_facets.h.
 Corner cube_corner(int number) {
   return {double(number & 1), double((number >> 1) & 1), double((number >> 2) & 1)};
 }
-constexpr std::array<std::array<int, 3>, 12> CUBE_FACETS = {
-    {
-     {0, 2, 3},
-     {0, 3, 1},
-     {4, 5, 7},
-     {4, 7, 6},
-     {0, 1, 5},
-     {0, 5, 4},
-     {2, 6, 7},
-     {2, 7, 3},
-     {0, 4, 6},
-     {0, 6, 2},
-     {1, 3, 7},
-     {1, 7, 5},
-     }
-};
 
 std::vector<FacetCorners> cube(Corner offset = {0, 0, 0}) {
   std::vector<FacetCorners> facets;
-  for (const auto& numbers : CUBE_FACETS) {
+  for (const auto& numbers : testing_support::BOX_FACETS) {
     FacetCorners corners{};
     for (std::size_t k = 0; k < 3; ++k) {
       const Corner corner = cube_corner(numbers[k]);

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "box_facets.h"
 #include "geometry/edge_topology.h"
 #include "geometry/facet_soup.h"
 #include "geometry/key_sort.h"
@@ -31,28 +32,10 @@ using geometry::Triangle;
 // ---------------------------------------------------------------------------
 // Models
 
-// The corners of a box, numbered x + 2y + 4z, and its twelve facets
-// counter-clockwise seen from outside.
-constexpr std::array<std::array<int, 3>, 12> BOX_FACETS = {
-    {
-     {0, 2, 3},
-     {0, 3, 1},
-     {4, 5, 7},
-     {4, 7, 6},
-     {0, 1, 5},
-     {0, 5, 4},
-     {2, 6, 7},
-     {2, 7, 3},
-     {0, 4, 6},
-     {0, 6, 2},
-     {1, 3, 7},
-     {1, 7, 5},
-     }
-};
-
+// A box from its corners and facets (box_facets.h).
 std::vector<Triangle> box(Point offset = {0, 0, 0}, double size = 1.0) {
   std::vector<Triangle> facets;
-  for (const auto& numbers : BOX_FACETS) {
+  for (const auto& numbers : testing_support::BOX_FACETS) {
     Triangle t{};
     for (std::size_t k = 0; k < 3; ++k) {
       for (std::size_t axis = 0; axis < 3; ++axis) {
