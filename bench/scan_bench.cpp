@@ -1,6 +1,7 @@
 // The facet scanner on a large generated model read from a file in the page
-// cache: MB/s of STL text and facets per second, the store filled as in a
-// real run.
+// cache: MB/s of STL text and facets per second, along the converter's own
+// path (the scanner filling the facet stream, its worker converting into
+// the mesh store), as in a real run.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,9 +12,11 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
+#include "mesh/mesh_store.h"
+#include "reading/facet_stream.h"
 #include "reading/stl_scanner.h"
+#include "reading/store_filling.h"
 #include "records/output_channel.h"
 
 namespace {
@@ -57,19 +60,18 @@ void scan_model(benchmark::State& state, const char* number_style) {
       std::filesystem::temp_directory_path() / ("stldeck-scan-bench-" + std::to_string(::getpid()));
   const std::string model = generated_model(number_style);
   std::ofstream(file, std::ios::binary) << model;
-  // A sink like the store, reused so that every pass writes to memory
-  // already committed.
-  struct Sink {
-    std::vector<reading::FacetCorners> facets;
-    bool begin_facet() { return true; }
-    void store_facet(const reading::FacetCorners& corners) { facets.push_back(corners); }
-  } sink;
-  sink.facets.reserve(FACETS);
+  // The store is reused, so that every pass writes to memory already
+  // committed.
+  mesh::MeshStore store;
+  if (!store.reserve()) state.SkipWithError("no memory for the store");
   for (auto _ : state) {
-    sink.facets.clear();
+    store.clear();
     const int fd = ::open(file.c_str(), O_RDONLY);
     records::InputChannel stl(records::STL_UNIT, fd, file.string());
-    const reading::ScanOutcome outcome = reading::scan_stl(stl, sink);
+    reading::StoreFilling filling(store);
+    reading::FacetStream facets(filling, mesh::MAX_FACETS);
+    if (!facets.start()) state.SkipWithError("no memory for the stream");
+    const reading::ScanOutcome outcome = facets.finish(reading::scan_stl(stl, facets));
     benchmark::DoNotOptimize(outcome.facets);
   }
   std::filesystem::remove(file);

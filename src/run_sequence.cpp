@@ -8,9 +8,10 @@
 
 #include "format/free_form.h"
 #include "mesh/mesh_store.h"
-#include "reading/background_conversion.h"
+#include "reading/facet_stream.h"
 #include "reading/scan_status.h"
 #include "reading/stl_scanner.h"
+#include "reading/store_filling.h"
 #include "records/channel_table.h"
 #include "records/endings.h"
 #include "records/render_ahead.h"
@@ -47,8 +48,9 @@ Status convert() {
   mesh::MeshStore store;
   // The coordinates are converted on a second core while this thread reads
   // the lines; its memory and thread are taken before any file is bound.
-  reading::BackgroundConversion conversion(store);
-  if (!store.reserve() || !conversion.start()) return {Report::no_memory};
+  reading::StoreFilling filling(store);
+  reading::FacetStream facets(filling, mesh::MAX_FACETS);
+  if (!store.reserve() || !facets.start()) return {Report::no_memory};
   const auto stl = records::bind_input("STL_Model.stl");
   if (stl.channel == nullptr) return stl.status;
   const auto deck = records::bind_output(records::SOLVER_UNIT, "input.dat");
@@ -57,8 +59,7 @@ Status convert() {
   if (view.channel == nullptr) return view.status;
 
   if (Status s = show({" Read in the model ..."}); !s.ok()) return s;
-  const reading::ScanOutcome scanned =
-      conversion.finish(reading::scan_stl(*stl.channel, conversion));
+  const reading::ScanOutcome scanned = facets.finish(reading::scan_stl(*stl.channel, facets));
   if (Status s = reading::scan_status(scanned.end, *stl.channel); !s.ok()) return s;
   const mesh::MeshView mesh = store.view();
   if (Status s = show({" Number of elements:  m =", mesh.facet_count}); !s.ok()) return s;

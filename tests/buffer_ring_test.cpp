@@ -7,13 +7,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "format/layout.h"
 #include "mesh/mesh_store.h"
-#include "reading/background_conversion.h"
+#include "reading/facet_stream.h"
+#include "reading/store_filling.h"
 #include "records/render_ahead.h"
 
 namespace {
@@ -127,21 +130,26 @@ TEST(RenderAhead, DestroyedBeforeItsSectionsAreWrittenStopsItsWorker) {
 }
 
 // A scan that is abandoned halfway (its caller returns with another
-// failure) leaves the conversion with batches handed over and one being
+// failure) leaves the stream with batches handed over and one being
 // filled: destroying it stops the worker.
-TEST(BackgroundConversion, DestroyedMidScanStopsItsWorker) {
+TEST(FacetStream, DestroyedMidScanStopsItsWorker) {
   for (const int facets : {0, 1, 20'000}) {
     SCOPED_TRACE(facets);
     mesh::MeshStore store;
     ASSERT_TRUE(store.reserve());
-    reading::BackgroundConversion conversion(store);
-    ASSERT_TRUE(conversion.start());
+    reading::StoreFilling filling(store);
+    reading::FacetStream stream(filling, mesh::MAX_FACETS);
+    ASSERT_TRUE(stream.start());
+    constexpr std::string_view vertex = "vertex 1.5 -2.25e3 0.1234567890123456789";
     for (int i = 0; i < facets; ++i) {
-      ASSERT_TRUE(conversion.begin_facet());
-      for (int corner = 0; corner < 3; ++corner) {
-        conversion.vertex_text(3 + 7 * i + corner, "vertex 1.5 -2.25e3 0.1234567890123456789");
+      reading::FacetText* const facet = stream.begin_facet(2 + 7 * i);
+      ASSERT_NE(facet, nullptr);
+      for (reading::VertexText& text : facet->vertices) {
+        std::copy(vertex.begin(), vertex.end(), text.columns.begin());
+        text.length = vertex.size();
+        text.text_beyond = false;
       }
-      conversion.end_facet();
+      stream.end_facet();
     }
   }
 }

@@ -13,6 +13,7 @@
 #include "format/fields.h"
 #include "mesh/mesh_store.h"
 #include "reading/stl_scanner.h"
+#include "reading/store_filling.h"
 #include "records/channel_table.h"
 #include "run_sequence.h"
 #include "support.h"
@@ -215,12 +216,6 @@ TEST(Scanner, ReadCornerTakesTokensTwoToFour) {
 // The scanner's own outcome, line numbers included, for every way a scan
 // ends: the converter's reports and the model check are built on it.
 TEST(Scanner, OutcomeNamesHowAndWhereTheScanEnded) {
-  struct Sink {
-    int facets_begun = 0;
-    int limit = 1000;
-    bool begin_facet() { return facets_begun++ < limit; }
-    void store_facet(const reading::FacetCorners&) {}
-  };
   struct Case {
     const char* name;
     std::string stl;
@@ -239,15 +234,13 @@ TEST(Scanner, OutcomeNamesHowAndWhereTheScanEnded) {
                    "solid x\n" + facet("vertex 1 2 3", "vertex 1 x 3", "vertex 1 2 3"), 1000,
                    reading::ScanEnd::invalid_coordinate, 0, 5, "x"});
   cases.push_back(
-      {"one facet beyond the sink's limit", two, 1, reading::ScanEnd::too_many_facets, 1, 9, ""});
+      {"one facet beyond the limit", two, 1, reading::ScanEnd::too_many_facets, 1, 9, ""});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     dir.write("STL_Model.stl", c.stl);
-    const int fd = ::open((dir / "STL_Model.stl").c_str(), O_RDONLY);
-    records::InputChannel stl(records::STL_UNIT, fd, "STL_Model.stl");
-    Sink sink{.limit = c.limit};
-    const reading::ScanOutcome outcome = reading::scan_stl(stl, sink);
+    const reading::ScanOutcome outcome =
+        testing_support::scan_file(dir / "STL_Model.stl", c.limit).outcome;
     EXPECT_EQ(outcome.end, c.end);
     EXPECT_EQ(outcome.facets, c.facets);
     EXPECT_EQ(outcome.line_number, c.line_number);
@@ -271,7 +264,10 @@ TEST(Scanner, OutcomeNamesHowAndWhereTheScanEnded) {
   if (records::bind_output(records::SOLVER_UNIT, (dir / "input.dat").string()).channel == nullptr) {
     std::_Exit(94);
   }
-  const reading::ScanOutcome outcome = reading::scan_stl(stl, store);
+  reading::StoreFilling filling(store);
+  reading::FacetStream facets(filling, mesh::MAX_FACETS);
+  if (!facets.start()) std::_Exit(93);
+  const reading::ScanOutcome outcome = facets.finish(reading::scan_stl(stl, facets));
   if (outcome.end != reading::ScanEnd::vertex_read_failure || outcome.line_number != 3) {
     std::_Exit(95);
   }
@@ -328,18 +324,9 @@ TEST(Scanner, CrLfSplitAcrossReadBlocks) {
     ASSERT_EQ(stl[BLOCK], '\n');
     TempDir dir;
     dir.write("STL_Model.stl", stl);
-    const int fd = ::open((dir / "STL_Model.stl").c_str(), O_RDONLY);
-    records::InputChannel channel(records::STL_UNIT, fd, "STL_Model.stl");
-    struct Sink {
-      std::vector<Corner> corners;
-      bool begin_facet() { return true; }
-      void store_facet(const reading::FacetCorners& facet) {
-        corners.insert(corners.end(), facet.begin(), facet.end());
-      }
-    } sink;
-    const reading::ScanOutcome outcome = reading::scan_stl(channel, sink);
-    EXPECT_EQ(outcome.end, reading::ScanEnd::clean);
-    EXPECT_EQ(sink.corners, plain_corners);
+    const testing_support::Scanned scanned = testing_support::scan_file(dir / "STL_Model.stl");
+    EXPECT_EQ(scanned.outcome.end, reading::ScanEnd::clean);
+    EXPECT_EQ(scanned.corners, plain_corners);
   }
 }
 

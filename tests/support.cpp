@@ -15,6 +15,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "reading/stl_scanner.h"
+#include "records/output_channel.h"
+
 namespace testing_support {
 
 std::string read_file(const std::filesystem::path& path) {
@@ -223,6 +226,39 @@ RunResult StartedRun::finish() {
   result.out = capture_.read("stdout");
   result.err = capture_.read("stderr");
   return result;
+}
+
+Scanned scan_channel(records::InputChannel& stl, std::int32_t facet_limit) {
+  struct Keeper final : reading::FacetDestination {
+    Scanned& scanned;
+    explicit Keeper(Scanned& into) : scanned(into) {}
+    void store_facet(const reading::FacetText& text, const reading::FacetCorners& corners,
+                     const std::array<int, 3>& empty) override {
+      scanned.corners.insert(scanned.corners.end(), corners.begin(), corners.end());
+      scanned.facet_lines.push_back(text.facet_line);
+      scanned.text_beyond.push_back({text.vertices[0].text_beyond, text.vertices[1].text_beyond,
+                                     text.vertices[2].text_beyond});
+      scanned.empty_coordinates.push_back(empty);
+      scanned.order += 'f';
+    }
+    void skipped_line(const reading::SkippedLine& line) override {
+      scanned.skipped.push_back(line);
+      scanned.order += 's';
+    }
+  };
+  Scanned scanned;
+  Keeper keeper(scanned);
+  reading::FacetStream stream(keeper, facet_limit);
+  if (!stream.start()) throw std::bad_alloc();
+  scanned.outcome = stream.finish(reading::scan_stl(stl, stream));
+  return scanned;
+}
+
+Scanned scan_file(const std::filesystem::path& path, std::int32_t facet_limit) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) throw std::runtime_error("cannot open " + path.string());
+  records::InputChannel stl(records::STL_UNIT, fd, path.string());
+  return scan_channel(stl, facet_limit);
 }
 
 bool sanitized_build() {

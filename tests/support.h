@@ -2,10 +2,15 @@
 // directory, with its standard streams captured.
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "mesh/mesh_store.h"
+#include "reading/facet_stream.h"
+#include "records/input_channel.h"
 
 namespace testing_support {
 
@@ -86,6 +91,21 @@ class StartedRun {
 int open_terminal(int& secondary);
 // Everything readable from fd until its other side is closed.
 std::string drain(int fd);
+
+// What the production scan of a file hands over: the converter's stream
+// and scanner, with a destination that keeps everything.
+struct Scanned {
+  reading::ScanOutcome outcome;
+  std::vector<reading::Corner> corners;          // of the stored facets, in order
+  std::vector<std::int64_t> facet_lines;         // per stored facet
+  std::vector<std::array<bool, 3>> text_beyond;  // per stored facet, per vertex line
+  std::vector<std::array<int, 3>> empty_coordinates;
+  std::vector<reading::SkippedLine> skipped;  // in order
+  // Skipped lines and facets as they came: 's' or 'f' each.
+  std::string order;
+};
+Scanned scan_channel(records::InputChannel& stl, std::int32_t facet_limit = mesh::MAX_FACETS);
+Scanned scan_file(const std::filesystem::path& path, std::int32_t facet_limit = mesh::MAX_FACETS);
 
 // True when the tests run in a sanitizer build.
 bool sanitized_build();

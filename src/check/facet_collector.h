@@ -1,15 +1,14 @@
-// The model check's facet sink: keeps every facet the converter's scan
-// hands over, and counts what the line events show that the converter
-// itself never notices.
+// The model check's end of the facet stream: keeps every facet the
+// converter's scan stores, and counts what the records show that the
+// converter itself never notices.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <string_view>
-#include <utility>
 #include <vector>
 
-#include "reading/stl_scanner.h"
+#include "reading/facet_stream.h"
+#include "reading/facet_text.h"
 
 namespace check {
 
@@ -27,8 +26,8 @@ struct LineFacts {
   // Vertex lines of stored facets in which x, y or z is an empty token
   // (read as 0.0).
   std::int64_t incomplete_vertex_lines = 0;
-  // Of those, the lines with a tab, which explains the empty token: the
-  // converter splits on blanks only.
+  // Of those, the lines with a tab in the columns read, which explains the
+  // empty token: the converter splits on blanks only.
   std::int64_t tabbed_vertex_lines = 0;
   // The 1-based numbers of the first LINES_KEPT lines of each kind above.
   std::vector<std::int64_t> skipped_facet_line_numbers;
@@ -40,32 +39,22 @@ struct LineFacts {
   bool ends_with_endsolid = false;
 };
 
-// True for a line that, after leading blanks and tabs, begins with
-// "endsolid" in any letter case.
-bool begins_with_endsolid(std::string_view line);
-
-// True for a line that, after leading blanks and tabs, begins with "facet"
-// in any letter case.
-bool begins_with_facet_word(std::string_view line);
-
-// True for a vertex line with a character other than a blank after
-// column 80.
-bool runs_past_vertex_columns(std::string_view line);
-
-class FacetCollector {
+class FacetCollector final : public reading::FacetDestination {
  public:
-  // The line events carry whole lines, so that text after column 80 shows.
-  static constexpr bool WHOLE_LINES = true;
+  // `expected_facets` sizes the tables up front (their pages are taken as
+  // they fill); when the system refuses that much, they start small and
+  // grow as they fill.
+  explicit FacetCollector(std::size_t expected_facets);
 
-  // `expected_facets` only sizes the table up front (its pages are taken as
-  // it fills); `facet_limit` is the converter's: one more is refused.
-  FacetCollector(std::size_t expected_facets, std::int32_t facet_limit);
+  // Called on the stream's worker. Memory that runs out there is noted,
+  // not thrown: see out_of_memory().
+  void store_facet(const reading::FacetText& text, const reading::FacetCorners& corners,
+                   const std::array<int, 3>& empty_coordinates) override;
+  void skipped_line(const reading::SkippedLine& line) override;
 
-  bool begin_facet();
-  void store_facet(const reading::FacetCorners& corners);
-  void skipped_line(std::int64_t line_number, std::string_view line);
-  void vertex_line(std::int64_t line_number, std::string_view line, int empty_coordinates);
-
+  // True when a facet could not be kept for want of memory; the tables
+  // then hold fewer facets than the scan stored.
+  bool out_of_memory() const { return out_of_memory_; }
   const std::vector<reading::FacetCorners>& facets() const { return facets_; }
   std::vector<reading::FacetCorners> take_facets() { return std::move(facets_); }
   // Per stored facet, the 1-based number of its facet line.
@@ -75,18 +64,8 @@ class FacetCollector {
  private:
   std::vector<reading::FacetCorners> facets_;
   std::vector<std::int64_t> facet_lines_;
-  std::int32_t facet_limit_;
-  std::int32_t facets_begun_ = 0;
   LineFacts line_facts_;
-  // Vertex line events come before their facet is whole; they count only
-  // once it is stored.
-  std::array<std::int64_t, 3> pending_long_lines_{};        // line numbers; 0 for none
-  std::array<std::int64_t, 3> pending_incomplete_lines_{};  // line numbers; 0 for none
-  std::int64_t pending_tabbed_lines_ = 0;
-  std::size_t pending_vertex_lines_ = 0;
-  std::int64_t pending_facet_line_ = 0;
+  bool out_of_memory_ = false;
 };
-
-static_assert(reading::FacetSink<FacetCollector>);
 
 }  // namespace check

@@ -1,9 +1,11 @@
 #include "check/model_scan.h"
 
+#include <algorithm>
+#include <new>
 #include <utility>
 
-#include "mesh/mesh_store.h"
 #include "reading/scan_status.h"
+#include "reading/stl_scanner.h"
 #include "records/status.h"
 
 namespace check {
@@ -16,11 +18,15 @@ constexpr std::uint64_t SHORTEST_FACET_BYTES = 14;
 
 }  // namespace
 
-ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size) {
-  FacetCollector collector(static_cast<std::size_t>(file_size / SHORTEST_FACET_BYTES),
-                           mesh::MAX_FACETS);
+ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size,
+                     std::int32_t facet_limit) {
+  FacetCollector collector(static_cast<std::size_t>(
+      std::min(file_size / SHORTEST_FACET_BYTES, static_cast<std::uint64_t>(facet_limit))));
+  reading::FacetStream stream(collector, facet_limit);
+  if (!stream.start()) throw std::bad_alloc();
   ModelScan scan;
-  scan.outcome = reading::scan_stl(stl, collector);
+  scan.outcome = stream.finish(reading::scan_stl(stl, stream));
+  if (collector.out_of_memory()) throw std::bad_alloc();
   scan.facets = collector.take_facets();
   scan.facet_lines = collector.take_facet_lines();
   scan.line_facts = collector.line_facts();

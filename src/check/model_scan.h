@@ -1,12 +1,15 @@
 // The converter's scan of an STL file, run for the model check: the same
-// scanner, the same facet limit, and the facets kept for the analysis.
+// scanner, the same facet stream with its conversion, the same facet limit,
+// and the facets kept for the analysis.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "check/facet_collector.h"
-#include "reading/stl_scanner.h"
+#include "mesh/mesh_store.h"
+#include "reading/facet_stream.h"
 #include "records/input_channel.h"
 
 namespace check {
@@ -18,9 +21,12 @@ struct ModelScan {
   LineFacts line_facts;
 };
 
-// Reads `stl` to its end or to the point where the converter would stop.
-// `file_size` (bytes) sizes the facet table up front.
-ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size);
+// Reads `stl` to its end or to the point where the converter would stop,
+// which takes `facet_limit` facets. `file_size` (bytes) sizes the facet
+// table up front. Throws std::bad_alloc when the memory for the facets, or
+// the stream's batches, is refused.
+ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size,
+                     std::int32_t facet_limit = mesh::MAX_FACETS);
 
 // The report the converter gives for the way its scan ended, from the
 // table both programs share (reading/scan_status.h): 0 for a clean end. A

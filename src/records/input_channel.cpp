@@ -19,6 +19,37 @@ constexpr std::size_t INPUT_BLOCK = std::size_t{1} << 20;
 // converter keeps 80 characters of a line at most).
 constexpr std::size_t SHORT_HEAD = 128;
 
+// Takes the characters of a line from `position` on (0-based) into its
+// shape. Each search stops at its first find, so a long line is looked at
+// once at most, piece by piece, and usually not beyond its start.
+template <InputChannel::Shape wanted>
+void take_into_shape(LineShape& shape, std::string_view piece, std::size_t position,
+                     std::size_t keep) {
+  const char* const begin = piece.data();
+  const char* const end = begin + piece.size();
+  if (!shape.text_after_kept && position + piece.size() > keep) {
+    const char* at = begin + (keep > position ? keep - position : 0);
+    while (at != end && *at == ' ') ++at;
+    shape.text_after_kept = at != end;
+  }
+  if constexpr (wanted == InputChannel::Shape::whole) {
+    for (const char* at = begin; !shape.has_text && at != end; ++at) {
+      shape.has_text = *at != ' ' && *at != '\t' && *at != '\r';
+    }
+    if (shape.word_length < LineShape::WORD_LENGTH) {
+      const char* at = begin;
+      if (shape.word_length == 0) {
+        // Still among the leading blanks and tabs.
+        while (at != end && (*at == ' ' || *at == '\t')) ++at;
+      }
+      const std::size_t count =
+          std::min(LineShape::WORD_LENGTH - shape.word_length, static_cast<std::size_t>(end - at));
+      std::memcpy(shape.word.data() + shape.word_length, at, count);
+      shape.word_length += count;
+    }
+  }
+}
+
 }  // namespace
 
 InputChannel::InputChannel(int unit, int fd, std::string path)
@@ -57,9 +88,39 @@ bool InputChannel::refill() {
 }
 
 ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep) {
+  return read_line_as<Shape::none>(first, keep, nullptr);
+}
+
+ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep,
+                                    bool& text_after_kept) {
+  LineShape shape;
+  const ReadOutcome outcome = read_line_as<Shape::text_after_kept>(first, keep, &shape);
+  text_after_kept = shape.text_after_kept;
+  return outcome;
+}
+
+ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep, LineShape& shape) {
+  shape = LineShape{};
+  return read_line_as<Shape::whole>(first, keep, &shape);
+}
+
+template <InputChannel::Shape wanted>
+ReadOutcome InputChannel::read_line_as(std::string_view& first, std::size_t keep,
+                                       LineShape* shape) {
   bool spans = false;    // this line began in an earlier block
   char last_seen = 0;    // the last byte of this line in earlier blocks
   std::size_t seen = 0;  // bytes of this line in earlier blocks
+  // The shape's view of a line that spans blocks: how much of it has been
+  // taken, and whether a carriage return ending the last piece is held
+  // back, since it is no part of the line when a line feed follows it.
+  std::size_t shaped = 0;
+  bool held_return = false;
+  const auto take = [&](std::string_view piece) {
+    if constexpr (wanted != Shape::none) {
+      take_into_shape<wanted>(*shape, piece, shaped, keep);
+      shaped += piece.size();
+    }
+  };
   spanning_.clear();
   for (;;) {
     if (begin_ < end_) {
@@ -73,6 +134,7 @@ ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep) {
           // The common case: the whole line lies in this block.
           if (length > 0 && start[length - 1] == '\r') --length;
           first = std::string_view(start, std::min(length, keep));
+          take(std::string_view(start, length));
           return ReadOutcome::line;
         }
         // A carriage return just before the line feed may have ended the
@@ -85,6 +147,12 @@ ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep) {
           return ReadOutcome::failure;
         }
         first = std::string_view(spanning_.data(), std::min(total, keep));
+        if constexpr (wanted != Shape::none) {
+          if (length > 0) {
+            if (held_return) take("\r");
+            take(std::string_view(start, length - (last == '\r' ? 1 : 0)));
+          }
+        }
         return ReadOutcome::line;
       }
       // The line goes on in the next block: keep its start only.
@@ -92,6 +160,11 @@ ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep) {
         spanning_.append(start, std::min(keep - spanning_.size(), available));
       } catch (const std::bad_alloc&) {
         return ReadOutcome::failure;
+      }
+      if constexpr (wanted != Shape::none) {
+        if (held_return) take("\r");
+        held_return = start[available - 1] == '\r';
+        take(std::string_view(start, available - (held_return ? 1 : 0)));
       }
       spans = true;
       seen += available;

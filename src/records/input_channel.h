@@ -5,6 +5,7 @@
 // first characters of a line that the reader asks for are kept.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -14,6 +15,23 @@ namespace records {
 
 // Outcome of reading one input line.
 enum class ReadOutcome { line, end_of_input, failure };
+
+// What a reader learns of a whole line while it keeps only the line's
+// first characters: a few facts gathered as the line streams past, so that
+// a line of any length costs no more memory than its kept head.
+struct LineShape {
+  static constexpr std::size_t WORD_LENGTH = 8;
+  // A character other than a blank after the kept characters.
+  bool text_after_kept = false;
+  // A character other than a blank, a tab or a carriage return anywhere.
+  bool has_text = false;
+  // The first WORD_LENGTH characters (fewer when the line ends first)
+  // after the line's leading blanks and tabs.
+  std::array<char, WORD_LENGTH> word{};
+  std::size_t word_length = 0;
+
+  std::string_view first_word() const { return {word.data(), word_length}; }
+};
 
 class InputChannel {
  public:
@@ -33,12 +51,20 @@ class InputChannel {
   // first read, and a refusal is a read failure.
   [[nodiscard]] bool reserve_block();
 
+  // What of a line's shape a reader asks for (see the read_line below).
+  enum class Shape { none, text_after_kept, whole };
+
   // Reads the next line; on success `first` holds at most `keep` characters
   // of it (the carriage return before the line feed dropped). The view stays
   // valid until the next read. A line that spans two blocks is gathered in
   // a buffer of its own, which grows only for a reader that keeps more than
   // a short head: a failure to grow is a read failure.
   ReadOutcome read_line(std::string_view& first, std::size_t keep);
+  // The same, and whether the line holds more than blanks after the kept
+  // characters.
+  ReadOutcome read_line(std::string_view& first, std::size_t keep, bool& text_after_kept);
+  // The same, and the line's whole shape.
+  ReadOutcome read_line(std::string_view& first, std::size_t keep, LineShape& shape);
 
   // Closes the descriptor; a failed close of a file only read loses
   // nothing, so there is nothing to report.
@@ -46,6 +72,8 @@ class InputChannel {
 
  private:
   bool refill();
+  template <Shape wanted>
+  ReadOutcome read_line_as(std::string_view& first, std::size_t keep, LineShape* shape);
 
   int unit_;
   int fd_;

@@ -1,0 +1,109 @@
+#include "reading/facet_stream.h"
+
+#include <cstring>
+
+#include "reading/stl_scanner.h"
+
+namespace reading {
+
+namespace {
+
+// The batch in a buffer of the ring: the buffer's bytes, aligned for any
+// type, hold a plain-data batch.
+FacetTextBatch& batch_in(const records::BufferRing::Buffer& buffer) {
+  return *reinterpret_cast<FacetTextBatch*>(buffer.bytes.get());
+}
+
+}  // namespace
+
+bool FacetStream::start() {
+  if (!batches_.reserve()) return false;
+  batch_ = &batch_in(batches_.filling());
+  batch_->facets = 0;
+  batch_->skipped = 0;
+  batch_->cut_facet_vertices = 0;
+  batches_.start(records::BufferRing::WorkerRole::empties,
+                 [this](records::BufferRing::Buffer& buffer, std::uint64_t) {
+                   // After a failure the batches are only given back.
+                   if (!failed_.load(std::memory_order_relaxed) && !deliver(batch_in(buffer))) {
+                     failed_.store(true, std::memory_order_relaxed);
+                   }
+                   return true;
+                 });
+  return true;
+}
+
+FacetText* FacetStream::begin_facet(std::int64_t facet_line) {
+  if (facets_begun_ == facet_limit_) return nullptr;
+  if (batch_->facets == FacetTextBatch::FACETS && !hand_over()) return nullptr;
+  ++facets_begun_;
+  FacetText* const facet = &batch_->facet[batch_->facets];
+  facet->facet_line = facet_line;
+  return facet;
+}
+
+bool FacetStream::skip_line(std::int64_t line_number, SkippedKind kind) {
+  if (batch_->skipped == FacetTextBatch::SKIPPED && !hand_over()) return false;
+  batch_->skipped_line[batch_->skipped++] = {line_number, kind};
+  return true;
+}
+
+bool FacetStream::hand_over() {
+  batches_.hand_over();
+  batch_ = &batch_in(batches_.filling());
+  batch_->facets = 0;
+  batch_->skipped = 0;
+  batch_->cut_facet_vertices = 0;
+  return !failed_.load(std::memory_order_relaxed);
+}
+
+bool FacetStream::convert(const FacetText& facet, std::size_t count, FacetCorners& corners,
+                          std::array<int, 3>& empty_coordinates) {
+  for (std::size_t corner = 0; corner < count; ++corner) {
+    std::string_view bad_token;
+    empty_coordinates[corner] = 0;
+    if (!read_corner(facet.vertices[corner].text(), corners[corner], bad_token,
+                     empty_coordinates[corner])) {
+      failed_line_ = facet.vertex_line(corner);
+      failed_token_length_ = bad_token.size();
+      std::memcpy(failed_token_.data(), bad_token.data(), bad_token.size());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool FacetStream::deliver(const FacetTextBatch& batch) {
+  FacetCorners corners;
+  std::array<int, 3> empty_coordinates{};
+  std::size_t skipped = 0;
+  for (std::size_t f = 0; f < batch.facets; ++f) {
+    const FacetText& facet = batch.facet[f];
+    while (skipped < batch.skipped && batch.skipped_line[skipped].line_number < facet.facet_line) {
+      destination_.skipped_line(batch.skipped_line[skipped++]);
+    }
+    if (!convert(facet, 3, corners, empty_coordinates)) return false;
+    destination_.store_facet(facet, corners, empty_coordinates);
+    ++facets_stored_;
+  }
+  while (skipped < batch.skipped) destination_.skipped_line(batch.skipped_line[skipped++]);
+  // The scan ended inside a facet after some of its vertex lines; as a
+  // scan that converts as it reads would, they are converted before that
+  // ending counts.
+  if (batch.cut_facet_vertices == 0) return true;
+  return convert(batch.facet[batch.facets], batch.cut_facet_vertices, corners, empty_coordinates);
+}
+
+ScanOutcome FacetStream::finish(const ScanOutcome& scanned) {
+  if (batch_ == nullptr) return scanned;  // never started
+  batches_.finish();
+  if (!failed_.load(std::memory_order_relaxed)) return scanned;
+  ScanOutcome outcome;
+  outcome.end = ScanEnd::invalid_coordinate;
+  outcome.facets = facets_stored_;
+  outcome.line_number = failed_line_;
+  outcome.token.assign(failed_token_.data(), failed_token_length_);
+  return outcome;
+}
+
+}  // namespace reading
