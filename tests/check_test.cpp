@@ -13,6 +13,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <map>
 #include <random>
@@ -897,6 +899,23 @@ TEST(ModelCheck, OutOfMemoryEndsWithOneLine) {
   EXPECT_EQ(run.out, "");
 }
 
+// The room for the facets is sized by the file's bytes, up to the most
+// facets the converter takes: a file made large by one long line holds
+// few facets, and the check must not refuse it under a limit they fit in.
+TEST(ModelCheck, LargeFileOfFewFacetsFitsUnderALimit) {
+  if (testing_support::sanitized_build())
+    GTEST_SKIP() << "the sanitizers reserve the address space";
+  TempDir dir;
+  dir.write("STL_Model.stl", "solid x ");
+  std::filesystem::resize_file(dir / "STL_Model.stl", 200'000'000);
+  std::ofstream(dir / "STL_Model.stl", std::ios::binary | std::ios::app) << "\n"
+                                                                         << stl_text(cube());
+  const CheckRun run = run_check(dir, {"--json", "--frequency", "20", "STL_Model.stl"},
+                                 {.address_space_limit = 64 << 20});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(json_value(run.out, "facets"), std::to_string(cube().size()));
+}
+
 TEST(ModelCheck, FindingsViewIsWrittenWholeOrNotAtAll) {
   TempDir dir;
   const std::string model = stl_text(cube());
@@ -1098,7 +1117,8 @@ TEST(FacetCollector, LineTests) {
 // status is the report's low 8 bits; a vertex line that cannot be read is
 // the one ending where the two differ on purpose (the converter's stop
 // with status 1, a read failure for the check), and cannot be made from a
-// plain file.
+// plain file. A line far longer than memory allows to keep whole, under a
+// limit on the address space, must cost neither program its facets.
 TEST(BothPrograms, SeeTheSameFacetsAndEndings) {
   const std::string one = testing_support::data_file("one_facet_deck.stl");
   const std::string facet_only = one.substr(one.find("  facet"));
@@ -1106,6 +1126,11 @@ TEST(BothPrograms, SeeTheSameFacetsAndEndings) {
   struct Case {
     const char* name;
     std::string stl;
+    // Bytes of a first line of zeros (a hole in the file, written in no
+    // time) put before the text, and the limit both programs run under.
+    std::uint64_t long_line = 0;
+    unsigned long long address_space_limit = 0;
+    const char* facets = nullptr;  // when set: a clean end with this many facets
   };
   std::vector<Case> cases;
   cases.push_back({"empty file", ""});
@@ -1122,15 +1147,34 @@ TEST(BothPrograms, SeeTheSameFacetsAndEndings) {
                                                  "    outer loop\n      vertex 1e999 2 3\n"});
   cases.push_back(
       {"long line before the facets", "solid x " + std::string(3 << 20, 'x') + "\n" + body + body});
+  if (!testing_support::sanitized_build()) {  // the sanitizers reserve the address space
+    cases.push_back({.name = "line of 600 MB before a facet, under a limit of 1.5 GB",
+                     .stl = "\n" + body + "endsolid x\n",
+                     .long_line = 600'000'000,
+                     .address_space_limit = 1'500'000'000,
+                     .facets = "1"});
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    dir.write("STL_Model.stl", c.stl);
-    const testing_support::RunResult converted = testing_support::run_converter(dir.path());
-    const CheckRun checked = run_check(dir, {"--json", "STL_Model.stl"});
+    if (c.long_line == 0) {
+      dir.write("STL_Model.stl", c.stl);
+    } else {
+      dir.write("STL_Model.stl", "solid x ");
+      std::filesystem::resize_file(dir / "STL_Model.stl", c.long_line);
+      std::ofstream(dir / "STL_Model.stl", std::ios::binary | std::ios::app) << c.stl;
+    }
+    const testing_support::RunResult converted =
+        testing_support::run_converter(dir.path(), {.address_space_limit = c.address_space_limit});
+    const CheckRun checked =
+        run_check(dir, {"--json", "STL_Model.stl"}, {.address_space_limit = c.address_space_limit});
     ASSERT_NE(checked.status, 2) << checked.err;
     const int report = std::stoi(json_value(checked.out, "converter_report"));
     EXPECT_EQ(converted.status, report & 0xFF) << converted.err;
+    if (c.facets != nullptr) {
+      EXPECT_EQ(report, 0);
+      EXPECT_EQ(json_value(checked.out, "facets"), c.facets);
+    }
     if (report == 0) {
       const std::string facets = json_value(checked.out, "facets");
       EXPECT_NE(converted.out.find("m =" + std::string(12 - facets.size(), ' ') + facets + "\r\n"),
