@@ -879,6 +879,23 @@ TEST(ModelCheck, RefusesWhatIsNotARegularFileAtOnce) {
   }
 }
 
+// A report that cannot be written is no success: one line says why, with
+// the system's reason, and the status is that of an unusable run.
+TEST(ModelCheck, RefusedReportEndsWithOneLine) {
+  TempDir dir;
+  dir.write("STL_Model.stl", stl_text(cube()));
+  for (const char* arguments : {"--frequency 20 STL_Model.stl", "--json STL_Model.stl", "--help"}) {
+    SCOPED_TRACE(arguments);
+    const std::string command = "cd '" + dir.path().string() + "' && '" STLDECK_CHECK_EXE "' " +
+                                arguments + " > /dev/full 2> check.err";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(dir.read("check.err"),
+              "stldeck-check: cannot write the report: No space left on device\n");
+  }
+}
+
 TEST(ModelCheck, OutOfMemoryEndsWithOneLine) {
   if (testing_support::sanitized_build())
     GTEST_SKIP() << "the sanitizers reserve the address space";

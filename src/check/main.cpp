@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
@@ -23,6 +22,8 @@
 #include "check/readiness.h"
 #include "records/input_channel.h"
 #include "records/output_channel.h"
+#include "records/standard_error.h"
+#include "records/status.h"
 
 namespace {
 
@@ -30,18 +31,42 @@ constexpr int EXIT_READY = 0;
 constexpr int EXIT_NOT_READY = 1;
 constexpr int EXIT_UNUSABLE = 2;
 
+// The report goes to standard output through a channel of its own: one
+// text written whole, in plain bytes (not records), never cut, since the
+// channel does not own the descriptor. The unit is the descriptor's number.
+constexpr int REPORT_UNIT = STDOUT_FILENO;
+
 // Messages name paths and arguments as given: on a terminal their control
 // characters are shown escaped, elsewhere the bytes go through as they are.
 int fail(const std::string& reason) {
   const std::string shown =
       ::isatty(STDERR_FILENO) == 1 ? check::escape_for_terminal(reason) : reason;
-  std::fprintf(stderr, "stldeck-check: %s\n", shown.c_str());
+  records::write_to_standard_error("stldeck-check: " + shown + "\n");
   return EXIT_UNUSABLE;
 }
 
-bool write_out(std::string_view text) {
-  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
-         std::fflush(stdout) == 0;
+// Writes the whole text on standard output. A refusal is the channel's
+// status, with the system's reason beside it: the failed write is the
+// channel's last system call, so errno still holds its reason.
+struct Written {
+  records::Status status;
+  int error_number = 0;
+};
+Written write_out(std::string_view text) {
+  records::OutputChannel out(REPORT_UNIT, STDOUT_FILENO, "standard output",
+                             records::OutputMode::plain, false);
+  Written written;
+  written.status = out.write_records(text);
+  if (!written.status.ok()) written.error_number = errno;
+  return written;
+}
+
+// The report on standard output, or the one line that says why it could
+// not be written; `done` is the status the run ends with when it was.
+int report(std::string_view text, int done) {
+  const Written written = write_out(text);
+  if (written.status.ok()) return done;
+  return fail(std::string("cannot write the report: ") + std::strerror(written.error_number));
 }
 
 // The first bytes of the file, read without moving its position, which the
@@ -125,12 +150,10 @@ int check_file(const check::CheckOptions& options) {
 
   const std::string shown_path =
       ::isatty(STDOUT_FILENO) == 1 ? check::escape_for_terminal(options.path) : options.path;
-  const std::string report =
+  const std::string text =
       options.json ? check::render_json(facts, readiness)
                    : check::render_summary(shown_path, facts, readiness, options.settings);
-  if (!write_out(report))
-    return fail(std::string("cannot write the report: ") + std::strerror(errno));
-  return readiness.ready ? EXIT_READY : EXIT_NOT_READY;
+  return report(text, readiness.ready ? EXIT_READY : EXIT_NOT_READY);
 }
 
 }  // namespace
@@ -141,13 +164,13 @@ int main(int argc, char** argv) {
   if (const std::string problem = check::parse_options(arguments, options); !problem.empty()) {
     return fail(problem);
   }
-  if (options.help) return write_out(check::USAGE) ? EXIT_READY : EXIT_UNUSABLE;
+  if (options.help) return report(check::USAGE, EXIT_READY);
   try {
     return check_file(options);
   } catch (const std::bad_alloc&) {
     // The message is short and built in a buffer of its own, for memory is
     // what ran out.
-    std::fputs("stldeck-check: not enough memory to check the model\n", stderr);
+    records::write_to_standard_error("stldeck-check: not enough memory to check the model\n");
     return EXIT_UNUSABLE;
   }
 }
