@@ -23,7 +23,7 @@ ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size,
   FacetCollector collector(static_cast<std::size_t>(
       std::min(file_size / SHORTEST_FACET_BYTES, static_cast<std::uint64_t>(facet_limit))));
   reading::FacetStream stream(collector, facet_limit);
-  if (!stream.start()) throw std::bad_alloc();
+  if (!stream.start(reading::FacetStream::Converter::caller)) throw std::bad_alloc();
   ModelScan scan;
   scan.outcome = stream.finish(reading::scan_stl(stl, stream));
   if (collector.out_of_memory()) throw std::bad_alloc();

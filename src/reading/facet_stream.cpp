@@ -1,6 +1,7 @@
 #include "reading/facet_stream.h"
 
 #include <cstring>
+#include <new>
 
 #include "reading/stl_scanner.h"
 
@@ -14,20 +15,28 @@ FacetTextBatch& batch_in(const records::BufferRing::Buffer& buffer) {
   return *reinterpret_cast<FacetTextBatch*>(buffer.bytes.get());
 }
 
+void empty(FacetTextBatch& batch) {
+  batch.facets = 0;
+  batch.skipped = 0;
+  batch.cut_facet_vertices = 0;
+}
+
 }  // namespace
 
-bool FacetStream::start() {
+bool FacetStream::start(Converter converter) {
+  if (converter == Converter::caller) {
+    own_batch_.reset(new (std::nothrow) FacetTextBatch);
+    if (own_batch_ == nullptr) return false;
+    batch_ = own_batch_.get();
+    empty(*batch_);
+    return true;
+  }
   if (!batches_.reserve()) return false;
   batch_ = &batch_in(batches_.filling());
-  batch_->facets = 0;
-  batch_->skipped = 0;
-  batch_->cut_facet_vertices = 0;
+  empty(*batch_);
   batches_.start(records::BufferRing::WorkerRole::empties,
                  [this](records::BufferRing::Buffer& buffer, std::uint64_t) {
-                   // After a failure the batches are only given back.
-                   if (!failed_.load(std::memory_order_relaxed) && !deliver(batch_in(buffer))) {
-                     failed_.store(true, std::memory_order_relaxed);
-                   }
+                   deliver_here(batch_in(buffer));
                    return true;
                  });
   return true;
@@ -49,12 +58,20 @@ bool FacetStream::skip_line(std::int64_t line_number, SkippedKind kind) {
 }
 
 bool FacetStream::hand_over() {
-  batches_.hand_over();
-  batch_ = &batch_in(batches_.filling());
-  batch_->facets = 0;
-  batch_->skipped = 0;
-  batch_->cut_facet_vertices = 0;
+  if (own_batch_ != nullptr) {
+    deliver_here(*batch_);
+  } else {
+    batches_.hand_over();
+    batch_ = &batch_in(batches_.filling());
+  }
+  empty(*batch_);
   return !failed_.load(std::memory_order_relaxed);
+}
+
+void FacetStream::deliver_here(const FacetTextBatch& batch) {
+  if (!failed_.load(std::memory_order_relaxed) && !deliver(batch)) {
+    failed_.store(true, std::memory_order_relaxed);
+  }
 }
 
 bool FacetStream::convert(const FacetText& facet, std::size_t count, FacetCorners& corners,
@@ -96,7 +113,12 @@ bool FacetStream::deliver(const FacetTextBatch& batch) {
 
 ScanOutcome FacetStream::finish(const ScanOutcome& scanned) {
   if (batch_ == nullptr) return scanned;  // never started
-  batches_.finish();
+  if (own_batch_ != nullptr) {
+    deliver_here(*batch_);
+    empty(*batch_);
+  } else {
+    batches_.finish();
+  }
   if (!failed_.load(std::memory_order_relaxed)) return scanned;
   ScanOutcome outcome;
   outcome.end = ScanEnd::invalid_coordinate;

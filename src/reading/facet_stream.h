@@ -20,6 +20,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "reading/facet_text.h"
@@ -78,9 +79,17 @@ class FacetStream {
   // Stops the worker, wherever the scan is.
   ~FacetStream() = default;
 
+  // Which thread converts the batches.
+  enum class Converter {
+    worker,  // a second thread, while the scanner reads on
+    caller,  // the scanning thread, as it hands each batch over: for a
+             // program whose scan is a small part of its run, handing the
+             // records from core to core costs more than it saves
+  };
+
   // Takes the batches and starts the worker; false when the system refuses
   // the memory. A refused thread leaves the conversion to the scanner's side.
-  [[nodiscard]] bool start();
+  [[nodiscard]] bool start(Converter converter = Converter::worker);
 
   // The scanner's side. begin_facet gives the record of the facet whose
   // facet line is `facet_line`, to be filled with its vertex lines; nullptr
@@ -107,6 +116,9 @@ class FacetStream {
   // Hands the batch being filled to the worker and takes the next free one;
   // false once a conversion has failed.
   bool hand_over();
+  // Delivers a batch, on whichever thread converts, unless a coordinate has
+  // failed already; notes a failure. After one, batches are only given back.
+  void deliver_here(const FacetTextBatch& batch);
   // The worker's job: one batch to the destination; false at a coordinate
   // that cannot be converted, recorded as the failure.
   bool deliver(const FacetTextBatch& batch);
@@ -122,17 +134,23 @@ class FacetStream {
   std::int32_t facets_begun_ = 0;
 
   // Set by the worker at the first coordinate that fails; after it the
-  // batches are only given back.
-  std::atomic<bool> failed_ = false;
+  // batches are only given back. The worker's side begins a cache line of
+  // its own: its count of stored facets changes with every facet, and
+  // sharing a line with the scanner's side would make the two cores pass
+  // it back and forth.
+  alignas(64) std::atomic<bool> failed_ = false;
   // The worker's side: facets stored, and the failure once there is one.
   std::int32_t facets_stored_ = 0;
   std::int64_t failed_line_ = 0;
   std::array<char, VERTEX_LINE_LENGTH> failed_token_{};
   std::size_t failed_token_length_ = 0;
 
+  // The one batch of a stream converted on the scanning thread.
+  std::unique_ptr<FacetTextBatch> own_batch_;
+
   // Declared last: destroyed first, it stops the worker before the state
   // the worker uses goes.
-  records::BufferRing batches_{sizeof(FacetTextBatch), 4};
+  alignas(64) records::BufferRing batches_{sizeof(FacetTextBatch), 4};
 };
 
 }  // namespace reading

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 
+#include "numeric/short_copy.h"
 #include "reading/coordinate.h"
 
 namespace reading {
@@ -109,7 +109,7 @@ ScanOutcome scan_stl(records::InputChannel& stl, FacetStream& facets) {
           return stopped(ScanEnd::vertex_read_failure);
       }
       ++line_number;
-      std::memcpy(vertex.columns.data(), line.data(), line.size());
+      numeric::copy_short(vertex.columns.data(), line.data(), line.size());
       vertex.length = static_cast<std::uint8_t>(line.size());
       vertex.text_beyond = text_beyond;
       ++vertex_lines;

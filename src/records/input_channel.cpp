@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 
+#include "numeric/short_copy.h"
+
 namespace records {
 namespace {
 
@@ -44,7 +46,7 @@ void take_into_shape(LineShape& shape, std::string_view piece, std::size_t posit
       }
       const std::size_t count =
           std::min(LineShape::WORD_LENGTH - shape.word_length, static_cast<std::size_t>(end - at));
-      std::memcpy(shape.word.data() + shape.word_length, at, count);
+      numeric::copy_short(shape.word.data() + shape.word_length, at, count);
       shape.word_length += count;
     }
   }
@@ -93,14 +95,19 @@ ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep) {
 
 ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep,
                                     bool& text_after_kept) {
-  LineShape shape;
-  const ReadOutcome outcome = read_line_as<Shape::text_after_kept>(first, keep, &shape);
-  text_after_kept = shape.text_after_kept;
+  // Only the flag of the shape is set; building a whole shape for every
+  // line would cost more than the rest of its reading.
+  vertex_shape_.text_after_kept = false;
+  const ReadOutcome outcome = read_line_as<Shape::text_after_kept>(first, keep, &vertex_shape_);
+  text_after_kept = vertex_shape_.text_after_kept;
   return outcome;
 }
 
 ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep, LineShape& shape) {
-  shape = LineShape{};
+  // The word's characters beyond its length are never read.
+  shape.text_after_kept = false;
+  shape.has_text = false;
+  shape.word_length = 0;
   return read_line_as<Shape::whole>(first, keep, &shape);
 }
 

@@ -82,7 +82,8 @@ class InputChannel {
   std::size_t begin_ = 0;  // next unread byte
   std::size_t end_ = 0;    // end of data
   bool input_ended_ = false;
-  std::string spanning_;  // the kept start of a line that spans two blocks
+  std::string spanning_;    // the kept start of a line that spans two blocks
+  LineShape vertex_shape_;  // the shape read_line takes the flag from
 };
 
 }  // namespace records
