@@ -3,7 +3,6 @@
 // against a plain reference on random meshes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -129,11 +128,7 @@ std::string with_crlf(const std::string& text) {
 // ---------------------------------------------------------------------------
 // Running the command
 
-struct CheckRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using CheckRun = testing_support::RunResult;
 
 struct CheckRunOptions {
   bool on_terminal = false;                    // standard output and error on a terminal
@@ -144,51 +139,12 @@ struct CheckRunOptions {
 // is ended by an alarm (status -1).
 CheckRun run_check(const TempDir& dir, const std::vector<std::string>& arguments,
                    const CheckRunOptions& options = {}) {
-  const std::string out_path = (dir / "check.out").string();
-  const std::string err_path = (dir / "check.err").string();
-  int out_secondary = -1;
-  int err_secondary = -1;
-  const int out_primary = options.on_terminal ? testing_support::open_terminal(out_secondary) : -1;
-  const int err_primary = options.on_terminal ? testing_support::open_terminal(err_secondary) : -1;
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
-    const int out = options.on_terminal
-                        ? out_secondary
-                        : ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = options.on_terminal
-                        ? err_secondary
-                        : ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
-    if (options.address_space_limit != 0) {
-      const rlimit limit{options.address_space_limit, options.address_space_limit};
-      ::setrlimit(RLIMIT_AS, &limit);
-    }
-    ::alarm(20);
-    std::vector<char*> argv{const_cast<char*>(STLDECK_CHECK_EXE)};
-    for (const std::string& argument : arguments)
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    ::execv(STLDECK_CHECK_EXE, argv.data());
-    ::_exit(127);
-  }
-  CheckRun run;
-  if (options.on_terminal) {
-    ::close(out_secondary);
-    ::close(err_secondary);
-    run.out = testing_support::drain(out_primary);
-    run.err = testing_support::drain(err_primary);
-    ::close(out_primary);
-    ::close(err_primary);
-  }
-  int wait_status = 0;
-  ::waitpid(child, &wait_status, 0);
-  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  if (!options.on_terminal) {
-    run.out = testing_support::read_file(out_path);
-    run.err = testing_support::read_file(err_path);
-  }
-  return run;
+  return testing_support::run_program(STLDECK_CHECK_EXE, dir.path(),
+                                      {.arguments = arguments,
+                                       .stdout_terminal = options.on_terminal,
+                                       .stderr_terminal = options.on_terminal,
+                                       .address_space_limit = options.address_space_limit,
+                                       .timeout_seconds = 20});
 }
 
 // The text of one key's value in the check's JSON object, which puts each
@@ -961,14 +917,14 @@ TEST(ModelCheck, FindingsViewIsWrittenWholeOrNotAtAll) {
     EXPECT_NE(view.find("ZONE T=\"model\", N=36, E=12,"), std::string::npos) << view;
     EXPECT_EQ(view.find("ZONE T=\"", view.find("ZONE T=\"") + 1), std::string::npos);
   }
-  // Only the model, the link, the folder and the view: no temporary file left.
+  // Only the model, the link, the folder and the view: no temporary file left
+  // (the runner captures the streams elsewhere).
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"check.err", "check.out", "folder", "link.stl",
-                                             "model.stl", "view.plt"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"folder", "link.stl", "model.stl", "view.plt"}));
 }
 
 TEST(EscapeForTerminal, ControlsAndInvalidUtf8) {

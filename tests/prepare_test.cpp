@@ -5,9 +5,7 @@
 // writes, and admesh's own normalisation as a second opinion).
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -178,11 +176,7 @@ bool same_bits(const Facets& a, const Facets& b) {
 // ---------------------------------------------------------------------------
 // Running the commands
 
-struct CommandRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using CommandRun = testing_support::RunResult;
 
 struct RunSetup {
   bool unprivileged = false;         // drop root, so that file modes apply
@@ -191,44 +185,10 @@ struct RunSetup {
 
 CommandRun run_program(const TempDir& dir, const char* program,
                        const std::vector<std::string>& arguments, RunSetup setup = {}) {
-  const std::string out_path = (dir / ".run.out").string();
-  const std::string err_path = (dir / ".run.err").string();
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
-    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
-    if (setup.file_size != 0) {
-      // Writing past the limit then fails with EFBIG, as a full disk would
-      // with ENOSPC, instead of ending the process.
-      ::signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{setup.file_size, setup.file_size};
-      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
-    }
-    if (setup.unprivileged && ::geteuid() == 0) {
-      const passwd* nobody = ::getpwnam("nobody");
-      if (nobody == nullptr || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) {
-        ::_exit(127);
-      }
-    }
-    std::vector<char*> argv{const_cast<char*>(program)};
-    for (const std::string& argument : arguments) {
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    ::execv(program, argv.data());
-    ::_exit(127);
-  }
-  int wait_status = 0;
-  ::waitpid(child, &wait_status, 0);
-  CommandRun run;
-  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  run.out = testing_support::read_file(out_path);
-  run.err = testing_support::read_file(err_path);
-  std::filesystem::remove(out_path);
-  std::filesystem::remove(err_path);
-  return run;
+  return testing_support::run_program(program, dir.path(),
+                                      {.arguments = arguments,
+                                       .as_unprivileged_user = setup.unprivileged,
+                                       .file_size_limit = setup.file_size});
 }
 
 CommandRun prepare(const TempDir& dir, const std::vector<std::string>& arguments,

@@ -90,13 +90,16 @@ int open_terminal(int& secondary) {
 
 namespace {
 
-// In the child: sets up the limits and the user, and becomes the converter.
-[[noreturn]] void exec_converter(const RunOptions& options) {
+// In the child: sets up the limits and the user, and becomes the program.
+[[noreturn]] void exec_program(const char* program, const RunOptions& options) {
   if (options.address_space_limit != 0) {
     const rlimit limit{options.address_space_limit, options.address_space_limit};
     ::setrlimit(RLIMIT_AS, &limit);
   }
   if (options.file_size_limit != 0) {
+    // Writing past the limit then fails with EFBIG, as a full disk would
+    // with ENOSPC, instead of ending the process.
+    ::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{options.file_size_limit, options.file_size_limit};
     ::setrlimit(RLIMIT_FSIZE, &limit);
   }
@@ -109,10 +112,11 @@ namespace {
   }
   std::vector<char*> argv;
   for (const auto& word : options.wrapper) argv.push_back(const_cast<char*>(word.c_str()));
-  argv.push_back(const_cast<char*>(STLDECK_EXE));
+  argv.push_back(const_cast<char*>(program));
   for (const auto& argument : options.arguments)
     argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  if (options.timeout_seconds != 0) ::alarm(options.timeout_seconds);
   ::execvp(argv[0], argv.data());
   ::_exit(127);
 }
@@ -144,6 +148,11 @@ RunResult wait_for(pid_t child) {
 }  // namespace
 
 RunResult run_converter(const std::filesystem::path& dir, const RunOptions& options) {
+  return run_program(STLDECK_EXE, dir, options);
+}
+
+RunResult run_program(const char* program, const std::filesystem::path& dir,
+                      const RunOptions& options) {
   TempDir capture;
   const std::string out_name = (capture / "stdout").string();
   const std::string err_name = (capture / "stderr").string();
@@ -176,7 +185,7 @@ RunResult run_converter(const std::filesystem::path& dir, const RunOptions& opti
     const int null_fd = ::open("/dev/null", O_RDONLY);
     ::dup2(null_fd, STDIN_FILENO);
     if (options.without_stdout) ::close(STDOUT_FILENO);
-    exec_converter(options);
+    exec_program(program, options);
   }
   if (out_secondary >= 0) ::close(out_secondary);
   if (err_secondary >= 0) ::close(err_secondary);
@@ -201,7 +210,7 @@ StartedRun::StartedRun(const std::filesystem::path& dir, const RunOptions& optio
     ::dup2(::open(out_name.c_str(), O_WRONLY | O_CREAT, 0666), STDOUT_FILENO);
     ::dup2(::open(err_name.c_str(), O_WRONLY | O_CREAT, 0666), STDERR_FILENO);
     ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
-    exec_converter(options);
+    exec_program(STLDECK_EXE, options);
   }
 }
 

@@ -1,5 +1,5 @@
-// Helpers for tests that run the converter as a user would: in a fresh
-// directory, with its standard streams captured.
+// Helpers for tests that run the programs as a user would: in a fresh
+// directory, with their standard streams captured.
 #pragma once
 
 #include <array>
@@ -52,9 +52,11 @@ struct RunOptions {
   // out (or err) is then what the file gained.
   std::string stdout_into;
   std::string stderr_into;
-  // A command that runs the converter (its path is appended), for example
+  // A command that runs the program (its path is appended), for example
   // strace with a fault to inject.
   std::vector<std::string> wrapper;
+  // A run that takes longer is ended by an alarm (status -1); 0 for none.
+  unsigned timeout_seconds = 0;
 };
 
 struct RunResult {
@@ -65,6 +67,10 @@ struct RunResult {
   long peak_memory_kib = 0;  // largest resident set of the run
 };
 
+// Runs a program (the converter, a companion, another command) in dir and
+// waits for it.
+RunResult run_program(const char* program, const std::filesystem::path& dir,
+                      const RunOptions& options = {});
 // Runs the converter in dir and waits for it.
 RunResult run_converter(const std::filesystem::path& dir, const RunOptions& options = {});
 
