@@ -84,10 +84,6 @@ Status convert() {
 
 }  // namespace
 
-void end_failed_scan(const reading::ScanOutcome& outcome, const records::InputChannel& stl) {
-  if (Status s = reading::scan_status(outcome.end, stl); !s.ok()) records::end_run(s);
-}
-
 void run_converter() {
   hold_standard_streams();
   // A console that has gone away, or a file that reaches the file-size

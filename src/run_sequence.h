@@ -4,8 +4,6 @@
 // the only one that turns what a phase returns into the run's ending.
 #pragma once
 
-#include "reading/stl_scanner.h"
-#include "records/input_channel.h"
 #include "records/status.h"
 
 namespace run {
@@ -16,9 +14,5 @@ inline constexpr int READ_FAILURE_STATUS =
     records::report_number(records::Report::vertex_read_stop);
 
 [[noreturn]] void run_converter();
-
-// Ends the run as a scan that did not end cleanly requires (a report, or
-// the stop of an unreadable vertex line); returns after a clean scan.
-void end_failed_scan(const reading::ScanOutcome& outcome, const records::InputChannel& stl);
 
 }  // namespace run
