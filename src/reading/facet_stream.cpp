@@ -36,7 +36,7 @@ bool FacetStream::start(Converter converter) {
   empty(*batch_);
   batches_.start(records::BufferRing::WorkerRole::empties,
                  [this](records::BufferRing::Buffer& buffer, std::uint64_t) {
-                   deliver_here(batch_in(buffer));
+                   deliver_unless_failed(batch_in(buffer));
                    return true;
                  });
   return true;
@@ -51,7 +51,7 @@ FacetText* FacetStream::begin_facet(std::int64_t facet_line) {
   return facet;
 }
 
-bool FacetStream::skip_line(std::int64_t line_number, SkippedKind kind) {
+bool FacetStream::note_skipped_line(std::int64_t line_number, SkippedKind kind) {
   if (batch_->skipped == FacetTextBatch::SKIPPED && !hand_over()) return false;
   batch_->skipped_line[batch_->skipped++] = {line_number, kind};
   return true;
@@ -59,7 +59,7 @@ bool FacetStream::skip_line(std::int64_t line_number, SkippedKind kind) {
 
 bool FacetStream::hand_over() {
   if (own_batch_ != nullptr) {
-    deliver_here(*batch_);
+    deliver_unless_failed(*batch_);
   } else {
     batches_.hand_over();
     batch_ = &batch_in(batches_.filling());
@@ -68,7 +68,7 @@ bool FacetStream::hand_over() {
   return !failed_.load(std::memory_order_relaxed);
 }
 
-void FacetStream::deliver_here(const FacetTextBatch& batch) {
+void FacetStream::deliver_unless_failed(const FacetTextBatch& batch) {
   if (!failed_.load(std::memory_order_relaxed) && !deliver(batch)) {
     failed_.store(true, std::memory_order_relaxed);
   }
@@ -114,7 +114,7 @@ bool FacetStream::deliver(const FacetTextBatch& batch) {
 ScanOutcome FacetStream::finish(const ScanOutcome& scanned) {
   if (batch_ == nullptr) return scanned;  // never started
   if (own_batch_ != nullptr) {
-    deliver_here(*batch_);
+    deliver_unless_failed(*batch_);
     empty(*batch_);
   } else {
     batches_.finish();

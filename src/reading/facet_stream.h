@@ -105,7 +105,7 @@ class FacetStream {
   }
   // A non-blank line skipped between facets; false once a coordinate has
   // failed to convert.
-  bool skip_line(std::int64_t line_number, SkippedKind kind);
+  bool note_skipped_line(std::int64_t line_number, SkippedKind kind);
 
   // Waits until every record handed over has reached the destination;
   // returns the scan's outcome: the scanner's own, or invalid_coordinate at
@@ -118,7 +118,7 @@ class FacetStream {
   bool hand_over();
   // Delivers a batch, on whichever thread converts, unless a coordinate has
   // failed already; notes a failure. After one, batches are only given back.
-  void deliver_here(const FacetTextBatch& batch);
+  void deliver_unless_failed(const FacetTextBatch& batch);
   // The worker's job: one batch to the destination; false at a coordinate
   // that cannot be converted, recorded as the failure.
   bool deliver(const FacetTextBatch& batch);

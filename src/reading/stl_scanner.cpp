@@ -77,7 +77,8 @@ ScanOutcome scan_stl(records::InputChannel& stl, FacetStream& facets) {
     if (!is_facet_line(line)) {
       // A refusal means a coordinate has failed, which is the scan's
       // outcome whatever this one says.
-      if (shape.has_text && !facets.skip_line(line_number, skipped_kind(shape.first_word()))) {
+      if (shape.has_text &&
+          !facets.note_skipped_line(line_number, skipped_kind(shape.first_word()))) {
         return ended(ScanEnd::too_many_facets, whole_facets, line_number);
       }
       continue;
