@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "mesh/mesh_store.h"
 #include "reading/stl_scanner.h"
 #include "support.h"
 
@@ -104,7 +105,7 @@ TEST(FacetStream, EndsAndHandsOverAsTheRulesRead) {
     const char* name;
     std::string stl;
     reading::ScanEnd end;
-    std::int32_t limit = 1'000'000;
+    std::int32_t limit = mesh::MAX_FACETS;  // no limit within reach
   };
   const std::string bad = facet("1 2 3", "4 x 6", "7 8 9");
   const std::string cut_after_bad_line =
@@ -135,20 +136,20 @@ TEST(FacetStream, EndsAndHandsOverAsTheRulesRead) {
   skipped_many += facets(1500, 1500) + "endsolid t\n";
   std::string bad_among_skipped = facets(50) + "solid a\n" + bad + "endsolid a\n" + facets(5);
   using enum reading::ScanEnd;
-  const Case cases[] = {
-      {                                      "empty file",                "",                clean                                                         },
-      { "several batches",             solid,                clean                                                                                                          },
-      { "skipped lines fill whole batches",      skipped_many,                clean                                                                          },
-      { "invalid coordinate after some batches",          bad_late,   invalid_coordinate                                                                             },
-      { "invalid coordinate in the first facet",         bad_first,   invalid_coordinate                                                         },
-      { "invalid coordinate, then the file cut in a facet",      bad_then_cut,   invalid_coordinate                                                                                                          },
-      { "file ends after the invalid line of a facet",        cut_in_bad,   invalid_coordinate                                                                          },
-      { "file ends after the last vertex line, all valid",    cut_after_good, end_of_file_in_facet                                                                             },
-      { "file ends inside a facet",         cut_early, end_of_file_in_facet                                                         },
-      { "an overflowing coordinate",     overflow_late,   invalid_coordinate                                                                                                       },
-      { "skipped lines around an invalid coordinate", bad_among_skipped,   invalid_coordinate                                                                                                                     },
-      { "one facet beyond the limit",             solid,      too_many_facets,1001},
+  std::vector<Case> cases = {
+      {                                      "empty file",                "",                clean},
+      {                                 "several batches",             solid,                clean},
+      {                "skipped lines fill whole batches",      skipped_many,                clean},
+      {           "invalid coordinate after some batches",          bad_late,   invalid_coordinate},
+      {           "invalid coordinate in the first facet",         bad_first,   invalid_coordinate},
+      {"invalid coordinate, then the file cut in a facet",      bad_then_cut,   invalid_coordinate},
+      {     "file ends after the invalid line of a facet",        cut_in_bad,   invalid_coordinate},
+      { "file ends after the last vertex line, all valid",    cut_after_good, end_of_file_in_facet},
+      {                        "file ends inside a facet",         cut_early, end_of_file_in_facet},
+      {                       "an overflowing coordinate",     overflow_late,   invalid_coordinate},
+      {           "skipped lines around a bad coordinate", bad_among_skipped,   invalid_coordinate},
   };
+  cases.push_back({"one facet beyond the limit", solid, too_many_facets, 1001});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
