@@ -1,10 +1,11 @@
 // The stream of facet records from the scanner to the program that uses
-// the facets. The scanner fills batches of records on its thread; a worker
-// thread takes each batch in file order, converts the coordinates of its
-// facets and hands every facet whole, with the skipped lines between, to
-// the program's destination (the converter's mesh store, the model check's
-// tables). Converting the coordinates is half the work of a scan; this way
-// it runs on a second core, and both programs see the very same facets.
+// the facets. The scanner fills batches of records on its thread; the
+// converting side takes each batch in file order, converts the coordinates
+// of its facets and hands every facet whole, with the skipped lines
+// between, to the program's destination (the converter's mesh store, the
+// model check's tables), so both programs see the very same facets. For
+// the converter a worker thread converts: converting the coordinates is
+// half the work of its scan, and this way it runs on a second core.
 //
 // Whole facets are converted in file order, so a coordinate that cannot be
 // converted comes before any way the scanner itself may have ended; the
