@@ -184,6 +184,12 @@ TEST(RenderAhead, ARefusedWriteInAnyChunkIsTheSectionsFailure) {
       EXPECT_EQ(status.report, records::Report::write_error);
       EXPECT_EQ(status.unit, records::SOLVER_UNIT);
       EXPECT_EQ(status.path, path);
+      // A caller that goes on anyway, on a channel that works, writes
+      // nothing there and hears of the failure again.
+      OutputChannel next(records::MESH_VIEW_UNIT, ::open("/dev/null", O_WRONLY), "null",
+                         records::OutputMode::plain, true);
+      ASSERT_TRUE(next.reserve_block());
+      EXPECT_EQ(renderer.write_section("s1", next).report, records::Report::write_error);
     }
     const std::string written = dir.read("out");
     EXPECT_EQ(written.size(), c.limit);

@@ -57,9 +57,10 @@ bool RenderAhead::write_in_turn(std::uint64_t chunk, std::size_t section, std::s
   {
     std::unique_lock lock(mutex_);
     turn_.wait(lock, [&] {
-      return stopping_ || failed_ || (written_ == chunk && sections_reached_ > section);
+      return stopping_ || failed_on_ != nullptr ||
+             (written_ == chunk && sections_reached_ > section);
     });
-    if (stopping_ || failed_) return false;
+    if (stopping_ || failed_on_ != nullptr) return false;
     channel = channels_[section];
   }
   // The channel is this thread's alone until the turn passes on: the other
@@ -70,7 +71,7 @@ bool RenderAhead::write_in_turn(std::uint64_t chunk, std::size_t section, std::s
     if (written) {
       written_ = chunk + 1;
     } else {
-      failed_ = true;
+      failed_on_ = channel;
     }
   }
   turn_.notify_all();
@@ -95,31 +96,34 @@ Status RenderAhead::write_section(std::string_view name, OutputChannel& channel)
   const std::uint64_t end_chunk = chunks_before_[section + 1];
   if (first_chunk == end_chunk) return channel.status();
   // The records pending on the channel go before the section's; the worker
-  // may write on the channel from here on, in its turns.
-  if (Status flushed = channel.flush(); !flushed.ok()) return flushed;
-  {
-    const std::lock_guard lock(mutex_);
-    channels_[section] = &channel;
-    sections_reached_ = section + 1;
+  // may write on the channel from here on, in its turns. After a refused
+  // write nothing more is written, on any channel.
+  std::unique_lock lock(mutex_);
+  if (failed_on_ == nullptr) {
+    lock.unlock();
+    const bool flushed = channel.flush().ok();
+    lock.lock();
+    if (flushed) {
+      channels_[section] = &channel;
+      sections_reached_ = section + 1;
+    } else {
+      failed_on_ = &channel;
+    }
   }
+  if (failed_on_ != nullptr) return failed_on_->status();
+  lock.unlock();
   turn_.notify_all();
 
   const std::uint64_t step = in_place_ ? 1 : 2;
   const std::uint64_t first_own = in_place_ ? first_chunk : first_chunk + first_chunk % 2;
   for (std::uint64_t chunk = first_own; chunk < end_chunk; chunk += step) {
     const std::size_t size = render(place_of(chunk, section), own_chunk_.get());
-    if (in_place_) {
-      if (!channel.write_records({own_chunk_.get(), size})) return channel.status();
-    } else if (!write_in_turn(chunk, section, {own_chunk_.get(), size})) {
-      break;
-    }
+    if (!write_in_turn(chunk, section, {own_chunk_.get(), size})) break;
   }
-  if (!in_place_) {
-    // The section ends when the worker's last chunk of it is written too.
-    std::unique_lock lock(mutex_);
-    turn_.wait(lock, [&] { return failed_ || written_ == end_chunk; });
-  }
-  return channel.status();
+  // The section ends when the worker's last chunk of it is written too.
+  lock.lock();
+  turn_.wait(lock, [&] { return failed_on_ != nullptr || written_ == end_chunk; });
+  return failed_on_ != nullptr ? failed_on_->status() : channel.status();
 }
 
 }  // namespace records

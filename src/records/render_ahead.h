@@ -107,7 +107,8 @@ class RenderAhead {
   std::uint64_t written_ = 0;             // chunks written, in order: the next one's turn
   std::vector<OutputChannel*> channels_;  // per section, once the writing thread reaches it
   std::size_t sections_reached_ = 0;
-  bool failed_ = false;  // a write was refused: no chunk is written after it
+  // The channel that refused a write: no chunk is written after it.
+  OutputChannel* failed_on_ = nullptr;
   bool stopping_ = false;
   // Declared last: destroyed first, it waits for the worker before the
   // state it uses goes.
