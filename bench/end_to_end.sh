@@ -10,8 +10,11 @@
 #   conversion  rm -f input.dat input.plt; stldeck
 #   floor       rm -f floor.bin; cat STL_Model.stl >/dev/null;
 #               dd bs=1M of=floor.bin (as many bytes as the conversion writes)
-# in the same folder, through the page cache. One size is also measured with
-# both sides confined to one CPU (taskset -c 0). Every conversion is checked:
+# in the same folder, through the page cache. For each size it prints the
+# median ratio and the range of the pair ratios, and the median user and
+# system time of both sides, so that a reader sees where the time goes (the
+# system time of both is mostly the copy into the page cache). One size is
+# also measured with both sides confined to one CPU (taskset -c 0). Every conversion is checked:
 # exit status 0, empty standard error, the four console lines, and the exact
 # sizes of both output files. Peak memory comes from a separate run of each
 # size; the script also times a run on an empty model and takes the peak
@@ -26,6 +29,8 @@
 #   BENCH_SCRATCH  folder for models and outputs (default build-bench/scratch)
 #   BENCH_KEEP=1   keep the last model and its outputs in the scratch folder
 #   BENCH_CHECK=0  leave out the model check against the conversion (1,666,666 facets)
+#   BENCH_CONVERTER  another stldeck to measure (an older build, say) instead of
+#                  the one built here
 # --quick leaves out the largest size (3,333,333 facets, about 650 MB of STL
 # and 1.7 GB of output).
 set -euo pipefail
@@ -81,14 +86,14 @@ fail() {
 echo "== Building the Release converter in build-bench/"
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DSTLDECK_TESTS=OFF >/dev/null
 cmake --build build-bench -j"$(nproc)" >/dev/null
-converter=$root/build-bench/stldeck
+converter=${BENCH_CONVERTER:-$root/build-bench/stldeck}
 make_model=$root/build-bench/make_model
 [[ -x $converter && -x $make_model ]] || fail "the build did not produce stldeck and make_model"
 
 mkdir -p "$scratch"
 scratch=$(cd "$scratch" && pwd)
 cd "$scratch"
-rm -f STL_Model.stl input.dat input.plt floor.bin console.txt errors.txt rss.txt
+rm -f STL_Model.stl input.dat input.plt floor.bin console.txt errors.txt rss.txt times.txt
 
 # ---------------------------------------------------------------------------
 # Helpers
@@ -140,18 +145,25 @@ check_run() {
     fail "input.plt has $view bytes on $facets facets, expected $(view_bytes "$facets")"
 }
 
+# The user and system time of the last timed command, in milliseconds: the
+# shell's own accounting of the children it waited for.
+TIMEFORMAT='%3U %3S'
+read_times() { read -r user_ms sys_ms <times.txt; user_ms=${user_ms//[.,]/}; sys_ms=${sys_ms//[.,]/}; }
+
 # Runs the converter once in the scratch folder as one process that first
-# removes the previous output files; sets elapsed_us and checks the run for
-# $1 facets. Further arguments go before the command (taskset -c 0).
+# removes the previous output files; sets elapsed_us, user_ms and sys_ms and
+# checks the run for $1 facets. Further arguments go before the command
+# (taskset -c 0).
 time_converter() {
   local facets=$1 status=0 t0 t1
   shift
   settle
   now_us t0
-  "$@" bash -c 'rm -f input.dat input.plt; exec "$0"' "$converter" >console.txt 2>errors.txt ||
-    status=$?
+  { time "$@" bash -c 'rm -f input.dat input.plt; exec "$0"' "$converter" >console.txt \
+    2>errors.txt; } 2>times.txt || status=$?
   now_us t1
   elapsed_us=$((t1 - t0))
+  read_times
   check_run "$facets" "$status"
 }
 
@@ -192,50 +204,71 @@ measure_rss() {
 }
 
 # The I/O floor for the model in the folder and $1 output bytes, as one
-# process that first removes its previous output; sets elapsed_us. Further
-# arguments go before the command.
+# process that first removes its previous output; sets elapsed_us, user_ms
+# and sys_ms. Further arguments go before the command.
 time_floor() {
   local bytes=$1 t0 t1
   shift
   settle
   now_us t0
-  "$@" bash -c 'rm -f floor.bin; cat STL_Model.stl >/dev/null
-    exec dd if=/dev/zero of=floor.bin bs=1M iflag=count_bytes count="$0" status=none' "$bytes"
+  { time "$@" bash -c 'rm -f floor.bin; cat STL_Model.stl >/dev/null
+    exec dd if=/dev/zero of=floor.bin bs=1M iflag=count_bytes count="$0" status=none' \
+    "$bytes"; } 2>times.txt
   now_us t1
   elapsed_us=$((t1 - t0))
+  read_times
 }
 
 # One warm-up pair, then $runs alternating pairs of conversion and floor for
 # $1 facets and $2 output bytes; further arguments go before both commands.
-# Sets conv_median, floor_median and pair_median (ratio x 1000).
+# Sets conv_median, floor_median, pair_median and pair_min, pair_max (ratios
+# x 1000), and the medians of the user and system times of both sides
+# (conv_user, conv_sys, floor_user, floor_sys; milliseconds).
 time_pairs() {
   local facets=$1 bytes=$2 i
   shift 2
   time_converter "$facets" "$@"
   time_floor "$bytes" "$@"
-  local conv_us=() floor_us=() pair_ratios=()
+  local conv_us=() floor_us=() pair_ratios=() conv_users=() conv_syss=() floor_users=()
+  local floor_syss=()
   for ((i = 1; i <= runs; i++)); do
     time_converter "$facets" "$@"
     conv_us+=("$elapsed_us")
+    conv_users+=("$user_ms")
+    conv_syss+=("$sys_ms")
     time_floor "$bytes" "$@"
     floor_us+=("$elapsed_us")
+    floor_users+=("$user_ms")
+    floor_syss+=("$sys_ms")
     pair_ratios+=("$(awk -v c="${conv_us[-1]}" -v f="${floor_us[-1]}" 'BEGIN { printf "%d", 1000 * c / f }')")
-    printf '   pair %d: conversion %.3f s, floor %.3f s, ratio %.2f\n' "$i" \
-      "$(awk -v v="${conv_us[-1]}" 'BEGIN { print v / 1e6 }')" \
+    printf '   pair %d: conversion %.3f s (user %.2f, sys %.2f), floor %.3f s (user %.2f, sys %.2f), ratio %.2f\n' \
+      "$i" "$(awk -v v="${conv_us[-1]}" 'BEGIN { print v / 1e6 }')" \
+      "$(awk -v v="${conv_users[-1]}" 'BEGIN { print v / 1e3 }')" \
+      "$(awk -v v="${conv_syss[-1]}" 'BEGIN { print v / 1e3 }')" \
       "$(awk -v v="${floor_us[-1]}" 'BEGIN { print v / 1e6 }')" \
+      "$(awk -v v="${floor_users[-1]}" 'BEGIN { print v / 1e3 }')" \
+      "$(awk -v v="${floor_syss[-1]}" 'BEGIN { print v / 1e3 }')" \
       "$(awk -v v="${pair_ratios[-1]}" 'BEGIN { print v / 1000 }')"
   done
   read -r _ conv_median <<<"$(min_median "${conv_us[@]}")"
   read -r _ floor_median <<<"$(min_median "${floor_us[@]}")"
-  read -r _ pair_median <<<"$(min_median "${pair_ratios[@]}")"
+  read -r pair_min pair_median <<<"$(min_median "${pair_ratios[@]}")"
+  pair_max=$(printf '%s\n' "${pair_ratios[@]}" | sort -n | tail -n 1)
+  read -r _ conv_user <<<"$(min_median "${conv_users[@]}")"
+  read -r _ conv_sys <<<"$(min_median "${conv_syss[@]}")"
+  read -r _ floor_user <<<"$(min_median "${floor_users[@]}")"
+  read -r _ floor_sys <<<"$(min_median "${floor_syss[@]}")"
 }
 
-# A summary row: label, facets, STL bytes, then the medians and the RSS (KiB).
+# A summary row: label, facets, STL bytes, then the medians, the range of
+# the pair ratios, the user and system times of both sides and the RSS (KiB).
 summary_row() {
   awk -v l="$1" -v f="$2" -v s="$3" -v cmed="$conv_median" -v fmed="$floor_median" \
-    -v pair="$pair_median" -v rss="$4" 'BEGIN {
-      printf "%-10s %10d %9.1f %9.3f %9.3f %7.2f %9s\n", l, f, s / 1e6, cmed / 1e6, fmed / 1e6,
-        pair / 1000, (rss > 0 ? sprintf("%.1f", rss / 1024) : "-")
+    -v pair="$pair_median" -v lo="$pair_min" -v hi="$pair_max" -v cu="$conv_user" \
+    -v cs="$conv_sys" -v fu="$floor_user" -v fs="$floor_sys" -v rss="$4" 'BEGIN {
+      printf "%-9s %8d %7.1f %7.3f %7.3f %6.2f %9s %5.2f %5.2f %5.2f %5.2f %8s\n", l, f, s / 1e6,
+        cmed / 1e6, fmed / 1e6, pair / 1000, sprintf("%.2f-%.2f", lo / 1000, hi / 1000),
+        cu / 1e3, cs / 1e3, fu / 1e3, fs / 1e3, (rss > 0 ? sprintf("%.1f", rss / 1024) : "-")
     }'
 }
 
@@ -315,8 +348,10 @@ done
 
 echo
 echo "Summary (medians of $runs alternating pairs after a warm-up pair; seconds; MB = 10^6 bytes;"
-echo "peak RSS in MiB, from a separate run)"
-printf '%-10s %10s %9s %9s %9s %7s %9s\n' cpus facets "STL MB" conv floor ratio "peak RSS"
+echo "range: lowest-highest pair ratio; user and system seconds of the conversion (c) and the"
+echo "floor (f); peak RSS in MiB, from a separate run)"
+printf '%-9s %8s %7s %7s %7s %6s %9s %5s %5s %5s %5s %8s\n' cpus facets "STL MB" conv floor \
+  ratio range c-usr c-sys f-usr f-sys "peak RSS"
 for row in "${rows[@]}"; do echo "$row"; done
 printf 'empty model: min %.2f ms, median %.2f ms (target < %d ms: %s)\n' \
   "$(awk -v v="$empty_min" 'BEGIN { print v / 1000 }')" \

@@ -66,9 +66,9 @@ Status convert() {
   if (Status s = show({" Number of nodes:     n =", mesh.node_count}); !s.ok()) return s;
 
   const std::string date = writing::local_date_text();
-  // The node and element records of both files are rendered on a second
-  // core while this thread writes; its memory and thread are taken before
-  // anything is written.
+  // The node and element records of both files are rendered and written
+  // by this thread and a worker on the second core, in turns; their memory
+  // and the worker are taken before anything is written.
   records::RenderAhead sections;
   std::vector<records::RecordSection> section_list;
   for (auto& section : writing::solver_input_sections(mesh)) section_list.push_back(section);

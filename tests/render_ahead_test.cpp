@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -44,8 +46,27 @@ void render_triple(Destination& destination, std::int64_t number) {
   format::write_layout<triple>(destination, items);
 }
 
-// Sections alternate between the two kinds, the first of points; each is
-// preceded by a record written on the channel itself.
+// Sections alternating between the two kinds, the first of points.
+std::vector<RecordSection> make_sections(const std::vector<std::int64_t>& counts) {
+  std::vector<RecordSection> sections;
+  static constexpr std::string_view names[] = {"s0", "s1", "s2", "s3", "s4", "s5"};
+  for (std::size_t s = 0; s < counts.size(); ++s) {
+    if (s % 2 == 0) {
+      sections.push_back({names[s], counts[s], POINT_LENGTH,
+                          [](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
+                            for (auto n = first; n < end; ++n) render_point(chunk, n);
+                          }});
+    } else {
+      sections.push_back({names[s], counts[s], TRIPLE_LENGTH,
+                          [](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
+                            for (auto n = first; n < end; ++n) render_triple(chunk, n);
+                          }});
+    }
+  }
+  return sections;
+}
+
+// Each section is preceded by a record written on the channel itself.
 std::string write_sections(const std::vector<std::int64_t>& counts, bool ahead) {
   TempDir dir;
   const std::string path = (dir / "out").string();
@@ -53,21 +74,7 @@ std::string write_sections(const std::vector<std::int64_t>& counts, bool ahead) 
   {
     OutputChannel channel(records::SOLVER_UNIT, fd, path, records::OutputMode::plain, true);
     if (!channel.reserve_block()) return {};
-    std::vector<RecordSection> sections;
-    static constexpr std::string_view names[] = {"s0", "s1", "s2", "s3", "s4", "s5"};
-    for (std::size_t s = 0; s < counts.size(); ++s) {
-      if (s % 2 == 0) {
-        sections.push_back({names[s], counts[s], POINT_LENGTH,
-                            [](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
-                              for (auto n = first; n < end; ++n) render_point(chunk, n);
-                            }});
-      } else {
-        sections.push_back({names[s], counts[s], TRIPLE_LENGTH,
-                            [](RecordChunk& chunk, std::int64_t first, std::int64_t end) {
-                              for (auto n = first; n < end; ++n) render_triple(chunk, n);
-                            }});
-      }
-    }
+    const std::vector<RecordSection> sections = make_sections(counts);
     RenderAhead renderer;
     if (ahead && !renderer.start(sections)) return {};
     for (std::size_t s = 0; s < counts.size(); ++s) {
@@ -113,6 +120,80 @@ TEST(RenderAhead, WritesWhatRenderingInPlaceWrites) {
     ASSERT_FALSE(in_place.empty());
     EXPECT_EQ(ahead.size(), in_place.size());
     EXPECT_TRUE(ahead == in_place) << "the files differ";
+  }
+}
+
+// While it lives, writes to files stop at `bytes` (the system refuses the
+// rest of a write, and every one after it), for this process.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, saved_.rlim_max};
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, old_handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*old_handler_)(int) = nullptr;
+};
+
+// A write refused in a chunk of either thread, or in the records before a
+// section, is the section's failure, reported on the writing thread with
+// the channel's unit and path, and the file holds the start of the whole
+// output up to where the system stopped it.
+TEST(RenderAhead, ARefusedWriteInAnyChunkIsTheSectionsFailure) {
+  constexpr std::int64_t P = POINTS_PER_CHUNK;
+  const std::vector<std::int64_t> counts = {5 * P + 3, 7};
+  const std::string whole = write_sections(counts, false);
+  ASSERT_FALSE(whole.empty());
+  const std::size_t heading = std::string_view("section 0\r\n").size();
+  const std::size_t chunk = static_cast<std::size_t>(P) * (POINT_LENGTH + 2);
+  struct Case {
+    const char* name;
+    std::size_t limit;  // bytes the file may hold
+  };
+  const Case cases[] = {
+      {            "inside the heading",                       4},
+      {      "the first chunk (writer)",          heading + 1000},
+      {     "the second chunk (worker)",     heading + chunk + 1},
+      {"the end of the fourth (worker)", heading + 4 * chunk - 1},
+      {  "the last, short one (worker)", heading + 5 * chunk + 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = (dir / "out").string();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::vector<RecordSection> sections = make_sections(counts);
+    {
+      OutputChannel channel(records::SOLVER_UNIT, fd, path, records::OutputMode::plain, true);
+      ASSERT_TRUE(channel.reserve_block());
+      RenderAhead renderer;
+      ASSERT_TRUE(renderer.start(sections));
+      const FileSizeLimit limit(c.limit);
+      channel.write_record("section 0");
+      const records::Status status = renderer.write_section("s0", channel);
+      EXPECT_EQ(status.report, records::Report::write_error);
+      EXPECT_EQ(status.unit, records::SOLVER_UNIT);
+      EXPECT_EQ(status.path, path);
+      // A caller that goes on anyway, on a channel that works, writes
+      // nothing there and hears of the failure again.
+      OutputChannel next(records::MESH_VIEW_UNIT, ::open("/dev/null", O_WRONLY), "null",
+                         records::OutputMode::plain, true);
+      ASSERT_TRUE(next.reserve_block());
+      EXPECT_EQ(renderer.write_section("s1", next).report, records::Report::write_error);
+    }
+    const std::string written = dir.read("out");
+    EXPECT_EQ(written.size(), c.limit);
+    EXPECT_TRUE(whole.starts_with(written)) << "not the start of the whole output";
   }
 }
 

@@ -131,18 +131,20 @@ Status OutputChannel::status() const {
   return {failure_, unit_, path_};
 }
 
-Status OutputChannel::write_records(std::string_view records) {
-  if (Status flushed = flush(); !flushed.ok()) return flushed;
-  write_all(records.data(), records.size());
-  return status();
+bool OutputChannel::write_records(std::string_view records) {
+  write_pending();
+  return write_all(records.data(), records.size()) == Report::none;
+}
+
+Report OutputChannel::write_pending() {
+  if (end_ == 0) return failure_;
+  const std::size_t pending = end_;
+  end_ = 0;
+  return write_all(buffer_.get(), pending);
 }
 
 Status OutputChannel::flush() {
-  if (end_ > 0) {
-    const std::size_t pending = end_;
-    end_ = 0;
-    write_all(buffer_.get(), pending);
-  }
+  write_pending();
   return status();
 }
 

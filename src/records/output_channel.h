@@ -74,9 +74,11 @@ class OutputChannel {
     end_shown_record(length);
   }
   void write_record(std::string_view text);
-  // Writes whole records, terminators included, after the records pending.
-  // A file channel only.
-  [[nodiscard]] Status write_records(std::string_view records);
+  // Writes whole records, terminators included, after the records pending;
+  // false when the channel has failed (status() tells how). A file channel
+  // only. It takes no memory, so a worker may call it while the channel is
+  // its alone.
+  [[nodiscard]] bool write_records(std::string_view records);
   // Hands pending output to the system.
   [[nodiscard]] Status flush();
   // The first failure of the channel so far (Report::none when none).
@@ -95,6 +97,7 @@ class OutputChannel {
   // Writes the bytes, or nothing once the channel has failed; keeps the
   // first failure.
   Report write_all(const char* data, std::size_t size);
+  Report write_pending();
 
   int unit_;
   int fd_;
