@@ -56,8 +56,8 @@ Written write_out(std::string_view text) {
   records::OutputChannel out(REPORT_UNIT, STDOUT_FILENO, "standard output",
                              records::OutputMode::plain, false);
   Written written;
-  written.status = out.write_records(text);
-  if (!written.status.ok()) written.error_number = errno;
+  if (!out.write_records(text)) written.error_number = errno;
+  written.status = out.status();
   return written;
 }
 

@@ -76,18 +76,11 @@ class MeshStore {
   MeshView view() const { return {node_xyz_, facet_count_, node_count_}; }
 
  private:
-  // During the scan one core counts the facets while another stores them:
-  // each count lives on a cache line of its own (twice 64 bytes, for
-  // processors that fetch lines in pairs), or every facet would pass one
-  // line back and forth between the cores, a stall that made two-core
-  // scans slower than one-core ones.
-  static constexpr std::size_t OWN_LINE = 128;
-
   void* mapping_ = nullptr;
   std::size_t mapping_size_ = 0;
   double* node_xyz_ = nullptr;
-  alignas(OWN_LINE) std::int32_t facet_count_ = 0;
-  alignas(OWN_LINE) std::int32_t node_count_ = 0;
+  std::int32_t facet_count_ = 0;
+  std::int32_t node_count_ = 0;
 };
 
 }  // namespace mesh
