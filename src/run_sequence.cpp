@@ -43,14 +43,19 @@ Status show(std::initializer_list<format::FreeItem> items) {
 }
 
 // The conversion, up to the status the run ends with. Everything it holds
-// (the store, the two workers) is released on the way out, whatever ends it.
+// (the store, the batch, the writing worker) is released on the way out, whatever ends it.
 Status convert() {
   mesh::MeshStore store;
-  // The coordinates are converted on a second core while this thread reads
-  // the lines; its memory and thread are taken before any file is bound.
+  // The coordinates are converted on this thread, a batch of records at a
+  // time as the scan hands it over: handing the records to a second core
+  // cost more than the conversion there saved (the cores pass every record
+  // between their caches), and the second core is better spent on the
+  // writing. The batch's memory is taken before any file is bound.
   reading::StoreFilling filling(store);
   reading::FacetStream facets(filling, mesh::MAX_FACETS);
-  if (!store.reserve() || !facets.start()) return {Report::no_memory};
+  if (!store.reserve() || !facets.start(reading::FacetStream::Converter::caller)) {
+    return {Report::no_memory};
+  }
   const auto stl = records::bind_input("STL_Model.stl");
   if (stl.channel == nullptr) return stl.status;
   const auto deck = records::bind_output(records::SOLVER_UNIT, "input.dat");
