@@ -13,6 +13,7 @@
 
 #include "mesh/mesh_store.h"
 #include "reading/stl_scanner.h"
+#include "reading/vertex_line.h"
 #include "support.h"
 
 namespace {

@@ -75,4 +75,18 @@ TEST(Layers, RefusesIncludesAgainstTheLayersAndCircles) {
   }
 }
 
+TEST(Layers, RefusesACircleThroughAHeaderAndItsSource) {
+  // p.cpp includes q.h and q.h includes p.h: no file reaches itself, but
+  // the pieces p and q need each other.
+  TempDir tree;
+  fs::copy(SOURCE_ROOT / "src", tree / "src", fs::copy_options::recursive);
+  testing_support::write_file(tree / "src" / "format" / "p.h", "\n");
+  testing_support::write_file(tree / "src" / "format" / "p.cpp", "#include \"format/q.h\"\n");
+  testing_support::write_file(tree / "src" / "format" / "q.h", "#include \"format/p.h\"\n");
+  const Checked checked = check_layers(tree.path());
+  EXPECT_EQ(checked.status, 1);
+  EXPECT_NE(checked.complaint.find("src/format/p"), std::string::npos) << checked.complaint;
+  EXPECT_NE(checked.complaint.find("src/format/q"), std::string::npos) << checked.complaint;
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "format/fields.h"
 #include "reading/stl_scanner.h"
+#include "reading/vertex_line.h"
 #include "run_sequence.h"
 #include "support.h"
 

@@ -46,7 +46,9 @@ check_file() {
     elif [ ! -d "$folder" ]; then
       continue  # a system header such as <sys/stat.h>
     fi
-    [ -e "$included" ] && echo "$file $included" >>"$edges"
+    # A header and its source are one piece: the circle that matters runs
+    # through pieces (a.cpp -> b.h -> a.h is a circle of a and b).
+    [ -e "$included" ] && echo "${file%.*} ${included%.*}" >>"$edges"
     [ "$folder" = "$layer" ] && continue
     if [[ " ${allowed[$layer]-} " != *" $folder "* ]]; then
       echo "src/$file includes \"$included\": $layer may include only: ${allowed[$layer]:-nothing}" >&2
@@ -71,8 +73,9 @@ for layer in */; do
   done
 done
 
-# A circle of includes between files, inside one folder or across folders,
-# is refused too: tsort names the files on it.
+# A circle of includes between pieces (a header with its source), inside
+# one folder or across folders, is refused too: tsort names the pieces on
+# it (a pair naming one piece twice only says that the piece exists).
 if ! tsort "$edges" >/dev/null 2>"$edges.loop"; then
   echo "src/: files include each other in a circle:" >&2
   grep -v "input contains a loop" "$edges.loop" | sed 's/^tsort: /  src\//' >&2

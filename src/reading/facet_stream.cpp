@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "reading/stl_scanner.h"
+#include "reading/vertex_line.h"
 
 namespace reading {
 

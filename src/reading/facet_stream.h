@@ -31,10 +31,6 @@
 
 namespace reading {
 
-// A corner's x, y, z, and a facet's three corners in file order.
-using Corner = std::array<double, 3>;
-using FacetCorners = std::array<Corner, 3>;
-
 enum class ScanEnd {
   clean,                 // end of input between facets
   end_of_file_in_facet,  // the file ends inside a facet

@@ -28,12 +28,4 @@ namespace reading {
 // it through facets.finish() for the scan's.
 ScanOutcome scan_stl(records::InputChannel& stl, FacetStream& facets);
 
-// Splits a vertex line (its first 80 characters) into blank-separated
-// tokens: the first is the keyword and is ignored, the next three are x, y
-// and z; a missing token reads as 0.0. Returns false, with `bad_token` set,
-// when a coordinate token cannot be converted. `empty_tokens` counts the
-// coordinate tokens that were empty.
-bool read_corner(std::string_view line_text, Corner& xyz, std::string_view& bad_token,
-                 int& empty_tokens);
-
 }  // namespace reading
