@@ -3,8 +3,12 @@
 # and any circle of includes between files. Each folder may include only
 # the folders listed for it, which all lie below it:
 #   src/main.cpp, src/run_sequence.*   the run sequence: everything below
-#   src/check | src/prepare            the companion commands: reading, geometry
-#                                      and below (not each other)
+#   src/check | src/prepare | src/deck the companion commands: reading, geometry
+#                                      and below (not each other); the deck also
+#                                      the companion layer and the deck writer
+#   src/companion                      what the companions share: exit statuses,
+#                                      JSON, report rows, options; geometry,
+#                                      format, records and below
 #   src/reading | src/writing          mesh, records, format, numeric (not each other)
 #   src/mesh | src/geometry            records, format, numeric (not each other); the
 #                                      mesh geometry needs only numeric so far
@@ -22,6 +26,8 @@ declare -A allowed=(
   [top]="check reading writing mesh geometry records format numeric"
   [check]="reading geometry mesh records format numeric"
   [prepare]="reading geometry mesh records format numeric"
+  [deck]="companion writing reading geometry mesh records format numeric"
+  [companion]="geometry mesh records format numeric"
   [reading]="mesh records format numeric"
   [writing]="mesh records format numeric"
   [mesh]="records format numeric"

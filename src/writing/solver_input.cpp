@@ -6,6 +6,7 @@
 
 #include "format/free_form.h"
 #include "format/layout.h"
+#include "writing/deck_head.h"
 
 namespace writing {
 namespace {
@@ -19,7 +20,7 @@ using format::Skip;
 using format::TextField;
 
 constexpr format::EditDescriptor title_descriptors[] = {
-    Literal(" A BEM Model from STL Data for Acoustic Wave Analysis,"),
+    Literal(DECK_TITLE),
     Skip(12),
     TextField(9),
 };
@@ -29,32 +30,13 @@ constexpr format::EditDescriptor title_descriptors[] = {
 // density and reference values, the one frequency, and the integration
 // switches. Only the counts and the three real fields are items.
 constexpr format::EditDescriptor parameter_descriptors[] = {
-    Literal("  Complete      1                     ! Job Type (Complete/Field Only); Solver Type "
-            "(1=FMM/2=ACA/3=CBEM)"),
-    RecordBreak(),
-    Literal("      Full      0      0.d0           ! Problem Space, Symmetry Plane, Symmetry "
-            "Plane Property (1=Rigid; -1=Soft)"),
-    RecordBreak(),
-    IntField(10, 2),
-    Skip(1),
-    IntField(6, 2),
-    Literal("     ! Nos. of Boundary Elements/Nodes and Field Points/Cells"),
-    RecordBreak(),
-    Literal("      0         0                     ! No. of plane incident waves (nplane), User "
-            "defined sources (1=Yes/0=No)"),
-    RecordBreak(),
-    Literal("      0                               ! No. of point sources (nsource)"),
-    RecordBreak(),
-    FixedField(10, 2, 2),
-    Literal("   2.d-5 1.d-12   ! cspeed (c), density (rou), Ref. pressure (p_ref), Ref. "
-            "intensity (I_ref)"),
-    RecordBreak(),
-    FixedField(10, 2, 2),
-    Literal("   1     0      0 ! Freq1, Freq2, No. freqs, NOctave, Update BCs for each frequency "
-            "(1=Yes/0=No)"),
-    RecordBreak(),
-    Literal("      0         3      1     0        ! Use of HBIE (1=Yes/0=No), nruleb (1-6), "
-            "nrulef (1-6), animation (1=Yes/0=No)"),
+    Literal(DECK_JOB),   RecordBreak(),          Literal(DECK_SPACE),
+    RecordBreak(),       IntField(10, 2),        Skip(1),
+    IntField(6, 2),      Literal(DECK_COUNTS),   RecordBreak(),
+    Literal(DECK_WAVES), RecordBreak(),          Literal(DECK_SOURCES),
+    RecordBreak(),       FixedField(10, 2, 2),   Literal(DECK_MEDIUM),
+    RecordBreak(),       FixedField(10, 2, 2),   Literal(DECK_FREQUENCIES),
+    RecordBreak(),       Literal(DECK_SWITCHES),
 };
 
 constexpr format::EditDescriptor node_descriptors[] = {
@@ -66,10 +48,6 @@ constexpr format::EditDescriptor element_descriptors[] = {
     IntField(10),          Skip(3),      IntField(8, 3), Skip(5), Literal("   2   (0.D+00,"),
     ExpField(24, 15, 'D'), Literal(")"),
 };
-
-constexpr double SOUND_SPEED = 343.0;
-constexpr double DENSITY = 1.29;
-constexpr double FREQUENCY = 54.59;
 
 }  // namespace
 
@@ -119,15 +97,16 @@ records::Status write_solver_input(records::OutputChannel& deck, const mesh::Mes
   const Item title[] = {date_text};
   format::write_layout<title_descriptors>(deck, title);
 
-  const Item parameters[] = {mesh.facet_count, mesh.node_count, 0,         0,
-                             SOUND_SPEED,      DENSITY,         FREQUENCY, FREQUENCY};
+  const Item parameters[] = {
+      mesh.facet_count, mesh.node_count, 0, 0, DECK_SOUND_SPEED, DECK_DENSITY,
+      DECK_FREQUENCY,   DECK_FREQUENCY};
   format::write_layout<parameter_descriptors>(deck, parameters);
 
-  format::write_free_form(deck, {"$ Nodes:"});
+  format::write_free_form(deck, {DECK_NODES_HEADING.substr(1)});
   if (records::Status s = sections.write_section(DECK_NODES, deck); !s.ok()) return s;
-  format::write_free_form(deck, {"$ Elements and Boundary Conditions:"});
+  format::write_free_form(deck, {DECK_ELEMENTS_HEADING.substr(1)});
   if (records::Status s = sections.write_section(DECK_ELEMENTS, deck); !s.ok()) return s;
-  format::write_free_form(deck, {"$ End of the File"});
+  format::write_free_form(deck, {DECK_END.substr(1)});
   // A refused write shows here, before the mesh view is begun.
   return deck.flush();
 }

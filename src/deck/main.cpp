@@ -1,0 +1,62 @@
+// stldeck-deck: shows and verifies a solver deck written by stldeck, and
+// sets its medium, frequencies and solver type in place.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "companion/exit_status.h"
+#include "deck/deck_command.h"
+#include "deck/deck_options.h"
+#include "records/standard_error.h"
+
+namespace {
+
+using companion::exit_code;
+using companion::ExitStatus;
+
+int fail(const std::string& reason) {
+  records::write_to_standard_error("stldeck-deck: " + reason + "\n");
+  return exit_code(ExitStatus::unusable);
+}
+
+// The whole text on standard output, or the line that says why not.
+int report(std::string_view text, ExitStatus status) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return fail(std::string("cannot write the report: ") + std::strerror(errno));
+    done += static_cast<std::size_t>(wrote);
+  }
+  return exit_code(status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  deck::DeckOptions options;
+  if (const std::string problem = deck::parse_options(arguments, options); !problem.empty()) {
+    return fail(problem);
+  }
+  if (options.help) return report(deck::USAGE, ExitStatus::ready);
+  try {
+    // Two threads read the sections, one share each: the machine's cores
+    // divide the parsing of a deck of a gigabyte.
+    const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+    const deck::CommandOutcome outcome = options.settings.any()
+                                             ? deck::set_deck(options)
+                                             : deck::verify_deck(options, cores > 1 ? 2 : 1);
+    if (!outcome.failure.empty()) return fail(outcome.failure);
+    return report(outcome.report, outcome.status);
+  } catch (const std::bad_alloc&) {
+    // Short and built in a buffer of its own, for memory is what ran out.
+    records::write_to_standard_error("stldeck-deck: not enough memory to read the deck\n");
+    return exit_code(ExitStatus::unusable);
+  }
+}
