@@ -70,7 +70,10 @@ std::string bad_value(std::string_view option, std::string_view value, std::stri
 
 std::optional<double> read_number(std::string_view text) {
   const std::string_view digits = without_plus(text);
-  if (digits.empty() || digits.starts_with('+')) return std::nullopt;
+  if (digits.empty() ||
+      (text.starts_with('+') && !(digits[0] >= '0' && digits[0] <= '9') && digits[0] != '.')) {
+    return std::nullopt;
+  }
   double value = 0.0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
   if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value)) {

@@ -332,7 +332,8 @@ void read_share(int deck_fd, int view_fd, std::int64_t nodes, Share& share) {
       bool view_same = true;
       for (std::size_t k = 0; k < 3; ++k) {
         whole = whole && std::string_view(record + 13 + 8 * k, 8) == corner_number.text();
-        view_same = view_same && std::string_view(view_record + 15 * k, 15) == view_corner.text();
+        view_same = view_same && (!with_view ||
+                                  std::string_view(view_record + 15 * k, 15) == view_corner.text());
         corner_number.step();
         view_corner.step();
       }

@@ -1,5 +1,6 @@
 #include "deck/deck_head.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -127,7 +128,17 @@ HeadReading read_head(std::span<const char> bytes) {
     return reading;
   };
 
-  // 1: the title, 12 blanks, the date.
+  // 1: the title, 12 blanks, the date. A file that does not begin with the
+  // title is some other file, whatever else is wrong with it.
+  if (bytes.empty()) {
+    reading.problem = "the file is empty";
+    return reading;
+  }
+  const std::string_view start(bytes.data(), std::min(bytes.size(), writing::DECK_TITLE.size()));
+  if (start != writing::DECK_TITLE) {
+    reading.problem = "not a solver deck written by stldeck (it does not begin with its title)";
+    return reading;
+  }
   const std::string_view title = reader.record(1);
   if (title.empty()) return done();
   if (!reader.expect(1, title, 1, writing::DECK_TITLE) ||

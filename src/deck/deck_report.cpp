@@ -210,14 +210,17 @@ std::string render_summary(std::string_view path, const DeckFacts& facts, const 
   return text;
 }
 
+std::string render_set_summary(std::string_view path, const DeckHead& before,
+                               const DeckHead& after);
+
 std::string render_set_json(std::string_view path, const DeckHead& before, const DeckHead& after) {
   companion::JsonObject json;
   json.add_string("deck", path);
   json.add_bool("set", true);
-  companion::JsonObject old_values;
-  add_head_json(old_values, before);
-  json.add_raw("before", old_values.finish().substr(0, old_values.finish().size() - 1));
   add_head_json(json, after);
+  // What changed, by key, so that a script sees an edit that changed nothing.
+  json.add_bool("changed", render_set_summary(path, before, before) !=
+                               render_set_summary(path, before, after));
   return json.finish();
 }
 
