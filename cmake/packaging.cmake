@@ -1,9 +1,10 @@
-# Installation of both commands and their manual pages, and a Debian
+# Installation of the commands and their manual pages, and a Debian
 # package of them: `cmake --install <build>` and `cpack -G DEB` in <build>.
 include(GNUInstallDirs)
 
-install(TARGETS stldeck stldeck-check stldeck-prepare RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES man/stldeck.1 man/stldeck-check.1 man/stldeck-prepare.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(TARGETS stldeck stldeck-check stldeck-prepare stldeck-deck RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES man/stldeck.1 man/stldeck-check.1 man/stldeck-prepare.1 man/stldeck-deck.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME stldeck)
@@ -11,7 +12,7 @@ set(CPACK_PACKAGE_VERSION 1.0.0)
 set(CPACK_PACKAGE_VENDOR "stldeck developers")
 set(CPACK_PACKAGE_CONTACT "stldeck developers <stldeck@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "STL model to acoustic boundary-element solver deck converter, a model check and a model preparation")
+    "STL model to acoustic boundary-element solver deck converter, a model check, a model preparation and a deck editor")
 set(CPACK_PACKAGE_DESCRIPTION
     "stldeck converts the ASCII STL model STL_Model.stl into the input deck of an
 acoustic boundary-element solver (input.dat) and a Tecplot mesh view
@@ -20,7 +21,9 @@ and tells whether it is ready for the solver: closed, consistently
 oriented, free of degenerate and repeated facets, and fine enough for the
 frequency. stldeck-prepare reads binary or ASCII STL in any common style,
 mends what the check finds, refines the facets for the frequency, and
-writes the model in the style stldeck reads.")
+writes the model in the style stldeck reads. stldeck-deck shows and verifies
+a deck and its view, and sets the deck's medium, frequencies and solver
+type in place.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -21,10 +21,10 @@ fail() {
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-for file in bin/stldeck bin/stldeck-check bin/stldeck-prepare; do
+for file in bin/stldeck bin/stldeck-check bin/stldeck-prepare bin/stldeck-deck; do
   [[ -x $prefix/$file ]] || fail "$file is not installed as a program"
 done
-for page in stldeck stldeck-check stldeck-prepare; do
+for page in stldeck stldeck-check stldeck-prepare stldeck-deck; do
   [[ -f $prefix/share/man/man1/$page.1 ]] || fail "share/man/man1/$page.1 is not installed"
 done
 
@@ -76,9 +76,32 @@ status=0
 "$prefix/bin/stldeck-check" "$work/prepared.stl" >"$work/summary.txt" || status=$?
 [[ $status == 0 ]] || fail "stldeck-check on the prepared model exited with $status"
 
+# The deck of the prepared model set for 20 frequencies up to 2 kHz: in
+# place, the size kept, and the installed deck command then finds it whole,
+# its view the same model, and the torus refined for 54.59 Hz too coarse
+# for 2 kHz.
+cp "$work/prepared.stl" "$work/STL_Model.stl"
+(cd "$work" && "$prefix/bin/stldeck" >console.txt 2>errors.txt) ||
+  fail "stldeck on the prepared model: $(cat "$work/errors.txt")"
+size_before=$(stat -c %s "$work/input.dat")
+status=0
+(cd "$work" && "$prefix/bin/stldeck-deck" --frequencies 100:2000:20 >set.txt 2>errors.txt) ||
+  status=$?
+[[ $status == 0 ]] || fail "stldeck-deck --frequencies exited with $status: $(cat "$work/errors.txt")"
+[[ $(stat -c %s "$work/input.dat") == "$size_before" ]] || fail "stldeck-deck changed the deck's size"
+sed -n 8p "$work/input.dat" | grep -q "^    100.00   2000.00  20     0      0 ! Freq1" ||
+  fail "record 8 after the setting: $(sed -n 8p "$work/input.dat")"
+status=0
+(cd "$work" && "$prefix/bin/stldeck-deck" --json >deck.json 2>errors.txt) || status=$?
+[[ $status == 1 ]] || fail "stldeck-deck --json exited with $status, expected 1 (coarse for 2 kHz)"
+for expected in '"elements": 101376' '"freq2": 2000' '"frequencies": 20' '"whole": true' \
+  '"view_matches": true' '"ready": false'; do
+  grep -qF "$expected" "$work/deck.json" || fail "stldeck-deck --json lacks $expected"
+done
+
 # The manual pages render without a warning.
 if command -v man >/dev/null; then
-  for page in stldeck stldeck-check stldeck-prepare; do
+  for page in stldeck stldeck-check stldeck-prepare stldeck-deck; do
     warnings=$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$page.1" 2>&1 >/dev/null)
     [[ -z $warnings ]] || fail "man --warnings on $page.1: $warnings"
     MANWIDTH=80 man -l "$prefix/share/man/man1/$page.1" 2>/dev/null | grep -q "EXIT STATUS" ||
@@ -98,8 +121,8 @@ if command -v dpkg-deb >/dev/null; then
   else
     contents=$(dpkg-deb -c "$package")
     for file in usr/bin/stldeck usr/bin/stldeck-check usr/bin/stldeck-prepare \
-      usr/share/man/man1/stldeck.1 usr/share/man/man1/stldeck-check.1 \
-      usr/share/man/man1/stldeck-prepare.1; do
+      usr/bin/stldeck-deck usr/share/man/man1/stldeck.1 usr/share/man/man1/stldeck-check.1 \
+      usr/share/man/man1/stldeck-prepare.1 usr/share/man/man1/stldeck-deck.1; do
       grep -q " \./$file\$" <<<"$contents" || fail "the package lacks /$file"
     done
     [[ $(dpkg-deb -f "$package" Version) == 1.0.0 ]] || fail "the package version is not 1.0.0"

@@ -59,6 +59,9 @@ TEST(Layers, RefusesIncludesAgainstTheLayersAndCircles) {
       {"reading/p.cpp",  "#include \"writing/solver_input.h\"",      "reading may include only"},
       {   "format/p.h",         "#include \"format/fields.h\"",        "each other in a circle"},
       {    "extra/p.h",                                     "",                     "src/extra"},
+      {"companion/p.cpp",         "#include \"deck/deck_head.h\"",    "companion may include only"},
+      {     "deck/p.cpp",        "#include \"check/options.h\"",         "deck may include only"},
+      {   "check/p.cpp",  "#include \"companion/options.h\"",        "check may include only"},
   };
   for (const Plant& plant : plants) {
     SCOPED_TRACE(std::string(plant.file) + ": " + plant.text);
