@@ -261,6 +261,28 @@ TEST(DeckVerdicts, TheViewMayShowEitherNeighbourOfATieInTheDecksDigits) {
   }
 }
 
+TEST(DeckVerdicts, NonFiniteCoordinatesAreReadAndAFinding) {
+  // The converter writes NaN and infinities as words; the deck is whole,
+  // its view the same model, and those nodes a finding.
+  const std::string stl =
+      "solid t\n  facet normal 0 0 1\n    outer loop\n"
+      "      vertex inf 0 0\n      vertex 1 -inf 0\n      vertex 0 1 nan\n"
+      "    endloop\n  endfacet\n  facet normal 0 0 1\n    outer loop\n"
+      "      vertex 0 0 0\n      vertex 1 0 0\n      vertex 0 1 0\n"
+      "    endloop\n  endfacet\nendsolid t\n";
+  const Converted converted(stl);
+  ASSERT_NE(converted.deck.find("Infinity"), std::string::npos);
+  const RunResult run = run_deck(converted.dir, {"--json", "--frequency", "1"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const RunResult shown = run_deck(converted.dir, {"--json"});
+  EXPECT_EQ(shown.status, 1) << shown.out << shown.err;
+  EXPECT_EQ(json_value(shown.out, "whole"), "true");
+  EXPECT_EQ(json_value(shown.out, "view_matches"), "true");
+  EXPECT_EQ(json_value(shown.out, "nonfinite_nodes"), "3");
+  // The finite element alone measures the longest edge.
+  EXPECT_EQ(json_value(shown.out, "longest_edge"), "1.4142135623730951");
+}
+
 TEST(DeckVerdicts, UnreadableAndMissingFiles) {
   const Converted converted;
   fs::create_directory(converted.dir / "folder");

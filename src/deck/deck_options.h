@@ -34,7 +34,7 @@ inline constexpr std::string_view USAGE =
     "  --elements-per-wavelength K  elements wanted per wavelength (default 6)\n"
     "  --sound-speed C              the sound speed, up to 9999999.99, two decimals\n"
     "  --density RHO                the density, up to 999999.99, two decimals\n"
-    "  --frequency HZ               one frequency (Freq1 = Freq2 = HZ, one frequency)\n"
+    "  --frequency HZ               one frequency, Freq1 = Freq2 = HZ (up to 999999.99)\n"
     "  --frequencies F1:F2:N        N frequencies from F1 to F2 (N up to 999; F2 up to\n"
     "                               999999.99)\n"
     "  --octave NOCT                the deck's NOctave, 0 to 99999\n"
