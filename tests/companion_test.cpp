@@ -147,10 +147,10 @@ TEST(ReportRows, ReadableNumbers) {
 
 // A small command line: one switch, two options with values, a short name.
 constexpr companion::OptionSpec SPECS[] = {
-    {   "--json"              },
-    { "--density", true},
-    { "--view",           true},
-    { "--help",                        false, "-h"},
+    {   "--json", false,   ""},
+    {"--density",  true,   ""},
+    {   "--view",  true,   ""},
+    {   "--help", false, "-h"},
 };
 
 TEST(ReadOptions, OneLoopOneRuleSet) {
@@ -160,20 +160,24 @@ TEST(ReadOptions, OneLoopOneRuleSet) {
     std::string_view density;  // the value read, "-" for none
     std::vector<std::string> operands;
   };
+  const auto row = [](std::vector<std::string_view> arguments, std::string_view problem,
+                      std::string_view density, std::vector<std::string> operands) {
+    return Case{std::move(arguments), problem, density, std::move(operands)};
+  };
   const Case cases[] = {
-      {        {"--density", "1.2", "deck"},                                       "", "1.2",        {"deck"}},
-      {                   {"--density=1.2"},                                       "", "1.2",              {}},
-      {                      {"--density="},                                       "",    "",              {}}, // an empty value is the caller's to refuse
-      {                  {"deck", "--json"},                                       "",   "-",        {"deck"}},
-      {               {"--", "--json", "-"},                                       "",   "-", {"--json", "-"}},
-      {                               {"-"},                                       "",   "-",           {"-"}},
-      {                              {"-h"},                                       "",   "-",              {}},
-      {{"--density", "1", "--density", "2"}, "--density is given twice: give it once",   "-",              {}},
-      {                {"--json", "--json"},    "--json is given twice: give it once",   "-",              {}},
-      {                       {"--density"},                "--density needs a value",   "-",              {}},
-      {                      {"--json=yes"},                  "--json takes no value",   "-",              {}},
-      {                   {"--densit", "1"}, "unknown option '--densit' (try --help)",   "-",              {}},
-      {                              {"-x"},       "unknown option '-x' (try --help)",   "-",              {}},
+      row({"--density", "1.2", "deck"}, "", "1.2", {"deck"}),
+      row({"--density=1.2"}, "", "1.2", {}),
+      row({"--density="}, "", "", {}),  // an empty value is the caller's to refuse
+      row({"deck", "--json"}, "", "-", {"deck"}),
+      row({"--", "--json", "-"}, "", "-", {"--json", "-"}),
+      row({"-"}, "", "-", {"-"}),
+      row({"-h"}, "", "-", {}),
+      row({"--density", "1", "--density", "2"}, "--density is given twice: give it once", "-", {}),
+      row({"--json", "--json"}, "--json is given twice: give it once", "-", {}),
+      row({"--density"}, "--density needs a value", "-", {}),
+      row({"--json=yes"}, "--json takes no value", "-", {}),
+      row({"--densit", "1"}, "unknown option '--densit' (try --help)", "-", {}),
+      row({"-x"}, "unknown option '-x' (try --help)", "-", {}),
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));

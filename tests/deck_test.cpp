@@ -89,98 +89,100 @@ TEST(DeckVerdicts, TableOfDecks) {
                                   std::string_view with) {
     text.replace(line_start(text, line) + column - 1, with.size(), with);
   };
+  const auto row = [](const char* name, Edit edit, std::vector<std::string> arguments, int status,
+                      std::string_view said) {
+    return Case{name, std::move(edit), std::move(arguments), status, said};
+  };
   const Case cases[] = {
-      {  "fresh from stldeck: whole, too coarse for 54.59 Hz",
-       [](auto&,                                                          auto&) {},
-       {},
-       1,             "elements too coarse for 54.59 Hz: 0.39049 per wavelength"                                                                                                                                                           },
-      {                "fresh, verified at its own frequency",
-       [](auto&,                                                          auto&) {},
-       {"--json"},
-       1,                                                      "\"whole\": true"                                                                                                                                                           },
-      {"fresh, and fine enough with 1 element per wavelength",
-       [](auto&,                                                          auto&) {},
-       {"--elements-per-wavelength", "0.39"},
-       0,                                                 "ready for the solver"                                                                                                                                                           },
-      {                                           "cut short",
-       [](std::string& d,                               auto&) { d.resize(d.size() - 100); },
-       {},
-       2, "190978 bytes where 576 elements make 191078 (998 + 330 m): cut short"                                                                                                                                                           },
-      {                                 "cut inside the head",
-       [](std::string& d,                                          auto&) { d.resize(600); },
-       {},
-       2,                                    "record 7: the file ends before it"                                                                                                                                                           },
-      {                                   "a record too many",
-       [](std::string& d,                          auto&) { d += " $ End of the File\r\n"; },
-       {},
-       2,                          "191098 bytes where 576 elements make 191078"                                                                                                                                                           },
-      {                                       "no end record",
-       [&](std::string& d,                     auto&) { replace_in_line(d, 2316, 4, "Fin"); },
-       {},
-       2,                                "the last record is not the end record"                                                                                                                                                           },
-      {                             "a view of another model",
-       [&](auto&,                                std::string& v) { v = other.view; },
-       {},
-       1,                                                  "is of another model"                                                                                                                                                           },
-      {    "a view whose coordinate differs in its 7th digit",
-       [&](auto&,                                                            std::string& v) {
-                                                            std::string& line = v;
-                                                            const std::size_t at = line_start(line, 6 + 4) + 1 + 15 + 8;  // node 5's y
-                                                            line[at] = line[at] == '9' ? '8' : static_cast<char>(line[at] + 1);
-                                                            }, {"--json"},
-       1,                                                           "node 5 has"                                                                                                                                                           },
-      {              "a view whose element lists other nodes",
-       [&](auto&, std::string& v) { replace_in_line(v, 5 + 1728 + 1 + 7, 14, "2"); },
-       {},
-       1,                             "element line 7 does not list nodes 19-21"                                                                                                                                                           },
-      {                                          "CR LF lost",
-       [](std::string& d,                                                            auto&) {
-                                                            std::string lf;
-                                                            for (const char c : d)
-                                                            if (c != '\r') lf += c;
-                                                            d = lf;
-                                                            },         {},
-       2,                                                           "CR LF lost"                                                                                                                                                           },
-      {             "Freq1 shifted one column by a hand edit",
-       [&](std::string& d,                 auto&) { replace_in_line(d, 8, 1, "    54.59 "); },
-       {},
-       2,                     "record 8: columns 1-10 (Freq1) hold '    54.59 '"                                                                                                                                                           },
-      {            "the count shifted into NOctave's columns",
-       [&](std::string& d,                     auto&) { replace_in_line(d, 8, 21, "    1"); },
-       {},
-       2,                                  "record 8: columns 21-24 (No. freqs)"                                                                                                                                                           },
-      {                           "a typo in the sound speed",
-       [&](std::string& d,                 auto&) { replace_in_line(d, 7, 1, "    3a3.00"); },
-       {},
-       2,                                      "record 7: columns 1-10 (cspeed)"                                                                                                                                                           },
-      {                           "another solver type digit",
-       [&](std::string& d,                         auto&) { replace_in_line(d, 2, 17, "4"); },
-       {},
-       2,                                                  "column 17 holds '4'"                                                                                                                                                           },
-      {                                "counts that disagree",
-       [&](std::string& d,                auto&) { replace_in_line(d, 4, 11, "      1727"); },
-       {},
-       2,                                          "576 elements and 1727 nodes"                                                                                                                                                           },
-      {                            "two node records swapped",
-       [&](std::string& d,                                                            auto&) {
-                                                            const std::size_t a = line_start(d, 12);
-                                                            std::swap_ranges(d.begin() + long(a), d.begin() + long(a + 82), d.begin() + long(a + 82));
-                                                            },         {},
-       2,                                         "line 12 is not node record 2"                                                                                                                                                           },
-      {                    "a coordinate with a letter in it",
-       [&](std::string& d,                      auto&) { replace_in_line(d, 1000, 40, "x"); },
-       {},
-       2,                                             "line 1000, columns 33-56"                                                                                                                                                           },
-      {                  "an element record with other nodes",
-       [&](std::string& d,       auto&) { replace_in_line(d, 10 + 1728 + 1 + 300, 21, "9"); },
-       {},
-       2,                                            "is not element record 300"                                                                                                                                                           },
-      {                           "not a deck: the STL model",
-       [&](std::string& d,                                                            auto&) {
-                                                            d = testing_support::read_file(fs::path(STLDECK_EXAMPLES) / "STL_Model.stl");
-                                                            },         {},
-       2,                                 "not a solver deck written by stldeck"                                                                                                                                                           },
-      {                                       "an empty file", [](std::string& d,                                              auto&) { d.clear(); },         {}, 2,                                                    "the file is empty"},
+      row(
+          "fresh from stldeck: whole, too coarse for 54.59 Hz", [](auto&, auto&) {}, {}, 1,
+          "elements too coarse for 54.59 Hz: 0.39049 per wavelength"),
+      row(
+          "fresh, verified at its own frequency", [](auto&, auto&) {}, {"--json"}, 1,
+          "\"whole\": true"),
+      row(
+          "fresh, and fine enough with 1 element per wavelength", [](auto&, auto&) {},
+          {"--elements-per-wavelength", "0.39"}, 0, "ready for the solver"),
+      row(
+          "cut short", [](std::string& d, auto&) { d.resize(d.size() - 100); }, {}, 2,
+          "190978 bytes where 576 elements make 191078 (998 + 330 m): cut short"),
+      row(
+          "cut inside the head", [](std::string& d, auto&) { d.resize(600); }, {}, 2,
+          "record 7: the file ends before it"),
+      row(
+          "a record too many", [](std::string& d, auto&) { d += " $ End of the File\r\n"; }, {}, 2,
+          "191098 bytes where 576 elements make 191078"),
+      row(
+          "no end record", [&](std::string& d, auto&) { replace_in_line(d, 2316, 4, "Fin"); }, {},
+          2, "the last record is not the end record"),
+      row(
+          "a view of another model", [&](auto&, std::string& v) { v = other.view; }, {}, 1,
+          "is of another model"),
+      row(
+          "a view whose coordinate differs in its 7th digit",
+          [&](auto&, std::string& v) {
+            std::string& line = v;
+            const std::size_t at = line_start(line, 6 + 4) + 1 + 15 + 8;  // node 5's y
+            line[at] = line[at] == '9' ? '8' : static_cast<char>(line[at] + 1);
+          },
+          {"--json"}, 1, "node 5 has"),
+      row(
+          "a view whose element lists other nodes",
+          [&](auto&, std::string& v) { replace_in_line(v, 5 + 1728 + 1 + 7, 14, "2"); }, {}, 1,
+          "element line 7 does not list nodes 19-21"),
+      row(
+          "CR LF lost",
+          [](std::string& d, auto&) {
+            std::string lf;
+            for (const char c : d)
+              if (c != '\r') lf += c;
+            d = lf;
+          },
+          {}, 2, "CR LF lost"),
+      row(
+          "Freq1 shifted one column by a hand edit",
+          [&](std::string& d, auto&) { replace_in_line(d, 8, 1, "    54.59 "); }, {}, 2,
+          "record 8: columns 1-10 (Freq1) hold '    54.59 '"),
+      row(
+          "the count shifted into NOctave's columns",
+          [&](std::string& d, auto&) { replace_in_line(d, 8, 21, "    1"); }, {}, 2,
+          "record 8: columns 21-24 (No. freqs)"),
+      row(
+          "a typo in the sound speed",
+          [&](std::string& d, auto&) { replace_in_line(d, 7, 1, "    3a3.00"); }, {}, 2,
+          "record 7: columns 1-10 (cspeed)"),
+      row(
+          "another solver type digit",
+          [&](std::string& d, auto&) { replace_in_line(d, 2, 17, "4"); }, {}, 2,
+          "column 17 holds '4'"),
+      row(
+          "counts that disagree",
+          [&](std::string& d, auto&) { replace_in_line(d, 4, 11, "      1727"); }, {}, 2,
+          "576 elements and 1727 nodes"),
+      row(
+          "two node records swapped",
+          [&](std::string& d, auto&) {
+            const std::size_t a = line_start(d, 12);
+            std::swap_ranges(d.begin() + long(a), d.begin() + long(a + 82),
+                             d.begin() + long(a + 82));
+          },
+          {}, 2, "line 12 is not node record 2"),
+      row(
+          "a coordinate with a letter in it",
+          [&](std::string& d, auto&) { replace_in_line(d, 1000, 40, "x"); }, {}, 2,
+          "line 1000, columns 33-56"),
+      row(
+          "an element record with other nodes",
+          [&](std::string& d, auto&) { replace_in_line(d, 10 + 1728 + 1 + 300, 21, "9"); }, {}, 2,
+          "is not element record 300"),
+      row(
+          "not a deck: the STL model",
+          [&](std::string& d, auto&) {
+            d = testing_support::read_file(fs::path(STLDECK_EXAMPLES) / "STL_Model.stl");
+          },
+          {}, 2, "not a solver deck written by stldeck"),
+      row(
+          "an empty file", [](std::string& d, auto&) { d.clear(); }, {}, 2, "the file is empty"),
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -291,17 +293,20 @@ TEST(DeckVerdicts, UnreadableAndMissingFiles) {
     std::vector<std::string> arguments;
     std::string_view said;
   };
+  const auto row = [](std::vector<std::string> arguments, std::string_view said) {
+    return Case{std::move(arguments), said};
+  };
   const Case cases[] = {
-      {                                {"absent.dat"}, "cannot read absent.dat: No such file or directory"},
-      {                                    {"folder"},                "cannot read folder: it is a folder"},
-      {                                      {"pipe"},              "cannot read pipe: not a regular file"},
-      {                      {"--view", "absent.plt"},                   "cannot read the view absent.plt"},
-      {                       {"--view", "input.dat"},                                "is the deck itself"},
-      {                       {"--sound-speed", "-1"},   "--sound-speed needs a positive number, not '-1'"},
-      {{"--frequency", "1", "--frequencies", "1:2:2"},                                  "give one of them"},
-      {          {"--density", "1", "--density", "2"},                          "--density is given twice"},
-      {     {"--view", "input.plt", "--density", "1"},                           "do not go with settings"},
-      {                            {"a.dat", "b.dat"},                                     "only one DECK"},
+      row({"absent.dat"}, "cannot read absent.dat: No such file or directory"),
+      row({"folder"}, "cannot read folder: it is a folder"),
+      row({"pipe"}, "cannot read pipe: not a regular file"),
+      row({"--view", "absent.plt"}, "cannot read the view absent.plt"),
+      row({"--view", "input.dat"}, "is the deck itself"),
+      row({"--sound-speed", "-1"}, "--sound-speed needs a positive number, not '-1'"),
+      row({"--frequency", "1", "--frequencies", "1:2:2"}, "give one of them"),
+      row({"--density", "1", "--density", "2"}, "--density is given twice"),
+      row({"--view", "input.plt", "--density", "1"}, "do not go with settings"),
+      row({"a.dat", "b.dat"}, "only one DECK"),
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
@@ -324,36 +329,39 @@ TEST(DeckSettings, EachFieldAtItsLimitAndOnePast) {
     std::string_view record_8;  // columns 1-30
     std::string_view refusal;
   };
+  const auto row = [](std::vector<std::string> arguments, std::string_view record_7,
+                      std::string_view record_8, std::string_view refusal) {
+    return Case{std::move(arguments), record_7, record_8, refusal};
+  };
   const Case cases[] = {
-      {             {"--sound-speed", "9999999.99"},
-       "9999999.99      1.29", "     54.59     54.59   1     0",
-       ""                                                                                                                                                            },
-      {               {"--sound-speed", "10000000"},                     "",                               "",                                   "at most 9999999.99"},
-      {                 {"--sound-speed", "343000"}, " 343000.00      1.29", "     54.59     54.59   1     0",                                                     ""},
-      {                  {"--density", "999999.99"}, "    343.00 999999.99", "     54.59     54.59   1     0",                                                     ""},
-      {                    {"--density", "1000000"},                     "",                               "",                                    "at most 999999.99"},
-      {                       {"--density", "0.01"}, "    343.00      0.01", "     54.59     54.59   1     0",                                                     ""},
-      {                      {"--density", "0.001"},                     "",                               "",                               "more than two decimals"},
-      {                   {"--frequency", "54.595"},                     "",                               "",                               "more than two decimals"},
-      {                        {"--frequency", "0"},                     "",                               "",         "--frequency needs a positive number, not '0'"},
-      {                      {"--frequency", "nan"},                     "",                               "",       "--frequency needs a positive number, not 'nan'"},
-      {                     {"--frequency", "2000"}, "    343.00      1.29", "   2000.00   2000.00   1     0",                                                     ""},
-      {     {"--frequencies", "0.01:999999.99:999"},
-       "    343.00      1.29", "      0.01 999999.99 999     0",
-       ""                                                                                                                                                            },
-      {            {"--frequencies", "1:1000000:2"},                     "",                               "",                                    "at most 999999.99"},
-      {{"--frequencies", "9999999.99:9999999.99:1"},                     "",                               "",                                    "at most 999999.99"},
-      {               {"--frequencies", "1:2:1000"},                     "",                               "",                                          "at most 999"},
-      {                  {"--frequencies", "1:2:0"},                     "",                               "",                                "a count of at least 1"},
-      {                  {"--frequencies", "2:1:3"},                     "",                               "",                                  "lies above the last"},
-      {                  {"--frequencies", "5:5:2"},                     "",                               "",                                     "must be 1, not 2"},
-      {                  {"--frequencies", "5:5:1"}, "    343.00      1.29", "      5.00      5.00   1     0",                                                     ""},
-      {                    {"--frequencies", "1:2"},                     "",                               "",                          "--frequencies needs F1:F2:N"},
-      {                       {"--octave", "99999"}, "    343.00      1.29", "     54.59     54.59   1 99999",                                                     ""},
-      {                      {"--octave", "100000"},                     "",                               "",                                        "at most 99999"},
-      {                          {"--octave", "-1"},                     "",                               "", "--octave needs a whole number of 0 or more, not '-1'"},
-      {                        {"--solver", "cbem"}, "    343.00      1.29", "     54.59     54.59   1     0",                                                     ""},
-      {                       {"--solver", "gmres"},                     "",                               "",         "--solver needs fmm, aca or cbem, not 'gmres'"},
+      row({"--sound-speed", "9999999.99"}, "9999999.99      1.29", "     54.59     54.59   1     0",
+          ""),
+      row({"--sound-speed", "10000000"}, "", "", "at most 9999999.99"),
+      row({"--sound-speed", "343000"}, " 343000.00      1.29", "     54.59     54.59   1     0",
+          ""),
+      row({"--density", "999999.99"}, "    343.00 999999.99", "     54.59     54.59   1     0", ""),
+      row({"--density", "1000000"}, "", "", "at most 999999.99"),
+      row({"--density", "0.01"}, "    343.00      0.01", "     54.59     54.59   1     0", ""),
+      row({"--density", "0.001"}, "", "", "more than two decimals"),
+      row({"--frequency", "54.595"}, "", "", "more than two decimals"),
+      row({"--frequency", "0"}, "", "", "--frequency needs a positive number, not '0'"),
+      row({"--frequency", "nan"}, "", "", "--frequency needs a positive number, not 'nan'"),
+      row({"--frequency", "2000"}, "    343.00      1.29", "   2000.00   2000.00   1     0", ""),
+      row({"--frequencies", "0.01:999999.99:999"}, "    343.00      1.29",
+          "      0.01 999999.99 999     0", ""),
+      row({"--frequencies", "1:1000000:2"}, "", "", "at most 999999.99"),
+      row({"--frequencies", "9999999.99:9999999.99:1"}, "", "", "at most 999999.99"),
+      row({"--frequencies", "1:2:1000"}, "", "", "at most 999"),
+      row({"--frequencies", "1:2:0"}, "", "", "a count of at least 1"),
+      row({"--frequencies", "2:1:3"}, "", "", "lies above the last"),
+      row({"--frequencies", "5:5:2"}, "", "", "must be 1, not 2"),
+      row({"--frequencies", "5:5:1"}, "    343.00      1.29", "      5.00      5.00   1     0", ""),
+      row({"--frequencies", "1:2"}, "", "", "--frequencies needs F1:F2:N"),
+      row({"--octave", "99999"}, "    343.00      1.29", "     54.59     54.59   1 99999", ""),
+      row({"--octave", "100000"}, "", "", "at most 99999"),
+      row({"--octave", "-1"}, "", "", "--octave needs a whole number of 0 or more, not '-1'"),
+      row({"--solver", "cbem"}, "    343.00      1.29", "     54.59     54.59   1     0", ""),
+      row({"--solver", "gmres"}, "", "", "--solver needs fmm, aca or cbem, not 'gmres'"),
   };
   const Converted converted;
   for (const Case& c : cases) {

@@ -53,15 +53,15 @@ TEST(Layers, RefusesIncludesAgainstTheLayersAndCircles) {
     const char* complaint;
   };
   const Plant plants[] = {
-      {   "format/p.h",        "#include \"records/status.h\"", "includes \"records/status.h\""},
-      {   "format/p.h",  "#include <records/output_channel.h>",  "\"records/output_channel.h\""},
-      {"records/p.cpp", "  #  include   <writing/mesh_view.h>",      "records may include only"},
-      {"reading/p.cpp",  "#include \"writing/solver_input.h\"",      "reading may include only"},
-      {   "format/p.h",         "#include \"format/fields.h\"",        "each other in a circle"},
-      {    "extra/p.h",                                     "",                     "src/extra"},
-      {"companion/p.cpp",         "#include \"deck/deck_head.h\"",    "companion may include only"},
-      {     "deck/p.cpp",        "#include \"check/options.h\"",         "deck may include only"},
-      {   "check/p.cpp",  "#include \"companion/options.h\"",        "check may include only"},
+      {     "format/p.h",        "#include \"records/status.h\"", "includes \"records/status.h\""},
+      {     "format/p.h",  "#include <records/output_channel.h>",  "\"records/output_channel.h\""},
+      {  "records/p.cpp", "  #  include   <writing/mesh_view.h>",      "records may include only"},
+      {  "reading/p.cpp",  "#include \"writing/solver_input.h\"",      "reading may include only"},
+      {     "format/p.h",         "#include \"format/fields.h\"",        "each other in a circle"},
+      {      "extra/p.h",                                     "",                     "src/extra"},
+      {"companion/p.cpp",        "#include \"deck/deck_head.h\"",    "companion may include only"},
+      {     "deck/p.cpp",         "#include \"check/options.h\"",         "deck may include only"},
+      {"companion/p.cpp",         "#include \"check/options.h\"",    "companion may include only"},
   };
   for (const Plant& plant : plants) {
     SCOPED_TRACE(std::string(plant.file) + ": " + plant.text);

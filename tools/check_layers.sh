@@ -3,9 +3,9 @@
 # and any circle of includes between files. Each folder may include only
 # the folders listed for it, which all lie below it:
 #   src/main.cpp, src/run_sequence.*   the run sequence: everything below
-#   src/check | src/prepare | src/deck the companion commands: reading, geometry
-#                                      and below (not each other); the deck also
-#                                      the companion layer and the deck writer
+#   src/check | src/prepare | src/deck the companion commands: the companion
+#                                      layer, reading, geometry and below (not each
+#                                      other); the deck also the deck writer
 #   src/companion                      what the companions share: exit statuses,
 #                                      JSON, report rows, options; geometry,
 #                                      format, records and below
@@ -24,8 +24,8 @@ cd "$root/src"
 
 declare -A allowed=(
   [top]="check reading writing mesh geometry records format numeric"
-  [check]="reading geometry mesh records format numeric"
-  [prepare]="reading geometry mesh records format numeric"
+  [check]="companion reading geometry mesh records format numeric"
+  [prepare]="companion reading geometry mesh records format numeric"
   [deck]="companion writing reading geometry mesh records format numeric"
   [companion]="geometry mesh records format numeric"
   [reading]="mesh records format numeric"
