@@ -105,6 +105,10 @@ void JsonObject::add_raw(std::string_view key, std::string_view json_text) {
   text_ += json_text;
 }
 
+void JsonObject::add_number(std::string_view key, const std::optional<double>& value) {
+  add_raw(key, value.has_value() ? json_number(value.value()) : std::string("null"));
+}
+
 std::string JsonObject::finish() const { return text_.empty() ? "{}\n" : text_ + "\n}\n"; }
 
 }  // namespace companion

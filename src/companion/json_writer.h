@@ -31,9 +31,8 @@ class JsonObject {
     add_raw(key, json_string(value));
   }
   void add_number(std::string_view key, double value) { add_raw(key, json_number(value)); }
-  void add_number(std::string_view key, const std::optional<double>& value) {
-    add_raw(key, value.has_value() ? json_number(*value) : "null");
-  }
+  // null when absent.
+  void add_number(std::string_view key, const std::optional<double>& value);
   void add_integer(std::string_view key, std::int64_t value) {
     add_raw(key, std::to_string(value));
   }
