@@ -542,6 +542,13 @@ TEST(ModelReader, RefusesWhatItCannotRead) {
                    "found 'outer\\x01loop'"});
   cases.push_back(
       {"missing outer loop", replaced("    outer loop\n", ""), "expected 'outer loop'"});
+  // Lines that end with CR alone run together into one line.
+  std::string cr_only = cube_text;
+  std::replace(cr_only.begin(), cr_only.end(), '\n', '\r');
+  cases.push_back({"CR alone", cr_only, "line 1: lines end with CR alone"});
+  std::string long_cr_only;
+  for (int copy = 0; copy < 400; ++copy) long_cr_only += cr_only;
+  cases.push_back({"CR alone, long", long_cr_only, "line 1: lines end with CR alone"});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
@@ -927,6 +934,9 @@ TEST(PrepareCommand, CommandLine) {
       {                "--sound-speed 1500 -- cube.stl", 0,      "stldeck-prepare: read cube.stl"},
       {                                              "", 2,                "no input model given"},
       {                          "cube.stl a.stl b.stl", 2,                  "at most IN and OUT"},
+      {          "--frequency 1 --frequency=2 cube.stl", 2,          "--frequency is given twice"},
+      {              "--no-refine --no-refine cube.stl", 2,          "--no-refine is given twice"},
+      {                        "--json --json cube.stl", 2,               "--json is given twice"},
       {                               "--fast cube.stl", 2,             "unknown option '--fast'"},
       {                          "--frequency cube.stl", 2,     "positive number, not 'cube.stl'"},
       {                      "--frequency inf cube.stl", 2,          "positive number, not 'inf'"},
@@ -974,6 +984,62 @@ TEST(PrepareCommand, CommandLine) {
       EXPECT_TRUE(name == "cube.stl" || name == "text.stl" || name == "folder" ||
                   name == "out.stl" || name == "STL_Model.stl")
           << name;
+    }
+  }
+}
+
+// Small slips of the command and the model: an empty OUT refused before
+// any work, the units named after the sound speed given, an old OUT kept
+// when no facet is left.
+TEST(PrepareCommand, SaysWhatItFoundAndKeepsOut) {
+  const FacetCorners flat = {
+      Corner{0, 0, 0},
+      Corner{1, 0, 0},
+      Corner{2, 0, 0}
+  };
+  struct Case {
+    std::string_view name;
+    std::vector<std::string> arguments;
+    int status;
+    std::string_view expected;  // found in standard output (status 0, 1) or error (2)
+    std::string_view absent;    // not found in standard output
+  };
+  const Case cases[] = {
+      {        "an empty OUT",
+       {"--frequency", "3000", "cube.stl", ""},
+       2,                  "stldeck-prepare: OUT is an empty name\n",
+       ""                                                                                                                   },
+      {"units of millimetres",
+       {"--sound-speed", "343000", "cube.stl", "out.stl"},
+       0, "model units those of the sound speed, 343000 per second)",
+       "metres"                                                                                                             },
+      {     "units of metres",    {"cube.stl", "out.stl"}, 0,                             "model units taken as metres)", ""},
+      {       "no facet left",
+       {"flat.stl", "out.stl"},
+       1,              "  did not write out.stl: no facet is left\n",
+       "wrote"                                                                                                              },
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("cube.stl", converter_style(unit_cube()));
+    dir.write("flat.stl", converter_style({flat, flipped(flat)}));
+    dir.write("out.stl", "old content\n");
+    const auto started = std::chrono::steady_clock::now();
+    const CommandRun run = prepare(dir, c.arguments);
+    EXPECT_EQ(run.status, c.status);
+    if (c.status == 2) {
+      EXPECT_EQ(run.err, c.expected);
+      // Refused before the model was read, let alone refined.
+      EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    } else {
+      EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;
+      if (!c.absent.empty()) {
+        EXPECT_EQ(run.out.find(c.absent), std::string::npos) << run.out;
+      }
+    }
+    if (c.status != 0) {
+      EXPECT_EQ(dir.read("out.stl"), "old content\n");
     }
   }
 }
@@ -1095,6 +1161,82 @@ TEST(PrepareOutput, ReplacedWholeOrLeftAsItWas) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                             std::filesystem::directory_iterator()),
               2);
+  }
+}
+
+// Standard output or standard error that goes into the model or OUT
+// (`stldeck-prepare in.stl out.stl >> in.stl`) is refused before anything
+// is written; the refusal is told on standard error unless that is one of
+// the files itself.
+TEST(PrepareOutput, RefusesAStandardStreamIntoTheModelOrOut) {
+  struct Case {
+    std::string_view into;  // the file the stream appends to
+    bool standard_error;    // which stream: standard output or standard error
+    std::string_view error;
+  };
+  constexpr Case cases[] = {
+      { "in.stl", false,
+       "stldeck-prepare: standard output goes into in.stl, the model: send it elsewhere\n"},
+      {"out.stl", false,
+       "stldeck-prepare: standard output goes into out.stl, OUT: send it elsewhere\n"     },
+      { "in.stl",  true,                                                                ""},
+      {"out.stl",  true,                                                                ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.into) + (c.standard_error ? " (standard error)" : ""));
+    TempDir dir;
+    const std::string cube = converter_style(unit_cube());
+    dir.write("in.stl", cube);
+    dir.write("out.stl", "old content\n");
+    testing_support::RunOptions options{
+        .arguments = {"--json", "in.stl", "out.stl"}
+    };
+    (c.standard_error ? options.stderr_into : options.stdout_into) = std::string(c.into);
+    const CommandRun run = testing_support::run_program(STLDECK_PREPARE_EXE, dir.path(), options);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.error);
+    EXPECT_EQ(dir.read("in.stl"), cube);
+    EXPECT_EQ(dir.read("out.stl"), "old content\n");
+  }
+}
+
+// What a run ends with and what it leaves agree: a run that ends with
+// status 2 leaves OUT as it was, whether the new model or the report could
+// not be written, and leaves no file of its own beside it.
+TEST(PrepareOutput, StatusTwoLeavesOutAsItWas) {
+  struct Case {
+    std::string_view what;
+    std::string_view streams;  // the shell's redirections of the run
+    std::string_view error;    // in the line on standard error
+  };
+  constexpr Case cases[] = {
+      {     "a file size limit",             "2> err","cannot write out.stl: File too large"                                                      },
+      {  "standard output full", "> /dev/full 2> err",
+       "cannot write the report: No space left on device"                                            },
+      {"standard output closed",         ">&- 2> err", "cannot write the report: Bad file descriptor"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    dir.write("in.stl", converter_style(unit_cube()));
+    dir.write("out.stl", "old content\n");
+    // As in a shell: the limit's signal left as it is by default.
+    const std::string limit = c.what == "a file size limit" ? "ulimit -f 64; " : "";
+    const std::string command = "cd '" + dir.path().string() + "' && (" + limit +
+                                "exec '" STLDECK_PREPARE_EXE "' --frequency 500 in.stl out.stl " +
+                                std::string(c.streams) + "); echo $? > status";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(dir.read("status"), "2\n");
+    const std::string err = dir.read("err");
+    EXPECT_EQ(err, "stldeck-prepare: " + std::string(c.error) + "\n");
+    EXPECT_EQ(dir.read("out.stl"), "old content\n");
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"err", "in.stl", "out.stl", "status"}));
   }
 }
 

@@ -186,6 +186,7 @@ int main(int argc, char** argv) {
   // is reported with the file's path, instead of ending the run by a signal
   // that leaves no word and a partial file.
   std::signal(SIGXFSZ, SIG_IGN);
+  records::hold_closed_standard_streams();
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   check::CheckOptions options;
   if (const std::string problem = check::parse_options(arguments, options); !problem.empty()) {

@@ -135,6 +135,7 @@ std::string ModelWriter::open(const OutputTarget& target) {
     temporary_path_ = pattern;
   }
   if (::fchmod(fd_, mode) != 0) return failure("cannot set the permissions", errno);
+  finished_ = false;
   used_ = 0;
   char* out = append(buffer_.get(), SOLID_LINE);
   used_ = static_cast<std::size_t>(out - buffer_.get());
@@ -185,6 +186,12 @@ std::string ModelWriter::finish() {
   used_ = static_cast<std::size_t>(append(buffer_.get() + used_, END_LINE) - buffer_.get());
   if (std::string problem = flush(); !problem.empty()) return problem;
   if (::fsync(fd_) != 0) return failure("cannot write " + target_.path, errno);
+  finished_ = true;
+  return {};
+}
+
+std::string ModelWriter::commit() {
+  if (fd_ < 0 || !finished_) return "cannot write " + target_.path + ": the file is not finished";
   if (temporary_path_.empty()) {
     // The nameless file gets a temporary name beside the target, then the
     // target's name in one step.

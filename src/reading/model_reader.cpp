@@ -167,6 +167,7 @@ class AsciiParser {
   // Returns an empty string or why the line is refused.
   std::string take_line(std::string_view line) {
     ++line_number_;
+    note_first_line(line);
     std::size_t position = 0;
     const std::string_view word = next_word(line, position);
     if (word.empty()) return {};  // blank lines are allowed anywhere
@@ -222,6 +223,7 @@ class AsciiParser {
 
   std::string finish() const {
     if (!seen_solid_) return "the file holds no solid: it is blank";
+    if (state_ != State::outside && line_number_ == 1 && lone_cr_) return lone_cr_problem();
     if (state_ != State::outside) {
       return "the file ends inside the solid of line " + std::to_string(solid_line_) +
              ", without 'endsolid': it may have been cut short";
@@ -230,6 +232,20 @@ class AsciiParser {
   }
 
   std::int64_t line_number() const { return line_number_; }
+
+  // Notes a CR followed by more text on the first line: a file whose lines
+  // end with CR alone (the old Mac style) reads as one long line, as CR is
+  // a blank within a line.
+  void note_first_line(std::string_view line) {
+    if (line_number_ > 1) return;
+    const std::size_t cr = line.find('\r');
+    lone_cr_ = cr != std::string_view::npos && line.find_first_not_of('\r', cr) != line.npos;
+  }
+  bool lone_cr() const { return lone_cr_; }
+  static std::string lone_cr_problem() {
+    return "line 1: lines end with CR alone (the old Mac style), which is not read; save the "
+           "file with LF or CR LF line ends";
+  }
 
  private:
   enum class State { outside, in_solid, facet, loop, end_loop };
@@ -281,6 +297,7 @@ class AsciiParser {
   std::int64_t solid_line_ = 0;
   std::int64_t facet_line_ = 0;
   bool seen_solid_ = false;
+  bool lone_cr_ = false;
   std::size_t corners_ = 0;
   FacetCorners facet_{};
 };
@@ -324,6 +341,8 @@ std::string read_ascii(int fd, std::uint64_t size, ModelRead& model, ReadProgres
     }
     kept = filled - start;
     if (kept > LONGEST_LINE) {
+      if (parser.line_number() == 0) parser.note_first_line({block.get() + start, kept});
+      if (parser.lone_cr()) return AsciiParser::lone_cr_problem();
       return "line " + std::to_string(parser.line_number() + 1) + ": longer than " +
              std::to_string(LONGEST_LINE) + " characters";
     }

@@ -19,4 +19,10 @@ struct StreamsInto {
 // stream.
 StreamsInto standard_streams_into(const struct stat& file);
 
+// Holds the number of each closed standard stream with /dev/null opened for
+// reading only (`prog >&-`): a file the run opens later would otherwise
+// take number 1 or 2, and the report would be written into it. Writing the
+// stream still fails with EBADF, as it does when the stream is closed.
+void hold_closed_standard_streams();
+
 }  // namespace records
