@@ -507,6 +507,69 @@ std::vector<ModelCase> model_cases() {
           {          "ready",                       "false"},
   },
       1);
+  // Bodies whose volume underflows or overflows keep their orientation.
+  for (const double size : {1e-110, 1e190}) {
+    std::vector<FacetCorners> scaled = cube();
+    for (FacetCorners& corners : scaled) {
+      for (Corner& corner : corners) {
+        for (double& value : corner) value *= size;
+      }
+    }
+    const std::string name = size < 1 ? "a cube of edge 1e-110" : "a cube of edge 1e190";
+    add(name + " inside out", stl_text(flipped(scaled)), AT_20_HZ,
+        {
+            {        "normals",                  "\"inward\""},
+            {"inverted_shells",                           "1"},
+            {      "locations", R"({"inverted_shells": [2]})"},
+            {          "ready",                       "false"},
+    },
+        1);
+    add(name, stl_text(scaled), AT_20_HZ,
+        {
+            {"normals", "\"outward\""},
+    },
+        size < 1 ? 0 : 1);
+  }
+  {
+    // A square sheet, its two sides split along different diagonals: a
+    // closed shell without a repeated facet that encloses nothing.
+    const auto pillow = [](Corner a, Corner b, Corner c, Corner d) {
+      return std::vector<FacetCorners>{
+          {a, b, c},
+          {a, c, d},
+          {b, a, d},
+          {b, d, c}
+      };
+    };
+    add("a sheet back to back",
+        stl_text(pillow(
+            {
+                0, 0, 0
+    },
+            {1, 0, 0}, {1, 1, 0}, {0, 1, 0})),
+        AT_20_HZ,
+        {
+            {"shells", "1"},
+            {"normals", "\"undefined\""},
+            {"volume", "0"},
+            {"ready", "false"},
+        },
+        1);
+    add("a sheet back to back, tilted",
+        stl_text(pillow(
+            {
+                0.1, 0.2, 0.3
+    },
+            {1.1, 0.7, 0.3}, {1.3, 1.9, 1.0}, {0.3, 1.4, 1.0})),
+        AT_20_HZ,
+        {
+            {"shells", "1"},
+            {"normals", "\"undefined\""},
+            {"inverted_shells", "0"},
+            {"ready", "false"},
+        },
+        1);
+  }
   // The second body starts at facet 12, line 2 + 7 x 12.
   add("a small inside-out body beside a large one",
       stl_text(facets + flipped(cube(Corner{

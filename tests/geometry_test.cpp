@@ -658,6 +658,76 @@ TEST(Geometry, SliverAndMeasuresAtTheEdgesOfTheDoubleRange) {
   EXPECT_NEAR(geometry::merge_tolerance(huge), 2e-9 * std::sqrt(3.0) * 1e308, 1e292);
 }
 
+// A shell's orientation is found on its own scale: a body keeps its sign
+// where its volume underflows or overflows, and a sheet back to back has
+// none, whatever the rounding of its terms.
+TEST(Geometry, ShellsKeepTheirSignAtAnyScale) {
+  // Each coordinate 0 or 1 of the unit box moved to `low` or `high`.
+  const auto stretched = [](double low, double high) {
+    std::vector<Triangle> facets = box();
+    for (Triangle& t : facets) {
+      for (Point& p : t) {
+        for (double& v : p) v = v == 0 ? low : high;
+      }
+    }
+    return facets;
+  };
+  const auto pillow = [](Point a, Point b, Point c, Point d) {
+    return std::vector<Triangle>{
+        {a, b, c},
+        {a, c, d},
+        {b, a, d},
+        {b, d, c}
+    };
+  };
+  std::vector<Triangle> thin = box();
+  for (Triangle& t : thin) {
+    for (Point& p : t) p[2] *= 1e-8;
+  }
+  const std::vector<Triangle> tiny = box(Point{0, 0, 0}, 0x1p-370);
+  const std::vector<Triangle> huge = box(Point{0, 0, 0}, 1e190);
+  const std::vector<Triangle> far = box(Point{1e15, -1e15, 1e15}, 2.0);
+  const std::vector<Triangle> sheet =
+      pillow(Point{0, 0, 0}, Point{1, 0, 0}, Point{1, 1, 0}, Point{0, 1, 0});
+  const std::vector<Triangle> tilted_sheet = pillow(Point{0.1, 0.2, 0.3}, Point{1.1, 0.7, 0.3},
+                                                    Point{1.3, 1.9, 1.0}, Point{0.3, 1.4, 1.0});
+  struct Case {
+    const char* name;
+    std::vector<Triangle> facets;
+    int orientation;
+    double volume;  // NaN: any
+    double area;    // NaN: any
+  };
+  const std::vector<Triangle> spanning = stretched(-1e308, 1e308);  // differences overflow
+  const Case cases[] = {
+      {                            "unit box",          box(),  1,       1.0,        6.0},
+      {                 "unit box inside out", flipped(box()), -1,      -1.0,        6.0},
+      {"edge 2^-370: volume below subnormals",           tiny,  1,       0.0, 0x1.8p-738},
+      {                 "the same inside out",  flipped(tiny), -1,      -0.0, 0x1.8p-738},
+      {               "edge 1e190 inside out",  flipped(huge), -1, -INFINITY,   INFINITY},
+      {                "from -1e308 to 1e308",       spanning,  1,  INFINITY,   INFINITY},
+      {                 "far from the origin",            far,  1,       8.0,       24.0},
+      {                     "thin, 1e-8 high",           thin,  1,      1e-8, 2.0 + 4e-8},
+      {                  "sheet back to back",          sheet,  0,       0.0,        2.0},
+      {           "tilted sheet back to back",   tilted_sheet,  0,       NAN,        NAN},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Facts facts = analyse(c.facets);
+    ASSERT_EQ(facts.shells.size(), 1U);
+    const geometry::Shell& shell = facts.shells[0];
+    EXPECT_TRUE(shell.closed);
+    EXPECT_EQ(shell.orientation, c.orientation);
+    if (!std::isnan(c.volume)) {
+      EXPECT_DOUBLE_EQ(shell.volume, c.volume);
+      EXPECT_EQ(std::signbit(shell.volume), std::signbit(c.volume));
+    }
+    if (!std::isnan(c.area)) {
+      EXPECT_DOUBLE_EQ(shell.area, c.area);
+    }
+  }
+}
+
 TEST(Geometry, FlippingAndNeighbours) {
   std::vector<Triangle> facets = box();
   const auto box_of = geometry::finite_box(facets);

@@ -852,6 +852,58 @@ TEST(Mending, SummaryNamesWhatWasDoneAndWhatRemains) {
             "30, 72)\n");
 }
 
+// Bodies far below or above the usual sizes are turned outward all the
+// same; a closed sheet back to back encloses nothing and is not ready.
+TEST(Mending, OrientationAtAnyScaleAndNoneForASheet) {
+  const auto scaled = [](double size) {
+    Facets facets = all_flipped(unit_cube());
+    for (FacetCorners& f : facets) {
+      for (Corner& c : f) {
+        for (double& v : c) v *= size;
+      }
+    }
+    return facets;
+  };
+  const Corner a = {0.1, 0.2, 0.3};
+  const Corner b = {1.1, 0.7, 0.3};
+  const Corner c = {1.3, 1.9, 1.0};
+  const Corner d = {0.3, 1.4, 1.0};
+  const Facets sheet = {
+      {a, b, c},
+      {a, c, d},
+      {b, a, d},
+      {b, d, c}
+  };
+  struct Case {
+    std::string_view name;
+    Facets facets;
+    int status;
+    std::string_view turned;  // shells_turned_outward
+  };
+  const Case cases[] = {
+      {"inside out, edge 1e-110", scaled(1e-110), 0, "1"},
+      { "inside out, edge 1e190",  scaled(1e190), 1, "1"},
+      {   "a sheet back to back",          sheet, 1, "0"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    TempDir dir;
+    dir.write("in.stl", converter_style(k.facets));
+    const CommandRun run = prepare(dir, {"--json", "--no-refine", "in.stl", "out.stl"});
+    EXPECT_EQ(run.status, k.status) << run.err;
+    EXPECT_EQ(json_value(run.out, "shells_turned_outward"), k.turned);
+    // The check agrees on what was written.
+    const CommandRun checked = run_program(dir, STLDECK_CHECK_EXE, {"--json", "out.stl"});
+    EXPECT_EQ(json_value(checked.out, "inverted_shells"), "0");
+    EXPECT_EQ(json_value(checked.out, "normals"),
+              k.name == "a sheet back to back" ? "\"undefined\"" : "\"outward\"");
+  }
+  TempDir dir;
+  dir.write("in.stl", converter_style(sheet));
+  const CommandRun run = prepare(dir, {"in.stl", "out.stl"});
+  EXPECT_NE(run.out.find("  - 1 closed shell encloses no volume"), std::string::npos) << run.out;
+}
+
 // ---------------------------------------------------------------------------
 // The command as a user runs it
 

@@ -142,7 +142,7 @@ std::vector<Triangle> facets_of_inverted_shells(std::span<const Triangle> facets
     const std::uint32_t s = analysis.topology.shell_of_facet[f];
     if (s == geometry::NO_SHELL) continue;
     const geometry::Shell& shell = analysis.shells[s];
-    if (shell.closed && shell.volume < 0.0) elements.push_back(facets[f]);
+    if (shell.closed && shell.orientation < 0) elements.push_back(facets[f]);
   }
   return elements;
 }

@@ -73,7 +73,8 @@ std::string json_length(double value) { return std::isfinite(value) ? number(val
 bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest_edge_out,
               double max_side) {
   return facets_out > 0 && mended.open_edges.count == 0 && mended.nonmanifold_edges.count == 0 &&
-         mended.misoriented_edges.count == 0 && longest_edge_out <= max_side;
+         mended.misoriented_edges.count == 0 && mended.flat_shells == 0 &&
+         longest_edge_out <= max_side;
 }
 
 std::string render_json(const PrepareReport& report) {
@@ -145,6 +146,10 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
     add(plural(m.misoriented_edges.count, "misoriented edge", "misoriented edges") +
         ": run the same way by both facets, on a surface that cannot be oriented" +
         at_lines(m.misoriented_edges, format));
+  }
+  if (m.flat_shells > 0) {
+    add(plural(m.flat_shells, "closed shell encloses", "closed shells enclose") +
+        " no volume (a sheet back to back, say): the solver needs the surface of a body");
   }
   if (!(report.longest_edge_out <= report.max_side)) {
     add("too coarse: the longest edge " + length(report.longest_edge_out) + " is above " +
