@@ -1216,6 +1216,37 @@ TEST(PrepareOutput, ReplacedWholeOrLeftAsItWas) {
   }
 }
 
+// A run killed between writing and naming leaves its new file under a
+// temporary name that says whose it is; the next run removes what a run
+// that is gone left, and keeps what a live run is writing.
+TEST(PrepareOutput, RemovesWhatAKilledRunLeft) {
+  TempDir dir;
+  dir.write("in.stl", converter_style(unit_cube()));
+  // A process that has ended: its number names no run now.
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  struct Case {
+    std::string name;
+    bool kept;
+  };
+  const Case cases[] = {
+      {     "out.stl.prepare-" + std::to_string(ended) + "-0", false},
+      {     "out.stl.prepare-" + std::to_string(ended) + "-3", false},
+      {"out.stl.prepare-" + std::to_string(::getpid()) + "-0",  true}, // a live run's
+      {                                 "out.stl.prepare-x-0",  true}, // not of its kind
+      {   "other.stl.prepare-" + std::to_string(ended) + "-0",  true}, // another OUT's
+  };
+  for (const Case& c : cases) dir.write(c.name, "left behind\n");
+  const CommandRun run = prepare(dir, {"--frequency", "1", "in.stl", "out.stl"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(std::filesystem::exists(dir / c.name), c.kept);
+  }
+  EXPECT_EQ(read_facets(dir / "out.stl").size(), 12u);
+}
+
 // Standard output or standard error that goes into the model or OUT
 // (`stldeck-prepare in.stl out.stl >> in.stl`) is refused before anything
 // is written; the refusal is told on standard error unless that is one of

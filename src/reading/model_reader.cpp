@@ -85,13 +85,15 @@ std::string read_binary(int fd, std::uint64_t size, ModelRead& model, ReadProgre
   model.facets.reserve(count);
   model.facet_lines.reserve(count);
 
-  constexpr std::size_t RECORDS_PER_BLOCK = BLOCK_BYTES / BINARY_RECORD_BYTES;
-  std::unique_ptr<char[]> block(new char[RECORDS_PER_BLOCK * BINARY_RECORD_BYTES]);
+  // A block for as many records as the file holds, up to a full one.
+  const auto records_per_block = static_cast<std::size_t>(std::min<std::uint64_t>(
+      BLOCK_BYTES / BINARY_RECORD_BYTES, std::max<std::uint32_t>(count, 1)));
+  std::unique_ptr<char[]> block(new char[records_per_block * BINARY_RECORD_BYTES]);
   std::uint64_t done = 0;
   std::uint64_t reported = 0;
   while (done < count) {
     const auto records =
-        static_cast<std::size_t>(std::min<std::uint64_t>(RECORDS_PER_BLOCK, count - done));
+        static_cast<std::size_t>(std::min<std::uint64_t>(records_per_block, count - done));
     if (!read_exactly(fd, block.get(), records * BINARY_RECORD_BYTES)) {
       return read_failure("cannot read");
     }
@@ -310,14 +312,17 @@ std::string read_ascii(int fd, std::uint64_t size, ModelRead& model, ReadProgres
   AsciiParser parser(model);
   // A line that runs over the end of a block is moved to the block's start
   // before the next read, so each block has room for LONGEST_LINE more.
-  std::unique_ptr<char[]> block(new char[BLOCK_BYTES + LONGEST_LINE]);
+  // A file smaller than a block gets a block its size: a small model costs
+  // no memory it does not fill.
+  const auto block_bytes = static_cast<std::size_t>(std::min<std::uint64_t>(BLOCK_BYTES, size + 1));
+  std::unique_ptr<char[]> block(new char[block_bytes + LONGEST_LINE]);
   std::size_t kept = 0;  // bytes of an unfinished line at the block's start
   std::uint64_t read_so_far = 0;
   std::uint64_t reported = 0;
   for (;;) {
     ssize_t got = 0;
     do {
-      got = ::read(fd, block.get() + kept, BLOCK_BYTES);
+      got = ::read(fd, block.get() + kept, block_bytes);
     } while (got < 0 && errno == EINTR);
     if (got < 0) return read_failure("cannot read");
     read_so_far += static_cast<std::uint64_t>(got);
