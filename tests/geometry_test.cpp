@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "box_facets.h"
-#include "support_geometry.h"
 #include "geometry/edge_topology.h"
 #include "geometry/facet_soup.h"
 #include "geometry/key_sort.h"
 #include "geometry/shells.h"
 #include "geometry/vertex_merge.h"
+#include "support_geometry.h"
 
 namespace {
 

@@ -1056,20 +1056,16 @@ TEST(PrepareCommand, SaysWhatItFoundAndKeepsOut) {
     std::string_view expected;  // found in standard output (status 0, 1) or error (2)
     std::string_view absent;    // not found in standard output
   };
+  using Arguments = std::vector<std::string>;
+  const Arguments empty_out = {"--frequency", "3000", "cube.stl", ""};
+  const Arguments millimetres = {"--sound-speed", "343000", "cube.stl", "out.stl"};
+  const Arguments metres = {"cube.stl", "out.stl"};
+  const Arguments flat_model = {"flat.stl", "out.stl"};
   const Case cases[] = {
-      {        "an empty OUT",
-       {"--frequency", "3000", "cube.stl", ""},
-       2,                  "stldeck-prepare: OUT is an empty name\n",
-       ""                                                                                                                   },
-      {"units of millimetres",
-       {"--sound-speed", "343000", "cube.stl", "out.stl"},
-       0, "model units those of the sound speed, 343000 per second)",
-       "metres"                                                                                                             },
-      {     "units of metres",    {"cube.stl", "out.stl"}, 0,                             "model units taken as metres)", ""},
-      {       "no facet left",
-       {"flat.stl", "out.stl"},
-       1,              "  did not write out.stl: no facet is left\n",
-       "wrote"                                                                                                              },
+      {    "empty OUT",   empty_out, 2,                    "OUT is an empty name",       ""},
+      {  "millimetres", millimetres, 0,         "sound speed, 343000 per second)", "metres"},
+      {       "metres",      metres, 0,            "model units taken as metres)",       ""},
+      {"no facet left",  flat_model, 1, "did not write out.stl: no facet is left",  "wrote"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -1081,7 +1077,7 @@ TEST(PrepareCommand, SaysWhatItFoundAndKeepsOut) {
     const CommandRun run = prepare(dir, c.arguments);
     EXPECT_EQ(run.status, c.status);
     if (c.status == 2) {
-      EXPECT_EQ(run.err, c.expected);
+      EXPECT_EQ(run.err, "stldeck-prepare: " + std::string(c.expected) + "\n");
       // Refused before the model was read, let alone refined.
       EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
     } else {
@@ -1291,13 +1287,12 @@ TEST(PrepareOutput, StatusTwoLeavesOutAsItWas) {
   struct Case {
     std::string_view what;
     std::string_view streams;  // the shell's redirections of the run
-    std::string_view error;    // in the line on standard error
+    std::string_view error;    // on standard error, after "cannot write "
   };
   constexpr Case cases[] = {
-      {     "a file size limit",             "2> err","cannot write out.stl: File too large"                                                      },
-      {  "standard output full", "> /dev/full 2> err",
-       "cannot write the report: No space left on device"                                            },
-      {"standard output closed",         ">&- 2> err", "cannot write the report: Bad file descriptor"},
+      {"a file size limit",             "2> err",             "out.stl: File too large"},
+      {      "output full", "> /dev/full 2> err", "the report: No space left on device"},
+      {    "output closed",         ">&- 2> err",     "the report: Bad file descriptor"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -1312,7 +1307,7 @@ TEST(PrepareOutput, StatusTwoLeavesOutAsItWas) {
     ASSERT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(dir.read("status"), "2\n");
     const std::string err = dir.read("err");
-    EXPECT_EQ(err, "stldeck-prepare: " + std::string(c.error) + "\n");
+    EXPECT_EQ(err, "stldeck-prepare: cannot write " + std::string(c.error) + "\n");
     EXPECT_EQ(dir.read("out.stl"), "old content\n");
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
