@@ -1,8 +1,13 @@
 // Fuzz target: any STL file content, scanned in this process along the
-// converter's own path: the scanner filling the facet stream, the stream's
-// worker converting into the mesh store. Every input must end in a defined
-// way: a scan outcome whose counts and line numbers agree with the store
-// and the input, never a crash, a hang or an access out of bounds.
+// converter's own path: the scanner filling the facet stream, the stream
+// converting into the mesh store. Every input must end in a defined way: a
+// scan outcome whose counts and line numbers agree with the store and the
+// input, never a crash, a hang or an access out of bounds.
+//
+// An input costs in proportion to its size: the store, the stream's batch
+// and the file are made once and reused, and the conversion runs on the
+// scanning thread (a thread per input would cost more than the scan; the
+// hand-over between threads is tested under ThreadSanitizer).
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -16,19 +21,34 @@
 #include "reading/store_filling.h"
 #include "records/input_channel.h"
 
+namespace {
+
+// One file for every input, its content replaced each time.
+int input_file(const std::uint8_t* data, std::size_t size) {
+  static const int file = ::memfd_create("STL_Model.stl", 0);
+  // Written over, then cut to the new size: the pages of the file are kept
+  // from one input to the next rather than freed and cleared again.
+  if (file < 0 || ::pwrite(file, data, size, 0) != static_cast<ssize_t>(size) ||
+      ::ftruncate(file, static_cast<off_t>(size)) != 0 || ::lseek(file, 0, SEEK_SET) != 0) {
+    std::abort();
+  }
+  // The channel owns and closes what it is given: a second descriptor of
+  // the file, which shares its position.
+  return ::dup(file);
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static mesh::MeshStore store;
   static const bool reserved = store.reserve();
   if (!reserved) std::abort();
-  store.clear();
-  const int file = ::memfd_create("STL_Model.stl", 0);
-  if (file < 0 || ::write(file, data, size) != static_cast<ssize_t>(size)) std::abort();
-  ::lseek(file, 0, SEEK_SET);
-  records::InputChannel stl(5, file, "STL_Model.stl");
-  reading::StoreFilling filling(store);
+  static reading::StoreFilling filling(store);
   // A small limit, so that refusing a facet is reached too.
-  reading::FacetStream facets(filling, 50);
-  if (!facets.start()) std::abort();
+  static reading::FacetStream facets(filling, 50);
+  store.clear();
+  if (!facets.start(reading::FacetStream::Converter::caller)) std::abort();
+  records::InputChannel stl(5, input_file(data, size), "STL_Model.stl");
   const reading::ScanOutcome outcome = facets.finish(reading::scan_stl(stl, facets));
 
   const auto lines = std::count(data, data + size, std::uint8_t{'\n'});

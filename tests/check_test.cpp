@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -506,6 +507,69 @@ std::vector<ModelCase> model_cases() {
           {          "ready",                       "false"},
   },
       1);
+  // Bodies whose volume underflows or overflows keep their orientation.
+  for (const double size : {1e-110, 1e190}) {
+    std::vector<FacetCorners> scaled = cube();
+    for (FacetCorners& corners : scaled) {
+      for (Corner& corner : corners) {
+        for (double& value : corner) value *= size;
+      }
+    }
+    const std::string name = size < 1 ? "a cube of edge 1e-110" : "a cube of edge 1e190";
+    add(name + " inside out", stl_text(flipped(scaled)), AT_20_HZ,
+        {
+            {        "normals",                  "\"inward\""},
+            {"inverted_shells",                           "1"},
+            {      "locations", R"({"inverted_shells": [2]})"},
+            {          "ready",                       "false"},
+    },
+        1);
+    add(name, stl_text(scaled), AT_20_HZ,
+        {
+            {"normals", "\"outward\""},
+    },
+        size < 1 ? 0 : 1);
+  }
+  {
+    // A square sheet, its two sides split along different diagonals: a
+    // closed shell without a repeated facet that encloses nothing.
+    const auto pillow = [](Corner a, Corner b, Corner c, Corner d) {
+      return std::vector<FacetCorners>{
+          {a, b, c},
+          {a, c, d},
+          {b, a, d},
+          {b, d, c}
+      };
+    };
+    add("a sheet back to back",
+        stl_text(pillow(
+            {
+                0, 0, 0
+    },
+            {1, 0, 0}, {1, 1, 0}, {0, 1, 0})),
+        AT_20_HZ,
+        {
+            {"shells", "1"},
+            {"normals", "\"undefined\""},
+            {"volume", "0"},
+            {"ready", "false"},
+        },
+        1);
+    add("a sheet back to back, tilted",
+        stl_text(pillow(
+            {
+                0.1, 0.2, 0.3
+    },
+            {1.1, 0.7, 0.3}, {1.3, 1.9, 1.0}, {0.3, 1.4, 1.0})),
+        AT_20_HZ,
+        {
+            {"shells", "1"},
+            {"normals", "\"undefined\""},
+            {"inverted_shells", "0"},
+            {"ready", "false"},
+        },
+        1);
+  }
   // The second body starts at facet 12, line 2 + 7 x 12.
   add("a small inside-out body beside a large one",
       stl_text(facets + flipped(cube(Corner{
@@ -755,6 +819,9 @@ TEST(ModelCheck, CommandLine) {
       {              "--sound-speed 1e-300 --frequency 1e300", 2,         "wavelength is a finite"},
       {"--sound-speed 1e300 --elements-per-wavelength 1e-300", 2,             "quotient is finite"},
       {                                              "--view", 2,       "--view needs a file name"},
+      {                 "--view a.plt --view b.plt model.stl", 2,          "--view is given twice"},
+      {             "--frequency 20 --frequency=30 model.stl", 2,     "--frequency is given twice"},
+      {                             "--json --json model.stl", 2,          "--json is given twice"},
       {                                                    "", 2,      "cannot open STL_Model.stl"},
       {                                         "missing.stl", 2,        "cannot open missing.stl"},
       {                                              "folder", 2,             "cannot read folder"},
@@ -925,6 +992,152 @@ TEST(ModelCheck, FindingsViewIsWrittenWholeOrNotAtAll) {
   }
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"folder", "link.stl", "model.stl", "view.plt"}));
+}
+
+// The names in a folder, sorted: what a run left behind.
+std::vector<std::string> names_in(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The view replaces only a regular file of its own: a device, a pipe or a
+// folder is refused, and a symbolic link is followed to the file it names,
+// which is replaced while the link stays.
+TEST(ModelCheck, FindingsViewReplacesOnlyARegularFile) {
+  struct Case {
+    std::string_view made;  // what the view's name is before the run
+    int status;
+    std::string_view error;  // standard error after "cannot write the view view.plt: "
+  };
+  constexpr Case cases[] = {
+      {                "pipe", 2,                                  "not a regular file"},
+      {              "device", 2,                                  "not a regular file"},
+      {   "link to /dev/null", 2,                                  "not a regular file"},
+      {        "link to file", 0,                                                    ""},
+      {"link to missing file", 2, "it is a symbolic link to a file that does not exist"},
+      {              "folder", 2,                                      "it is a folder"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.made);
+    TempDir dir;
+    dir.write("model.stl", stl_text(cube()));
+    const auto view = dir / "view.plt";
+    if (c.made == "pipe") {
+      ASSERT_EQ(::mkfifo(view.c_str(), 0600), 0);
+    } else if (c.made == "device") {
+      // A node for the null device of its own, where the test may make one.
+      if (::mknod(view.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) continue;
+    } else if (c.made == "link to /dev/null") {
+      std::filesystem::create_symlink("/dev/null", view);
+    } else if (c.made == "link to file") {
+      dir.write("target.plt", "old view\n");
+      std::filesystem::create_symlink("target.plt", view);
+    } else if (c.made == "link to missing file") {
+      std::filesystem::create_symlink("missing.plt", view);
+    } else {
+      std::filesystem::create_directory(view);
+    }
+    const auto type_before = std::filesystem::symlink_status(view).type();
+    const CheckRun run = run_check(dir, {"--frequency", "20", "--view", "view.plt", "model.stl"});
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.err, c.error.empty() ? ""
+                                       : "stldeck-check: cannot write the view view.plt: " +
+                                             std::string(c.error) + "\n");
+    EXPECT_EQ(std::filesystem::symlink_status(view).type(), type_before);
+    if (c.made == "link to file") {
+      EXPECT_TRUE(dir.read("target.plt").starts_with("TITLE = ")) << dir.read("target.plt");
+    }
+    if (c.status == 2) {
+      EXPECT_EQ(run.out, "");
+    }
+    for (const std::string& name : names_in(dir.path())) {
+      EXPECT_EQ(name.find(".partial"), std::string::npos) << name;
+    }
+  }
+}
+
+// Standard output or standard error that goes into the model or the view
+// (`stldeck-check --json m.stl >> m.stl`) is refused before anything is
+// written: the model keeps its bytes. A refusal is told on standard error
+// unless that is the file itself.
+TEST(ModelCheck, RefusesAStandardStreamIntoTheModelOrTheView) {
+  struct Case {
+    std::string_view into;  // the file the stream appends to
+    bool standard_error;    // which stream: standard output or standard error
+    std::string_view error;
+  };
+  constexpr Case cases[] = {
+      {"model.stl", false,
+       "stldeck-check: standard output goes into model.stl, the model: send it elsewhere\n"},
+      { "view.plt", false,
+       "stldeck-check: standard output goes into view.plt, the view: send it elsewhere\n"  },
+      {"model.stl",  true,                                                               ""},
+      { "view.plt",  true,                                                               ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.into) + (c.standard_error ? " (standard error)" : ""));
+    TempDir dir;
+    const std::string model = stl_text(cube());
+    dir.write("model.stl", model);
+    dir.write("view.plt", "old view\n");
+    testing_support::RunOptions options{
+        .arguments = {"--json", "--frequency", "20", "--view", "view.plt", "model.stl"},
+        .timeout_seconds = 20
+    };
+    (c.standard_error ? options.stderr_into : options.stdout_into) = std::string(c.into);
+    const CheckRun run = testing_support::run_program(STLDECK_CHECK_EXE, dir.path(), options);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.error);
+    EXPECT_EQ(dir.read("model.stl"), model);
+    EXPECT_EQ(dir.read("view.plt"), "old view\n");
+  }
+}
+
+// Streams that are no regular file are never taken for the model: a
+// terminal, a pipe, /dev/null.
+TEST(ModelCheck, StandardStreamsThatAreNoFileRunAsUsual) {
+  TempDir dir;
+  dir.write("model.stl", stl_text(cube()));
+  const std::vector<std::string> arguments = {"--frequency", "20", "--view", "view.plt",
+                                              "model.stl"};
+  EXPECT_EQ(run_check(dir, arguments, {.on_terminal = true}).status, 0);
+  for (const char* streams : {"> /dev/null 2> /dev/null", "2>&1 | cat > /dev/null"}) {
+    SCOPED_TRACE(streams);
+    const std::string command = "cd '" + dir.path().string() +
+                                "' && { '" STLDECK_CHECK_EXE
+                                "' --frequency 20 --view view.plt model.stl; echo $? > status; } " +
+                                streams;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(dir.read("status"), "0\n");
+  }
+}
+
+// Under a limit on the size of files, a view that outgrows it is no
+// signal's victim: the run says which file was too large, ends with
+// status 2, and the old view stays with nothing left beside it.
+TEST(ModelCheck, FileSizeLimitEndsWithOneLine) {
+  TempDir dir;
+  dir.write("model.stl", stl_text(cube()));
+  dir.write("view.plt", "old view\n");
+  const CheckRun run = testing_support::run_program(
+      STLDECK_CHECK_EXE, dir.path(),
+      {
+          .arguments = {"--frequency", "20", "--view", "view.plt", "model.stl"},
+          .file_size_limit = 200,
+          .file_size_signal = true,
+          .timeout_seconds = 20
+  });
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "stldeck-check: cannot write the view view.plt: File too large\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(dir.read("view.plt"), "old view\n");
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"model.stl", "view.plt"}));
 }
 
 TEST(EscapeForTerminal, ControlsAndInvalidUtf8) {

@@ -21,6 +21,7 @@
 #include "geometry/key_sort.h"
 #include "geometry/shells.h"
 #include "geometry/vertex_merge.h"
+#include "support_geometry.h"
 
 namespace {
 
@@ -105,184 +106,8 @@ Facts analyse(const std::vector<Triangle>& facets) {
   return facts;
 }
 
-// ---------------------------------------------------------------------------
-// A plain reference: every pair of corners compared, edges in a map, shells
-// by a walk, sums in long double.
-
-long double distance(const Point& a, const Point& b) {
-  long double sum = 0;
-  for (std::size_t axis = 0; axis < 3; ++axis) {
-    const long double d = static_cast<long double>(a[axis]) - b[axis];
-    sum += d * d;
-  }
-  return std::sqrt(sum);
-}
-
-struct ReferenceShell {
-  std::size_t first_facet;
-  std::size_t facets;
-  bool closed;
-  long double volume;
-};
-
-struct Reference {
-  std::int64_t vertices = 0;
-  std::int64_t near = 0;
-  std::int64_t nonfinite = 0;
-  std::int64_t degenerate = 0;
-  std::int64_t repeated = 0;
-  std::int64_t open = 0;
-  std::int64_t nonmanifold = 0;
-  std::int64_t misoriented = 0;
-  std::vector<ReferenceShell> shells;
-};
-
-Reference reference(const std::vector<Triangle>& facets) {
-  Reference truth;
-  const std::size_t n = facets.size();
-  std::vector<bool> finite(n);
-  long double lowest[3] = {INFINITY, INFINITY, INFINITY};
-  long double highest[3] = {-INFINITY, -INFINITY, -INFINITY};
-  for (std::size_t f = 0; f < n; ++f) {
-    finite[f] = std::all_of(facets[f].begin(), facets[f].end(), [](const Point& p) {
-      return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
-    });
-    if (!finite[f]) {
-      ++truth.nonfinite;
-      continue;
-    }
-    for (const Point& p : facets[f]) {
-      for (std::size_t axis = 0; axis < 3; ++axis) {
-        lowest[axis] = std::min<long double>(lowest[axis], p[axis]);
-        highest[axis] = std::max<long double>(highest[axis], p[axis]);
-      }
-    }
-  }
-  long double diagonal = 0;
-  for (std::size_t axis = 0; axis < 3; ++axis) {
-    if (highest[axis] >= lowest[axis]) {
-      diagonal += (highest[axis] - lowest[axis]) * (highest[axis] - lowest[axis]);
-    }
-  }
-  const long double tolerance = 1e-9L * std::sqrt(diagonal);
-
-  // Corners 3f + k joined pairwise.
-  std::vector<std::size_t> group(3 * n);
-  std::iota(group.begin(), group.end(), 0);
-  const auto root = [&](std::size_t c) {
-    while (group[c] != c) c = group[c];
-    return c;
-  };
-  const auto corner = [&](std::size_t c) -> const Point& { return facets[c / 3][c % 3]; };
-  for (std::size_t a = 0; a < 3 * n; ++a) {
-    if (!finite[a / 3]) continue;
-    for (std::size_t b = a + 1; b < 3 * n; ++b) {
-      if (!finite[b / 3]) continue;
-      if (corner(a) == corner(b) || distance(corner(a), corner(b)) <= tolerance) {
-        group[root(b)] = root(a);
-      }
-    }
-  }
-  std::map<std::size_t, std::map<Point, std::int64_t>> positions;  // root -> position -> uses
-  for (std::size_t c = 0; c < 3 * n; ++c) {
-    if (!finite[c / 3]) continue;
-    Point p = corner(c);
-    for (double& value : p) value += 0.0;  // -0.0 is 0.0
-    ++positions[root(c)][p];
-  }
-  truth.vertices = std::ssize(positions);
-  for (const auto& [r, uses] : positions) {
-    std::int64_t most = 0;
-    std::int64_t all = 0;
-    for (const auto& [p, count] : uses) {
-      most = std::max(most, count);
-      all += count;
-    }
-    truth.near += all - most;
-  }
-
-  std::set<std::array<std::size_t, 3>> seen;
-  std::map<std::pair<std::size_t, std::size_t>, std::vector<std::pair<std::size_t, bool>>> edges;
-  std::vector<std::size_t> members;
-  for (std::size_t f = 0; f < n; ++f) {
-    if (!finite[f]) continue;
-    std::array<std::size_t, 3> ids = {root(3 * f), root(3 * f + 1), root(3 * f + 2)};
-    const auto& [a, b, c] = facets[f];
-    long double u[3];
-    long double v[3];
-    long double w[3];
-    for (std::size_t axis = 0; axis < 3; ++axis) {
-      u[axis] = static_cast<long double>(b[axis]) - a[axis];
-      v[axis] = static_cast<long double>(c[axis]) - a[axis];
-      w[axis] = static_cast<long double>(c[axis]) - b[axis];
-    }
-    const long double normal[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
-                                   u[0] * v[1] - u[1] * v[0]};
-    const long double twice_area =
-        std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
-    const auto square = [](const long double* s) {
-      return s[0] * s[0] + s[1] * s[1] + s[2] * s[2];
-    };
-    const long double longest = std::max({square(u), square(v), square(w)});
-    if (ids[0] == ids[1] || ids[1] == ids[2] || ids[0] == ids[2] ||
-        twice_area <= 1e-12L * longest) {
-      ++truth.degenerate;
-      continue;
-    }
-    std::array<std::size_t, 3> sorted = ids;
-    std::sort(sorted.begin(), sorted.end());
-    if (!seen.insert(sorted).second) {
-      ++truth.repeated;
-      continue;
-    }
-    members.push_back(f);
-    for (std::size_t side = 0; side < 3; ++side) {
-      const std::size_t from = ids[side];
-      const std::size_t to = ids[(side + 1) % 3];
-      edges[{std::min(from, to), std::max(from, to)}].emplace_back(f, from > to);
-    }
-  }
-  std::map<std::size_t, std::set<std::size_t>> neighbours;
-  std::set<std::size_t> not_closed;
-  for (const auto& [edge, uses] : edges) {
-    const bool shared = uses.size() == 2 && uses[0].second != uses[1].second;
-    if (uses.size() == 1) ++truth.open;
-    if (uses.size() > 2) ++truth.nonmanifold;
-    if (uses.size() == 2 && !shared) ++truth.misoriented;
-    for (const auto& [f, reversed] : uses) {
-      if (!shared) not_closed.insert(f);
-      for (const auto& [g, other] : uses) neighbours[f].insert(g);
-    }
-  }
-  std::set<std::size_t> reached;
-  for (const std::size_t start : members) {
-    if (!reached.insert(start).second) continue;
-    ReferenceShell shell{start, 0, true, 0};
-    const Point& o = facets[start][0];
-    std::vector<std::size_t> stack = {start};
-    while (!stack.empty()) {
-      const std::size_t f = stack.back();
-      stack.pop_back();
-      ++shell.facets;
-      if (not_closed.count(f) > 0) shell.closed = false;
-      long double p[3][3];
-      for (std::size_t k = 0; k < 3; ++k) {
-        for (std::size_t axis = 0; axis < 3; ++axis) {
-          p[k][axis] = static_cast<long double>(facets[f][k][axis]) - o[axis];
-        }
-      }
-      shell.volume += (p[0][0] * (p[1][1] * p[2][2] - p[1][2] * p[2][1]) +
-                       p[0][1] * (p[1][2] * p[2][0] - p[1][0] * p[2][2]) +
-                       p[0][2] * (p[1][0] * p[2][1] - p[1][1] * p[2][0])) /
-                      6;
-      for (const std::size_t g : neighbours[f]) {
-        if (reached.insert(g).second) stack.push_back(g);
-      }
-    }
-    truth.shells.push_back(shell);
-  }
-  return truth;
-}
+using testing_support::Reference;
+using testing_support::reference;
 
 void expect_agrees_with_reference(const std::vector<Triangle>& facets) {
   const Facts facts = analyse(facets);
@@ -656,6 +481,76 @@ TEST(Geometry, SliverAndMeasuresAtTheEdgesOfTheDoubleRange) {
   };
   EXPECT_TRUE(std::isfinite(geometry::merge_tolerance(huge)));
   EXPECT_NEAR(geometry::merge_tolerance(huge), 2e-9 * std::sqrt(3.0) * 1e308, 1e292);
+}
+
+// A shell's orientation is found on its own scale: a body keeps its sign
+// where its volume underflows or overflows, and a sheet back to back has
+// none, whatever the rounding of its terms.
+TEST(Geometry, ShellsKeepTheirSignAtAnyScale) {
+  // Each coordinate 0 or 1 of the unit box moved to `low` or `high`.
+  const auto stretched = [](double low, double high) {
+    std::vector<Triangle> facets = box();
+    for (Triangle& t : facets) {
+      for (Point& p : t) {
+        for (double& v : p) v = v == 0 ? low : high;
+      }
+    }
+    return facets;
+  };
+  const auto pillow = [](Point a, Point b, Point c, Point d) {
+    return std::vector<Triangle>{
+        {a, b, c},
+        {a, c, d},
+        {b, a, d},
+        {b, d, c}
+    };
+  };
+  std::vector<Triangle> thin = box();
+  for (Triangle& t : thin) {
+    for (Point& p : t) p[2] *= 1e-8;
+  }
+  const std::vector<Triangle> tiny = box(Point{0, 0, 0}, 0x1p-370);
+  const std::vector<Triangle> huge = box(Point{0, 0, 0}, 1e190);
+  const std::vector<Triangle> far = box(Point{1e15, -1e15, 1e15}, 2.0);
+  const std::vector<Triangle> sheet =
+      pillow(Point{0, 0, 0}, Point{1, 0, 0}, Point{1, 1, 0}, Point{0, 1, 0});
+  const std::vector<Triangle> tilted_sheet = pillow(Point{0.1, 0.2, 0.3}, Point{1.1, 0.7, 0.3},
+                                                    Point{1.3, 1.9, 1.0}, Point{0.3, 1.4, 1.0});
+  struct Case {
+    const char* name;
+    std::vector<Triangle> facets;
+    int orientation;
+    double volume;  // NaN: any
+    double area;    // NaN: any
+  };
+  const std::vector<Triangle> spanning = stretched(-1e308, 1e308);  // differences overflow
+  const Case cases[] = {
+      {                            "unit box",          box(),  1,       1.0,        6.0},
+      {                 "unit box inside out", flipped(box()), -1,      -1.0,        6.0},
+      {"edge 2^-370: volume below subnormals",           tiny,  1,       0.0, 0x1.8p-738},
+      {                 "the same inside out",  flipped(tiny), -1,      -0.0, 0x1.8p-738},
+      {               "edge 1e190 inside out",  flipped(huge), -1, -INFINITY,   INFINITY},
+      {                "from -1e308 to 1e308",       spanning,  1,  INFINITY,   INFINITY},
+      {                 "far from the origin",            far,  1,       8.0,       24.0},
+      {                     "thin, 1e-8 high",           thin,  1,      1e-8, 2.0 + 4e-8},
+      {                  "sheet back to back",          sheet,  0,       0.0,        2.0},
+      {           "tilted sheet back to back",   tilted_sheet,  0,       NAN,        NAN},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Facts facts = analyse(c.facets);
+    ASSERT_EQ(facts.shells.size(), 1U);
+    const geometry::Shell& shell = facts.shells[0];
+    EXPECT_TRUE(shell.closed);
+    EXPECT_EQ(shell.orientation, c.orientation);
+    if (!std::isnan(c.volume)) {
+      EXPECT_DOUBLE_EQ(shell.volume, c.volume);
+      EXPECT_EQ(std::signbit(shell.volume), std::signbit(c.volume));
+    }
+    if (!std::isnan(c.area)) {
+      EXPECT_DOUBLE_EQ(shell.area, c.area);
+    }
+  }
 }
 
 TEST(Geometry, FlippingAndNeighbours) {

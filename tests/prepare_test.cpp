@@ -542,6 +542,13 @@ TEST(ModelReader, RefusesWhatItCannotRead) {
                    "found 'outer\\x01loop'"});
   cases.push_back(
       {"missing outer loop", replaced("    outer loop\n", ""), "expected 'outer loop'"});
+  // Lines that end with CR alone run together into one line.
+  std::string cr_only = cube_text;
+  std::replace(cr_only.begin(), cr_only.end(), '\n', '\r');
+  cases.push_back({"CR alone", cr_only, "line 1: lines end with CR alone"});
+  std::string long_cr_only;
+  for (int copy = 0; copy < 400; ++copy) long_cr_only += cr_only;
+  cases.push_back({"CR alone, long", long_cr_only, "line 1: lines end with CR alone"});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
@@ -845,6 +852,58 @@ TEST(Mending, SummaryNamesWhatWasDoneAndWhatRemains) {
             "30, 72)\n");
 }
 
+// Bodies far below or above the usual sizes are turned outward all the
+// same; a closed sheet back to back encloses nothing and is not ready.
+TEST(Mending, OrientationAtAnyScaleAndNoneForASheet) {
+  const auto scaled = [](double size) {
+    Facets facets = all_flipped(unit_cube());
+    for (FacetCorners& f : facets) {
+      for (Corner& c : f) {
+        for (double& v : c) v *= size;
+      }
+    }
+    return facets;
+  };
+  const Corner a = {0.1, 0.2, 0.3};
+  const Corner b = {1.1, 0.7, 0.3};
+  const Corner c = {1.3, 1.9, 1.0};
+  const Corner d = {0.3, 1.4, 1.0};
+  const Facets sheet = {
+      {a, b, c},
+      {a, c, d},
+      {b, a, d},
+      {b, d, c}
+  };
+  struct Case {
+    std::string_view name;
+    Facets facets;
+    int status;
+    std::string_view turned;  // shells_turned_outward
+  };
+  const Case cases[] = {
+      {"inside out, edge 1e-110", scaled(1e-110), 0, "1"},
+      { "inside out, edge 1e190",  scaled(1e190), 1, "1"},
+      {   "a sheet back to back",          sheet, 1, "0"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    TempDir dir;
+    dir.write("in.stl", converter_style(k.facets));
+    const CommandRun run = prepare(dir, {"--json", "--no-refine", "in.stl", "out.stl"});
+    EXPECT_EQ(run.status, k.status) << run.err;
+    EXPECT_EQ(json_value(run.out, "shells_turned_outward"), k.turned);
+    // The check agrees on what was written.
+    const CommandRun checked = run_program(dir, STLDECK_CHECK_EXE, {"--json", "out.stl"});
+    EXPECT_EQ(json_value(checked.out, "inverted_shells"), "0");
+    EXPECT_EQ(json_value(checked.out, "normals"),
+              k.name == "a sheet back to back" ? "\"undefined\"" : "\"outward\"");
+  }
+  TempDir dir;
+  dir.write("in.stl", converter_style(sheet));
+  const CommandRun run = prepare(dir, {"in.stl", "out.stl"});
+  EXPECT_NE(run.out.find("  - 1 closed shell encloses no volume"), std::string::npos) << run.out;
+}
+
 // ---------------------------------------------------------------------------
 // The command as a user runs it
 
@@ -927,6 +986,9 @@ TEST(PrepareCommand, CommandLine) {
       {                "--sound-speed 1500 -- cube.stl", 0,      "stldeck-prepare: read cube.stl"},
       {                                              "", 2,                "no input model given"},
       {                          "cube.stl a.stl b.stl", 2,                  "at most IN and OUT"},
+      {          "--frequency 1 --frequency=2 cube.stl", 2,          "--frequency is given twice"},
+      {              "--no-refine --no-refine cube.stl", 2,          "--no-refine is given twice"},
+      {                        "--json --json cube.stl", 2,               "--json is given twice"},
       {                               "--fast cube.stl", 2,             "unknown option '--fast'"},
       {                          "--frequency cube.stl", 2,     "positive number, not 'cube.stl'"},
       {                      "--frequency inf cube.stl", 2,          "positive number, not 'inf'"},
@@ -974,6 +1036,58 @@ TEST(PrepareCommand, CommandLine) {
       EXPECT_TRUE(name == "cube.stl" || name == "text.stl" || name == "folder" ||
                   name == "out.stl" || name == "STL_Model.stl")
           << name;
+    }
+  }
+}
+
+// Small slips of the command and the model: an empty OUT refused before
+// any work, the units named after the sound speed given, an old OUT kept
+// when no facet is left.
+TEST(PrepareCommand, SaysWhatItFoundAndKeepsOut) {
+  const FacetCorners flat = {
+      Corner{0, 0, 0},
+      Corner{1, 0, 0},
+      Corner{2, 0, 0}
+  };
+  struct Case {
+    std::string_view name;
+    std::vector<std::string> arguments;
+    int status;
+    std::string_view expected;  // found in standard output (status 0, 1) or error (2)
+    std::string_view absent;    // not found in standard output
+  };
+  using Arguments = std::vector<std::string>;
+  const Arguments empty_out = {"--frequency", "3000", "cube.stl", ""};
+  const Arguments millimetres = {"--sound-speed", "343000", "cube.stl", "out.stl"};
+  const Arguments metres = {"cube.stl", "out.stl"};
+  const Arguments flat_model = {"flat.stl", "out.stl"};
+  const Case cases[] = {
+      {    "empty OUT",   empty_out, 2,                    "OUT is an empty name",       ""},
+      {  "millimetres", millimetres, 0,         "sound speed, 343000 per second)", "metres"},
+      {       "metres",      metres, 0,            "model units taken as metres)",       ""},
+      {"no facet left",  flat_model, 1, "did not write out.stl: no facet is left",  "wrote"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("cube.stl", converter_style(unit_cube()));
+    dir.write("flat.stl", converter_style({flat, flipped(flat)}));
+    dir.write("out.stl", "old content\n");
+    const auto started = std::chrono::steady_clock::now();
+    const CommandRun run = prepare(dir, c.arguments);
+    EXPECT_EQ(run.status, c.status);
+    if (c.status == 2) {
+      EXPECT_EQ(run.err, "stldeck-prepare: " + std::string(c.expected) + "\n");
+      // Refused before the model was read, let alone refined.
+      EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    } else {
+      EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;
+      if (!c.absent.empty()) {
+        EXPECT_EQ(run.out.find(c.absent), std::string::npos) << run.out;
+      }
+    }
+    if (c.status != 0) {
+      EXPECT_EQ(dir.read("out.stl"), "old content\n");
     }
   }
 }
@@ -1095,6 +1209,112 @@ TEST(PrepareOutput, ReplacedWholeOrLeftAsItWas) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                             std::filesystem::directory_iterator()),
               2);
+  }
+}
+
+// A run killed between writing and naming leaves its new file under a
+// temporary name that says whose it is; the next run removes what a run
+// that is gone left, and keeps what a live run is writing.
+TEST(PrepareOutput, RemovesWhatAKilledRunLeft) {
+  TempDir dir;
+  dir.write("in.stl", converter_style(unit_cube()));
+  // A process that has ended: its number names no run now.
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  struct Case {
+    std::string name;
+    bool kept;
+  };
+  const Case cases[] = {
+      {     "out.stl.prepare-" + std::to_string(ended) + "-0", false},
+      {     "out.stl.prepare-" + std::to_string(ended) + "-3", false},
+      {"out.stl.prepare-" + std::to_string(::getpid()) + "-0",  true}, // a live run's
+      {                                 "out.stl.prepare-x-0",  true}, // not of its kind
+      {   "other.stl.prepare-" + std::to_string(ended) + "-0",  true}, // another OUT's
+  };
+  for (const Case& c : cases) dir.write(c.name, "left behind\n");
+  const CommandRun run = prepare(dir, {"--frequency", "1", "in.stl", "out.stl"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(std::filesystem::exists(dir / c.name), c.kept);
+  }
+  EXPECT_EQ(read_facets(dir / "out.stl").size(), 12u);
+}
+
+// Standard output or standard error that goes into the model or OUT
+// (`stldeck-prepare in.stl out.stl >> in.stl`) is refused before anything
+// is written; the refusal is told on standard error unless that is one of
+// the files itself.
+TEST(PrepareOutput, RefusesAStandardStreamIntoTheModelOrOut) {
+  struct Case {
+    std::string_view into;  // the file the stream appends to
+    bool standard_error;    // which stream: standard output or standard error
+    std::string_view error;
+  };
+  constexpr Case cases[] = {
+      { "in.stl", false,
+       "stldeck-prepare: standard output goes into in.stl, the model: send it elsewhere\n"},
+      {"out.stl", false,
+       "stldeck-prepare: standard output goes into out.stl, OUT: send it elsewhere\n"     },
+      { "in.stl",  true,                                                                ""},
+      {"out.stl",  true,                                                                ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.into) + (c.standard_error ? " (standard error)" : ""));
+    TempDir dir;
+    const std::string cube = converter_style(unit_cube());
+    dir.write("in.stl", cube);
+    dir.write("out.stl", "old content\n");
+    testing_support::RunOptions options{
+        .arguments = {"--json", "in.stl", "out.stl"}
+    };
+    (c.standard_error ? options.stderr_into : options.stdout_into) = std::string(c.into);
+    const CommandRun run = testing_support::run_program(STLDECK_PREPARE_EXE, dir.path(), options);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.error);
+    EXPECT_EQ(dir.read("in.stl"), cube);
+    EXPECT_EQ(dir.read("out.stl"), "old content\n");
+  }
+}
+
+// What a run ends with and what it leaves agree: a run that ends with
+// status 2 leaves OUT as it was, whether the new model or the report could
+// not be written, and leaves no file of its own beside it.
+TEST(PrepareOutput, StatusTwoLeavesOutAsItWas) {
+  struct Case {
+    std::string_view what;
+    std::string_view streams;  // the shell's redirections of the run
+    std::string_view error;    // on standard error, after "cannot write "
+  };
+  constexpr Case cases[] = {
+      {"a file size limit",             "2> err",             "out.stl: File too large"},
+      {      "output full", "> /dev/full 2> err", "the report: No space left on device"},
+      {    "output closed",         ">&- 2> err",     "the report: Bad file descriptor"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    dir.write("in.stl", converter_style(unit_cube()));
+    dir.write("out.stl", "old content\n");
+    // As in a shell: the limit's signal left as it is by default.
+    const std::string limit = c.what == "a file size limit" ? "ulimit -f 64; " : "";
+    const std::string command = "cd '" + dir.path().string() + "' && (" + limit +
+                                "exec '" STLDECK_PREPARE_EXE "' --frequency 500 in.stl out.stl " +
+                                std::string(c.streams) + "); echo $? > status";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(dir.read("status"), "2\n");
+    const std::string err = dir.read("err");
+    EXPECT_EQ(err, "stldeck-prepare: cannot write " + std::string(c.error) + "\n");
+    EXPECT_EQ(dir.read("out.stl"), "old content\n");
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"err", "in.stl", "out.stl", "status"}));
   }
 }
 

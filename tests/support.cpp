@@ -99,7 +99,7 @@ namespace {
   if (options.file_size_limit != 0) {
     // Writing past the limit then fails with EFBIG, as a full disk would
     // with ENOSPC, instead of ending the process.
-    ::signal(SIGXFSZ, SIG_IGN);
+    ::signal(SIGXFSZ, options.file_size_signal ? SIG_DFL : SIG_IGN);
     const rlimit limit{options.file_size_limit, options.file_size_limit};
     ::setrlimit(RLIMIT_FSIZE, &limit);
   }

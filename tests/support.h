@@ -46,7 +46,10 @@ struct RunOptions {
   std::string stdout_log;       // standard output appends to a file that already holds this
   bool without_stdout = false;  // started with standard output closed
   unsigned long long file_size_limit = 0;  // bytes; 0 for none
-  unsigned long long stack_limit = 0;      // bytes; 0 for the inherited limit
+  // Under the file size limit, SIGXFSZ left to end the program as it does
+  // under a shell's limit (`prlimit --fsize`), instead of being ignored.
+  bool file_size_signal = false;
+  unsigned long long stack_limit = 0;  // bytes; 0 for the inherited limit
   // A file in the run's directory that standard output (or standard error)
   // appends to instead of the capture, as with `stldeck >> name`; the run's
   // out (or err) is then what the file gained.

@@ -243,6 +243,10 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
           " inside out (closed, with a negative volume): reverse the corner order of every "
           "facet of those shells, and of no other",
           at[kind(FacetFinding::inverted_shell)], "first facets ");
+  counted(mesh.flat_shells, "closed shell encloses", "closed shells enclose",
+          " no volume (a sheet back to back, say): the solver needs the surface of a body; give "
+          "the sheet a thickness",
+          {});
   if (facts.end_of_solid == false) {
     add("no endsolid line after the last facet: the file may have been cut short; export it "
         "again and compare the facet count");

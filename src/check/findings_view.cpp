@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -141,12 +142,72 @@ std::vector<Triangle> facets_of_inverted_shells(std::span<const Triangle> facets
     const std::uint32_t s = analysis.topology.shell_of_facet[f];
     if (s == geometry::NO_SHELL) continue;
     const geometry::Shell& shell = analysis.shells[s];
-    if (shell.closed && shell.volume < 0.0) elements.push_back(facets[f]);
+    if (shell.closed && shell.orientation < 0) elements.push_back(facets[f]);
   }
   return elements;
 }
 
+std::string folder_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// A new file for the view in the folder of `path`: without a name where
+// the file system allows (a killed run then leaves nothing), else under a
+// temporary name beside it, returned in `temporary`.
+int create_view_file(const std::string& path, std::string& temporary) {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  int fd = ::open(folder_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666 & ~mask);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  temporary = path + ".partial-XXXXXX";
+  fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  // mkostemp creates the file for its owner alone; a view is for reading.
+  if (fd >= 0) static_cast<void>(::fchmod(fd, 0666 & ~mask));
+  return fd;
+}
+
+// Gives a nameless file a temporary name beside `path`, so that a rename can
+// then put it in place of an existing file in one step.
+bool name_view_file(int fd, const std::string& path, std::string& temporary) {
+  const std::string descriptor = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temporary = path + ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    if (::linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) ==
+        0) {
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  temporary.clear();
+  return false;
+}
+
 }  // namespace
+
+std::string find_view_target(const std::string& name, ViewTarget& target) {
+  target = ViewTarget{};
+  target.path = name;
+  const std::string refused = "cannot write the view " + name + ": ";
+  struct stat link_status {};
+  if (::lstat(name.c_str(), &link_status) == 0 && S_ISLNK(link_status.st_mode)) {
+    char resolved[PATH_MAX];
+    if (::realpath(name.c_str(), resolved) == nullptr) {
+      return refused + "it is a symbolic link to a file that does not exist";
+    }
+    target.path = resolved;
+  }
+  if (::stat(target.path.c_str(), &target.status) == 0) {
+    target.exists = true;
+    if (S_ISDIR(target.status.st_mode)) return refused + "it is a folder";
+    if (!S_ISREG(target.status.st_mode)) return refused + "not a regular file";
+  } else if (errno != ENOENT) {
+    return refused + std::strerror(errno);
+  }
+  return {};
+}
 
 std::string write_findings_view(const std::string& path, std::span<const Triangle> facets,
                                 const MeshAnalysis& analysis) {
@@ -168,23 +229,23 @@ std::string write_findings_view(const std::string& path, std::span<const Triangl
   add(facts.duplicate_facets, "repeated facets",
       facets_with_role(facets, analysis, FacetRole::repeated));
 
-  // A name of its own beside the view, so that no other file is touched.
-  std::string temporary = path + ".partial-XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  // A file of its own, so that no other file is touched until the rename.
+  std::string temporary;
+  const int fd = create_view_file(path, temporary);
   if (fd < 0) return "cannot write the view " + path + ": " + std::strerror(errno);
-  // mkostemp creates the file for its owner alone; a view is for reading.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  static_cast<void>(::fchmod(fd, 0666 & ~mask));
   ViewFile file(fd);
   file.text() = "TITLE = \"stldeck-check findings\"\nVARIABLES = \"X\", \"Y\", \"Z\"\n";
   bool written = write_zone(file, "model", facets);
   for (const Zone& zone : zones) written = written && write_zone(file, zone.title, zone.elements);
   written = written && file.flush(true);
-  const int write_errno = errno;
+  int write_errno = errno;
+  if (written && temporary.empty() && !name_view_file(fd, path, temporary)) {
+    written = false;
+    write_errno = errno;
+  }
   const bool closed = ::close(fd) == 0;
   if (!written || !closed) {
-    ::unlink(temporary.c_str());
+    if (!temporary.empty()) ::unlink(temporary.c_str());
     return "cannot write the view " + path + ": " + std::strerror(written ? errno : write_errno);
   }
   if (std::rename(temporary.c_str(), path.c_str()) != 0) {

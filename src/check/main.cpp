@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <new>
 #include <string>
@@ -23,6 +24,7 @@
 #include "records/input_channel.h"
 #include "records/output_channel.h"
 #include "records/standard_error.h"
+#include "records/standard_streams.h"
 #include "records/status.h"
 
 namespace {
@@ -85,9 +87,30 @@ bool read_head(int fd, std::uint64_t size, std::vector<unsigned char>& head) {
   return true;
 }
 
+// A standard stream that would write into the model or the view: the run
+// is refused before anything is written. When standard error is such a
+// file, the refusal is told by the status alone, since its line would land
+// in the file.
+int refuse_streams(const records::StreamsInto& into_model, const records::StreamsInto& into_view,
+                   const check::CheckOptions& options) {
+  if (into_model.standard_error || into_view.standard_error) return EXIT_UNUSABLE;
+  return fail("standard output goes into " +
+              (into_model.standard_output ? options.path + ", the model"
+                                          : options.view_path + ", the view") +
+              ": send it elsewhere");
+}
+
 // Everything after the command line. Any allocation may fail: the caller
 // turns that into a one-line report.
 int check_file(const check::CheckOptions& options) {
+  const bool with_view = !options.view_path.empty();
+  check::ViewTarget view;
+  if (with_view) {
+    if (const std::string problem = check::find_view_target(options.view_path, view);
+        !problem.empty()) {
+      return fail(problem);
+    }
+  }
   // A pipe or a device is refused before it is opened, since opening a
   // pipe without a writer waits for one; the descriptor is then opened
   // without waiting and looked at again, in case the name changed between.
@@ -108,11 +131,13 @@ int check_file(const check::CheckOptions& options) {
     return fail("cannot read " + options.path + ": not a regular file");
   }
   // The view replaces the file it names: never the model being read.
-  if (struct stat view{}; !options.view_path.empty() &&
-                          ::stat(options.view_path.c_str(), &view) == 0 &&
-                          view.st_dev == status.st_dev && view.st_ino == status.st_ino) {
+  if (view.exists && view.status.st_dev == status.st_dev && view.status.st_ino == status.st_ino) {
     return fail("the view " + options.view_path + " is the model itself: name another file");
   }
+  const records::StreamsInto into_model = records::standard_streams_into(status);
+  const records::StreamsInto into_view =
+      view.exists ? records::standard_streams_into(view.status) : records::StreamsInto{};
+  if (into_model.any() || into_view.any()) return refuse_streams(into_model, into_view, options);
   const auto size = static_cast<std::uint64_t>(status.st_size);
   std::vector<unsigned char> head;
   if (!read_head(fd, size, head)) {
@@ -130,7 +155,6 @@ int check_file(const check::CheckOptions& options) {
   if (facts.converter_report == 0 && facts.facets > 0) {
     facts.end_of_solid = scan.line_facts.ends_with_endsolid;
   }
-  const bool with_view = !options.view_path.empty();
   const check::MeshAnalysis analysis = check::analyse_mesh(
       scan.facets, with_view ? check::VertexIdsKept::yes : check::VertexIdsKept::no);
   facts.mesh = analysis.facts;
@@ -141,8 +165,7 @@ int check_file(const check::CheckOptions& options) {
   }
   const check::Readiness readiness = check::assess_model(facts, options.settings);
   if (with_view) {
-    if (const std::string problem =
-            check::write_findings_view(options.view_path, scan.facets, analysis);
+    if (const std::string problem = check::write_findings_view(view.path, scan.facets, analysis);
         !problem.empty()) {
       return fail(problem);
     }
@@ -159,6 +182,11 @@ int check_file(const check::CheckOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Under a limit on file sizes a write past it then fails with EFBIG, which
+  // is reported with the file's path, instead of ending the run by a signal
+  // that leaves no word and a partial file.
+  std::signal(SIGXFSZ, SIG_IGN);
+  records::hold_closed_standard_streams();
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   check::CheckOptions options;
   if (const std::string problem = check::parse_options(arguments, options); !problem.empty()) {

@@ -37,7 +37,7 @@ bool has_finding(const MeshAnalysis& analysis, std::size_t f, FacetFinding kind)
   const std::uint32_t s = analysis.topology.shell_of_facet[f];
   if (s == geometry::NO_SHELL) return false;
   const geometry::Shell& shell = analysis.shells[s];
-  return shell.first_facet == f && shell.closed && shell.volume < 0.0;
+  return shell.first_facet == f && shell.closed && shell.orientation < 0;
 }
 
 MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets, VertexIdsKept keep) {
@@ -64,8 +64,9 @@ MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets, VertexIdsK
   for (const geometry::Shell& shell : analysis.shells) {
     facts.area += shell.area;
     facts.volume += shell.volume;
-    if (shell.closed && shell.volume > 0.0) ++facts.outward_shells;
-    if (shell.closed && shell.volume < 0.0) ++facts.inverted_shells;
+    if (shell.closed && shell.orientation > 0) ++facts.outward_shells;
+    if (shell.closed && shell.orientation < 0) ++facts.inverted_shells;
+    if (shell.closed && shell.orientation == 0) ++facts.flat_shells;
   }
   for (const FacetRole role : analysis.roles) {
     if (role == FacetRole::nonfinite) ++facts.nonfinite_facets;

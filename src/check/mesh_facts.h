@@ -48,6 +48,7 @@ struct MeshFacts {
   std::int64_t shells = 0;             // facets joined through shared edges
   std::int64_t outward_shells = 0;     // closed, positive volume
   std::int64_t inverted_shells = 0;    // closed, negative volume
+  std::int64_t flat_shells = 0;        // closed, enclosing no volume
   double area = 0.0;
   double volume = 0.0;  // the sum of the shells' volumes, each about a point of its own
   std::optional<geometry::Box> bounding_box;  // none without a finite facet

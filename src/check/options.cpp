@@ -1,6 +1,8 @@
 #include "check/options.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "geometry/frequency_settings.h"
 
@@ -9,6 +11,14 @@ namespace check {
 std::string parse_options(std::span<const std::string_view> arguments, CheckOptions& options) {
   bool have_path = false;
   bool options_ended = false;
+  // An option given twice is refused rather than one of the two silently
+  // taken: `--view a --view b` would write only b.
+  std::vector<std::string_view> given;
+  const auto again = [&given](std::string_view name) {
+    if (std::find(given.begin(), given.end(), name) != given.end()) return true;
+    given.push_back(name);
+    return false;
+  };
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string_view argument = arguments[i];
     if (!options_ended && argument.starts_with("-") && argument != "-") {
@@ -17,10 +27,12 @@ std::string parse_options(std::span<const std::string_view> arguments, CheckOpti
         continue;
       }
       if (argument == "--json") {
+        if (again("--json")) return "--json is given twice";
         options.json = true;
         continue;
       }
       if (argument == "--view" || argument.starts_with("--view=")) {
+        if (again("--view")) return "--view is given twice";
         if (argument == "--view") {
           if (i + 1 == arguments.size()) return "--view needs a file name";
           options.view_path = std::string(arguments[++i]);
@@ -45,6 +57,7 @@ std::string parse_options(std::span<const std::string_view> arguments, CheckOpti
           return std::string(setting.name) + " needs a positive number, not '" +
                  std::string(setting.value) + "'";
         case geometry::SettingRead::read:
+          if (again(setting.name)) return std::string(setting.name) + " is given twice";
           break;
       }
       continue;

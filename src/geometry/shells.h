@@ -25,12 +25,20 @@ struct Shell {
   std::uint32_t facets = 0;
   // Every edge of its facets used by two of them in opposite directions.
   bool closed = false;
-  double volume = 0.0;  // signed: positive for an outward closed shell
+  double volume = 0.0;  // signed; may underflow to zero or overflow
   double area = 0.0;
+  // The sign of the volume, found on coordinates scaled to the shell's own
+  // size, so that it survives where the volume itself underflows or
+  // overflows: +1 outward, -1 inside out, 0 when the volume lies within the
+  // rounding of its terms (a sheet back to back encloses nothing).
+  int orientation = 0;
 };
 
-// Closed shells with a negative volume are inside out ("inverted"); one
-// with a volume of exactly zero has no orientation to speak of.
+// Closed shells with orientation -1 are inside out ("inverted"); a closed
+// one with orientation 0 encloses no volume and has no orientation to speak
+// of. Each shell is summed on its coordinates less its first corner,
+// divided by a power of two near its extent: exact, and every term of a
+// size near one.
 std::vector<Shell> measure_shells(std::span<const Triangle> triangles,
                                   const EdgeTopology& topology);
 

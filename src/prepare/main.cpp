@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -24,6 +25,7 @@
 #include "prepare/refine.h"
 #include "prepare/report.h"
 #include "reading/model_reader.h"
+#include "records/standard_streams.h"
 
 namespace {
 
@@ -109,6 +111,20 @@ int run(const prepare::PrepareOptions& options) {
     return fail(input_name + " and " + prepare::printable(options.output) +
                 " are one file: the model is never written over itself");
   }
+  // The report must not land in the model or OUT (`stldeck-prepare in out
+  // >> in`). When standard error is such a file, the refusal is told by
+  // the status alone, since its line would land in the file.
+  const records::StreamsInto into_input = records::standard_streams_into(input_status);
+  const records::StreamsInto into_output =
+      target.exists ? records::standard_streams_into(target.status) : records::StreamsInto{};
+  if (into_input.any() || into_output.any()) {
+    ::close(fd);
+    if (into_input.standard_error || into_output.standard_error) return EXIT_UNUSABLE;
+    return fail("standard output goes into " +
+                (into_input.standard_output ? input_name + ", the model"
+                                            : prepare::printable(options.output) + ", OUT") +
+                ": send it elsewhere");
+  }
 
   progress.begin("reading");
   reading::ModelRead model;
@@ -168,7 +184,8 @@ int run(const prepare::PrepareOptions& options) {
       if (!take(facet, 0.0)) break;
     }
   }
-  if (write_problem.empty()) write_problem = writer.finish();
+  // Without a facet there is no model to write: the old OUT stays.
+  if (write_problem.empty() && written > 0) write_problem = writer.finish();
   progress.clear();
   if (!write_problem.empty()) return fail(prepare::printable(write_problem));
 
@@ -178,8 +195,15 @@ int run(const prepare::PrepareOptions& options) {
   report.ready = prepare::is_ready(mended, report.facets_out, longest_out, report.max_side);
   const std::string text =
       options.json ? prepare::render_json(report) : prepare::render_summary(report, options);
+  // The report first, then the name: a report that cannot be written ends
+  // the run with status 2 and OUT as it was (the writer removes its file).
   if (!write_out(text)) {
     return fail(std::string("cannot write the report: ") + std::strerror(errno));
+  }
+  if (written > 0) {
+    if (std::string failed = writer.commit(); !failed.empty()) {
+      return fail(prepare::printable(failed) + " (the report above is void: OUT is as it was)");
+    }
   }
   return report.ready ? EXIT_READY : EXIT_NOT_READY;
 }
@@ -187,6 +211,11 @@ int run(const prepare::PrepareOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Under a limit on file sizes a write past it then fails with EFBIG, which
+  // is reported with the file's path, instead of ending the run by a signal
+  // without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
+  records::hold_closed_standard_streams();
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   prepare::PrepareOptions options;
   if (const std::string problem = prepare::parse_options(arguments, options); !problem.empty()) {

@@ -99,10 +99,11 @@ MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::
   mended.shells = static_cast<std::int64_t>(shells.size());
   std::vector<std::uint8_t> turn(shells.size(), 0);
   for (std::size_t s = 0; s < shells.size(); ++s) {
-    if (shells[s].closed && shells[s].volume < 0.0) {
+    if (shells[s].closed && shells[s].orientation < 0) {
       turn[s] = 1;
       ++mended.shells_turned_outward;
     }
+    if (shells[s].closed && shells[s].orientation == 0) ++mended.flat_shells;
   }
 
   // The kept facets, moved to the front in file order.

@@ -41,6 +41,9 @@ struct MendedModel {
   std::int64_t flipped_facets = 0;
   std::int64_t shells_turned_outward = 0;
   std::int64_t shells = 0;
+  // Closed shells that enclose no volume (a sheet back to back): no body
+  // to turn outward.
+  std::int64_t flat_shells = 0;
 
   // What remains: edges used by one facet (holes), by more than two, and
   // by two that run them the same way (a surface that cannot be oriented,

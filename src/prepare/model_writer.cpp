@@ -1,6 +1,8 @@
 #include "prepare/model_writer.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,6 +52,39 @@ reading::Corner unit_normal(const reading::FacetCorners& facet) {
   const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
   if (!(length > 0.0)) return {0.0, 0.0, 0.0};
   return {n[0] / length, n[1] / length, n[2] / length};
+}
+
+// The temporary name of a run's new file beside `path`: path.prepare-PID-N,
+// so that a later run can tell a file that a run now gone left behind.
+std::string temporary_name(const std::string& path, int attempt) {
+  return path + ".prepare-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+}
+
+// Removes the files a killed run left beside `path`: names of the form
+// above whose process no longer exists. A live run's file, or a name of any
+// other form, is left alone.
+void remove_leftovers(const std::string& folder, const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string prefix =
+      (slash == std::string::npos ? path : path.substr(slash + 1)) + ".prepare-";
+  DIR* const directory = ::opendir(folder.c_str());
+  if (directory == nullptr) return;
+  while (const dirent* entry = ::readdir(directory)) {
+    const std::string_view name = entry->d_name;
+    if (!name.starts_with(prefix)) continue;
+    const std::string_view rest = name.substr(prefix.size());
+    const std::size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash + 1 == rest.size() ||
+        rest.find_first_not_of("0123456789-") != std::string_view::npos ||
+        rest.find('-', dash + 1) != std::string_view::npos || dash > 9) {
+      continue;
+    }
+    const pid_t pid = static_cast<pid_t>(std::stol(std::string(rest.substr(0, dash))));
+    if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) {
+      ::unlinkat(::dirfd(directory), entry->d_name, 0);
+    }
+  }
+  ::closedir(directory);
 }
 
 char* append(char* out, std::string_view text) {
@@ -123,18 +158,24 @@ std::string ModelWriter::open(const OutputTarget& target) {
     ::umask(mask);
     mode = 0666 & ~mask;
   }
+  remove_leftovers(target.folder, target.path);
   // A nameless file disappears by itself when the run is killed.
   fd_ = ::open(target.folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   if (fd_ < 0) {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
       return failure("cannot create a file in " + target.folder, errno);
     }
-    std::string pattern = target.path + ".prepare-XXXXXX";
-    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd_ < 0) return failure("cannot create a file in " + target.folder, errno);
-    temporary_path_ = pattern;
+    for (int attempt = 0; fd_ < 0; ++attempt) {
+      const std::string name = temporary_name(target.path, attempt);
+      fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (fd_ >= 0) temporary_path_ = name;
+      if (fd_ < 0 && (errno != EEXIST || attempt == 100)) {
+        return failure("cannot create a file in " + target.folder, errno);
+      }
+    }
   }
   if (::fchmod(fd_, mode) != 0) return failure("cannot set the permissions", errno);
+  finished_ = false;
   used_ = 0;
   char* out = append(buffer_.get(), SOLID_LINE);
   used_ = static_cast<std::size_t>(out - buffer_.get());
@@ -185,13 +226,18 @@ std::string ModelWriter::finish() {
   used_ = static_cast<std::size_t>(append(buffer_.get() + used_, END_LINE) - buffer_.get());
   if (std::string problem = flush(); !problem.empty()) return problem;
   if (::fsync(fd_) != 0) return failure("cannot write " + target_.path, errno);
+  finished_ = true;
+  return {};
+}
+
+std::string ModelWriter::commit() {
+  if (fd_ < 0 || !finished_) return "cannot write " + target_.path + ": the file is not finished";
   if (temporary_path_.empty()) {
     // The nameless file gets a temporary name beside the target, then the
     // target's name in one step.
     const std::string descriptor = "/proc/self/fd/" + std::to_string(fd_);
     for (int attempt = 0;; ++attempt) {
-      const std::string name =
-          target_.path + ".prepare-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+      const std::string name = temporary_name(target_.path, attempt);
       if (::linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         temporary_path_ = name;
         break;

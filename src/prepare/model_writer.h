@@ -62,9 +62,14 @@ class ModelWriter {
   // will be named).
   std::string add_facet(const reading::FacetCorners& facet);
 
-  // Writes "endsolid", flushes the file to the disk and gives it the
-  // target's name. Returns an empty string or why it could not.
+  // Writes "endsolid" and flushes the file to the disk; it still has no
+  // name of the target's, so that the run can still fail (its report not
+  // written) and leave the old file. Returns an empty string or why not.
   std::string finish();
+
+  // Gives the finished file the target's name. Returns an empty string or
+  // why it could not.
+  std::string commit();
 
  private:
   std::string flush();
@@ -76,6 +81,7 @@ class ModelWriter {
   std::string temporary_path_;  // set when the file has a temporary name
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
+  bool finished_ = false;
 };
 
 }  // namespace prepare

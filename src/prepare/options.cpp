@@ -1,6 +1,8 @@
 #include "prepare/options.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "format/terminal_text.h"
 
@@ -17,15 +19,26 @@ std::string shown(std::string_view text) {
 std::string parse_options(std::span<const std::string_view> arguments, PrepareOptions& options) {
   std::size_t paths = 0;
   bool options_ended = false;
+  // An option given twice is refused rather than one of the two silently
+  // taken.
+  std::vector<std::string_view> given;
+  const auto again = [&given](std::string_view name) {
+    if (std::find(given.begin(), given.end(), name) != given.end()) return true;
+    given.push_back(name);
+    return false;
+  };
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string_view argument = arguments[i];
     if (!options_ended && argument.starts_with("-") && argument != "-") {
       if (argument == "--") {
         options_ended = true;
-      } else if (argument == "--json") {
-        options.json = true;
-      } else if (argument == "--no-refine") {
-        options.refine = false;
+      } else if (argument == "--json" || argument == "--no-refine") {
+        if (again(argument)) return std::string(argument) + " is given twice";
+        if (argument == "--json") {
+          options.json = true;
+        } else {
+          options.refine = false;
+        }
       } else if (argument == "--help" || argument == "-h") {
         options.help = true;
       } else {
@@ -40,6 +53,7 @@ std::string parse_options(std::span<const std::string_view> arguments, PrepareOp
             return std::string(setting.name) + " needs a positive number, not " +
                    shown(setting.value);
           case geometry::SettingRead::read:
+            if (again(setting.name)) return std::string(setting.name) + " is given twice";
             break;
         }
       }
@@ -51,6 +65,8 @@ std::string parse_options(std::span<const std::string_view> arguments, PrepareOp
   }
   if (options.help) return {};
   if (paths == 0) return "no input model given (try --help)";
+  // Refused before the model is read, not after all the work.
+  if (paths == 2 && options.output.empty()) return "OUT is an empty name";
   const double wavelength = options.sound_speed / options.frequency_hz;
   const double side = options.max_side();
   if (!std::isfinite(wavelength) || !(wavelength > 0.0) || !std::isfinite(side) || !(side > 0.0)) {

@@ -32,8 +32,9 @@ inline constexpr std::string_view USAGE =
     "  --no-refine                  mend only, never split a facet\n"
     "  --json                       print one JSON object instead of a summary\n"
     "  --help                       print this text\n"
-    "Exit status: 0 written and ready, 1 written but findings remain, 2 usage\n"
-    "error, unreadable input, or a result too large for stldeck.\n";
+    "Exit status: 0 written and ready, 1 written but findings remain (nothing\n"
+    "written when no facet is left), 2 usage error, unreadable input, or a result\n"
+    "too large for stldeck (nothing written).\n";
 
 // Reads the arguments after the program name. Returns an empty string, or
 // the one-line reason the command line is not usable.

@@ -25,6 +25,16 @@ std::string count(std::int64_t value) {
   return value < 0 ? "-" + grouped : grouped;
 }
 
+// The sound speed fixes the unit: at the default, in metres per second, the
+// model is in metres; a model in millimetres is given the speed in
+// millimetres per second.
+std::string units(const PrepareOptions& options) {
+  if (options.sound_speed == geometry::FrequencySettings{}.sound_speed) {
+    return "model units taken as metres";
+  }
+  return "model units those of the sound speed, " + number(options.sound_speed) + " per second";
+}
+
 // A length for the summary, with 5 significant digits.
 std::string length(double value) {
   if (!std::isfinite(value)) return "infinite";
@@ -63,7 +73,8 @@ std::string json_length(double value) { return std::isfinite(value) ? number(val
 bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest_edge_out,
               double max_side) {
   return facets_out > 0 && mended.open_edges.count == 0 && mended.nonmanifold_edges.count == 0 &&
-         mended.misoriented_edges.count == 0 && longest_edge_out <= max_side;
+         mended.misoriented_edges.count == 0 && mended.flat_shells == 0 &&
+         longest_edge_out <= max_side;
 }
 
 std::string render_json(const PrepareReport& report) {
@@ -104,7 +115,7 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   const std::string limit = length(report.max_side) + " (wavelength " +
                             length(options.sound_speed / options.frequency_hz) + " / " +
                             number(options.elements_per_wavelength) + " at " +
-                            number(options.frequency_hz) + " Hz; model units taken as metres)";
+                            number(options.frequency_hz) + " Hz; " + units(options) + ")";
   if (report.refined) {
     out += "  refined:         longest edge " + length(report.longest_edge_in) + " -> " +
            length(report.longest_edge_out) + ", at most " + limit + "\n";
@@ -112,8 +123,13 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
     out += "  not refined:     longest edge " + length(report.longest_edge_out) + ", limit " +
            limit + "\n";
   }
-  out += "  wrote " + printable(options.output) + ": " +
-         plural(report.facets_out, "facet", "facets") + "\n";
+  // Without a facet there is no model to write: OUT keeps what it held.
+  if (report.facets_out == 0) {
+    out += "  did not write " + printable(options.output) + ": no facet is left\n";
+  } else {
+    out += "  wrote " + printable(options.output) + ": " +
+           plural(report.facets_out, "facet", "facets") + "\n";
+  }
 
   std::string remains;
   const auto add = [&remains](const std::string& finding) { remains += "  - " + finding + "\n"; };
@@ -130,6 +146,10 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
     add(plural(m.misoriented_edges.count, "misoriented edge", "misoriented edges") +
         ": run the same way by both facets, on a surface that cannot be oriented" +
         at_lines(m.misoriented_edges, format));
+  }
+  if (m.flat_shells > 0) {
+    add(plural(m.flat_shells, "closed shell encloses", "closed shells enclose") +
+        " no volume (a sheet back to back, say): the solver needs the surface of a body");
   }
   if (!(report.longest_edge_out <= report.max_side)) {
     add("too coarse: the longest edge " + length(report.longest_edge_out) + " is above " +

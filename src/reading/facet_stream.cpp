@@ -25,7 +25,12 @@ void empty(FacetTextBatch& batch) {
 
 bool FacetStream::start(Converter converter) {
   if (converter == Converter::caller) {
-    own_batch_.reset(new (std::nothrow) FacetTextBatch);
+    facets_begun_ = 0;
+    failed_.store(false, std::memory_order_relaxed);
+    facets_stored_ = 0;
+    failed_line_ = 0;
+    failed_token_length_ = 0;
+    if (own_batch_ == nullptr) own_batch_.reset(new (std::nothrow) FacetTextBatch);
     if (own_batch_ == nullptr) return false;
     batch_ = own_batch_.get();
     empty(*batch_);

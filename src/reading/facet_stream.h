@@ -88,6 +88,9 @@ class FacetStream {
 
   // Takes the batches and starts the worker; false when the system refuses
   // the memory. A refused thread leaves the conversion to the scanner's side.
+  // A stream converted by the caller may start again after finish(): it
+  // forgets the last scan and keeps its batch, so that scanning many small
+  // inputs (as a fuzzer does) costs no table per input.
   [[nodiscard]] bool start(Converter converter = Converter::worker);
 
   // The scanner's side. begin_facet gives the record of the facet whose

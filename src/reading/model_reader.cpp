@@ -85,13 +85,15 @@ std::string read_binary(int fd, std::uint64_t size, ModelRead& model, ReadProgre
   model.facets.reserve(count);
   model.facet_lines.reserve(count);
 
-  constexpr std::size_t RECORDS_PER_BLOCK = BLOCK_BYTES / BINARY_RECORD_BYTES;
-  std::unique_ptr<char[]> block(new char[RECORDS_PER_BLOCK * BINARY_RECORD_BYTES]);
+  // A block for as many records as the file holds, up to a full one.
+  const auto records_per_block = static_cast<std::size_t>(std::min<std::uint64_t>(
+      BLOCK_BYTES / BINARY_RECORD_BYTES, std::max<std::uint32_t>(count, 1)));
+  std::unique_ptr<char[]> block(new char[records_per_block * BINARY_RECORD_BYTES]);
   std::uint64_t done = 0;
   std::uint64_t reported = 0;
   while (done < count) {
     const auto records =
-        static_cast<std::size_t>(std::min<std::uint64_t>(RECORDS_PER_BLOCK, count - done));
+        static_cast<std::size_t>(std::min<std::uint64_t>(records_per_block, count - done));
     if (!read_exactly(fd, block.get(), records * BINARY_RECORD_BYTES)) {
       return read_failure("cannot read");
     }
@@ -167,6 +169,7 @@ class AsciiParser {
   // Returns an empty string or why the line is refused.
   std::string take_line(std::string_view line) {
     ++line_number_;
+    note_first_line(line);
     std::size_t position = 0;
     const std::string_view word = next_word(line, position);
     if (word.empty()) return {};  // blank lines are allowed anywhere
@@ -222,6 +225,7 @@ class AsciiParser {
 
   std::string finish() const {
     if (!seen_solid_) return "the file holds no solid: it is blank";
+    if (state_ != State::outside && line_number_ == 1 && lone_cr_) return lone_cr_problem();
     if (state_ != State::outside) {
       return "the file ends inside the solid of line " + std::to_string(solid_line_) +
              ", without 'endsolid': it may have been cut short";
@@ -230,6 +234,20 @@ class AsciiParser {
   }
 
   std::int64_t line_number() const { return line_number_; }
+
+  // Notes a CR followed by more text on the first line: a file whose lines
+  // end with CR alone (the old Mac style) reads as one long line, as CR is
+  // a blank within a line.
+  void note_first_line(std::string_view line) {
+    if (line_number_ > 1) return;
+    const std::size_t cr = line.find('\r');
+    lone_cr_ = cr != std::string_view::npos && line.find_first_not_of('\r', cr) != line.npos;
+  }
+  bool lone_cr() const { return lone_cr_; }
+  static std::string lone_cr_problem() {
+    return "line 1: lines end with CR alone (the old Mac style), which is not read; save the "
+           "file with LF or CR LF line ends";
+  }
 
  private:
   enum class State { outside, in_solid, facet, loop, end_loop };
@@ -281,6 +299,7 @@ class AsciiParser {
   std::int64_t solid_line_ = 0;
   std::int64_t facet_line_ = 0;
   bool seen_solid_ = false;
+  bool lone_cr_ = false;
   std::size_t corners_ = 0;
   FacetCorners facet_{};
 };
@@ -293,14 +312,17 @@ std::string read_ascii(int fd, std::uint64_t size, ModelRead& model, ReadProgres
   AsciiParser parser(model);
   // A line that runs over the end of a block is moved to the block's start
   // before the next read, so each block has room for LONGEST_LINE more.
-  std::unique_ptr<char[]> block(new char[BLOCK_BYTES + LONGEST_LINE]);
+  // A file smaller than a block gets a block its size: a small model costs
+  // no memory it does not fill.
+  const auto block_bytes = static_cast<std::size_t>(std::min<std::uint64_t>(BLOCK_BYTES, size + 1));
+  std::unique_ptr<char[]> block(new char[block_bytes + LONGEST_LINE]);
   std::size_t kept = 0;  // bytes of an unfinished line at the block's start
   std::uint64_t read_so_far = 0;
   std::uint64_t reported = 0;
   for (;;) {
     ssize_t got = 0;
     do {
-      got = ::read(fd, block.get() + kept, BLOCK_BYTES);
+      got = ::read(fd, block.get() + kept, block_bytes);
     } while (got < 0 && errno == EINTR);
     if (got < 0) return read_failure("cannot read");
     read_so_far += static_cast<std::uint64_t>(got);
@@ -324,6 +346,8 @@ std::string read_ascii(int fd, std::uint64_t size, ModelRead& model, ReadProgres
     }
     kept = filled - start;
     if (kept > LONGEST_LINE) {
+      if (parser.line_number() == 0) parser.note_first_line({block.get() + start, kept});
+      if (parser.lone_cr()) return AsciiParser::lone_cr_problem();
       return "line " + std::to_string(parser.line_number() + 1) + ": longer than " +
              std::to_string(LONGEST_LINE) + " characters";
     }

@@ -79,8 +79,9 @@ class InputChannel {
   int fd_;
   std::string path_;
   std::unique_ptr<char[]> buffer_;
-  std::size_t begin_ = 0;  // next unread byte
-  std::size_t end_ = 0;    // end of data
+  std::size_t block_bytes_ = 0;  // of the buffer, once taken
+  std::size_t begin_ = 0;        // next unread byte
+  std::size_t end_ = 0;          // end of data
   bool input_ended_ = false;
   std::string spanning_;    // the kept start of a line that spans two blocks
   LineShape vertex_shape_;  // the shape read_line takes the flag from
