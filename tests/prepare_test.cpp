@@ -72,6 +72,11 @@ Facets unit_cube() { return box({0, 0, 0}, {1, 1, 1}); }
 
 FacetCorners flipped(const FacetCorners& facet) { return {facet[0], facet[2], facet[1]}; }
 
+Facets operator+(Facets a, const Facets& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 Facets all_flipped(Facets facets) {
   for (FacetCorners& facet : facets) facet = flipped(facet);
   return facets;
@@ -208,11 +213,23 @@ std::string json_value(const std::string& json, std::string_view key) {
 }
 
 constexpr std::string_view JSON_KEYS[] = {
-    "input_format",      "facets_in",         "facets_out",
-    "merged_corners",    "dropped_nonfinite", "dropped_degenerate",
-    "dropped_duplicate", "flipped_facets",    "shells_turned_outward",
-    "open_edges",        "nonmanifold_edges", "refined",
-    "longest_edge_in",   "longest_edge_out",  "ready",
+    "input_format",
+    "facets_in",
+    "facets_out",
+    "merged_corners",
+    "dropped_nonfinite",
+    "dropped_degenerate",
+    "dropped_duplicate",
+    "flipped_facets",
+    "shells_turned_outward",
+    "cavities",
+    "cavities_turned_inward",
+    "open_edges",
+    "nonmanifold_edges",
+    "refined",
+    "longest_edge_in",
+    "longest_edge_out",
+    "ready",
 };
 
 // The JSON holds exactly the keys of the interface, one per line.
@@ -717,6 +734,29 @@ std::vector<MendCase> mend_cases() {
     });
   }
   {
+    // A hollow body, a cube of edge 4 with a cavity of edge 2: the cavity
+    // faces its void, or points outward, or the whole is inside out.
+    const Facets outside = box({0, 0, 0}, {4, 4, 4});
+    const Facets cavity = box({1, 1, 1}, {3, 3, 3});
+    cases.push_back(
+        {"hollow, cavity facing its void", outside + all_flipped(cavity), {{"cavities", "1"}}, 0});
+    cases.push_back({
+        "hollow, cavity pointing outward",
+        outside + cavity,
+        {{"cavities", "1"}, {"cavities_turned_inward", "1"}, {"flipped_facets", "12"}},
+        0
+    });
+    cases.push_back({
+        "hollow, wholly inside out",
+        all_flipped(outside) + cavity,
+        {{"cavities", "1"},
+                            {"cavities_turned_inward", "1"},
+                            {"shells_turned_outward", "1"},
+                            {"flipped_facets", "24"}},
+        0
+    });
+  }
+  {
     // A corner a unit in the last place away in two facets.
     Facets gap = cube;
     int moved = 0;
@@ -796,6 +836,11 @@ TEST(Mending, EachStepOnAModelWhoseTruthIsKnown) {
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_EQ(run.err, "");
     expect_exact_keys(run.out);
+    if (c.name.starts_with("hollow")) {
+      // The material's volume, 4^3 - 2^3, whichever way the shells came:
+      // the body outward and the cavity facing its void, and no other way.
+      EXPECT_EQ(measure(read_facets(dir / "out.stl")).volume, 56.0);
+    }
     for (const std::string_view key : JSON_KEYS) {
       SCOPED_TRACE(key);
       const std::string value = json_value(run.out, key);

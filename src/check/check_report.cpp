@@ -239,10 +239,17 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
           " run the same way by both its facets: some facets are flipped; orient them like "
           "their neighbours",
           at[kind(FacetFinding::misoriented_edge)], "facets ");
-  counted(mesh.inverted_shells, "shell is", "shells are",
-          " inside out (closed, with a negative volume): reverse the corner order of every "
-          "facet of those shells, and of no other",
-          at[kind(FacetFinding::inverted_shell)], "first facets ");
+  counted(mesh.inverted_shells, "body is", "bodies are",
+          " inside out (a closed shell that no other encloses, or that lies in a cavity, with "
+          "a negative volume): its normals point into its material; stldeck-prepare turns it "
+          "outward",
+          at[kind(FacetFinding::body_inside_out)], "first facets ");
+  counted(mesh.cavities_pointing_outward, "cavity points", "cavities point",
+          " outward (a closed shell inside another, with a positive volume): a cavity's "
+          "normals must point into its void, where the fluid is; stldeck-prepare turns it so. "
+          "If it is a body inside a body instead, the two leave no fluid between them: remove "
+          "the inner one",
+          at[kind(FacetFinding::cavity_pointing_outward)], "first facets ");
   if (facts.end_of_solid == false) {
     add("no endsolid line after the last facet: the file may have been cut short; export it "
         "again and compare the facet count");
@@ -303,7 +310,9 @@ std::string json_locations(const ModelFacts& facts) {
   located("open_edges", mesh.open_edges, at(FacetFinding::open_edge));
   located("nonmanifold_edges", mesh.nonmanifold_edges, at(FacetFinding::nonmanifold_edge));
   located("misoriented_edges", mesh.misoriented_edges, at(FacetFinding::misoriented_edge));
-  located("inverted_shells", mesh.inverted_shells, at(FacetFinding::inverted_shell));
+  located("inverted_shells", mesh.inverted_shells, at(FacetFinding::body_inside_out));
+  located("cavities_pointing_outward", mesh.cavities_pointing_outward,
+          at(FacetFinding::cavity_pointing_outward));
   return text + "}";
 }
 
@@ -330,6 +339,8 @@ std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   json.add("misoriented_edges", mesh.misoriented_edges);
   json.add("shells", mesh.shells);
   json.add("inverted_shells", mesh.inverted_shells);
+  json.add("cavities", mesh.cavities);
+  json.add("cavities_pointing_outward", mesh.cavities_pointing_outward);
   json.add_string("normals", normals_name(readiness.normals));
   json.add("area", json_number(mesh.area));
   json.add("volume", json_number(mesh.volume));
@@ -373,11 +384,18 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
                            ? ""
                            : " (" + count_text(mesh.near_coincident_corners, "corner", "corners") +
                                  " joined to a vertex within 1e-9 of the box diagonal)"));
-  row("shells", std::to_string(mesh.shells) +
-                    (mesh.inverted_shells == 0
-                         ? ""
-                         : " (" + std::to_string(mesh.inverted_shells) + " inside out)") +
-                    ", normals " + std::string(normals_name(readiness.normals)));
+  std::string shell_notes;
+  const auto note = [&](std::int64_t count, std::string_view what) {
+    if (count == 0) return;
+    shell_notes +=
+        (shell_notes.empty() ? " (" : ", ") + std::to_string(count) + " " + std::string(what);
+  };
+  note(mesh.cavities, mesh.cavities == 1 ? "cavity" : "cavities");
+  note(mesh.inverted_shells, "inside out");
+  note(mesh.cavities_pointing_outward, "pointing outward");
+  if (!shell_notes.empty()) shell_notes += ")";
+  row("shells", std::to_string(mesh.shells) + shell_notes + ", normals " +
+                    std::string(normals_name(readiness.normals)));
   row("area", readable_text(mesh.area));
   row("volume", readable_text(mesh.volume));
   if (mesh.bounding_box.has_value()) {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "geometry/edge_topology.h"
+#include "geometry/nesting.h"
 #include "geometry/shells.h"
 #include "geometry/vertex_merge.h"
 
@@ -91,17 +92,25 @@ MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::
     }
   }
 
-  // Shells, now that each piece is consistent: a closed one with a negative
-  // volume is inside out.
+  // Shells, now that each piece is consistent: a closed one that faces the
+  // other way than its depth asks is turned (a body outward, a cavity into
+  // its void). The corners sit at their vertices' positions by now.
   const geometry::EdgeTopology topology =
       geometry::analyse_edges(merge.vertex_ids, roles, vertex_count);
   const std::vector<geometry::Shell> shells = geometry::measure_shells(facets, topology);
+  const std::vector<std::uint32_t> depths =
+      geometry::nest_shells(facets, nullptr, topology, shells);
   mended.shells = static_cast<std::int64_t>(shells.size());
   std::vector<std::uint8_t> turn(shells.size(), 0);
   for (std::size_t s = 0; s < shells.size(); ++s) {
-    if (shells[s].closed && shells[s].volume < 0.0) {
+    const geometry::ShellFacing facing = geometry::facing_of(shells[s], depths[s]);
+    if (shells[s].closed && depths[s] % 2 == 1) ++mended.cavities;
+    if (facing == geometry::ShellFacing::body_inside_out) {
       turn[s] = 1;
       ++mended.shells_turned_outward;
+    } else if (facing == geometry::ShellFacing::cavity_pointing_outward) {
+      turn[s] = 1;
+      ++mended.cavities_turned_inward;
     }
   }
 

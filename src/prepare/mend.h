@@ -7,7 +7,10 @@
 // 3. in each piece of surface connected through edges used by exactly two
 //    facets, the facets that disagree with the majority of their piece are
 //    flipped, so that every such edge is run in opposite directions;
-// 4. each closed shell with a negative volume is turned outward.
+// 4. each closed shell that faces the other way than its depth asks is
+//    turned: a body (even depth: enclosed by no other closed shell, or
+//    lying in a cavity) outward, a cavity (odd depth) into its void, so
+//    that all normals point into the fluid (geometry/nesting.h).
 // Holes and non-manifold edges are left as they are: what remains is
 // counted and located.
 #pragma once
@@ -39,7 +42,9 @@ struct MendedModel {
   std::int64_t dropped_duplicate = 0;
   // Facets written in the other orientation than they were read.
   std::int64_t flipped_facets = 0;
-  std::int64_t shells_turned_outward = 0;
+  std::int64_t shells_turned_outward = 0;   // bodies that were inside out
+  std::int64_t cavities_turned_inward = 0;  // cavities that pointed outward
+  std::int64_t cavities = 0;                // closed shells of odd depth
   std::int64_t shells = 0;
 
   // What remains: edges used by one facet (holes), by more than two, and

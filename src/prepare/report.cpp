@@ -79,6 +79,8 @@ std::string render_json(const PrepareReport& report) {
   json_key(out, "dropped_duplicate", std::to_string(m.dropped_duplicate), false);
   json_key(out, "flipped_facets", std::to_string(m.flipped_facets), false);
   json_key(out, "shells_turned_outward", std::to_string(m.shells_turned_outward), false);
+  json_key(out, "cavities", std::to_string(m.cavities), false);
+  json_key(out, "cavities_turned_inward", std::to_string(m.cavities_turned_inward), false);
   json_key(out, "open_edges", std::to_string(m.open_edges.count), false);
   json_key(out, "nonmanifold_edges", std::to_string(m.nonmanifold_edges.count), false);
   json_key(out, "refined", report.refined ? "true" : "false", false);
@@ -100,7 +102,12 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
          count(m.dropped_degenerate) + " degenerate, " + count(m.dropped_duplicate) + " repeated\n";
   out += "  facets flipped:  " + count(m.flipped_facets) + " (" +
          plural(m.shells_turned_outward, "shell", "shells") + " of " + count(m.shells) +
-         " turned outward)\n";
+         " turned outward" +
+         (m.cavities == 0
+              ? std::string()
+              : ", " + count(m.cavities_turned_inward) + " of " +
+                    plural(m.cavities, "cavity", "cavities") + " turned to face its void") +
+         ")\n";
   const std::string limit = length(report.max_side) + " (wavelength " +
                             length(options.sound_speed / options.frequency_hz) + " / " +
                             number(options.elements_per_wavelength) + " at " +
