@@ -164,7 +164,17 @@ Reference reference(const std::vector<Triangle>& facets) {
       diagonal += (highest[axis] - lowest[axis]) * (highest[axis] - lowest[axis]);
     }
   }
-  const long double tolerance = 1e-9L * std::sqrt(diagonal);
+  // Or, far from the origin, 16 units in the last place of the largest
+  // coordinate magnitude: the step to the next double above it.
+  double largest = 0;
+  for (std::size_t axis = 0; axis < 3; ++axis) {
+    if (highest[axis] >= lowest[axis]) {
+      largest = std::max({largest, std::fabs(static_cast<double>(lowest[axis])),
+                          std::fabs(static_cast<double>(highest[axis]))});
+    }
+  }
+  const long double rounding = 16.0L * (std::nextafter(largest, INFINITY) - largest);
+  const long double tolerance = std::max(1e-9L * std::sqrt(diagonal), rounding);
 
   // Corners 3f + k joined pairwise.
   std::vector<std::size_t> group(3 * n);
@@ -373,6 +383,27 @@ TEST(Geometry, ModelsWithKnownTruth) {
     cases.push_back({
         "ulp gap at site coordinates", facets, Truth{8, 1, 0, 0, 0, volumes(8000.0)}
     });
+  }
+  {
+    // A 2 m box at map coordinates, whose diagonal's 1e-9 (3.5e-9) is less
+    // than 4 units in the last place at y = 5.3e6 (2^-30 each): corners that
+    // far apart are one vertex; 20 units (1.9e-8) apart stay a crack.
+    const Point map = {6.5e5, 5.3e6, 41.0};
+    const double map_ulp = 0x1p-30;
+    for (const double ulps : {4.0, 20.0}) {
+      // The far corner (2, 2, 2) as the third corner of facet 2.
+      std::vector<Triangle> facets = box(map, 2.0);
+      facets[2][2][1] += ulps * map_ulp;
+      if (ulps == 4.0) {
+        cases.push_back({
+            "4-ulp gap at map coordinates", facets, Truth{8, 1, 0, 0, 0, volumes(8.0)}
+        });
+      } else {
+        cases.push_back({
+            "20-ulp gap at map coordinates", facets, Truth{9, 0, 0, 4, 0, volumes(std::nan(""))}
+        });
+      }
+    }
   }
   {
     std::vector<Triangle> facets = box();

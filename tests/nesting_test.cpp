@@ -71,6 +71,66 @@ Shape corner_tetrahedron(Point low, double size) {
   const Point x{low[0] + size, low[1], low[2]};
   const Point y{low[0], low[1] + size, low[2]};
   const Point z{low[0], low[1], low[2] + size};
+  return {
+      {o, y, x},
+      {o, x, z},
+      {o, z, y},
+      {x, y, z},
+  };
+}
+
+// The shape without its first facet: open.
+Shape opened(Shape facets) {
+  facets.erase(facets.begin());
+  return facets;
+}
+
+Shape flipped(Shape facets) {
+  for (Triangle& t : facets) std::swap(t[1], t[2]);
+  return facets;
+}
+
+struct Nesting {
+  std::vector<std::uint32_t> shell_of_facet;
+  std::vector<geometry::Shell> shells;
+  std::vector<std::uint32_t> depths;
+};
+
+Nesting nest(const std::vector<Triangle>& soup) {
+  const geometry::VertexMerge merge = geometry::merge_vertices(soup, geometry::finite_box(soup));
+  std::vector<geometry::FacetRole> roles = geometry::classify_facets(soup, merge.vertex_ids);
+  const geometry::EdgeTopology topology = geometry::analyse_edges(
+      merge.vertex_ids, roles, static_cast<std::uint32_t>(merge.position_corner.size()));
+  Nesting nesting;
+  nesting.shells = geometry::measure_shells(soup, topology);
+  nesting.depths = geometry::nest_shells(soup, &merge, topology, nesting.shells);
+  nesting.shell_of_facet = topology.shell_of_facet;
+  return nesting;
+}
+
+// ---------------------------------------------------------------------------
+// Models built to a known truth: the shapes in order, each one shell; per
+// shape its depth and how it faces.
+
+struct Placed {
+  Shape shape;
+  std::uint32_t depth;
+  ShellFacing facing;
+};
+
+struct NestingCase {
+  const char* name;
+  std::vector<Placed> shapes;
+};
+
+std::vector<NestingCase> nesting_cases() {
+  constexpr auto agrees = ShellFacing::agrees;
+  constexpr auto inside_out = ShellFacing::body_inside_out;
+  constexpr auto outward_cavity = ShellFacing::cavity_pointing_outward;
+  const Point map{6.5e5, 5.3e6, 12.0};  // site coordinates, metres
+  const auto at_map = [&](double x, double y, double z) {
+    return Point{map[0] + x, map[1] + y, map[2] + z};
+  };
   std::vector<NestingCase> cases;
   const auto add = [&cases](const char* name, std::vector<Placed> shapes) {
     cases.push_back({name, std::move(shapes)});

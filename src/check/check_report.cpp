@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/gaps.h"
 #include "mesh/mesh_store.h"
 #include "records/status.h"
 
@@ -229,9 +230,20 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
   counted(mesh.duplicate_facets, "facet repeats", "facets repeat",
           " an earlier facet (the same three vertices): remove the copies",
           at[kind(FacetFinding::repeated)]);
-  counted(mesh.open_edges, "open edge", "open edges",
-          " (used by one facet): the surface has holes; close them",
-          at[kind(FacetFinding::open_edge)], "facets ");
+  if (mesh.gap_edges > 0) {
+    counted(mesh.open_edges, "open edge", "open edges",
+            " (used by one facet): " + std::to_string(mesh.gap_edges) + " of them face " +
+                (mesh.gap_edges == 1 ? "another" : "others") + " across gaps up to " +
+                readable_text(mesh.widest_gap) + " wide: stldeck-prepare --weld " +
+                readable_text(geometry::suggested_weld(mesh.widest_gap)) +
+                " in.stl out.stl closes " +
+                (mesh.gap_edges == mesh.open_edges ? "them" : "those; close the other holes"),
+            at[kind(FacetFinding::open_edge)], "facets ");
+  } else {
+    counted(mesh.open_edges, "open edge", "open edges",
+            " (used by one facet): the surface has holes; close them",
+            at[kind(FacetFinding::open_edge)], "facets ");
+  }
   counted(mesh.nonmanifold_edges, "edge is", "edges are",
           " shared by more than two facets: separate the surfaces that meet there",
           at[kind(FacetFinding::nonmanifold_edge)], "facets ");
@@ -334,7 +346,10 @@ std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   json.add("duplicate_facets", mesh.duplicate_facets);
   json.add("vertices", mesh.vertices);
   json.add("near_coincident_corners", mesh.near_coincident_corners);
+  json.add("merge_tolerance", json_number(mesh.merge_tolerance));
   json.add("open_edges", mesh.open_edges);
+  json.add("gap_edges", mesh.gap_edges);
+  json.add("widest_gap", json_number(mesh.widest_gap));
   json.add("nonmanifold_edges", mesh.nonmanifold_edges);
   json.add("misoriented_edges", mesh.misoriented_edges);
   json.add("shells", mesh.shells);
@@ -379,11 +394,12 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
                ? ""
                : " (the converter stops with report " + std::to_string(facts.converter_report) +
                      " at line " + std::to_string(facts.converter_line) + ")"));
-  row("vertices", std::to_string(mesh.vertices) +
-                      (mesh.near_coincident_corners == 0
-                           ? ""
-                           : " (" + count_text(mesh.near_coincident_corners, "corner", "corners") +
-                                 " joined to a vertex within 1e-9 of the box diagonal)"));
+  row("vertices",
+      std::to_string(mesh.vertices) +
+          (mesh.near_coincident_corners == 0
+               ? ""
+               : " (" + count_text(mesh.near_coincident_corners, "corner", "corners") +
+                     " joined to a vertex within " + readable_text(mesh.merge_tolerance) + ")"));
   std::string shell_notes;
   const auto note = [&](std::int64_t count, std::string_view what) {
     if (count == 0) return;

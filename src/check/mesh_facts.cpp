@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "geometry/gaps.h"
 #include "geometry/nesting.h"
 #include "geometry/vertex_merge.h"
 
@@ -52,11 +53,17 @@ MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets, VertexIdsK
   geometry::VertexMerge merge = geometry::merge_vertices(facets, facts.bounding_box);
   facts.vertices = std::ssize(merge.position_corner);
   facts.near_coincident_corners = merge.near_coincident_corners;
+  facts.merge_tolerance = merge.tolerance;
   analysis.roles = geometry::classify_facets(facets, merge.vertex_ids);
   analysis.topology = geometry::analyse_edges(merge.vertex_ids, analysis.roles,
                                               static_cast<std::uint32_t>(facts.vertices));
   analysis.shells = geometry::measure_shells(facets, analysis.topology);
   analysis.depths = geometry::nest_shells(facets, &merge, analysis.topology, analysis.shells);
+  {
+    const geometry::Gaps gaps = geometry::find_gaps(facets, merge.vertex_ids, analysis.topology);
+    facts.gap_edges = gaps.edges;
+    facts.widest_gap = gaps.widest;
+  }
   if (keep == VertexIdsKept::yes) analysis.vertex_ids = std::move(merge.vertex_ids);
   merge = {};
 

@@ -43,7 +43,10 @@ struct MeshFacts {
   std::int64_t duplicate_facets = 0;  // repeated facets
   std::int64_t vertices = 0;
   std::int64_t near_coincident_corners = 0;
+  double merge_tolerance = 0.0;        // corners closer than this are one vertex
   std::int64_t open_edges = 0;         // used by one facet
+  std::int64_t gap_edges = 0;          // open edges facing another across a gap
+  double widest_gap = 0.0;             // geometry/gaps.h
   std::int64_t nonmanifold_edges = 0;  // used by more than two facets
   std::int64_t misoriented_edges = 0;  // two facets that run it the same way
   std::int64_t shells = 0;             // facets joined through shared edges

@@ -1,5 +1,8 @@
 // Mending a model read from a file: the steps, in this order, with the
 // model check's own definitions (the geometry library's):
+// 0. when asked, open edges that face another across a gap at most the
+//    weld distance wide (geometry/gaps.h) are joined: the corners of each
+//    pair's ends take one position, which step 1 then makes one vertex;
 // 1. corners within the merge tolerance become one vertex, and every
 //    corner takes its vertex's position, so that neighbours meet exactly;
 // 2. facets with a non-finite coordinate, degenerate facets and repeated
@@ -36,7 +39,10 @@ struct MendedModel {
   std::vector<geometry::Triangle> facets;
   std::vector<std::int64_t> lines;
 
+  std::int64_t welded_edges = 0;  // open edges joined across a gap
+  double widest_gap_closed = 0.0;
   std::int64_t merged_corners = 0;  // joined to a vertex they do not equal exactly
+  double merge_tolerance = 0.0;     // corners closer than this are one vertex
   std::int64_t dropped_nonfinite = 0;
   std::int64_t dropped_degenerate = 0;
   std::int64_t dropped_duplicate = 0;
@@ -51,12 +57,15 @@ struct MendedModel {
   // by two that run them the same way (a surface that cannot be oriented,
   // such as a strip with a half twist).
   Finding open_edges;
+  std::int64_t gap_edges = 0;  // open edges left that face another across a gap
+  double widest_gap = 0.0;
   Finding nonmanifold_edges;
   Finding misoriented_edges;
 };
 
 // Mends the facets as read (`lines` says where each was read; one entry per
-// facet). Takes both over.
-MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::int64_t> lines);
+// facet). Takes both over. `weld_distance` 0 welds nothing.
+MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::int64_t> lines,
+                       double weld_distance = 0.0);
 
 }  // namespace prepare

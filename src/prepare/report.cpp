@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "format/terminal_text.h"
+#include "geometry/gaps.h"
 
 namespace prepare {
 namespace {
@@ -73,6 +74,8 @@ std::string render_json(const PrepareReport& report) {
            report.format == reading::ModelFormat::binary ? "\"binary\"" : "\"ascii\"", false);
   json_key(out, "facets_in", std::to_string(report.facets_in), false);
   json_key(out, "facets_out", std::to_string(report.facets_out), false);
+  json_key(out, "welded_edges", std::to_string(m.welded_edges), false);
+  json_key(out, "widest_gap_closed", json_length(m.widest_gap_closed), false);
   json_key(out, "merged_corners", std::to_string(m.merged_corners), false);
   json_key(out, "dropped_nonfinite", std::to_string(m.dropped_nonfinite), false);
   json_key(out, "dropped_degenerate", std::to_string(m.dropped_degenerate), false);
@@ -96,8 +99,13 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   std::string out = "stldeck-prepare: read " + printable(options.input) + ": " +
                     (format == reading::ModelFormat::binary ? "binary" : "ASCII") + " STL, " +
                     plural(report.facets_in, "facet", "facets") + "\n";
-  out += "  corners merged:  " + count(m.merged_corners) +
-         " (joined to a vertex within 1e-9 of the model's size that they do not equal)\n";
+  if (options.weld_distance > 0.0) {
+    out += "  gaps welded:     " + plural(m.welded_edges, "open edge", "open edges") +
+           " joined across gaps up to " + length(m.widest_gap_closed) + " wide (--weld " +
+           length(options.weld_distance) + ")\n";
+  }
+  out += "  corners merged:  " + count(m.merged_corners) + " (joined to a vertex within " +
+         length(m.merge_tolerance) + " that they do not equal)\n";
   out += "  facets dropped:  " + count(m.dropped_nonfinite) + " with a non-finite coordinate, " +
          count(m.dropped_degenerate) + " degenerate, " + count(m.dropped_duplicate) + " repeated\n";
   out += "  facets flipped:  " + count(m.flipped_facets) + " (" +
@@ -127,7 +135,12 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   if (report.facets_out == 0) add("no facet is left");
   if (m.open_edges.count > 0) {
     add(plural(m.open_edges.count, "open edge", "open edges") +
-        ": the surface has holes, which are never filled" + at_lines(m.open_edges, format));
+        ": the surface has holes, which are never filled" +
+        (m.gap_edges == 0 ? std::string()
+                          : "; " + count(m.gap_edges) + " of them face others across gaps up to " +
+                                length(m.widest_gap) + " wide, which --weld " +
+                                length(geometry::suggested_weld(m.widest_gap)) + " closes") +
+        at_lines(m.open_edges, format));
   }
   if (m.nonmanifold_edges.count > 0) {
     add(plural(m.nonmanifold_edges.count, "non-manifold edge", "non-manifold edges") +
