@@ -198,33 +198,15 @@ std::vector<std::uint32_t> nest_shells(std::span<const Triangle> triangles,
     return merge == nullptr ? triangles[f][k]
                             : vertex_position(triangles, *merge, merge->vertex_ids[f][k]);
   };
-  // The boxes of the closed shells, and a few points of each.
+  // The boxes of the closed shells.
   std::vector<CGAL::Bbox_3> boxes(shells.size());
-  std::vector<std::vector<Point3>> points(shells.size());
   for (std::size_t f = 0; f < triangles.size(); ++f) {
     const std::uint32_t s = topology.shell_of_facet[f];
     if (s == NO_SHELL || !shells[s].closed) continue;
     for (std::size_t k = 0; k < 3; ++k) {
       const Point& p = position(f, k);
       boxes[s] += CGAL::Bbox_3(p[0], p[1], p[2], p[0], p[1], p[2]);
-      std::vector<Point3>& tried = points[s];
-      const Point3 candidate = point_of(p);
-      if (tried.size() < POINTS_TRIED &&
-          std::find(tried.begin(), tried.end(), candidate) == tried.end()) {
-        tried.push_back(candidate);
-      }
     }
-  }
-  // Then the centres of the first facets, for shells that lie on another
-  // at every vertex tried.
-  std::vector<std::size_t> centres(shells.size(), 0);
-  for (std::size_t f = 0; f < triangles.size(); ++f) {
-    const std::uint32_t s = topology.shell_of_facet[f];
-    if (s == NO_SHELL || !shells[s].closed || centres[s] == POINTS_TRIED) continue;
-    ++centres[s];
-    const Point &a = position(f, 0), &b = position(f, 1), &c = position(f, 2);
-    points[s].emplace_back((a[0] + b[0] + c[0]) / 3, (a[1] + b[1] + c[1]) / 3,
-                           (a[2] + b[2] + c[2]) / 3);
   }
 
   // Pairs of closed shells whose boxes meet; a shell can enclose another
@@ -251,6 +233,34 @@ std::vector<std::uint32_t> nest_shells(std::span<const Triangle> triangles,
                                 });
   if (candidates.empty()) return depth;
   std::sort(candidates.begin(), candidates.end());
+
+  // A few points of each inner shell: its first distinct vertices, then
+  // the centres of its first facets, for shells that lie on another at
+  // every vertex tried. Only shells some other's box holds need them, so
+  // a model of many small separate bodies keeps none.
+  std::vector<std::uint8_t> is_inner(shells.size(), 0);
+  for (const auto& [outer, inner] : candidates) is_inner[inner] = 1;
+  std::vector<std::vector<Point3>> points(shells.size());
+  std::vector<std::size_t> centres(shells.size(), 0);
+  for (std::size_t f = 0; f < triangles.size(); ++f) {
+    const std::uint32_t s = topology.shell_of_facet[f];
+    if (s == NO_SHELL || is_inner[s] == 0) continue;
+    std::vector<Point3>& tried = points[s];
+    for (std::size_t k = 0; k < 3 && tried.size() < POINTS_TRIED; ++k) {
+      const Point3 candidate = point_of(position(f, k));
+      if (std::find(tried.begin(), tried.end(), candidate) == tried.end()) {
+        tried.push_back(candidate);
+      }
+    }
+  }
+  for (std::size_t f = 0; f < triangles.size(); ++f) {
+    const std::uint32_t s = topology.shell_of_facet[f];
+    if (s == NO_SHELL || is_inner[s] == 0 || centres[s] == POINTS_TRIED) continue;
+    ++centres[s];
+    const Point &a = position(f, 0), &b = position(f, 1), &c = position(f, 2);
+    points[s].emplace_back((a[0] + b[0] + c[0]) / 3, (a[1] + b[1] + c[1]) / 3,
+                           (a[2] + b[2] + c[2]) / 3);
+  }
 
   // The facets of each outer shell, gathered once for all its candidates.
   std::vector<std::uint8_t> is_outer(shells.size(), 0);
