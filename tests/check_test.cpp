@@ -104,6 +104,19 @@ std::vector<FacetCorners> operator+(std::vector<FacetCorners> a,
   return a;
 }
 
+// A cube of edge `size` from `low`.
+std::vector<FacetCorners> cube_of(Corner low, double size) {
+  std::vector<FacetCorners> facets = cube();
+  for (FacetCorners& corners : facets) {
+    for (Corner& corner : corners) {
+      for (std::size_t axis = 0; axis < 3; ++axis) {
+        corner[axis] = low[axis] + size * corner[axis];
+      }
+    }
+  }
+  return facets;
+}
+
 // The cube with facet `index`'s text replaced.
 std::string cube_with_facet(std::size_t index, const std::string& text) {
   std::string stl = "solid model\n";
@@ -173,11 +186,16 @@ constexpr std::string_view ALL_KEYS[] = {"format",
                                          "duplicate_facets",
                                          "vertices",
                                          "near_coincident_corners",
+                                         "merge_tolerance",
                                          "open_edges",
+                                         "gap_edges",
+                                         "widest_gap",
                                          "nonmanifold_edges",
                                          "misoriented_edges",
                                          "shells",
                                          "inverted_shells",
+                                         "cavities",
+                                         "cavities_pointing_outward",
                                          "normals",
                                          "area",
                                          "volume",
@@ -191,28 +209,34 @@ constexpr std::string_view ALL_KEYS[] = {"format",
 
 // A clean model: what a case does not name is expected as here.
 const std::map<std::string_view, std::string> CLEAN_FACTS = {
-    {                 "format", "\"ascii\""},
-    {       "converter_report",         "0"},
-    {         "converter_line",      "null"},
-    {    "skipped_facet_lines",         "0"},
-    {      "long_vertex_lines",         "0"},
-    {"incomplete_vertex_lines",         "0"},
-    {       "nonfinite_facets",         "0"},
-    {      "degenerate_facets",         "0"},
-    {       "duplicate_facets",         "0"},
-    {             "open_edges",         "0"},
-    {      "nonmanifold_edges",         "0"},
-    {      "misoriented_edges",         "0"},
-    {           "end_of_solid",      "true"},
-    {"near_coincident_corners",         "0"},
-    {        "inverted_shells",         "0"},
-    {              "locations",        "{}"},
+    {                   "format", "\"ascii\""},
+    {         "converter_report",         "0"},
+    {           "converter_line",      "null"},
+    {      "skipped_facet_lines",         "0"},
+    {        "long_vertex_lines",         "0"},
+    {  "incomplete_vertex_lines",         "0"},
+    {         "nonfinite_facets",         "0"},
+    {        "degenerate_facets",         "0"},
+    {         "duplicate_facets",         "0"},
+    {               "open_edges",         "0"},
+    {                "gap_edges",         "0"},
+    {               "widest_gap",         "0"},
+    {        "nonmanifold_edges",         "0"},
+    {        "misoriented_edges",         "0"},
+    {             "end_of_solid",      "true"},
+    {  "near_coincident_corners",         "0"},
+    {          "inverted_shells",         "0"},
+    {                 "cavities",         "0"},
+    {"cavities_pointing_outward",         "0"},
+    {                "locations",        "{}"},
 };
 
 // At 20 Hz the wavelength is 17.15: the unit cube's diagonal of sqrt(2)
 // gives 12.1 elements per wavelength, fine enough.
 const std::vector<std::string> AT_20_HZ = {"--frequency", "20"};
 const std::vector<std::string> AT_DEFAULTS;
+// At 1 Hz any of these small models is fine enough.
+const std::vector<std::string> AT_1_HZ = {"--frequency", "1"};
 
 struct ModelCase {
   std::string name;
@@ -371,6 +395,53 @@ std::vector<ModelCase> model_cases() {
           {            "ready",                       "false"},
   },
       1);
+  // A hollow body: a cube of edge 4 with a cavity of edge 2, whose facets
+  // (the model's 13th on, at line 2 + 7 x 12) face into the void.
+  const auto hollow_outside = cube_of({0, 0, 0}, 4);
+  const auto void_facing = flipped(cube_of({1, 1, 1}, 2));
+  add("hollow body, its cavity facing the void", stl_text(hollow_outside + void_facing), AT_1_HZ,
+      {
+          {      "shells",                      "2"},
+          {    "cavities",                      "1"},
+          {      "volume",                     "56"},
+          {        "area",                    "120"},
+          {     "normals",            "\"outward\""},
+          {       "ready",                   "true"},
+          {"bounding_box", "[[0, 0, 0], [4, 4, 4]]"},
+          {"longest_edge",      "5.656854249492381"},
+  },
+      0);
+  // Also a body inside a body, both outward: no fluid between them.
+  add("hollow body, its cavity pointing outward",
+      stl_text(hollow_outside + cube_of(
+                                    {
+                                        1, 1, 1
+  },
+                                    2)),
+      AT_1_HZ,
+      {
+          {"shells", "2"},
+          {"cavities", "1"},
+          {"cavities_pointing_outward", "1"},
+          {"volume", "72"},
+          {"normals", "\"mixed\""},
+          {"locations", R"({"cavities_pointing_outward": [86]})"},
+          {"ready", "false"},
+      },
+      1);
+  add("hollow body wholly inside out", stl_text(flipped(hollow_outside) + flipped(void_facing)),
+      AT_1_HZ,
+      {
+          {                   "shells",                                                              "2"},
+          {                 "cavities",                                                              "1"},
+          {          "inverted_shells",                                                              "1"},
+          {"cavities_pointing_outward",                                                              "1"},
+          {                   "volume",                                                            "-56"},
+          {                  "normals",                                                     "\"inward\""},
+          {                "locations", R"({"inverted_shells": [2], "cavities_pointing_outward": [86]})"},
+          {                    "ready",                                                          "false"},
+  },
+      1);
   add("a NaN corner takes part in nothing", stl_text(facets + not_finite), AT_20_HZ,
       {
           {          "facets",                            "13"},
@@ -490,7 +561,6 @@ std::vector<ModelCase> model_cases() {
       for (std::size_t axis = 0; axis < 3; ++axis) corner[axis] = site[axis] + 20 * corner[axis];
     }
   }
-  const std::vector<std::string> AT_1_HZ = {"--frequency", "1"};
   add("a cube at site coordinates", stl_text(at_site), AT_1_HZ,
       {
           {  "facets",          "12"},
@@ -745,7 +815,7 @@ TEST(ModelCheck, SummaryNamesWhereFindingsLie) {
   highest frequency       40422.9 Hz
 findings:
   - 3 open edges (used by one facet): the surface has holes; close them (facets at lines 2, 44, 58)
-  - 1 shell is inside out (closed, with a negative volume): reverse the corner order of every facet of those shells, and of no other (first facets at line 79)
+  - 1 body is inside out (a closed shell that no other encloses, or that lies in a cavity, with a negative volume): its normals point into its material; stldeck-prepare turns it outward (first facets at line 79)
 )");
 }
 

@@ -200,6 +200,27 @@ TEST(Geometry, ModelsWithKnownTruth) {
     });
   }
   {
+    // A 2 m box at map coordinates, whose diagonal's 1e-9 (3.5e-9) is less
+    // than 4 units in the last place at y = 5.3e6 (2^-30 each): corners that
+    // far apart are one vertex; 20 units (1.9e-8) apart stay a crack.
+    const Point map = {6.5e5, 5.3e6, 41.0};
+    const double map_ulp = 0x1p-30;
+    for (const double ulps : {4.0, 20.0}) {
+      // The far corner (2, 2, 2) as the third corner of facet 2.
+      std::vector<Triangle> facets = box(map, 2.0);
+      facets[2][2][1] += ulps * map_ulp;
+      if (ulps == 4.0) {
+        cases.push_back({
+            "4-ulp gap at map coordinates", facets, Truth{8, 1, 0, 0, 0, volumes(8.0)}
+        });
+      } else {
+        cases.push_back({
+            "20-ulp gap at map coordinates", facets, Truth{9, 0, 0, 4, 0, volumes(std::nan(""))}
+        });
+      }
+    }
+  }
+  {
     std::vector<Triangle> facets = box();
     facets[4][1][0] += 1e-6;  // far beyond 1.7e-9: a real gap
     cases.push_back({

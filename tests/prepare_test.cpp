@@ -72,6 +72,11 @@ Facets unit_cube() { return box({0, 0, 0}, {1, 1, 1}); }
 
 FacetCorners flipped(const FacetCorners& facet) { return {facet[0], facet[2], facet[1]}; }
 
+Facets operator+(Facets a, const Facets& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 Facets all_flipped(Facets facets) {
   for (FacetCorners& facet : facets) facet = flipped(facet);
   return facets;
@@ -208,11 +213,25 @@ std::string json_value(const std::string& json, std::string_view key) {
 }
 
 constexpr std::string_view JSON_KEYS[] = {
-    "input_format",      "facets_in",         "facets_out",
-    "merged_corners",    "dropped_nonfinite", "dropped_degenerate",
-    "dropped_duplicate", "flipped_facets",    "shells_turned_outward",
-    "open_edges",        "nonmanifold_edges", "refined",
-    "longest_edge_in",   "longest_edge_out",  "ready",
+    "input_format",
+    "facets_in",
+    "facets_out",
+    "welded_edges",
+    "widest_gap_closed",
+    "merged_corners",
+    "dropped_nonfinite",
+    "dropped_degenerate",
+    "dropped_duplicate",
+    "flipped_facets",
+    "shells_turned_outward",
+    "cavities",
+    "cavities_turned_inward",
+    "open_edges",
+    "nonmanifold_edges",
+    "refined",
+    "longest_edge_in",
+    "longest_edge_out",
+    "ready",
 };
 
 // The JSON holds exactly the keys of the interface, one per line.
@@ -724,6 +743,29 @@ std::vector<MendCase> mend_cases() {
     });
   }
   {
+    // A hollow body, a cube of edge 4 with a cavity of edge 2: the cavity
+    // faces its void, or points outward, or the whole is inside out.
+    const Facets outside = box({0, 0, 0}, {4, 4, 4});
+    const Facets cavity = box({1, 1, 1}, {3, 3, 3});
+    cases.push_back(
+        {"hollow, cavity facing its void", outside + all_flipped(cavity), {{"cavities", "1"}}, 0});
+    cases.push_back({
+        "hollow, cavity pointing outward",
+        outside + cavity,
+        {{"cavities", "1"}, {"cavities_turned_inward", "1"}, {"flipped_facets", "12"}},
+        0
+    });
+    cases.push_back({
+        "hollow, wholly inside out",
+        all_flipped(outside) + cavity,
+        {{"cavities", "1"},
+                            {"cavities_turned_inward", "1"},
+                            {"shells_turned_outward", "1"},
+                            {"flipped_facets", "24"}},
+        0
+    });
+  }
+  {
     // A corner a unit in the last place away in two facets.
     Facets gap = cube;
     int moved = 0;
@@ -803,6 +845,11 @@ TEST(Mending, EachStepOnAModelWhoseTruthIsKnown) {
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_EQ(run.err, "");
     expect_exact_keys(run.out);
+    if (c.name.starts_with("hollow")) {
+      // The material's volume, 4^3 - 2^3, whichever way the shells came:
+      // the body outward and the cavity facing its void, and no other way.
+      EXPECT_NEAR(measure(read_facets(dir / "out.stl")).volume, 56.0, 1e-12);
+    }
     for (const std::string_view key : JSON_KEYS) {
       SCOPED_TRACE(key);
       const std::string value = json_value(run.out, key);
@@ -840,8 +887,7 @@ TEST(Mending, SummaryNamesWhatWasDoneAndWhatRemains) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out,
             "stldeck-prepare: read in.stl: ASCII STL, 12 facets\n"
-            "  corners merged:  0 (joined to a vertex within 1e-9 of the model's size that they "
-            "do not equal)\n"
+            "  corners merged:  0 (joined to a vertex within 1.7321e-09 that they do not equal)\n"
             "  facets dropped:  0 with a non-finite coordinate, 0 degenerate, 1 repeated\n"
             "  facets flipped:  0 (0 shells of 1 turned outward)\n"
             "  refined:         longest edge 1.4142 -> 1.4142, at most 19.056 (wavelength 114.33 "
@@ -1358,6 +1404,75 @@ TEST(PrepareCommand, AgreesWithAdmeshOnModelsWithoutDefects) {
     EXPECT_TRUE(facet_set(read_facets(dir / "ours.stl")) ==
                 facet_set(read_facets(dir / "theirs.stl")));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A 2 m box at map coordinates whose top face (facets 2 and 3) is lifted
+// off its sides, 1e-7 of the diagonal at two corners and half that at the
+// others: a crack all round, eight open edges facing each other.
+TEST(Welding, TheChecksAdviceClosesTheCracks) {
+  const Corner low = {6.5e5, 5.3e6, 17.0};
+  Facets model = box(low, {low[0] + 2, low[1] + 2, low[2] + 2});
+  const double crack = 1e-7 * 2 * std::sqrt(3.0);
+  for (const std::size_t f : {std::size_t{2}, std::size_t{3}}) {
+    for (Corner& c : model[f]) c[2] += c[0] == low[0] ? crack : crack / 2;
+  }
+  const double top = low[2] + 2;
+  const double widest = (top + crack) - top;  // as the coordinates hold it
+  TempDir dir;
+  dir.write("in.stl", converter_style(model));
+
+  const CommandRun checked = run_program(dir, STLDECK_CHECK_EXE, {"--frequency", "1", "in.stl"});
+  EXPECT_EQ(checked.status, 1);
+  const std::string_view advice = "stldeck-prepare --weld ";
+  const std::size_t at = checked.out.find(advice);
+  ASSERT_NE(at, std::string::npos) << checked.out;
+  const std::size_t from = at + advice.size();
+  const std::string distance = checked.out.substr(from, checked.out.find(' ', from) - from);
+  EXPECT_GT(std::strtod(distance.c_str(), nullptr), widest);
+  EXPECT_NE(checked.out.find("8 open edges (used by one facet): 8 of them face others"),
+            std::string::npos)
+      << checked.out;
+
+  // Without welding the crack stays, and the summary names the same cure.
+  const CommandRun unwelded =
+      prepare(dir, {"--no-refine", "--frequency", "1", "in.stl", "out.stl"});
+  EXPECT_EQ(unwelded.status, 1);
+  EXPECT_NE(unwelded.out.find("which --weld " + distance + " closes"), std::string::npos)
+      << unwelded.out;
+
+  const CommandRun welded = prepare(
+      dir, {"--json", "--no-refine", "--frequency", "1", "--weld", distance, "in.stl", "out.stl"});
+  EXPECT_EQ(welded.status, 0) << welded.out << welded.err;
+  EXPECT_EQ(json_value(welded.out, "welded_edges"), "8");
+  EXPECT_NEAR(std::strtod(json_value(welded.out, "widest_gap_closed").c_str(), nullptr), widest,
+              1e-6 * widest);
+  EXPECT_EQ(json_value(welded.out, "open_edges"), "0");
+  const Facets out = read_facets(dir / "out.stl");
+  EXPECT_TRUE(is_closed_and_consistent(out));
+  // The corners of each joined pair took one side's position: the volume
+  // moves by at most the crack's width times the top's area.
+  EXPECT_NEAR(measure(out).volume, 8.0, 4 * crack);
+  const CommandRun rechecked = run_program(dir, STLDECK_CHECK_EXE, {"--frequency", "1", "out.stl"});
+  EXPECT_EQ(rechecked.status, 0) << rechecked.out;
+}
+
+TEST(Welding, DistanceMustBeAPositiveNumber) {
+  TempDir dir;
+  dir.write("in.stl", converter_style(unit_cube()));
+  for (const std::string value : {"0", "-1", "x", "1e999", "nan", ""}) {
+    SCOPED_TRACE(value);
+    const CommandRun run = prepare(dir, {"--weld", value, "in.stl", "out.stl"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("--weld needs a positive number"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.stl"));
+  }
+  const CommandRun missing = prepare(dir, {"in.stl", "out.stl", "--weld"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("--weld needs a value"), std::string::npos) << missing.err;
 }
 
 }  // namespace

@@ -76,7 +76,17 @@ inline Reference reference(const std::vector<Triangle>& facets) {
       diagonal += (highest[axis] - lowest[axis]) * (highest[axis] - lowest[axis]);
     }
   }
-  const long double tolerance = 1e-9L * std::sqrt(diagonal);
+  // Or, far from the origin, 16 units in the last place of the largest
+  // coordinate magnitude: the step to the next double above it.
+  double largest = 0;
+  for (std::size_t axis = 0; axis < 3; ++axis) {
+    if (highest[axis] >= lowest[axis]) {
+      largest = std::max({largest, std::fabs(static_cast<double>(lowest[axis])),
+                          std::fabs(static_cast<double>(highest[axis]))});
+    }
+  }
+  const long double rounding = 16.0L * (std::nextafter(largest, INFINITY) - largest);
+  const long double tolerance = std::max(1e-9L * std::sqrt(diagonal), rounding);
 
   // Corners 3f + k joined pairwise.
   std::vector<std::size_t> group(3 * n);

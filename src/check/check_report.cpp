@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/gaps.h"
 #include "mesh/mesh_store.h"
 #include "records/status.h"
 
@@ -229,9 +230,20 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
   counted(mesh.duplicate_facets, "facet repeats", "facets repeat",
           " an earlier facet (the same three vertices): remove the copies",
           at[kind(FacetFinding::repeated)]);
-  counted(mesh.open_edges, "open edge", "open edges",
-          " (used by one facet): the surface has holes; close them",
-          at[kind(FacetFinding::open_edge)], "facets ");
+  if (mesh.gap_edges > 0) {
+    counted(mesh.open_edges, "open edge", "open edges",
+            " (used by one facet): " + std::to_string(mesh.gap_edges) + " of them face " +
+                (mesh.gap_edges == 1 ? "another" : "others") + " across gaps up to " +
+                readable_text(mesh.widest_gap) + " wide: stldeck-prepare --weld " +
+                readable_text(geometry::suggested_weld(mesh.widest_gap)) +
+                " in.stl out.stl closes " +
+                (mesh.gap_edges == mesh.open_edges ? "them" : "those; close the other holes"),
+            at[kind(FacetFinding::open_edge)], "facets ");
+  } else {
+    counted(mesh.open_edges, "open edge", "open edges",
+            " (used by one facet): the surface has holes; close them",
+            at[kind(FacetFinding::open_edge)], "facets ");
+  }
   counted(mesh.nonmanifold_edges, "edge is", "edges are",
           " shared by more than two facets: separate the surfaces that meet there",
           at[kind(FacetFinding::nonmanifold_edge)], "facets ");
@@ -239,10 +251,17 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
           " run the same way by both its facets: some facets are flipped; orient them like "
           "their neighbours",
           at[kind(FacetFinding::misoriented_edge)], "facets ");
-  counted(mesh.inverted_shells, "shell is", "shells are",
-          " inside out (closed, with a negative volume): reverse the corner order of every "
-          "facet of those shells, and of no other",
-          at[kind(FacetFinding::inverted_shell)], "first facets ");
+  counted(mesh.inverted_shells, "body is", "bodies are",
+          " inside out (a closed shell that no other encloses, or that lies in a cavity, with "
+          "a negative volume): its normals point into its material; stldeck-prepare turns it "
+          "outward",
+          at[kind(FacetFinding::body_inside_out)], "first facets ");
+  counted(mesh.cavities_pointing_outward, "cavity points", "cavities point",
+          " outward (a closed shell inside another, with a positive volume): a cavity's "
+          "normals must point into its void, where the fluid is; stldeck-prepare turns it so. "
+          "If it is a body inside a body instead, the two leave no fluid between them: remove "
+          "the inner one",
+          at[kind(FacetFinding::cavity_pointing_outward)], "first facets ");
   counted(mesh.flat_shells, "closed shell encloses", "closed shells enclose",
           " no volume (a sheet back to back, say): the solver needs the surface of a body; give "
           "the sheet a thickness",
@@ -307,7 +326,9 @@ std::string json_locations(const ModelFacts& facts) {
   located("open_edges", mesh.open_edges, at(FacetFinding::open_edge));
   located("nonmanifold_edges", mesh.nonmanifold_edges, at(FacetFinding::nonmanifold_edge));
   located("misoriented_edges", mesh.misoriented_edges, at(FacetFinding::misoriented_edge));
-  located("inverted_shells", mesh.inverted_shells, at(FacetFinding::inverted_shell));
+  located("inverted_shells", mesh.inverted_shells, at(FacetFinding::body_inside_out));
+  located("cavities_pointing_outward", mesh.cavities_pointing_outward,
+          at(FacetFinding::cavity_pointing_outward));
   return text + "}";
 }
 
@@ -329,11 +350,16 @@ std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   json.add("duplicate_facets", mesh.duplicate_facets);
   json.add("vertices", mesh.vertices);
   json.add("near_coincident_corners", mesh.near_coincident_corners);
+  json.add("merge_tolerance", json_number(mesh.merge_tolerance));
   json.add("open_edges", mesh.open_edges);
+  json.add("gap_edges", mesh.gap_edges);
+  json.add("widest_gap", json_number(mesh.widest_gap));
   json.add("nonmanifold_edges", mesh.nonmanifold_edges);
   json.add("misoriented_edges", mesh.misoriented_edges);
   json.add("shells", mesh.shells);
   json.add("inverted_shells", mesh.inverted_shells);
+  json.add("cavities", mesh.cavities);
+  json.add("cavities_pointing_outward", mesh.cavities_pointing_outward);
   json.add_string("normals", normals_name(readiness.normals));
   json.add("area", json_number(mesh.area));
   json.add("volume", json_number(mesh.volume));
@@ -372,16 +398,24 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
                ? ""
                : " (the converter stops with report " + std::to_string(facts.converter_report) +
                      " at line " + std::to_string(facts.converter_line) + ")"));
-  row("vertices", std::to_string(mesh.vertices) +
-                      (mesh.near_coincident_corners == 0
-                           ? ""
-                           : " (" + count_text(mesh.near_coincident_corners, "corner", "corners") +
-                                 " joined to a vertex within 1e-9 of the box diagonal)"));
-  row("shells", std::to_string(mesh.shells) +
-                    (mesh.inverted_shells == 0
-                         ? ""
-                         : " (" + std::to_string(mesh.inverted_shells) + " inside out)") +
-                    ", normals " + std::string(normals_name(readiness.normals)));
+  row("vertices",
+      std::to_string(mesh.vertices) +
+          (mesh.near_coincident_corners == 0
+               ? ""
+               : " (" + count_text(mesh.near_coincident_corners, "corner", "corners") +
+                     " joined to a vertex within " + readable_text(mesh.merge_tolerance) + ")"));
+  std::string shell_notes;
+  const auto note = [&](std::int64_t count, std::string_view what) {
+    if (count == 0) return;
+    shell_notes +=
+        (shell_notes.empty() ? " (" : ", ") + std::to_string(count) + " " + std::string(what);
+  };
+  note(mesh.cavities, mesh.cavities == 1 ? "cavity" : "cavities");
+  note(mesh.inverted_shells, "inside out");
+  note(mesh.cavities_pointing_outward, "pointing outward");
+  if (!shell_notes.empty()) shell_notes += ")";
+  row("shells", std::to_string(mesh.shells) + shell_notes + ", normals " +
+                    std::string(normals_name(readiness.normals)));
   row("area", readable_text(mesh.area));
   row("volume", readable_text(mesh.volume));
   if (mesh.bounding_box.has_value()) {

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/nesting.h"
+
 namespace check {
 namespace {
 
@@ -135,14 +137,16 @@ std::vector<Triangle> facets_with_role(std::span<const Triangle> facets,
   return elements;
 }
 
-std::vector<Triangle> facets_of_inverted_shells(std::span<const Triangle> facets,
-                                                const MeshAnalysis& analysis) {
+std::vector<Triangle> facets_of_shells_facing(std::span<const Triangle> facets,
+                                              const MeshAnalysis& analysis,
+                                              geometry::ShellFacing facing) {
   std::vector<Triangle> elements;
   for (std::size_t f = 0; f < facets.size(); ++f) {
     const std::uint32_t s = analysis.topology.shell_of_facet[f];
     if (s == geometry::NO_SHELL) continue;
-    const geometry::Shell& shell = analysis.shells[s];
-    if (shell.closed && shell.orientation < 0) elements.push_back(facets[f]);
+    if (geometry::facing_of(analysis.shells[s], analysis.depths[s]) == facing) {
+      elements.push_back(facets[f]);
+    }
   }
   return elements;
 }
@@ -223,7 +227,10 @@ std::string write_findings_view(const std::string& path, std::span<const Triangl
       edges_of_kind(facets, analysis, SideKind::nonmanifold));
   add(facts.misoriented_edges, "misoriented edges (flipped facets)",
       edges_of_kind(facets, analysis, SideKind::misoriented));
-  add(facts.inverted_shells, "inside-out shells", facets_of_inverted_shells(facets, analysis));
+  add(facts.inverted_shells, "inside-out shells",
+      facets_of_shells_facing(facets, analysis, geometry::ShellFacing::body_inside_out));
+  add(facts.cavities_pointing_outward, "cavities pointing outward",
+      facets_of_shells_facing(facets, analysis, geometry::ShellFacing::cavity_pointing_outward));
   add(facts.degenerate_facets, "degenerate facets",
       facets_with_role(facets, analysis, FacetRole::degenerate));
   add(facts.duplicate_facets, "repeated facets",

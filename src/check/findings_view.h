@@ -4,11 +4,11 @@
 // One zone of triangles for the model (every finite facet), then one zone
 // per kind of finding present, titled after the finding: facets as
 // triangles (degenerate facets, repeated facets, the facets of inside-out
-// shells), edges (open, non-manifold, misoriented) as triangles with their
-// last two corners equal, because common Tecplot readers load no line
-// zones. Every zone is FETRIANGLE in point packing with the variables X, Y
-// and Z; nodes are not shared, so each element lists its own nodes, and
-// coordinates are written in the shortest form that reads back exactly.
+// bodies and of cavities pointing outward), edges (open, non-manifold, misoriented) as triangles
+// with their last two corners equal, because common Tecplot readers load no line zones. Every zone
+// is FETRIANGLE in point packing with the variables X, Y and Z; nodes are not shared, so each
+// element lists its own nodes, and coordinates are written in the shortest form that reads back
+// exactly.
 #pragma once
 
 #include <sys/stat.h>

@@ -20,8 +20,8 @@
 
 namespace check {
 
-// The kinds of finding that lie at facets; inverted shells are named by
-// their first facet.
+// The kinds of finding that lie at facets; shells facing the wrong way for
+// their depth (geometry/nesting.h) are named by their first facet.
 enum class FacetFinding : std::uint8_t {
   nonfinite,
   degenerate,
@@ -29,9 +29,10 @@ enum class FacetFinding : std::uint8_t {
   open_edge,
   nonmanifold_edge,
   misoriented_edge,
-  inverted_shell,
+  body_inside_out,          // even depth, negative volume
+  cavity_pointing_outward,  // odd depth, positive volume
 };
-inline constexpr std::size_t FACET_FINDING_KINDS = 7;
+inline constexpr std::size_t FACET_FINDING_KINDS = 8;
 
 // How many locations of each kind are kept and reported.
 inline constexpr std::size_t LOCATIONS_SHOWN = 10;
@@ -42,15 +43,26 @@ struct MeshFacts {
   std::int64_t duplicate_facets = 0;  // repeated facets
   std::int64_t vertices = 0;
   std::int64_t near_coincident_corners = 0;
+  double merge_tolerance = 0.0;        // corners closer than this are one vertex
   std::int64_t open_edges = 0;         // used by one facet
+  std::int64_t gap_edges = 0;          // open edges facing another across a gap
+  double widest_gap = 0.0;             // geometry/gaps.h
   std::int64_t nonmanifold_edges = 0;  // used by more than two facets
   std::int64_t misoriented_edges = 0;  // two facets that run it the same way
   std::int64_t shells = 0;             // facets joined through shared edges
-  std::int64_t outward_shells = 0;     // closed, positive volume
-  std::int64_t inverted_shells = 0;    // closed, negative volume
-  std::int64_t flat_shells = 0;        // closed, enclosing no volume
+  // Closed shells by how they face for their depth: a body (even depth)
+  // outward and a cavity (odd depth) into its void agree; a body with a
+  // negative volume is inside out; a cavity with a positive one points
+  // outward (which is also what a body placed inside a body looks like).
+  std::int64_t agreeing_shells = 0;
+  std::int64_t inverted_shells = 0;  // bodies inside out
+  std::int64_t cavities_pointing_outward = 0;
+  std::int64_t cavities = 0;  // closed shells of odd depth, whichever way they face
+  std::int64_t flat_shells = 0;  // closed, enclosing no volume
   double area = 0.0;
-  double volume = 0.0;  // the sum of the shells' volumes, each about a point of its own
+  // The material's volume: the sum of the shells' signed volumes, each
+  // about a point of its own (a cavity facing its void subtracts its own).
+  double volume = 0.0;
   std::optional<geometry::Box> bounding_box;  // none without a finite facet
   double longest_edge = 0.0;  // 0 without a finite facet; infinite past the largest double
   // Per kind, the facet numbers (0-based, ascending) of the first
@@ -65,6 +77,7 @@ struct MeshAnalysis {
   std::vector<geometry::FacetRole> roles;
   geometry::EdgeTopology topology;
   std::vector<geometry::Shell> shells;
+  std::vector<std::uint32_t> depths;            // per shell, as from geometry::nest_shells
   std::vector<geometry::VertexIds> vertex_ids;  // only when asked to keep them
 };
 

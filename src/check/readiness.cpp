@@ -11,11 +11,12 @@ std::optional<double> finite_or_none(double value) {
 }
 
 Normals normals_of(const MeshFacts& mesh) {
-  if (mesh.shells == 0 || mesh.outward_shells + mesh.inverted_shells != mesh.shells) {
+  const std::int64_t disagreeing = mesh.inverted_shells + mesh.cavities_pointing_outward;
+  if (mesh.shells == 0 || mesh.agreeing_shells + disagreeing != mesh.shells) {
     return Normals::undefined;
   }
-  if (mesh.inverted_shells == 0) return Normals::outward;
-  if (mesh.outward_shells == 0) return Normals::inward;
+  if (disagreeing == 0) return Normals::outward;
+  if (mesh.agreeing_shells == 0) return Normals::inward;
   return Normals::mixed;
 }
 
@@ -38,7 +39,8 @@ Readiness assess_model(const ModelFacts& facts, const CheckSettings& settings) {
       lines.incomplete_vertex_lines == 0 && mesh.nonfinite_facets == 0 &&
       mesh.degenerate_facets == 0 && mesh.duplicate_facets == 0 && mesh.open_edges == 0 &&
       mesh.nonmanifold_edges == 0 && mesh.misoriented_edges == 0 && mesh.inverted_shells == 0 &&
-      mesh.flat_shells == 0 && facts.end_of_solid.value_or(true) &&
+      mesh.flat_shells == 0 && mesh.cavities_pointing_outward == 0 &&
+      facts.end_of_solid.value_or(true) &&
       readiness.elements_per_wavelength.has_value() &&
       *readiness.elements_per_wavelength >= settings.elements_per_wavelength;
   return readiness;

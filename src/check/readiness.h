@@ -37,9 +37,11 @@ struct ModelFacts {
   std::optional<bool> end_of_solid;
 };
 
-// Outward: every shell closed with a positive volume; inward: every shell
-// closed with a negative one; mixed: every shell closed, some of each;
-// undefined otherwise (an open shell, a volume of zero, no shell).
+// Outward: every shell closed and facing as its depth asks (a body's
+// normals out of its material, a cavity's into its void, so that all point
+// into the fluid); inward: every shell closed and each facing the other
+// way; mixed: every shell closed, some of each; undefined otherwise (an
+// open shell, a volume of zero, no shell).
 enum class Normals { outward, inward, mixed, undefined };
 
 struct Readiness {

@@ -88,7 +88,16 @@ double merge_tolerance(const Box& box) {
   for (std::size_t axis = 0; axis < 3; ++axis) {
     half[axis] = box.highest[axis] / 2 - box.lowest[axis] / 2;
   }
-  return 2e-9 * length(half);
+  const double of_size = 2e-9 * length(half);
+  double largest = 0.0;
+  for (std::size_t axis = 0; axis < 3; ++axis) {
+    largest = std::max({largest, std::fabs(box.lowest[axis]), std::fabs(box.highest[axis])});
+  }
+  if (!(largest >= std::numeric_limits<double>::min())) return of_size;
+  // The unit in the last place of `largest` (a normal double): 2^(e - 52).
+  const double ulp =
+      std::ldexp(1.0, std::ilogb(largest) - (std::numeric_limits<double>::digits - 1));
+  return std::max(of_size, ROUNDING_ULPS * ulp);
 }
 
 bool is_sliver(const Triangle& triangle) {

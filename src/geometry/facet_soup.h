@@ -51,9 +51,19 @@ bool is_finite(const Triangle& triangle);
 // without such a facet.
 std::optional<Box> finite_box(std::span<const Triangle> triangles);
 
-// Corners closer than this are one vertex: 1e-9 times the box's diagonal,
-// computed without overflow (always finite; 0 only for a box of one point
-// or of subnormal size).
+// Corners closer than this are one vertex: the larger of 1e-9 times the
+// box's diagonal (computed without overflow) and ROUNDING_ULPS units in the
+// last place of the largest coordinate magnitude. Always finite; 0 only for
+// a box of one point at the origin or of subnormal size.
+//
+// The second term is for models placed far from the origin (site or map
+// coordinates): a CAD program computes a corner once for every facet that
+// uses it, through a placement (a rotation's three products and two sums,
+// then a translation), and each result may be off by a few units in the
+// last place of the largest coordinate; two computations of one corner can
+// then differ by up to about eight. Sixteen leaves a factor of two, and is
+// still only 15 nanometres at 6.5e6 metres, far below any real feature.
+inline constexpr double ROUNDING_ULPS = 16;
 double merge_tolerance(const Box& box);
 
 // A sliver: twice the area at most 1e-12 times the square of the longest

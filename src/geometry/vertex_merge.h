@@ -1,7 +1,8 @@
 // Corners merged into vertices for the topology.
 //
 // Two corners are within the tolerance when their distance is at most
-// `merge_tolerance(finite_box)` (1e-9 times the box's diagonal). The
+// `merge_tolerance(finite_box)` (1e-9 times the box's diagonal, or a few
+// units in the last place of the largest coordinate if that is more). The
 // vertices are the groups of corners joined by chains of such pairs (the
 // union of all pairs within the tolerance), so the grouping depends on the
 // set of corners only, never on the order of the facets; a chain of

@@ -144,8 +144,8 @@ int run(const prepare::PrepareOptions& options) {
   report.max_side = options.max_side();
 
   progress.begin("mending");
-  const prepare::MendedModel mended =
-      prepare::mend_model(std::move(model.facets), std::move(model.facet_lines));
+  const prepare::MendedModel mended = prepare::mend_model(
+      std::move(model.facets), std::move(model.facet_lines), options.weld_distance);
   report.mended = &mended;
 
   std::uint64_t facets_out = mended.facets.size();

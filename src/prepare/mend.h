@@ -1,5 +1,8 @@
 // Mending a model read from a file: the steps, in this order, with the
 // model check's own definitions (the geometry library's):
+// 0. when asked, open edges that face another across a gap at most the
+//    weld distance wide (geometry/gaps.h) are joined: the corners of each
+//    pair's ends take one position, which step 1 then makes one vertex;
 // 1. corners within the merge tolerance become one vertex, and every
 //    corner takes its vertex's position, so that neighbours meet exactly;
 // 2. facets with a non-finite coordinate, degenerate facets and repeated
@@ -7,7 +10,10 @@
 // 3. in each piece of surface connected through edges used by exactly two
 //    facets, the facets that disagree with the majority of their piece are
 //    flipped, so that every such edge is run in opposite directions;
-// 4. each closed shell with a negative volume is turned outward.
+// 4. each closed shell that faces the other way than its depth asks is
+//    turned: a body (even depth: enclosed by no other closed shell, or
+//    lying in a cavity) outward, a cavity (odd depth) into its void, so
+//    that all normals point into the fluid (geometry/nesting.h).
 // Holes and non-manifold edges are left as they are: what remains is
 // counted and located.
 #pragma once
@@ -33,13 +39,18 @@ struct MendedModel {
   std::vector<geometry::Triangle> facets;
   std::vector<std::int64_t> lines;
 
+  std::int64_t welded_edges = 0;  // open edges joined across a gap
+  double widest_gap_closed = 0.0;
   std::int64_t merged_corners = 0;  // joined to a vertex they do not equal exactly
+  double merge_tolerance = 0.0;     // corners closer than this are one vertex
   std::int64_t dropped_nonfinite = 0;
   std::int64_t dropped_degenerate = 0;
   std::int64_t dropped_duplicate = 0;
   // Facets written in the other orientation than they were read.
   std::int64_t flipped_facets = 0;
-  std::int64_t shells_turned_outward = 0;
+  std::int64_t shells_turned_outward = 0;   // bodies that were inside out
+  std::int64_t cavities_turned_inward = 0;  // cavities that pointed outward
+  std::int64_t cavities = 0;                // closed shells of odd depth
   std::int64_t shells = 0;
   // Closed shells that enclose no volume (a sheet back to back): no body
   // to turn outward.
@@ -49,12 +60,15 @@ struct MendedModel {
   // by two that run them the same way (a surface that cannot be oriented,
   // such as a strip with a half twist).
   Finding open_edges;
+  std::int64_t gap_edges = 0;  // open edges left that face another across a gap
+  double widest_gap = 0.0;
   Finding nonmanifold_edges;
   Finding misoriented_edges;
 };
 
 // Mends the facets as read (`lines` says where each was read; one entry per
-// facet). Takes both over.
-MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::int64_t> lines);
+// facet). Takes both over. `weld_distance` 0 welds nothing.
+MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::int64_t> lines,
+                       double weld_distance = 0.0);
 
 }  // namespace prepare

@@ -1,6 +1,7 @@
 #include "prepare/options.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <vector>
 
@@ -14,6 +15,13 @@ std::string shown(std::string_view text) {
   format::escape_for_terminal(text, [&quoted](std::string_view piece) { quoted += piece; });
   return quoted + "'";
 }
+// A finite number above zero, the whole text of it.
+bool read_positive(std::string_view text, double& value) {
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  return error == std::errc() && stop == end && std::isfinite(value) && value > 0.0;
+}
+
 }  // namespace
 
 std::string parse_options(std::span<const std::string_view> arguments, PrepareOptions& options) {
@@ -38,6 +46,18 @@ std::string parse_options(std::span<const std::string_view> arguments, PrepareOp
           options.json = true;
         } else {
           options.refine = false;
+        }
+      } else if (argument == "--weld" || argument.starts_with("--weld=")) {
+        if (again("--weld")) return "--weld is given twice";
+        std::string_view value;
+        if (argument == "--weld") {
+          if (i + 1 == arguments.size()) return "--weld needs a value";
+          value = arguments[++i];
+        } else {
+          value = argument.substr(7);
+        }
+        if (!read_positive(value, options.weld_distance)) {
+          return "--weld needs a positive number, not " + shown(value);
         }
       } else if (argument == "--help" || argument == "-h") {
         options.help = true;

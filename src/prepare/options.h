@@ -14,13 +14,17 @@ struct PrepareOptions : geometry::FrequencySettings {
   bool json = false;
   bool help = false;
   bool refine = true;
+  // Open edges facing another across a gap at most this wide (model units)
+  // are joined; 0 joins none.
+  double weld_distance = 0.0;
   std::string input;
   std::string output = "STL_Model.stl";
 };
 
 inline constexpr std::string_view USAGE =
     "usage: stldeck-prepare [--frequency HZ] [--sound-speed C]\n"
-    "                       [--elements-per-wavelength K] [--no-refine] [--json] IN [OUT]\n"
+    "                       [--elements-per-wavelength K] [--weld DISTANCE] [--no-refine]\n"
+    "                       [--json] IN [OUT]\n"
     "Reads the STL model IN (binary, or ASCII in any common style), mends what the\n"
     "check finds (corners a rounding apart, degenerate and repeated facets, facets\n"
     "turned against their neighbours, shells turned inside out), refines the facets\n"
@@ -29,6 +33,8 @@ inline constexpr std::string_view USAGE =
     "  --frequency HZ               frequency to mesh for (default 54.59)\n"
     "  --sound-speed C              speed of sound, model units per second (default 343.0)\n"
     "  --elements-per-wavelength K  elements wanted per wavelength (default 6)\n"
+    "  --weld DISTANCE              join open edges that face another across a gap at\n"
+    "                               most DISTANCE wide (model units), as the check reports\n"
     "  --no-refine                  mend only, never split a facet\n"
     "  --json                       print one JSON object instead of a summary\n"
     "  --help                       print this text\n"

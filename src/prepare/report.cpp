@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "format/terminal_text.h"
+#include "geometry/gaps.h"
 
 namespace prepare {
 namespace {
@@ -84,12 +85,16 @@ std::string render_json(const PrepareReport& report) {
            report.format == reading::ModelFormat::binary ? "\"binary\"" : "\"ascii\"", false);
   json_key(out, "facets_in", std::to_string(report.facets_in), false);
   json_key(out, "facets_out", std::to_string(report.facets_out), false);
+  json_key(out, "welded_edges", std::to_string(m.welded_edges), false);
+  json_key(out, "widest_gap_closed", json_length(m.widest_gap_closed), false);
   json_key(out, "merged_corners", std::to_string(m.merged_corners), false);
   json_key(out, "dropped_nonfinite", std::to_string(m.dropped_nonfinite), false);
   json_key(out, "dropped_degenerate", std::to_string(m.dropped_degenerate), false);
   json_key(out, "dropped_duplicate", std::to_string(m.dropped_duplicate), false);
   json_key(out, "flipped_facets", std::to_string(m.flipped_facets), false);
   json_key(out, "shells_turned_outward", std::to_string(m.shells_turned_outward), false);
+  json_key(out, "cavities", std::to_string(m.cavities), false);
+  json_key(out, "cavities_turned_inward", std::to_string(m.cavities_turned_inward), false);
   json_key(out, "open_edges", std::to_string(m.open_edges.count), false);
   json_key(out, "nonmanifold_edges", std::to_string(m.nonmanifold_edges.count), false);
   json_key(out, "refined", report.refined ? "true" : "false", false);
@@ -105,13 +110,23 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   std::string out = "stldeck-prepare: read " + printable(options.input) + ": " +
                     (format == reading::ModelFormat::binary ? "binary" : "ASCII") + " STL, " +
                     plural(report.facets_in, "facet", "facets") + "\n";
-  out += "  corners merged:  " + count(m.merged_corners) +
-         " (joined to a vertex within 1e-9 of the model's size that they do not equal)\n";
+  if (options.weld_distance > 0.0) {
+    out += "  gaps welded:     " + plural(m.welded_edges, "open edge", "open edges") +
+           " joined across gaps up to " + length(m.widest_gap_closed) + " wide (--weld " +
+           length(options.weld_distance) + ")\n";
+  }
+  out += "  corners merged:  " + count(m.merged_corners) + " (joined to a vertex within " +
+         length(m.merge_tolerance) + " that they do not equal)\n";
   out += "  facets dropped:  " + count(m.dropped_nonfinite) + " with a non-finite coordinate, " +
          count(m.dropped_degenerate) + " degenerate, " + count(m.dropped_duplicate) + " repeated\n";
   out += "  facets flipped:  " + count(m.flipped_facets) + " (" +
          plural(m.shells_turned_outward, "shell", "shells") + " of " + count(m.shells) +
-         " turned outward)\n";
+         " turned outward" +
+         (m.cavities == 0
+              ? std::string()
+              : ", " + count(m.cavities_turned_inward) + " of " +
+                    plural(m.cavities, "cavity", "cavities") + " turned to face its void") +
+         ")\n";
   const std::string limit = length(report.max_side) + " (wavelength " +
                             length(options.sound_speed / options.frequency_hz) + " / " +
                             number(options.elements_per_wavelength) + " at " +
@@ -136,7 +151,12 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   if (report.facets_out == 0) add("no facet is left");
   if (m.open_edges.count > 0) {
     add(plural(m.open_edges.count, "open edge", "open edges") +
-        ": the surface has holes, which are never filled" + at_lines(m.open_edges, format));
+        ": the surface has holes, which are never filled" +
+        (m.gap_edges == 0 ? std::string()
+                          : "; " + count(m.gap_edges) + " of them face others across gaps up to " +
+                                length(m.widest_gap) + " wide, which --weld " +
+                                length(geometry::suggested_weld(m.widest_gap)) + " closes") +
+        at_lines(m.open_edges, format));
   }
   if (m.nonmanifold_edges.count > 0) {
     add(plural(m.nonmanifold_edges.count, "non-manifold edge", "non-manifold edges") +

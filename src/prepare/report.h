@@ -29,8 +29,10 @@ bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest
               double max_side);
 
 // One object with exactly the keys input_format, facets_in, facets_out,
-// merged_corners, dropped_nonfinite, dropped_degenerate, dropped_duplicate,
-// flipped_facets, shells_turned_outward, open_edges, nonmanifold_edges,
+// welded_edges, widest_gap_closed, merged_corners, dropped_nonfinite,
+// dropped_degenerate, dropped_duplicate,
+// flipped_facets, shells_turned_outward, cavities, cavities_turned_inward,
+// open_edges, nonmanifold_edges,
 // refined, longest_edge_in, longest_edge_out, ready. Strict JSON: a length
 // that is not finite is null.
 std::string render_json(const PrepareReport& report);
