@@ -1,6 +1,8 @@
 #include "prepare/options.h"
 
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 
 #include "format/terminal_text.h"
 
@@ -12,6 +14,39 @@ std::string shown(std::string_view text) {
   format::escape_for_terminal(text, [&quoted](std::string_view piece) { quoted += piece; });
   return quoted + "'";
 }
+
+// Reads the value of --feature-angle or --max-deviation, as "--name value"
+// or "--name=value": a finite number above zero and below `above`. An
+// empty string, or why the value is not usable.
+std::string read_number(std::span<const std::string_view> arguments, std::size_t& i,
+                        std::string_view name, double above, double& value) {
+  std::string_view text;
+  const std::string_view argument = arguments[i];
+  if (argument.size() > name.size() && argument[name.size()] == '=') {
+    text = argument.substr(name.size() + 1);
+  } else if (i + 1 < arguments.size()) {
+    text = arguments[++i];
+  } else {
+    return std::string(name) + " needs a value";
+  }
+  const std::string copy(text.starts_with('+') ? text.substr(1) : text);
+  char* end = nullptr;
+  const double number = copy.empty() ? 0.0 : std::strtod(copy.c_str(), &end);
+  const bool whole = !copy.empty() && end == copy.c_str() + copy.size() &&
+                     (std::isdigit(static_cast<unsigned char>(copy[0])) != 0 || copy[0] == '.');
+  if (!whole || !std::isfinite(number) || !(number > 0.0) || !(number < above)) {
+    return std::string(name) + " needs a number above 0" +
+           (std::isfinite(above) ? " and below 180" : "") + ", not " + shown(text);
+  }
+  value = number;
+  return {};
+}
+
+bool is_option(std::string_view argument, std::string_view name) {
+  return argument == name || (argument.starts_with(name) && argument.size() > name.size() &&
+                              argument[name.size()] == '=');
+}
+
 }  // namespace
 
 std::string parse_options(std::span<const std::string_view> arguments, PrepareOptions& options) {
@@ -26,6 +61,16 @@ std::string parse_options(std::span<const std::string_view> arguments, PrepareOp
         options.json = true;
       } else if (argument == "--no-refine") {
         options.refine = false;
+      } else if (argument == "--refine-only") {
+        options.refine_only = true;
+      } else if (is_option(argument, "--feature-angle")) {
+        std::string problem =
+            read_number(arguments, i, "--feature-angle", 180.0, options.feature_angle_degrees);
+        if (!problem.empty()) return problem;
+      } else if (is_option(argument, "--max-deviation")) {
+        std::string problem =
+            read_number(arguments, i, "--max-deviation", INFINITY, options.max_deviation);
+        if (!problem.empty()) return problem;
       } else if (argument == "--help" || argument == "-h") {
         options.help = true;
       } else {
@@ -51,6 +96,9 @@ std::string parse_options(std::span<const std::string_view> arguments, PrepareOp
   }
   if (options.help) return {};
   if (paths == 0) return "no input model given (try --help)";
+  if (options.refine_only && !options.refine) {
+    return "--refine-only and --no-refine exclude each other";
+  }
   const double wavelength = options.sound_speed / options.frequency_hz;
   const double side = options.max_side();
   if (!std::isfinite(wavelength) || !(wavelength > 0.0) || !std::isfinite(side) || !(side > 0.0)) {
