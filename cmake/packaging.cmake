@@ -4,11 +4,15 @@ include(GNUInstallDirs)
 
 install(TARGETS stldeck stldeck-check stldeck-prepare RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES man/stldeck.1 man/stldeck-check.1 man/stldeck-prepare.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The companions link CGAL's polygon mesh processing (GPL-3+): the package
+# says so in its copyright file.
+install(FILES cmake/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME stldeck)
 set(CPACK_PACKAGE_VERSION 1.0.0)
 set(CPACK_PACKAGE_VENDOR "stldeck developers")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/cmake/copyright")
 set(CPACK_PACKAGE_CONTACT "stldeck developers <stldeck@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "STL model to acoustic boundary-element solver deck converter, a model check and a model preparation")
@@ -19,7 +23,7 @@ acoustic boundary-element solver (input.dat) and a Tecplot mesh view
 and tells whether it is ready for the solver: closed, consistently
 oriented, free of degenerate and repeated facets, and fine enough for the
 frequency. stldeck-prepare reads binary or ASCII STL in any common style,
-mends what the check finds, refines the facets for the frequency, and
+mends what the check finds, remeshes the surface for the frequency, and
 writes the model in the style stldeck reads.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)

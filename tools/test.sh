@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh python3-vtk9 python3-meshio valgrind clang-format strace clang man-db dpkg-dev \
+  libcgal-dev \
   admesh
 
 # The code's layout is checked first: a formatting slip fails fast.
