@@ -902,7 +902,9 @@ TEST(PrepareCommand, BinaryAndForeignInputsWriteTheSameFile) {
   std::string first;
   for (const std::string_view name : {"converter.stl", "foreign.stl", "binary.stl"}) {
     SCOPED_TRACE(name);
-    const CommandRun run = prepare(dir, {std::string(name), "out.stl"});
+    // A coarse size: the remesh, like the reading, must give the same
+    // bytes from every style, and need not take long to show it.
+    const CommandRun run = prepare(dir, {"--frequency", "10", std::string(name), "out.stl"});
     EXPECT_EQ(run.status, 0) << run.err;
     const std::string written = dir.read("out.stl");
     if (first.empty()) {
@@ -983,6 +985,12 @@ TEST(PrepareCommand, CommandLine) {
       {                   "--frequency=+54.59 cube.stl", 0,      "stldeck-prepare: read cube.stl"},
       {          "--no-refine --frequency 500 cube.stl", 1,      "stldeck-prepare: read cube.stl"},
       {                "--sound-speed 1500 -- cube.stl", 0,      "stldeck-prepare: read cube.stl"},
+      { "--feature-angle=45 --max-deviation 1 cube.stl", 0,      "stldeck-prepare: read cube.stl"},
+      {                  "--feature-angle 180 cube.stl", 2,                "below 180, not '180'"},
+      {                    "--max-deviation=0 cube.stl", 2,                    "above 0, not '0'"},
+      {                "--max-deviation 1e999 cube.stl", 2,                         "not '1e999'"},
+      {                      "cube.stl --max-deviation", 2,       "--max-deviation needs a value"},
+      {            "--refine-only --no-refine cube.stl", 2,                  "exclude each other"},
       {                                              "", 2,                "no input model given"},
       {                          "cube.stl a.stl b.stl", 2,                  "at most IN and OUT"},
       {                               "--fast cube.stl", 2,             "unknown option '--fast'"},
