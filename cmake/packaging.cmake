@@ -5,11 +5,15 @@ include(GNUInstallDirs)
 install(TARGETS stldeck stldeck-check stldeck-prepare stldeck-deck RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES man/stldeck.1 man/stldeck-check.1 man/stldeck-prepare.1 man/stldeck-deck.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The companions link CGAL's polygon mesh processing (GPL-3+): the package
+# says so in its copyright file.
+install(FILES cmake/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME stldeck)
 set(CPACK_PACKAGE_VERSION 1.0.0)
 set(CPACK_PACKAGE_VENDOR "stldeck developers")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/cmake/copyright")
 set(CPACK_PACKAGE_CONTACT "stldeck developers <stldeck@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "STL model to acoustic boundary-element solver deck converter, a model check, a model preparation and a deck editor")
@@ -20,7 +24,7 @@ acoustic boundary-element solver (input.dat) and a Tecplot mesh view
 and tells whether it is ready for the solver: closed, consistently
 oriented, free of degenerate and repeated facets, and fine enough for the
 frequency. stldeck-prepare reads binary or ASCII STL in any common style,
-mends what the check finds, refines the facets for the frequency, and
+mends what the check finds, remeshes the surface for the frequency, and
 writes the model in the style stldeck reads. stldeck-deck shows and verifies
 a deck and its view, and sets the deck's medium, frequencies and solver
 type in place.")

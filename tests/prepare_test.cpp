@@ -232,6 +232,22 @@ constexpr std::string_view JSON_KEYS[] = {
     "longest_edge_in",
     "longest_edge_out",
     "ready",
+    "method",
+};
+
+// The keys a remesh adds.
+constexpr std::string_view REMESH_KEYS[] = {
+    "equilateral_estimate",
+    "smallest_angle_in",
+    "smallest_angle_out",
+    "largest_aspect_ratio_in",
+    "largest_aspect_ratio_out",
+    "max_deviation",
+    "largest_deviation",
+    "area_change",
+    "volume_change",
+    "sharp_edges",
+    "sharp_edges_kept",
 };
 
 // The JSON holds exactly the keys of the interface, one per line.
@@ -241,10 +257,21 @@ void expect_exact_keys(const std::string& json) {
        at = json.find("\n  \"", at + 1)) {
     ++keys;
   }
-  EXPECT_EQ(keys, std::size(JSON_KEYS)) << json;
+  const bool remeshed = json_value(json, "method") == "\"remesh\"";
+  EXPECT_EQ(keys, std::size(JSON_KEYS) + (remeshed ? std::size(REMESH_KEYS) : 0)) << json;
   for (const std::string_view key : JSON_KEYS) EXPECT_NE(json_value(json, key), "<missing>") << key;
-  for (const std::string_view word : {": nan", ": NaN", ": inf", ": Infinity", ": -"}) {
+  if (remeshed) {
+    for (const std::string_view key : REMESH_KEYS) {
+      EXPECT_NE(json_value(json, key), "<missing>") << key;
+    }
+  }
+  for (const std::string_view word : {": nan", ": NaN", ": inf", ": Infinity"}) {
     EXPECT_EQ(json.find(word), std::string::npos) << word;
+  }
+  // Counts and lengths are never negative; only the area and volume
+  // changes of a remesh may be.
+  for (const std::string_view key : JSON_KEYS) {
+    EXPECT_FALSE(json_value(json, key).starts_with('-')) << key;
   }
 }
 
@@ -861,6 +888,8 @@ TEST(Mending, EachStepOnAModelWhoseTruthIsKnown) {
         EXPECT_EQ(value, std::to_string(c.model.size()));
       } else if (key == "refined") {
         EXPECT_EQ(value, "false");
+      } else if (key == "method") {
+        EXPECT_EQ(value, "\"none\"");
       } else if (key == "ready") {
         EXPECT_EQ(value, c.status == 0 ? "true" : "false");
       } else if (key != "facets_out" && key != "longest_edge_in" && key != "longest_edge_out") {
@@ -883,7 +912,7 @@ TEST(Mending, SummaryNamesWhatWasDoneAndWhatRemains) {
   hole.push_back(hole[0]);
   TempDir dir;
   dir.write("in.stl", converter_style(hole));
-  const CommandRun run = prepare(dir, {"--frequency", "+3", "in.stl", "out.stl"});
+  const CommandRun run = prepare(dir, {"--refine-only", "--frequency", "+3", "in.stl", "out.stl"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out,
             "stldeck-prepare: read in.stl: ASCII STL, 12 facets\n"
@@ -968,7 +997,9 @@ TEST(PrepareCommand, BinaryAndForeignInputsWriteTheSameFile) {
   std::string first;
   for (const std::string_view name : {"converter.stl", "foreign.stl", "binary.stl"}) {
     SCOPED_TRACE(name);
-    const CommandRun run = prepare(dir, {std::string(name), "out.stl"});
+    // A coarse size: the remesh, like the reading, must give the same
+    // bytes from every style, and need not take long to show it.
+    const CommandRun run = prepare(dir, {"--frequency", "10", std::string(name), "out.stl"});
     EXPECT_EQ(run.status, 0) << run.err;
     const std::string written = dir.read("out.stl");
     if (first.empty()) {
@@ -979,12 +1010,31 @@ TEST(PrepareCommand, BinaryAndForeignInputsWriteTheSameFile) {
   }
 }
 
+TEST(PrepareCommand, RemeshIsTheDefaultAndKeepsTheBody) {
+  // A 10:1 bar as twelve slivers; at 300 Hz edges of at most 0.19056.
+  const Facets bar = box({0, 0, 0}, {10, 1, 1});
+  TempDir dir;
+  dir.write("bar.stl", converter_style(bar));
+  const CommandRun run = prepare(dir, {"--json", "--frequency", "300", "bar.stl", "out.stl"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  expect_exact_keys(run.out);
+  EXPECT_EQ(json_value(run.out, "method"), "\"remesh\"");
+  EXPECT_EQ(json_value(run.out, "sharp_edges"), "12");
+  EXPECT_EQ(json_value(run.out, "sharp_edges_kept"), "12");
+  const Facets out = read_facets(dir / "out.stl");
+  EXPECT_EQ(json_value(run.out, "facets_out"), std::to_string(out.size()));
+  EXPECT_TRUE(is_closed_and_consistent(out));
+  EXPECT_NEAR(measure(out).volume, 10.0, 1e-9);
+  EXPECT_GT(std::stod(json_value(run.out, "smallest_angle_out")), 5.0);
+  EXPECT_LE(std::stod(json_value(run.out, "longest_edge_out")), 343.0 / 300.0 / 6.0);
+}
+
 TEST(PrepareCommand, TheConverterAndTheCheckTakeTheOutputWhole) {
   TempDir dir;
   // An inside-out torus from a CAD program's binary export, and a file name
   // with a blank.
   dir.write("part one.stl", binary_style(all_flipped(sample_torus())));
-  const CommandRun run = prepare(dir, {"--json", "part one.stl"});
+  const CommandRun run = prepare(dir, {"--json", "--refine-only", "part one.stl"});
   ASSERT_EQ(run.status, 0) << run.err;
   expect_exact_keys(run.out);
   EXPECT_EQ(json_value(run.out, "input_format"), "\"binary\"");
@@ -1030,6 +1080,12 @@ TEST(PrepareCommand, CommandLine) {
       {                   "--frequency=+54.59 cube.stl", 0,      "stldeck-prepare: read cube.stl"},
       {          "--no-refine --frequency 500 cube.stl", 1,      "stldeck-prepare: read cube.stl"},
       {                "--sound-speed 1500 -- cube.stl", 0,      "stldeck-prepare: read cube.stl"},
+      { "--feature-angle=45 --max-deviation 1 cube.stl", 0,      "stldeck-prepare: read cube.stl"},
+      {                  "--feature-angle 180 cube.stl", 2,                "below 180, not '180'"},
+      {                    "--max-deviation=0 cube.stl", 2,                    "above 0, not '0'"},
+      {                "--max-deviation 1e999 cube.stl", 2,                         "not '1e999'"},
+      {                      "cube.stl --max-deviation", 2,       "--max-deviation needs a value"},
+      {            "--refine-only --no-refine cube.stl", 2,                  "exclude each other"},
       {                                              "", 2,                "no input model given"},
       {                          "cube.stl a.stl b.stl", 2,                  "at most IN and OUT"},
       {          "--frequency 1 --frequency=2 cube.stl", 2,          "--frequency is given twice"},
@@ -1047,6 +1103,9 @@ TEST(PrepareCommand, CommandLine) {
       {                          "cube.stl no/such.stl", 2,            "cannot write no/such.stl"},
       {                                      "text.stl", 2,           "text.stl: not an STL file"},
       {                    "--frequency 30000 cube.stl", 2,
+       "remeshing to edges of at most 0.0019056 gives about 8395181 facets, more than the "
+       "3333333 stldeck can convert; the highest frequency that fits is about 18900 Hz"          },
+      {      "--refine-only --frequency 30000 cube.stl", 2,
        "gives about 12,582,912 facets, more than the 3,333,333 stldeck can convert; the highest "
        "frequency that fits is 20690 Hz"                                                         },
   };

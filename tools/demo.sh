@@ -2,7 +2,7 @@
 # Builds the converter and converts the bundled sample model.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/setup.sh
+tools/setup.sh libcgal-dev
 cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DSTLDECK_TESTS=OFF >/dev/null
 cmake --build build-demo -j2 --target stldeck >/dev/null
 mkdir -p build-demo/sample

@@ -23,6 +23,7 @@
 #include "prepare/options.h"
 #include "prepare/progress.h"
 #include "prepare/refine.h"
+#include "prepare/remesh_step.h"
 #include "prepare/report.h"
 #include "reading/model_reader.h"
 #include "records/standard_streams.h"
@@ -149,7 +150,32 @@ int run(const prepare::PrepareOptions& options) {
   report.mended = &mended;
 
   std::uint64_t facets_out = mended.facets.size();
-  if (options.refine) {
+  prepare::RemeshStep remeshed;
+  bool bisect = options.refine && options.refine_only;
+  if (options.refine && !options.refine_only) {
+    const double expected =
+        prepare::expected_remesh_facets(geometry::measure_shapes(mended.facets), report.max_side);
+    if (expected > static_cast<double>(FACET_LIMIT)) {
+      return fail(input_name + ": " + prepare::too_large_remesh(expected, FACET_LIMIT, options));
+    }
+    progress.begin("remeshing");
+    remeshed = prepare::remesh_for_frequency(mended.facets, options, progress);
+    progress.clear();
+    if (remeshed.status == geometry::RemeshStatus::remeshed) {
+      if (remeshed.facets.size() > FACET_LIMIT) {
+        return fail(input_name + ": " +
+                    prepare::too_large_remesh(static_cast<double>(remeshed.facets.size()),
+                                              FACET_LIMIT, options));
+      }
+      report.remesh = &remeshed;
+      facets_out = remeshed.facets.size();
+    } else if (remeshed.status != geometry::RemeshStatus::no_facets) {
+      // A surface the remesher cannot walk is still refined, by bisection.
+      report.remesh_refused = remeshed.status;
+      bisect = true;
+    }
+  }
+  if (bisect) {
     progress.begin("refining");
     const prepare::RefinedCount counted =
         prepare::count_refined(mended.facets, report.max_side, FACET_LIMIT);
@@ -177,7 +203,11 @@ int run(const prepare::PrepareOptions& options) {
     if ((++written & 0xffff) == 0) progress.advance(written, facets_out);
     return write_problem.empty();
   };
-  if (options.refine) {
+  if (report.remesh != nullptr) {
+    for (const geometry::Triangle& facet : remeshed.facets) {
+      if (!take(facet, 0.0)) break;
+    }
+  } else if (bisect) {
     prepare::refine_facets(mended.facets, report.max_side, take);
   } else {
     for (const geometry::Triangle& facet : mended.facets) {

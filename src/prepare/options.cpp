@@ -1,8 +1,9 @@
 #include "prepare/options.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 #include "format/terminal_text.h"
@@ -15,11 +16,39 @@ std::string shown(std::string_view text) {
   format::escape_for_terminal(text, [&quoted](std::string_view piece) { quoted += piece; });
   return quoted + "'";
 }
-// A finite number above zero, the whole text of it.
-bool read_positive(std::string_view text, double& value) {
-  const char* const end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  return error == std::errc() && stop == end && std::isfinite(value) && value > 0.0;
+// Reads the value of --weld, --feature-angle or --max-deviation, as
+// "--name value" or "--name=value": a finite number above zero and below
+// `above`. An
+// empty string, or why the value is not usable.
+std::string read_number(std::span<const std::string_view> arguments, std::size_t& i,
+                        std::string_view name, double above, double& value) {
+  std::string_view text;
+  const std::string_view argument = arguments[i];
+  if (argument.size() > name.size() && argument[name.size()] == '=') {
+    text = argument.substr(name.size() + 1);
+  } else if (i + 1 < arguments.size()) {
+    text = arguments[++i];
+  } else {
+    return std::string(name) + " needs a value";
+  }
+  const std::string copy(text.starts_with('+') ? text.substr(1) : text);
+  char* end = nullptr;
+  const double number = copy.empty() ? 0.0 : std::strtod(copy.c_str(), &end);
+  const bool whole = !copy.empty() && end == copy.c_str() + copy.size() &&
+                     (std::isdigit(static_cast<unsigned char>(copy[0])) != 0 || copy[0] == '.');
+  if (!whole || !std::isfinite(number) || !(number > 0.0) || !(number < above)) {
+    return std::string(name) +
+           (std::isfinite(above) ? " needs a number above 0 and below 180"
+                                 : " needs a positive number") +
+           ", not " + shown(text);
+  }
+  value = number;
+  return {};
+}
+
+bool is_option(std::string_view argument, std::string_view name) {
+  return argument == name || (argument.starts_with(name) && argument.size() > name.size() &&
+                              argument[name.size()] == '=');
 }
 
 }  // namespace
@@ -47,18 +76,23 @@ std::string parse_options(std::span<const std::string_view> arguments, PrepareOp
         } else {
           options.refine = false;
         }
-      } else if (argument == "--weld" || argument.starts_with("--weld=")) {
+      } else if (is_option(argument, "--weld")) {
         if (again("--weld")) return "--weld is given twice";
-        std::string_view value;
-        if (argument == "--weld") {
-          if (i + 1 == arguments.size()) return "--weld needs a value";
-          value = arguments[++i];
-        } else {
-          value = argument.substr(7);
-        }
-        if (!read_positive(value, options.weld_distance)) {
-          return "--weld needs a positive number, not " + shown(value);
-        }
+        std::string problem = read_number(arguments, i, "--weld", INFINITY, options.weld_distance);
+        if (!problem.empty()) return problem;
+      } else if (argument == "--refine-only") {
+        if (again(argument)) return "--refine-only is given twice";
+        options.refine_only = true;
+      } else if (is_option(argument, "--feature-angle")) {
+        if (again("--feature-angle")) return "--feature-angle is given twice";
+        std::string problem =
+            read_number(arguments, i, "--feature-angle", 180.0, options.feature_angle_degrees);
+        if (!problem.empty()) return problem;
+      } else if (is_option(argument, "--max-deviation")) {
+        if (again("--max-deviation")) return "--max-deviation is given twice";
+        std::string problem =
+            read_number(arguments, i, "--max-deviation", INFINITY, options.max_deviation);
+        if (!problem.empty()) return problem;
       } else if (argument == "--help" || argument == "-h") {
         options.help = true;
       } else {
@@ -87,6 +121,9 @@ std::string parse_options(std::span<const std::string_view> arguments, PrepareOp
   if (paths == 0) return "no input model given (try --help)";
   // Refused before the model is read, not after all the work.
   if (paths == 2 && options.output.empty()) return "OUT is an empty name";
+  if (options.refine_only && !options.refine) {
+    return "--refine-only and --no-refine exclude each other";
+  }
   const double wavelength = options.sound_speed / options.frequency_hz;
   const double side = options.max_side();
   if (!std::isfinite(wavelength) || !(wavelength > 0.0) || !std::isfinite(side) || !(side > 0.0)) {

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <string_view>
 
 #include "format/terminal_text.h"
@@ -69,6 +70,68 @@ void json_key(std::string& out, std::string_view key, const std::string& value, 
 
 std::string json_length(double value) { return std::isfinite(value) ? number(value) : "null"; }
 
+std::string_view method(const PrepareReport& report) {
+  if (report.remesh != nullptr) return "remesh";
+  return report.refined ? "bisection" : "none";
+}
+
+double relative_change(double before, double after) {
+  return before != 0.0 ? (after - before) / std::fabs(before) : 0.0;
+}
+
+std::string_view refusal(geometry::RemeshStatus status) {
+  switch (status) {
+    case geometry::RemeshStatus::not_a_surface:
+      return "non-manifold or misoriented edges, or facets meeting at a single vertex";
+    case geometry::RemeshStatus::shell_lost:
+      return "the remesh would have lost a shell";
+    case geometry::RemeshStatus::failed:
+      return "the remeshing library stopped on this model";
+    case geometry::RemeshStatus::remeshed:
+    case geometry::RemeshStatus::no_facets:
+      break;
+  }
+  return "";
+}
+
+void json_remesh(std::string& out, const RemeshStep& r) {
+  json_key(out, "equilateral_estimate", number(std::round(r.equilateral_estimate)), false);
+  json_key(out, "smallest_angle_in", json_length(r.before.smallest_angle_degrees), false);
+  json_key(out, "smallest_angle_out", json_length(r.after.smallest_angle_degrees), false);
+  json_key(out, "largest_aspect_ratio_in", json_length(r.before.largest_aspect_ratio), false);
+  json_key(out, "largest_aspect_ratio_out", json_length(r.after.largest_aspect_ratio), false);
+  json_key(out, "max_deviation", json_length(r.max_deviation), false);
+  json_key(out, "largest_deviation", json_length(r.largest_deviation), false);
+  json_key(out, "area_change", json_length(relative_change(r.before.area, r.after.area)), false);
+  json_key(out, "volume_change", json_length(relative_change(r.before.volume, r.after.volume)),
+           false);
+  json_key(out, "sharp_edges", std::to_string(r.sharp_edges), false);
+  json_key(out, "sharp_edges_kept", std::to_string(r.sharp_edges_kept), false);
+}
+
+std::string percent(double change) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%+.3f%%", change * 100.0);
+  return text;
+}
+
+std::string summary_remesh(const RemeshStep& r) {
+  std::string out = "  shapes:          smallest angle " + length(r.before.smallest_angle_degrees) +
+                    " -> " + length(r.after.smallest_angle_degrees) +
+                    " degrees, largest aspect ratio " + length(r.before.largest_aspect_ratio) +
+                    " -> " + length(r.after.largest_aspect_ratio) + "\n";
+  out += "  elements:        " + count(r.before.facets) + " -> " + count(r.after.facets) +
+         " facets (equilateral estimate " +
+         count(static_cast<std::int64_t>(std::llround(r.equilateral_estimate))) + ")\n";
+  out += "  surface moved:   at most " + length(r.largest_deviation) + " (allowed " +
+         length(r.max_deviation) + "); area " +
+         percent(relative_change(r.before.area, r.after.area)) + ", volume " +
+         percent(relative_change(r.before.volume, r.after.volume)) + "\n";
+  out +=
+      "  sharp edges:     " + count(r.sharp_edges_kept) + " of " + count(r.sharp_edges) + " kept\n";
+  return out;
+}
+
 }  // namespace
 
 bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest_edge_out,
@@ -98,6 +161,8 @@ std::string render_json(const PrepareReport& report) {
   json_key(out, "open_edges", std::to_string(m.open_edges.count), false);
   json_key(out, "nonmanifold_edges", std::to_string(m.nonmanifold_edges.count), false);
   json_key(out, "refined", report.refined ? "true" : "false", false);
+  json_key(out, "method", "\"" + std::string(method(report)) + "\"", false);
+  if (report.remesh != nullptr) json_remesh(out, *report.remesh);
   json_key(out, "longest_edge_in", json_length(report.longest_edge_in), false);
   json_key(out, "longest_edge_out", json_length(report.longest_edge_out), false);
   json_key(out, "ready", report.ready ? "true" : "false", true);
@@ -131,8 +196,14 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
                             length(options.sound_speed / options.frequency_hz) + " / " +
                             number(options.elements_per_wavelength) + " at " +
                             number(options.frequency_hz) + " Hz; " + units(options) + ")";
+  if (report.remesh_refused != geometry::RemeshStatus::remeshed) {
+    out += "  not remeshed:    " + std::string(refusal(report.remesh_refused)) +
+           "; refined by bisection instead\n";
+  }
+  if (report.remesh != nullptr) out += summary_remesh(*report.remesh);
   if (report.refined) {
-    out += "  refined:         longest edge " + length(report.longest_edge_in) + " -> " +
+    out += std::string(report.remesh != nullptr ? "  remeshed:        " : "  refined:         ") +
+           "longest edge " + length(report.longest_edge_in) + " -> " +
            length(report.longest_edge_out) + ", at most " + limit + "\n";
   } else {
     out += "  not refined:     longest edge " + length(report.longest_edge_out) + ", limit " +

@@ -7,6 +7,7 @@
 
 #include "prepare/mend.h"
 #include "prepare/options.h"
+#include "prepare/remesh_step.h"
 #include "reading/model_reader.h"
 
 namespace prepare {
@@ -19,7 +20,11 @@ struct PrepareReport {
   bool refined = false;                 // refinement ran (it may have cut nothing)
   double longest_edge_in = 0.0;         // infinite when longer than the largest double
   double longest_edge_out = 0.0;
-  double max_side = 0.0;  // wavelength / K
+  double max_side = 0.0;               // wavelength / K
+  const RemeshStep* remesh = nullptr;  // the remesh's figures, when it ran
+  // Why the remesh could not run and bisection refined instead; `remeshed`
+  // when it was not refused.
+  geometry::RemeshStatus remesh_refused = geometry::RemeshStatus::remeshed;
   // Written and ready: facets left, no open, non-manifold or misoriented
   // edge, and no edge longer than max_side.
   bool ready = false;
@@ -30,10 +35,14 @@ bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest
 
 // One object with exactly the keys input_format, facets_in, facets_out,
 // welded_edges, widest_gap_closed, merged_corners, dropped_nonfinite,
-// dropped_degenerate, dropped_duplicate,
-// flipped_facets, shells_turned_outward, cavities, cavities_turned_inward,
-// open_edges, nonmanifold_edges,
-// refined, longest_edge_in, longest_edge_out, ready. Strict JSON: a length
+// dropped_degenerate, dropped_duplicate, flipped_facets,
+// shells_turned_outward, cavities, cavities_turned_inward, open_edges,
+// nonmanifold_edges, refined, longest_edge_in, longest_edge_out, ready, and
+// after refined the method ("remesh", "bisection" or "none"); after a
+// remesh also equilateral_estimate, smallest_angle_in, smallest_angle_out,
+// largest_aspect_ratio_in, largest_aspect_ratio_out, max_deviation,
+// largest_deviation, area_change, volume_change (relative), sharp_edges,
+// sharp_edges_kept. Strict JSON: a length
 // that is not finite is null.
 std::string render_json(const PrepareReport& report);
 

@@ -1,0 +1,62 @@
+#include "prepare/remesh_step.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace prepare {
+
+double default_deviation(double max_side, std::span<const geometry::Triangle> facets) {
+  const std::optional<geometry::Box> box = geometry::finite_box(facets);
+  if (!box) return max_side / 25.0;
+  const double diagonal =
+      std::hypot(box->highest[0] - box->lowest[0], box->highest[1] - box->lowest[1],
+                 box->highest[2] - box->lowest[2]);
+  return std::min(max_side / 25.0, diagonal / 1000.0);
+}
+
+double expected_remesh_facets(const geometry::ShapeFigures& before, double max_side) {
+  // Flat parts come out at about twice the equilateral estimate; curved
+  // ones finer, which the check after the remesh catches.
+  return 2.2 * geometry::equilateral_estimate(before.area, max_side);
+}
+
+std::string too_large_remesh(double facets, std::uint64_t limit, const PrepareOptions& options) {
+  char text[200];
+  char frequency[32];
+  double fitting = options.frequency_hz * std::sqrt(static_cast<double>(limit) / facets);
+  const double unit = std::pow(10.0, std::floor(std::log10(fitting)) - 3.0);
+  fitting = std::floor(fitting / unit) * unit;
+  // Four significant digits, without an exponent.
+  std::snprintf(frequency, sizeof frequency, fitting >= 1000.0 ? "%.0f" : "%.4g", fitting);
+  std::snprintf(text, sizeof text,
+                "remeshing to edges of at most %.5g gives about %.0f facets, more than the %llu "
+                "stldeck can convert; the highest frequency that fits is about %s Hz",
+                options.max_side(), facets, static_cast<unsigned long long>(limit), frequency);
+  return text;
+}
+
+RemeshStep remesh_for_frequency(std::span<const geometry::Triangle> facets,
+                                const PrepareOptions& options, ProgressLine& progress) {
+  RemeshStep step;
+  step.before = geometry::measure_shapes(facets);
+  const double max_side = options.max_side();
+  step.equilateral_estimate = geometry::equilateral_estimate(step.before.area, max_side);
+  step.max_deviation =
+      options.max_deviation > 0.0 ? options.max_deviation : default_deviation(max_side, facets);
+  const geometry::RemeshTargets targets{.max_side = max_side,
+                                        .max_deviation = step.max_deviation,
+                                        .feature_angle_degrees = options.feature_angle_degrees};
+  geometry::Remeshed out = geometry::remesh(
+      facets, targets, [&progress](std::string_view phase) { progress.begin(phase); });
+  step.status = out.status;
+  if (out.status != geometry::RemeshStatus::remeshed) return step;
+  step.facets = std::move(out.triangles);
+  step.after = geometry::measure_shapes(step.facets);
+  step.largest_deviation = out.largest_deviation;
+  step.sharp_edges = out.sharp_edges_in;
+  step.sharp_edges_kept = out.sharp_edges_kept;
+  return step;
+}
+
+}  // namespace prepare
