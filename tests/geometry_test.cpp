@@ -532,7 +532,9 @@ TEST(Geometry, ShellsKeepTheirSignAtAnyScale) {
   }
   const std::vector<Triangle> tiny = box(Point{0, 0, 0}, 0x1p-370);
   const std::vector<Triangle> huge = box(Point{0, 0, 0}, 1e190);
-  const std::vector<Triangle> far = box(Point{1e15, -1e15, 1e15}, 2.0);
+  // Far, but 2 is still more than the merge tolerance of 16 units in the
+  // last place there (2^-6 at 1e13; at 1e15 it would be the whole box).
+  const std::vector<Triangle> far = box(Point{1e13, -1e13, 1e13}, 2.0);
   const std::vector<Triangle> sheet =
       pillow(Point{0, 0, 0}, Point{1, 0, 0}, Point{1, 1, 0}, Point{0, 1, 0});
   const std::vector<Triangle> tilted_sheet = pillow(Point{0.1, 0.2, 0.3}, Point{1.1, 0.7, 0.3},

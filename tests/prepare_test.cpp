@@ -1082,7 +1082,7 @@ TEST(PrepareCommand, CommandLine) {
       {                "--sound-speed 1500 -- cube.stl", 0,      "stldeck-prepare: read cube.stl"},
       { "--feature-angle=45 --max-deviation 1 cube.stl", 0,      "stldeck-prepare: read cube.stl"},
       {                  "--feature-angle 180 cube.stl", 2,                "below 180, not '180'"},
-      {                    "--max-deviation=0 cube.stl", 2,                    "above 0, not '0'"},
+      {                    "--max-deviation=0 cube.stl", 2,            "positive number, not '0'"},
       {                "--max-deviation 1e999 cube.stl", 2,                         "not '1e999'"},
       {                      "cube.stl --max-deviation", 2,       "--max-deviation needs a value"},
       {            "--refine-only --no-refine cube.stl", 2,                  "exclude each other"},

@@ -161,7 +161,10 @@ int run(const prepare::PrepareOptions& options) {
     progress.begin("remeshing");
     remeshed = prepare::remesh_for_frequency(mended.facets, options, progress);
     progress.clear();
-    if (remeshed.status == geometry::RemeshStatus::remeshed) {
+    if (remeshed.status == geometry::RemeshStatus::remeshed && !remeshed.declined.empty()) {
+      report.remesh_declined = remeshed.declined;
+      bisect = true;
+    } else if (remeshed.status == geometry::RemeshStatus::remeshed) {
       if (remeshed.facets.size() > FACET_LIMIT) {
         return fail(input_name + ": " +
                     prepare::too_large_remesh(static_cast<double>(remeshed.facets.size()),

@@ -32,6 +32,9 @@ struct RemeshStep {
   double largest_deviation = 0.0;     // measured on the result
   std::int64_t sharp_edges = 0;       // sharp and border edges of the input
   std::int64_t sharp_edges_kept = 0;
+  // Why bisection is kept instead of a result the remesh did give (empty
+  // when the remesh is kept): see remesh_for_frequency.
+  std::string declined;
 };
 
 // The facets the remesh would give about, before it runs: to refuse a
@@ -43,6 +46,11 @@ double expected_remesh_facets(const geometry::ShapeFigures& before, double max_s
 // the count growing with the square of the frequency.
 std::string too_large_remesh(double facets, std::uint64_t limit, const PrepareOptions& options);
 
+// The remesh of the mended facets, kept only where it beats bisection to
+// the same limit: bisection is exact and never moves the surface, so a
+// remesh that gives more facets than it does, or a smallest angle below
+// half the input's (longest-edge bisection never halves it further), is
+// declined and bisection runs instead.
 RemeshStep remesh_for_frequency(std::span<const geometry::Triangle> facets,
                                 const PrepareOptions& options, ProgressLine& progress);
 

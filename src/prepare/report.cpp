@@ -200,6 +200,9 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
     out += "  not remeshed:    " + std::string(refusal(report.remesh_refused)) +
            "; refined by bisection instead\n";
   }
+  if (!report.remesh_declined.empty()) {
+    out += "  not remeshed:    " + report.remesh_declined + "; refined by bisection instead\n";
+  }
   if (report.remesh != nullptr) out += summary_remesh(*report.remesh);
   if (report.refined) {
     out += std::string(report.remesh != nullptr ? "  remeshed:        " : "  refined:         ") +
