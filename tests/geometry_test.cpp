@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <map>
@@ -376,6 +377,22 @@ TEST(Geometry, NearCornersAcrossCellFaces) {
         geometry::merge_vertices(facets, geometry::finite_box(facets));
     EXPECT_EQ(merge.vertex_ids[1][0], merge.vertex_ids[2][0]);
     EXPECT_NE(merge.vertex_ids[3][0], merge.vertex_ids[4][0]);
+    expect_agrees_with_reference(facets);
+  }
+}
+
+TEST(Geometry, SubnormalModelsAreMergedInOneCell) {
+  // A model whose size is subnormal has a tolerance whose cell width has no
+  // finite inverse; the merge once looked across the whole clamped grid
+  // for each corner and never ended. It must end and agree with the plain
+  // reference, near corners joined and far ones kept apart.
+  const auto subnormal = [](std::uint64_t bits) { return std::bit_cast<double>(bits); };
+  const std::vector<Triangle> found = {
+      {{{subnormal(0x38648c), 0, subnormal(0x2e00000000)}, {0, 0, 0}, {0, subnormal(0x100000), 0}}},
+  };
+  std::vector<Triangle> near = box(Point{0, 0, 0}, 0x1p-1040);
+  near[2][2][0] += 0x1p-1074;  // one step of the smallest subnormal apart
+  for (const std::vector<Triangle>& facets : {found, near}) {
     expect_agrees_with_reference(facets);
   }
 }

@@ -32,13 +32,22 @@ std::uint64_t spread_bits(std::uint64_t bits) {
   return bits ^ (bits >> 31);
 }
 
+double inverse_width(double tolerance) {
+  if (!(tolerance > 0.0)) return 0.0;
+  const double inverse = 1.0 / (tolerance * CELL_TOLERANCES);
+  return std::isfinite(inverse) ? inverse : 0.0;
+}
+
 class Grid {
  public:
   Grid(const Box& box, double tolerance)
       : origin_(box.lowest),
         // No tolerance: one cell, in which only equal corners meet. A
-        // multiply by the inverse width is as monotone as a divide.
-        cells_per_unit_(tolerance > 0.0 ? 1.0 / (tolerance * CELL_TOLERANCES) : 0.0) {}
+        // multiply by the inverse width is as monotone as a divide. A model
+        // of subnormal size has a width whose inverse overflows: it too is
+        // one cell, whose corners the sweep along x joins (otherwise every
+        // corner would reach across the whole clamped grid).
+        cells_per_unit_(inverse_width(tolerance)) {}
 
   // Monotone in x: a corner within the tolerance of another in some axis
   // finds that one's cell between index(x - t) and index(x + t).
