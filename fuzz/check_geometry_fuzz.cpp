@@ -107,7 +107,9 @@ void check_consistent(std::span<const Triangle> facets, const check::MeshAnalysi
     if (shell.orientation < -1 || shell.orientation > 1) fail("orientation");
   }
   if (in_shells != members) fail("shells hold every member once");
-  if (facts.outward_shells + facts.inverted_shells + facts.flat_shells > facts.shells) {
+  if (facts.agreeing_shells + facts.inverted_shells + facts.cavities_pointing_outward +
+          facts.flat_shells >
+      facts.shells) {
     fail("closed shells");
   }
 }

@@ -57,7 +57,7 @@ struct MeshFacts {
   std::int64_t agreeing_shells = 0;
   std::int64_t inverted_shells = 0;  // bodies inside out
   std::int64_t cavities_pointing_outward = 0;
-  std::int64_t cavities = 0;  // closed shells of odd depth, whichever way they face
+  std::int64_t cavities = 0;     // closed shells of odd depth, whichever way they face
   std::int64_t flat_shells = 0;  // closed, enclosing no volume
   double area = 0.0;
   // The material's volume: the sum of the shells' signed volumes, each

@@ -161,8 +161,8 @@ int run(const prepare::PrepareOptions& options) {
     progress.begin("remeshing");
     remeshed = prepare::remesh_for_frequency(mended.facets, options, progress);
     progress.clear();
-    if (remeshed.status == geometry::RemeshStatus::remeshed && !remeshed.declined.empty()) {
-      report.remesh_declined = remeshed.declined;
+    if (remeshed.status == geometry::RemeshStatus::remeshed && remeshed.declined) {
+      report.remesh_declined = &remeshed;
       bisect = true;
     } else if (remeshed.status == geometry::RemeshStatus::remeshed) {
       if (remeshed.facets.size() > FACET_LIMIT) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <string>
 
 #include "prepare/refine.h"
 
@@ -61,18 +60,9 @@ RemeshStep remesh_for_frequency(std::span<const geometry::Triangle> facets,
   step.sharp_edges_kept = out.sharp_edges_kept;
 
   const RefinedCount bisected = count_refined(facets, max_side, step.facets.size());
-  const bool more_facets = bisected.facets < step.facets.size();
-  const bool thinner = step.after.smallest_angle_degrees < step.before.smallest_angle_degrees / 2;
-  if (more_facets || thinner) {
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "the remesh gave %zu facets with a smallest angle of %.3g degrees, bisection "
-                  "%s facets and at least %.3g degrees",
-                  step.facets.size(), step.after.smallest_angle_degrees,
-                  more_facets ? std::to_string(bisected.facets).c_str() : "no more",
-                  step.before.smallest_angle_degrees / 2);
-    step.declined = text;
-  }
+  step.bisection_facets = bisected.facets;
+  step.declined = bisected.facets < step.facets.size() ||
+                  step.after.smallest_angle_degrees < step.before.smallest_angle_degrees / 2;
   return step;
 }
 

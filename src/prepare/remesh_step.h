@@ -32,9 +32,11 @@ struct RemeshStep {
   double largest_deviation = 0.0;     // measured on the result
   std::int64_t sharp_edges = 0;       // sharp and border edges of the input
   std::int64_t sharp_edges_kept = 0;
-  // Why bisection is kept instead of a result the remesh did give (empty
-  // when the remesh is kept): see remesh_for_frequency.
-  std::string declined;
+  // Whether bisection is kept instead of the result the remesh gave (see
+  // remesh_for_frequency), and bisection's count, exact when the remesh
+  // gave more facets.
+  bool declined = false;
+  std::uint64_t bisection_facets = 0;
 };
 
 // The facets the remesh would give about, before it runs: to refuse a

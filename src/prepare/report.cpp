@@ -200,8 +200,15 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
     out += "  not remeshed:    " + std::string(refusal(report.remesh_refused)) +
            "; refined by bisection instead\n";
   }
-  if (!report.remesh_declined.empty()) {
-    out += "  not remeshed:    " + report.remesh_declined + "; refined by bisection instead\n";
+  if (const RemeshStep* r = report.remesh_declined; r != nullptr) {
+    const auto facets = static_cast<std::int64_t>(r->facets.size());
+    const bool more = r->bisection_facets < r->facets.size();
+    out += "  not remeshed:    the remesh gave " + count(facets) +
+           " facets with a smallest angle of " + length(r->after.smallest_angle_degrees) +
+           " degrees, bisection " +
+           (more ? count(static_cast<std::int64_t>(r->bisection_facets)) : "no more") +
+           " facets and at least " + length(r->before.smallest_angle_degrees / 2) +
+           " degrees; refined by bisection instead\n";
   }
   if (report.remesh != nullptr) out += summary_remesh(*report.remesh);
   if (report.refined) {

@@ -25,7 +25,7 @@ struct PrepareReport {
   // Why the remesh could not run and bisection refined instead; `remeshed`
   // when it was not refused.
   geometry::RemeshStatus remesh_refused = geometry::RemeshStatus::remeshed;
-  std::string remesh_declined;  // why a remesh that ran was not kept
+  const RemeshStep* remesh_declined = nullptr;  // a remesh that ran but was not kept
   // Written and ready: facets left, no open, non-manifold or misoriented
   // edge, and no edge longer than max_side.
   bool ready = false;
