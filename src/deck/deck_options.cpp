@@ -85,25 +85,29 @@ std::string parse_options(std::span<const std::string_view> arguments, DeckOptio
     const std::size_t colon = text.find(':');
     const std::size_t second = colon == std::string::npos ? colon : text.find(':', colon + 1);
     const std::string_view whole(text);
-    const std::optional<double> first = companion::read_number(whole.substr(0, colon));
-    const std::optional<double> last =
+    // Plain values, a missing or unreadable part read as 0 (which is
+    // refused): g++ under the thread sanitizer takes optionals built in a
+    // conditional for uninitialised.
+    const double first = companion::read_number(whole.substr(0, colon)).value_or(0.0);
+    const double last =
         second == std::string::npos
-            ? std::nullopt
-            : companion::read_number(whole.substr(colon + 1, second - colon - 1));
-    const std::optional<long long> count =
-        second == std::string::npos ? std::nullopt
-                                    : companion::read_whole_number(whole.substr(second + 1));
-    if (!first || !last || !count || !(*first > 0.0) || !(*last > 0.0) || *count < 1) {
+            ? 0.0
+            : companion::read_number(whole.substr(colon + 1, second - colon - 1)).value_or(0.0);
+    const long long count =
+        second == std::string::npos
+            ? 0
+            : companion::read_whole_number(whole.substr(second + 1)).value_or(0);
+    if (!(first > 0.0) || !(last > 0.0) || count < 1) {
       return companion::bad_value("--frequencies", text,
                                   "F1:F2:N, two positive numbers and a count of at least 1");
     }
-    if (*count > MAX_FREQUENCIES) {
-      return "--frequencies: " + std::to_string(*count) +
+    if (count > MAX_FREQUENCIES) {
+      return "--frequencies: " + std::to_string(count) +
              " frequencies do not fit the deck's field: at most " + std::to_string(MAX_FREQUENCIES);
     }
-    settings.first_frequency = *first;
-    settings.last_frequency = *last;
-    settings.frequencies = static_cast<std::int32_t>(*count);
+    settings.first_frequency = first;
+    settings.last_frequency = last;
+    settings.frequencies = static_cast<std::int32_t>(count);
   }
   if (read.has(octave)) {
     const std::string& text = *read.values[octave];
