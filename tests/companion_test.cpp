@@ -146,7 +146,7 @@ TEST(ReportRows, ReadableNumbers) {
 }
 
 // A small command line: one switch, two options with values, a short name.
-constexpr companion::OptionSpec SPECS[] = {
+constexpr companion::OptionRule RULES[] = {
     {   "--json", false,   ""},
     {"--density",  true,   ""},
     {   "--view",  true,   ""},
@@ -181,7 +181,7 @@ TEST(ReadOptions, OneLoopOneRuleSet) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
-    const companion::ReadOptions read = companion::read_options(c.arguments, SPECS);
+    const companion::ReadOptions read = companion::read_options(c.arguments, RULES);
     EXPECT_EQ(read.problem, c.problem);
     if (!c.problem.empty()) continue;
     EXPECT_EQ(read.has(1) ? std::string_view(*read.values[1]) : "-"sv, c.density);

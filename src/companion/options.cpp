@@ -13,9 +13,9 @@ std::string_view without_plus(std::string_view text) {
 }  // namespace
 
 ReadOptions read_options(std::span<const std::string_view> arguments,
-                         std::span<const OptionSpec> specs) {
+                         std::span<const OptionRule> rules) {
   ReadOptions read;
-  read.values.resize(specs.size());
+  read.values.resize(rules.size());
   bool options_ended = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string_view argument = arguments[i];
@@ -29,17 +29,17 @@ ReadOptions read_options(std::span<const std::string_view> arguments,
     }
     const std::size_t equals = argument.find('=');
     const std::string_view name = argument.substr(0, equals);
-    std::size_t spec = 0;
-    while (spec < specs.size() && specs[spec].name != name &&
-           (specs[spec].short_name.empty() || specs[spec].short_name != name)) {
-      ++spec;
+    std::size_t rule = 0;
+    while (rule < rules.size() && rules[rule].name != name &&
+           (rules[rule].short_name.empty() || rules[rule].short_name != name)) {
+      ++rule;
     }
-    if (spec == specs.size()) {
+    if (rule == rules.size()) {
       read.problem = "unknown option '" + std::string(argument) + "' (try --help)";
       return read;
     }
-    const OptionSpec& option = specs[spec];
-    if (read.values[spec].has_value()) {
+    const OptionRule& option = rules[rule];
+    if (read.values[rule].has_value()) {
       read.problem = std::string(option.name) + " is given twice: give it once";
       return read;
     }
@@ -48,13 +48,13 @@ ReadOptions read_options(std::span<const std::string_view> arguments,
         read.problem = std::string(option.name) + " takes no value";
         return read;
       }
-      read.values[spec] = std::string();
+      read.values[rule] = std::string();
       continue;
     }
     if (equals != std::string_view::npos) {
-      read.values[spec] = std::string(argument.substr(equals + 1));
+      read.values[rule] = std::string(argument.substr(equals + 1));
     } else if (i + 1 < arguments.size()) {
-      read.values[spec] = std::string(arguments[++i]);
+      read.values[rule] = std::string(arguments[++i]);
     } else {
       read.problem = std::string(option.name) + " needs a value";
       return read;

@@ -13,24 +13,24 @@
 
 namespace companion {
 
-struct OptionSpec {
+struct OptionRule {
   std::string_view name;  // with its dashes: "--frequency"
   bool takes_value = false;
   std::string_view short_name = {};  // "-h"; empty for none
 };
 
 struct ReadOptions {
-  // Per spec, in the order of the specs: absent, or the value given (empty
+  // Per rule, in the order of the rules: absent, or the value given (empty
   // for a switch).
   std::vector<std::optional<std::string>> values;
   std::vector<std::string> operands;
   std::string problem;  // empty, or the one-line reason the line is not usable
 
-  bool has(std::size_t spec) const { return values[spec].has_value(); }
+  bool has(std::size_t rule) const { return values[rule].has_value(); }
 };
 
 ReadOptions read_options(std::span<const std::string_view> arguments,
-                         std::span<const OptionSpec> specs);
+                         std::span<const OptionRule> rules);
 
 // The one form of the message for a value an option cannot take:
 // "--density needs a positive number, not 'abc'".

@@ -19,7 +19,7 @@ enum Option : std::size_t {
   solver,
   help,
 };
-constexpr std::array<companion::OptionSpec, 10> SPECS = {
+constexpr std::array<companion::OptionRule, 10> RULES = {
     {
      {"--json"},
      {"--view", true},
@@ -39,7 +39,7 @@ constexpr std::string_view POSITIVE = "a positive number";
 std::string positive(const companion::ReadOptions& read, Option option, double& value) {
   const std::string& text = *read.values[option];
   const std::optional<double> number = companion::read_number(text);
-  if (!number || !(*number > 0.0)) return companion::bad_value(SPECS[option].name, text, POSITIVE);
+  if (!number || !(*number > 0.0)) return companion::bad_value(RULES[option].name, text, POSITIVE);
   value = *number;
   return {};
 }
@@ -47,7 +47,7 @@ std::string positive(const companion::ReadOptions& read, Option option, double& 
 }  // namespace
 
 std::string parse_options(std::span<const std::string_view> arguments, DeckOptions& options) {
-  const companion::ReadOptions read = companion::read_options(arguments, SPECS);
+  const companion::ReadOptions read = companion::read_options(arguments, RULES);
   if (!read.problem.empty()) return read.problem;
   if (read.operands.size() > 1) return "only one DECK may be given (try --help)";
   if (!read.operands.empty()) options.path = read.operands[0];
