@@ -427,29 +427,7 @@ TEST(Geometry, AgreesWithThePlainReferenceOnRandomSoups) {
            Point{    0,     0,     0},
            Point{4.5e5, 6.1e6, 120.0}
   }) {
-    std::vector<Point> points = {
-        {   0,    0,    0},
-        {-0.0,    1,    0},
-        {   1,    0, -0.0},
-        {   1,    1,    0},
-        {   0,    0,    1},
-        {   2,    0,    0},
-        { 0.5,  0.5,  0.5},
-        {   0, -0.0,    2},
-        {   2,    2,    2},
-    };
-    const std::size_t base = points.size();
-    for (std::size_t i = 0; i < base; ++i) {
-      Point near = points[i];
-      near[i % 3] += (i % 2 == 0 ? 0.3 : -0.45) * 3.4641016e-9;
-      points.push_back(near);
-      Point apart = points[i];
-      apart[(i + 1) % 3] += 5e-9;
-      points.push_back(apart);
-    }
-    for (Point& p : points) {
-      for (std::size_t axis = 0; axis < 3; ++axis) p[axis] += offset[axis];
-    }
+    const std::vector<Point> points = testing_support::weld_palette(offset);
     std::uniform_int_distribution<std::size_t> point(0, points.size() - 1);
     for (int mesh = 0; mesh < 200; ++mesh) {
       SCOPED_TRACE(mesh);

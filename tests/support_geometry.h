@@ -206,4 +206,34 @@ inline Reference reference(const std::vector<Triangle>& facets) {
   return truth;
 }
 
+// The points of the palette: nine corners of a 2 x 2 x 2 box and its
+// inside, then for each a copy moved by 0.3 or 0.45 of the box's weld
+// tolerance (about 3.46e-9) and one moved by 5e-9, beyond it.
+inline std::vector<Point> weld_palette(const Point& offset) {
+  std::vector<Point> points = {
+      {   0,    0,    0},
+      {-0.0,    1,    0},
+      {   1,    0, -0.0},
+      {   1,    1,    0},
+      {   0,    0,    1},
+      {   2,    0,    0},
+      { 0.5,  0.5,  0.5},
+      {   0, -0.0,    2},
+      {   2,    2,    2},
+  };
+  const std::size_t base = points.size();
+  for (std::size_t i = 0; i < base; ++i) {
+    Point near = points[i];
+    near[i % 3] += (i % 2 == 0 ? 0.3 : -0.45) * 3.4641016e-9;
+    points.push_back(near);
+    Point apart = points[i];
+    apart[(i + 1) % 3] += 5e-9;
+    points.push_back(apart);
+  }
+  for (Point& p : points) {
+    for (std::size_t axis = 0; axis < 3; ++axis) p[axis] += offset[axis];
+  }
+  return points;
+}
+
 }  // namespace testing_support
