@@ -12,7 +12,9 @@
 #   src/reading | src/writing          mesh, records, format, numeric (not each other)
 #   src/mesh | src/geometry            records, format, numeric (not each other); the
 #                                      mesh geometry needs only numeric so far
-#   src/records                        the I/O layer: format, numeric
+#   src/records                        the converter's runtime: the shared I/O
+#                                      layer, format, numeric
+#   src/io                             the shared I/O layer: format, numeric
 #   src/format                         pure formatting: numeric only, never I/O
 #   src/numeric                        nothing of the project
 # Both include forms count: "folder/file.h" and <folder/file.h> when the
@@ -23,16 +25,17 @@ root=${1:-$(dirname "$0")/..}
 cd "$root/src"
 
 declare -A allowed=(
-  [top]="check reading writing mesh geometry records format numeric"
-  [check]="companion reading geometry mesh records format numeric"
-  [prepare]="companion reading geometry mesh records format numeric"
-  [deck]="companion writing reading geometry mesh records format numeric"
-  [companion]="geometry mesh records format numeric"
-  [reading]="mesh records format numeric"
-  [writing]="mesh records format numeric"
-  [mesh]="records format numeric"
+  [top]="check reading writing mesh geometry records io format numeric"
+  [check]="companion reading geometry mesh records io format numeric"
+  [prepare]="companion reading geometry mesh records io format numeric"
+  [deck]="companion writing reading geometry mesh records io format numeric"
+  [companion]="geometry mesh records io format numeric"
+  [reading]="mesh records io format numeric"
+  [writing]="mesh records io format numeric"
+  [mesh]="records io format numeric"
   [geometry]="numeric"
-  [records]="format numeric"
+  [io]="format numeric"
+  [records]="io format numeric"
   [format]="numeric"
   [numeric]=""
 )

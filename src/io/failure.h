@@ -1,0 +1,45 @@
+// What went wrong in an operation of the shared I/O layer, as a value: the
+// step that failed, the file it concerns and the system's reason. Nothing
+// in the layer throws or ends the process; the caller decides what a
+// failure means, and only a program's main turns it into an exit status.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace io {
+
+struct Failure {
+  // The step, as a phrase that reads before the path: "cannot write",
+  // "cannot open", "file too large".
+  std::string what;
+  // The file it concerns; empty when it concerns none.
+  std::string path;
+  // The system's error number (errno); 0 when the system gave no reason.
+  int error = 0;
+
+  // One line for people: "cannot write out.stl: No space left on device".
+  // The path is written as it is; a program escapes the whole line for a
+  // terminal where it must.
+  std::string message() const;
+};
+
+// The failure of a system call that set errno just now.
+Failure system_failure(std::string what, std::string path);
+
+// An operation's outcome: success, or the one failure that stopped it.
+class [[nodiscard]] Outcome {
+ public:
+  Outcome() = default;
+  Outcome(Failure failure) : failure_(std::move(failure)) {}  // NOLINT: implicit by design
+
+  bool ok() const { return !failure_.has_value(); }
+  // Valid only when !ok().
+  const Failure& failure() const { return *failure_; }
+
+ private:
+  std::optional<Failure> failure_;
+};
+
+}  // namespace io
