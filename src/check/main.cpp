@@ -21,10 +21,10 @@
 #include "check/model_scan.h"
 #include "check/options.h"
 #include "check/readiness.h"
+#include "io/standard_error.h"
+#include "io/standard_streams.h"
 #include "records/input_channel.h"
 #include "records/output_channel.h"
-#include "records/standard_error.h"
-#include "records/standard_streams.h"
 #include "records/status.h"
 
 namespace {
@@ -43,7 +43,7 @@ constexpr int REPORT_UNIT = STDOUT_FILENO;
 int fail(const std::string& reason) {
   const std::string shown =
       ::isatty(STDERR_FILENO) == 1 ? check::escape_for_terminal(reason) : reason;
-  records::write_to_standard_error("stldeck-check: " + shown + "\n");
+  io::write_to_standard_error("stldeck-check: " + shown + "\n");
   return EXIT_UNUSABLE;
 }
 
@@ -91,7 +91,7 @@ bool read_head(int fd, std::uint64_t size, std::vector<unsigned char>& head) {
 // is refused before anything is written. When standard error is such a
 // file, the refusal is told by the status alone, since its line would land
 // in the file.
-int refuse_streams(const records::StreamsInto& into_model, const records::StreamsInto& into_view,
+int refuse_streams(const io::StreamsInto& into_model, const io::StreamsInto& into_view,
                    const check::CheckOptions& options) {
   if (into_model.standard_error || into_view.standard_error) return EXIT_UNUSABLE;
   return fail("standard output goes into " +
@@ -134,9 +134,9 @@ int check_file(const check::CheckOptions& options) {
   if (view.exists && view.status.st_dev == status.st_dev && view.status.st_ino == status.st_ino) {
     return fail("the view " + options.view_path + " is the model itself: name another file");
   }
-  const records::StreamsInto into_model = records::standard_streams_into(status);
-  const records::StreamsInto into_view =
-      view.exists ? records::standard_streams_into(view.status) : records::StreamsInto{};
+  const io::StreamsInto into_model = io::standard_streams_into(status);
+  const io::StreamsInto into_view =
+      view.exists ? io::standard_streams_into(view.status) : io::StreamsInto{};
   if (into_model.any() || into_view.any()) return refuse_streams(into_model, into_view, options);
   const auto size = static_cast<std::uint64_t>(status.st_size);
   std::vector<unsigned char> head;
@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
   // is reported with the file's path, instead of ending the run by a signal
   // that leaves no word and a partial file.
   std::signal(SIGXFSZ, SIG_IGN);
-  records::hold_closed_standard_streams();
+  io::hold_closed_standard_streams();
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   check::CheckOptions options;
   if (const std::string problem = check::parse_options(arguments, options); !problem.empty()) {
@@ -198,7 +198,7 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     // The message is short and built in a buffer of its own, for memory is
     // what ran out.
-    records::write_to_standard_error("stldeck-check: not enough memory to check the model\n");
+    io::write_to_standard_error("stldeck-check: not enough memory to check the model\n");
     return EXIT_UNUSABLE;
   }
 }

@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "deck/deck_report.h"
-#include "records/standard_error.h"
+#include "io/standard_error.h"
 
 namespace deck {
 namespace {
@@ -66,8 +66,7 @@ int open_regular(const std::string& path, int flags, std::string& problem) {
 void take_lock(int fd, int kind, const std::string& path) {
   if (::flock(fd, kind | LOCK_NB) == 0) return;
   if (errno == EWOULDBLOCK) {
-    records::write_to_standard_error("stldeck-deck: waiting for another run to release " + path +
-                                     "\n");
+    io::write_to_standard_error("stldeck-deck: waiting for another run to release " + path + "\n");
   }
   while (::flock(fd, kind) != 0 && errno == EINTR) {
   }

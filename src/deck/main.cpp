@@ -12,7 +12,7 @@
 #include "companion/exit_status.h"
 #include "deck/deck_command.h"
 #include "deck/deck_options.h"
-#include "records/standard_error.h"
+#include "io/standard_error.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ using companion::exit_code;
 using companion::ExitStatus;
 
 int fail(const std::string& reason) {
-  records::write_to_standard_error("stldeck-deck: " + reason + "\n");
+  io::write_to_standard_error("stldeck-deck: " + reason + "\n");
   return exit_code(ExitStatus::unusable);
 }
 
@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     return report(outcome.report, outcome.status);
   } catch (const std::bad_alloc&) {
     // Short and built in a buffer of its own, for memory is what ran out.
-    records::write_to_standard_error("stldeck-deck: not enough memory to read the deck\n");
+    io::write_to_standard_error("stldeck-deck: not enough memory to read the deck\n");
     return exit_code(ExitStatus::unusable);
   }
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "geometry/facet_soup.h"
+#include "io/standard_streams.h"
 #include "mesh/mesh_store.h"
 #include "prepare/mend.h"
 #include "prepare/model_writer.h"
@@ -26,7 +27,6 @@
 #include "prepare/remesh_step.h"
 #include "prepare/report.h"
 #include "reading/model_reader.h"
-#include "records/standard_streams.h"
 
 namespace {
 
@@ -115,9 +115,9 @@ int run(const prepare::PrepareOptions& options) {
   // The report must not land in the model or OUT (`stldeck-prepare in out
   // >> in`). When standard error is such a file, the refusal is told by
   // the status alone, since its line would land in the file.
-  const records::StreamsInto into_input = records::standard_streams_into(input_status);
-  const records::StreamsInto into_output =
-      target.exists ? records::standard_streams_into(target.status) : records::StreamsInto{};
+  const io::StreamsInto into_input = io::standard_streams_into(input_status);
+  const io::StreamsInto into_output =
+      target.exists ? io::standard_streams_into(target.status) : io::StreamsInto{};
   if (into_input.any() || into_output.any()) {
     ::close(fd);
     if (into_input.standard_error || into_output.standard_error) return EXIT_UNUSABLE;
@@ -248,7 +248,7 @@ int main(int argc, char** argv) {
   // is reported with the file's path, instead of ending the run by a signal
   // without a word.
   std::signal(SIGXFSZ, SIG_IGN);
-  records::hold_closed_standard_streams();
+  io::hold_closed_standard_streams();
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   prepare::PrepareOptions options;
   if (const std::string problem = prepare::parse_options(arguments, options); !problem.empty()) {

@@ -12,7 +12,7 @@
 #include <mutex>
 
 #include "format/terminal_text.h"
-#include "records/standard_error.h"
+#include "io/standard_error.h"
 #include "records/worker_thread.h"
 
 namespace records {
@@ -157,9 +157,9 @@ void wait_for_lock(int fd, const std::string& path) {
       std::unique_lock lock(mutex);
       waited_long = !locked_now.wait_for(lock, QUIET_WAIT, [&] { return locked; });
     }
-    if (waited_long) write_to_standard_error(note);
+    if (waited_long) io::write_to_standard_error(note);
   });
-  if (!timed) write_to_standard_error(note);
+  if (!timed) io::write_to_standard_error(note);
   while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
   }
   {

@@ -13,8 +13,8 @@
 #include <new>
 
 #include "format/terminal_text.h"
+#include "io/standard_error.h"
 #include "records/channel_table.h"
-#include "records/standard_error.h"
 
 namespace records {
 namespace {
@@ -176,7 +176,7 @@ bool reporting = false;
   static std::array<char, REPORT_TEXT_LIMIT> text;
   const std::size_t size = format_report(status.report, status.unit, status.path,
                                          std::span(frames.data(), count), depth <= 0, escape, text);
-  write_to_standard_error(std::string_view(text.data(), size));
+  io::write_to_standard_error(std::string_view(text.data(), size));
   // A failure while the channels are closed is reported in turn.
   reporting = false;
   end_process(number);

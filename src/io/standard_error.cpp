@@ -1,10 +1,10 @@
-#include "records/standard_error.h"
+#include "io/standard_error.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 
-namespace records {
+namespace io {
 
 void write_to_standard_error(std::string_view text) {
   while (!text.empty()) {
@@ -15,4 +15,4 @@ void write_to_standard_error(std::string_view text) {
   }
 }
 
-}  // namespace records
+}  // namespace io

@@ -5,7 +5,7 @@
 
 #include <sys/stat.h>
 
-namespace records {
+namespace io {
 
 struct StreamsInto {
   bool standard_output = false;
@@ -25,4 +25,4 @@ StreamsInto standard_streams_into(const struct stat& file);
 // stream still fails with EBADF, as it does when the stream is closed.
 void hold_closed_standard_streams();
 
-}  // namespace records
+}  // namespace io

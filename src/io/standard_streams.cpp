@@ -1,4 +1,4 @@
-#include "records/standard_streams.h"
+#include "io/standard_streams.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <initializer_list>
 
-namespace records {
+namespace io {
 namespace {
 
 bool writes_into(int fd, const struct stat& file) {
@@ -30,4 +30,4 @@ void hold_closed_standard_streams() {
   }
 }
 
-}  // namespace records
+}  // namespace io

@@ -5,11 +5,11 @@
 
 #include <string_view>
 
-namespace records {
+namespace io {
 
 // Writes text to standard error as it is, bypassing the error channel; a
 // standard error that refuses it is not a failure of the run (there is
 // nowhere left to say so). Takes no memory.
 void write_to_standard_error(std::string_view text);
 
-}  // namespace records
+}  // namespace io
