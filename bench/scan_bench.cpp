@@ -1,7 +1,7 @@
 // The facet scanner on a large generated model read from a file in the page
 // cache: MB/s of STL text and facets per second, along the converter's own
-// path (the scanner filling the facet stream, its worker converting into
-// the mesh store), as in a real run.
+// path (the scanner filling the facet stream, which converts each batch
+// into the mesh store on the scanning thread), as in a real run.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,11 +13,11 @@
 #include <fstream>
 #include <string>
 
+#include "io/line_reader.h"
 #include "mesh/mesh_store.h"
 #include "reading/facet_stream.h"
 #include "reading/stl_scanner.h"
 #include "reading/store_filling.h"
-#include "records/output_channel.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ void scan_model(benchmark::State& state, const char* number_style) {
   for (auto _ : state) {
     store.clear();
     const int fd = ::open(file.c_str(), O_RDONLY);
-    records::InputChannel stl(records::STL_UNIT, fd, file.string());
+    io::LineReader stl(fd, file.string());
     reading::StoreFilling filling(store);
     reading::FacetStream facets(filling, mesh::MAX_FACETS);
     if (!facets.start()) state.SkipWithError("no memory for the stream");

@@ -6,8 +6,7 @@
 //
 // An input costs in proportion to its size: the store, the stream's batch
 // and the file are made once and reused, and the conversion runs on the
-// scanning thread (a thread per input would cost more than the scan; the
-// hand-over between threads is tested under ThreadSanitizer).
+// scanning thread, as in both programs.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -15,11 +14,11 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "io/line_reader.h"
 #include "mesh/mesh_store.h"
 #include "reading/facet_stream.h"
 #include "reading/stl_scanner.h"
 #include "reading/store_filling.h"
-#include "records/input_channel.h"
 
 namespace {
 
@@ -32,7 +31,7 @@ int input_file(const std::uint8_t* data, std::size_t size) {
       ::ftruncate(file, static_cast<off_t>(size)) != 0 || ::lseek(file, 0, SEEK_SET) != 0) {
     std::abort();
   }
-  // The channel owns and closes what it is given: a second descriptor of
+  // The reader owns and closes what it is given: a second descriptor of
   // the file, which shares its position.
   return ::dup(file);
 }
@@ -47,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A small limit, so that refusing a facet is reached too.
   static reading::FacetStream facets(filling, 50);
   store.clear();
-  if (!facets.start(reading::FacetStream::Converter::caller)) std::abort();
-  records::InputChannel stl(5, input_file(data, size), "STL_Model.stl");
+  if (!facets.start()) std::abort();
+  io::LineReader stl(input_file(data, size), "STL_Model.stl");
   const reading::ScanOutcome outcome = facets.finish(reading::scan_stl(stl, facets));
 
   const auto lines = std::count(data, data + size, std::uint8_t{'\n'});

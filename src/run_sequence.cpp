@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "format/free_form.h"
+#include "io/line_reader.h"
 #include "mesh/mesh_store.h"
 #include "reading/facet_stream.h"
-#include "reading/scan_status.h"
 #include "reading/stl_scanner.h"
 #include "reading/store_filling.h"
 #include "records/channel_table.h"
@@ -34,6 +34,16 @@ void hold_standard_streams() {
   }
 }
 
+// The status of a run whose scan of channel 5 ended so: the report, with
+// the channel and its file where the report names them (the stop and the
+// invalid number name no file).
+Status scan_status(reading::ScanEnd end, const io::LineReader& stl) {
+  const Report report = scan_report(end);
+  if (report == Report::vertex_read_stop || report == Report::invalid_real) return {report};
+  if (report == Report::none) return {};
+  return {report, records::STL_UNIT, stl.path()};
+}
+
 // Shows one line on the console.
 Status show(std::initializer_list<format::FreeItem> items) {
   const records::Binding<records::OutputChannel> console = records::console();
@@ -53,9 +63,7 @@ Status convert() {
   // writing. The batch's memory is taken before any file is bound.
   reading::StoreFilling filling(store);
   reading::FacetStream facets(filling, mesh::MAX_FACETS);
-  if (!store.reserve() || !facets.start(reading::FacetStream::Converter::caller)) {
-    return {Report::no_memory};
-  }
+  if (!store.reserve() || !facets.start()) return {Report::no_memory};
   const auto stl = records::bind_input("STL_Model.stl");
   if (stl.channel == nullptr) return stl.status;
   const auto deck = records::bind_output(records::SOLVER_UNIT, "input.dat");
@@ -65,7 +73,7 @@ Status convert() {
 
   if (Status s = show({" Read in the model ..."}); !s.ok()) return s;
   const reading::ScanOutcome scanned = facets.finish(reading::scan_stl(*stl.channel, facets));
-  if (Status s = reading::scan_status(scanned.end, *stl.channel); !s.ok()) return s;
+  if (Status s = scan_status(scanned.end, *stl.channel); !s.ok()) return s;
   const mesh::MeshView mesh = store.view();
   if (Status s = show({" Number of elements:  m =", mesh.facet_count}); !s.ok()) return s;
   if (Status s = show({" Number of nodes:     n =", mesh.node_count}); !s.ok()) return s;
@@ -88,6 +96,24 @@ Status convert() {
 }
 
 }  // namespace
+
+Report scan_report(reading::ScanEnd end) {
+  switch (end) {
+    case reading::ScanEnd::clean:
+      return Report::none;
+    case reading::ScanEnd::end_of_file_in_facet:
+      return Report::end_of_file;
+    case reading::ScanEnd::read_failure:
+      return Report::read_error;
+    case reading::ScanEnd::vertex_read_failure:
+      return Report::vertex_read_stop;
+    case reading::ScanEnd::invalid_coordinate:
+      return Report::invalid_real;
+    case reading::ScanEnd::too_many_facets:
+      return Report::model_too_large;
+  }
+  return Report::read_error;  // not reached: every ending is listed
+}
 
 void run_converter() {
   hold_standard_streams();

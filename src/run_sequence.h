@@ -4,9 +4,14 @@
 // the only one that turns what a phase returns into the run's ending.
 #pragma once
 
+#include "reading/facet_stream.h"
 #include "records/status.h"
 
 namespace run {
+
+// The report the run ends with when its scan of the STL file ends so:
+// Report::none for a clean end.
+records::Report scan_report(reading::ScanEnd end);
 
 // A failed vertex-line read must not look like a successful conversion to
 // a script that runs the solver next, so its stop ends with this status.

@@ -30,8 +30,7 @@
 #include "check/file_format.h"
 #include "check/mesh_facts.h"
 #include "check/model_scan.h"
-#include "records/input_channel.h"
-#include "records/output_channel.h"
+#include "io/line_reader.h"
 #include "support.h"
 
 namespace {
@@ -1278,7 +1277,7 @@ TEST(ModelScan, StopsWhereTheConverterRefusesAFacet) {
   dir.write("model.stl", stl_text({facets[0], facets[1], facets[2]}));
   const int fd = ::open((dir / "model.stl").c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
-  records::InputChannel stl(records::STL_UNIT, fd, "model.stl");
+  io::LineReader stl(fd, "model.stl");
   const check::ModelScan scan = check::scan_model(stl, 3, 2);
   const reading::ScanOutcome& outcome = scan.outcome;
   EXPECT_EQ(outcome.end, reading::ScanEnd::too_many_facets);
@@ -1302,69 +1301,6 @@ TEST(ModelScan, ConverterReports) {
       {     reading::ScanEnd::too_many_facets, 250},
   };
   for (const Case& c : cases) EXPECT_EQ(check::converter_report(c.end), c.report);
-}
-
-// What the check learns of a line it never keeps whole: the facet word of
-// a skipped line, and text after column 80 of a vertex line, found as the
-// line streams past, also when it spans two of the channel's read blocks.
-TEST(FacetCollector, LineTests) {
-  struct Case {
-    std::string_view line;
-    bool facet_word;
-    bool past_column_80;
-  };
-  const std::string long_blank = "vertex 1 2 3" + std::string(100, ' ');
-  const std::string long_tab = std::string(80, ' ') + "\t";
-  const std::string exactly_80 = "vertex 1 2 " + std::string(69, '3');
-  const std::string just_past = exactly_80 + "3";
-  const std::string inner_return = exactly_80 + "\r ";  // only a return before the feed goes
-  const std::string late_word = std::string(3 << 20, ' ') + "\tFacet";
-  const Case cases[] = {
-      {    "facet normal 0 0 1",  true, false},
-      {" \t FaCeT normal 0 0 1",  true, false},
-      {                 "FACET",  true, false},
-      {                  "face", false, false},
-      {              "endfacet", false, false},
-      {             "  x facet", false, false},
-      {                      "", false, false},
-      {              long_blank, false, false},
-      {                long_tab, false,  true},
-      {              exactly_80, false, false},
-      {               just_past, false,  true},
-      {            inner_return, false,  true},
-      {               late_word,  true,  true},
-  };
-  constexpr std::size_t BLOCK = std::size_t{1} << 20;
-  for (const Case& c : cases) {
-    // The line starts this many bytes before the end of the first block
-    // (0: at the file's start), with LF or CR LF after it.
-    for (const std::size_t before_block_end : {0U, 1U, 79U, 81U}) {
-      for (const std::string_view line_end : {"\n", "\r\n"}) {
-        SCOPED_TRACE(std::string(c.line.substr(0, 40)) + " at " + std::to_string(before_block_end) +
-                     (line_end.size() == 2 ? " with CR LF" : ""));
-        const std::string filler =
-            before_block_end == 0 ? "" : std::string(BLOCK - before_block_end - 1, 'x') + "\n";
-        TempDir dir;
-        dir.write("model.stl", filler + std::string(c.line) + std::string(line_end));
-        const testing_support::Scanned scanned = testing_support::scan_file(dir / "model.stl");
-        const bool facet_word =
-            std::ranges::any_of(scanned.skipped, [](const reading::SkippedLine& skipped) {
-              return skipped.kind == reading::SkippedKind::facet_word;
-            });
-        EXPECT_EQ(facet_word, c.facet_word);
-        const int fd = ::open((dir / "model.stl").c_str(), O_RDONLY);
-        records::InputChannel stl(records::STL_UNIT, fd, "model.stl");
-        std::string_view first;
-        bool past_column_80 = false;
-        if (!filler.empty()) {
-          ASSERT_EQ(stl.read_line(first, 0), records::ReadOutcome::line);
-        }
-        ASSERT_EQ(stl.read_line(first, 80, past_column_80), records::ReadOutcome::line);
-        EXPECT_EQ(first, c.line.substr(0, 80));
-        EXPECT_EQ(past_column_80, c.past_column_80);
-      }
-    }
-  }
 }
 
 // The two programs on the same files: the check must see the facets the

@@ -1,7 +1,7 @@
-// The converter's scan, with the coordinates converted on a worker from
-// batches of facet records, ends exactly as a plain reading of the rules
-// line by line does, and hands over the same facets and skipped lines,
-// wherever a failure lies relative to the batches handed over.
+// The converter's scan, with the coordinates converted a batch of facet
+// records at a time, ends exactly as a plain reading of the rules line by
+// line does, and hands over the same facets and skipped lines, wherever a
+// failure lies relative to the batches handed over.
 #include "reading/facet_stream.h"
 
 #include <gtest/gtest.h>
@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <bit>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mesh/mesh_store.h"
 #include "reading/stl_scanner.h"
+#include "reading/store_filling.h"
 #include "reading/vertex_line.h"
 #include "support.h"
 
@@ -181,6 +183,37 @@ TEST(FacetStream, EndsAndHandsOverAsTheRulesRead) {
     }
     order.append(expected.skipped.size() - s, 's');
     EXPECT_EQ(streamed.order, order);
+  }
+}
+
+// A scan that is abandoned halfway (its caller returns with another
+// failure) leaves the stream with batches handed over and one being
+// filled: the destination has the facets of the batches handed over, and
+// destroying the stream delivers nothing more and leaks nothing.
+TEST(FacetStream, AbandonedMidScanDeliversOnlyTheBatchesHandedOver) {
+  constexpr auto BATCH = static_cast<int>(reading::FacetTextBatch::FACETS);
+  for (const int facets : {0, 1, BATCH, BATCH + 1, 20 * BATCH}) {
+    SCOPED_TRACE(facets);
+    mesh::MeshStore store;
+    ASSERT_TRUE(store.reserve());
+    {
+      reading::StoreFilling filling(store);
+      reading::FacetStream stream(filling, mesh::MAX_FACETS);
+      ASSERT_TRUE(stream.start());
+      constexpr std::string_view vertex = "vertex 1.5 -2.25e3 0.1234567890123456789";
+      for (int i = 0; i < facets; ++i) {
+        reading::FacetText* const facet = stream.begin_facet(2 + 7 * i);
+        ASSERT_NE(facet, nullptr);
+        for (reading::VertexText& text : facet->vertices) {
+          std::copy(vertex.begin(), vertex.end(), text.columns.begin());
+          text.length = vertex.size();
+          text.text_beyond = false;
+        }
+        stream.end_facet();
+      }
+    }
+    // A batch is handed over when the facet after its last one begins.
+    EXPECT_EQ(store.view().facet_count, facets == 0 ? 0 : (facets - 1) / BATCH * BATCH);
   }
 }
 

@@ -1,5 +1,6 @@
 // Records rendered ahead on a worker reach the file exactly as records
-// rendered in place: same bytes, same order, whatever the chunks' borders.
+// rendered in place: same bytes, same order, whatever the chunks' borders;
+// destroying the renderer stops its worker wherever it is.
 #include "records/render_ahead.h"
 
 #include <fcntl.h>
@@ -194,6 +195,35 @@ TEST(RenderAhead, ARefusedWriteInAnyChunkIsTheSectionsFailure) {
     const std::string written = dir.read("out");
     EXPECT_EQ(written.size(), c.limit);
     EXPECT_TRUE(whole.starts_with(written)) << "not the start of the whole output";
+  }
+}
+
+constexpr format::EditDescriptor number_layout[] = {format::IntField(12)};
+
+// Sections of many chunks each, rendered ahead: the renderer is destroyed
+// before any section is written, or after the first of them (a test that
+// hangs here has found a worker that cannot be stopped).
+TEST(RenderAhead, DestroyedBeforeItsSectionsAreWrittenStopsItsWorker) {
+  const auto render = [](format::RecordChunk& chunk, std::int64_t first, std::int64_t end) {
+    for (std::int64_t n = first; n < end; ++n) {
+      const format::Item items[] = {static_cast<std::int32_t>(n)};
+      format::write_layout<number_layout>(chunk, items);
+    }
+  };
+  for (const int written : {0, 1}) {
+    SCOPED_TRACE(written);
+    RenderAhead renderer;
+    std::vector<RecordSection> sections;
+    sections.push_back({"first", 2'000'000, format::longest_record(number_layout), render});
+    sections.push_back({"second", 2'000'000, format::longest_record(number_layout), render});
+    ASSERT_TRUE(renderer.start(sections));
+    if (written > 0) {
+      // A channel on /dev/null takes the first section whole.
+      OutputChannel null(records::SOLVER_UNIT, ::open("/dev/null", O_WRONLY), "null",
+                         records::OutputMode::plain, true);
+      ASSERT_TRUE(null.reserve_block());
+      EXPECT_TRUE(renderer.write_section("first", null).ok());
+    }
   }
 }
 

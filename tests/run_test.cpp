@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "check/model_scan.h"
+#include "run_sequence.h"
 #include "support.h"
 #include "writing/solver_input.h"
 
@@ -35,6 +37,32 @@ void expect_report(const RunResult& run, int number, const std::string& message)
   EXPECT_TRUE(rest.starts_with(
       "Image              PC        Routine            Line        Source             \n"));
   EXPECT_GT(std::count(rest.begin(), rest.end(), '\n'), 1);
+}
+
+// The report each way of ending a scan ends the run with, and the model
+// check's account of it: the two programs keep a table each and must never
+// disagree, but where the check treats the converter's stop after an
+// unreadable vertex line as the read failure it is.
+TEST(Run, ScanEndingsAreTheReportsTheCheckNames) {
+  using enum reading::ScanEnd;
+  struct Case {
+    reading::ScanEnd end;
+    records::Report report;
+    int check_report;
+  };
+  constexpr Case cases[] = {
+      {               clean,             records::Report::none,   0},
+      {end_of_file_in_facet,      records::Report::end_of_file,  24},
+      {        read_failure,       records::Report::read_error,  39},
+      { vertex_read_failure, records::Report::vertex_read_stop,  39},
+      {  invalid_coordinate,     records::Report::invalid_real, 547},
+      {     too_many_facets,  records::Report::model_too_large, 250},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.end));
+    EXPECT_EQ(run::scan_report(c.end), c.report);
+    EXPECT_EQ(check::converter_report(c.end), c.check_report);
+  }
 }
 
 TEST(Run, ConsoleReportInAFileIsFourPlainRecords) {

@@ -237,7 +237,7 @@ RunResult StartedRun::finish() {
   return result;
 }
 
-Scanned scan_channel(records::InputChannel& stl, std::int32_t facet_limit) {
+Scanned scan_channel(io::LineReader& stl, std::int32_t facet_limit) {
   struct Keeper final : reading::FacetDestination {
     Scanned& scanned;
     explicit Keeper(Scanned& into) : scanned(into) {}
@@ -266,7 +266,7 @@ Scanned scan_channel(records::InputChannel& stl, std::int32_t facet_limit) {
 Scanned scan_file(const std::filesystem::path& path, std::int32_t facet_limit) {
   const int fd = ::open(path.c_str(), O_RDONLY);
   if (fd < 0) throw std::runtime_error("cannot open " + path.string());
-  records::InputChannel stl(records::STL_UNIT, fd, path.string());
+  io::LineReader stl(fd, path.string());
   return scan_channel(stl, facet_limit);
 }
 

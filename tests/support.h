@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "io/line_reader.h"
 #include "mesh/mesh_store.h"
 #include "reading/facet_stream.h"
-#include "records/input_channel.h"
 
 namespace testing_support {
 
@@ -113,7 +113,7 @@ struct Scanned {
   // Skipped lines and facets as they came: 's' or 'f' each.
   std::string order;
 };
-Scanned scan_channel(records::InputChannel& stl, std::int32_t facet_limit = mesh::MAX_FACETS);
+Scanned scan_channel(io::LineReader& stl, std::int32_t facet_limit = mesh::MAX_FACETS);
 Scanned scan_file(const std::filesystem::path& path, std::int32_t facet_limit = mesh::MAX_FACETS);
 
 // True when the tests run in a sanitizer build.

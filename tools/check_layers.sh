@@ -2,19 +2,30 @@
 # Refuses an include that points up or sideways between the source folders,
 # and any circle of includes between files. Each folder may include only
 # the folders listed for it, which all lie below it:
-#   src/main.cpp, src/run_sequence.*   the run sequence: everything below
+#   src/main.cpp, src/run_sequence.*   the converter's run: its runtime, the
+#                                      writers, the scanner and below
 #   src/check | src/prepare | src/deck the companion commands: the companion
-#                                      layer, reading, geometry and below (not each
-#                                      other); the deck also the deck writer
-#   src/companion                      what the companions share: exit statuses,
-#                                      JSON, report rows, options; geometry,
-#                                      format, records and below
-#   src/reading | src/writing          mesh, records, format, numeric (not each other)
-#   src/mesh | src/geometry            records, format, numeric (not each other); the
-#                                      mesh geometry needs only numeric so far
-#   src/records                        the converter's runtime: the shared I/O
+#                                      layer, reading, geometry and below (not
+#                                      each other, not the converter's runtime);
+#                                      the deck also the deck head of writing.
+#                                      The check still takes its output channel
+#                                      and report numbers from the converter's
+#                                      runtime, the one exception left
+#   src/companion                      what the companions share: options, exit
+#                                      statuses, JSON, report rows; geometry,
+#                                      mesh and the shared I/O layer below
+#   src/writing                        the deck and view writers: the converter's
+#                                      runtime, mesh and below
+#   src/records                        the converter's runtime (units, reports,
+#                                      endings, render-ahead): the shared I/O
 #                                      layer, format, numeric
-#   src/io                             the shared I/O layer: format, numeric
+#   src/reading                        the scanner: geometry, mesh, the shared I/O
+#                                      layer, format, numeric; never the
+#                                      converter's runtime
+#   src/mesh | src/geometry            the shared I/O layer and numeric (not each
+#                                      other)
+#   src/io                             the shared I/O layer: format, numeric;
+#                                      no units, no report numbers
 #   src/format                         pure formatting: numeric only, never I/O
 #   src/numeric                        nothing of the project
 # Both include forms count: "folder/file.h" and <folder/file.h> when the
@@ -25,17 +36,17 @@ root=${1:-$(dirname "$0")/..}
 cd "$root/src"
 
 declare -A allowed=(
-  [top]="check reading writing mesh geometry records io format numeric"
+  [top]="records writing reading mesh geometry io format numeric"
   [check]="companion reading geometry mesh records io format numeric"
-  [prepare]="companion reading geometry mesh records io format numeric"
-  [deck]="companion writing reading geometry mesh records io format numeric"
-  [companion]="geometry mesh records io format numeric"
-  [reading]="mesh records io format numeric"
-  [writing]="mesh records io format numeric"
-  [mesh]="records io format numeric"
-  [geometry]="numeric"
-  [io]="format numeric"
+  [prepare]="companion reading geometry mesh io format numeric"
+  [deck]="companion writing reading geometry mesh io format numeric"
+  [companion]="geometry mesh io format numeric"
+  [writing]="records mesh io format numeric"
   [records]="io format numeric"
+  [reading]="geometry mesh io format numeric"
+  [mesh]="io numeric"
+  [geometry]="io numeric"
+  [io]="format numeric"
   [format]="numeric"
   [numeric]=""
 )

@@ -21,8 +21,8 @@ failed=0
 # Every .cpp of the library folders; the run sequence and the programs'
 # mains stay out, as each target brings its own entry point.
 objects=()
-for source in src/format/*.cpp src/records/*.cpp src/mesh/*.cpp src/reading/*.cpp src/writing/*.cpp \
-              src/geometry/*.cpp src/check/*.cpp; do
+for source in src/format/*.cpp src/io/*.cpp src/records/*.cpp src/mesh/*.cpp src/reading/*.cpp \
+              src/writing/*.cpp src/geometry/*.cpp src/check/*.cpp; do
   [ -e "$source" ] || continue
   [ "$(basename "$source")" = main.cpp ] && continue
   # The remesh is no target's: CGAL's mesh processing would only slow the build.

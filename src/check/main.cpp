@@ -21,9 +21,9 @@
 #include "check/model_scan.h"
 #include "check/options.h"
 #include "check/readiness.h"
+#include "io/line_reader.h"
 #include "io/standard_error.h"
 #include "io/standard_streams.h"
-#include "records/input_channel.h"
 #include "records/output_channel.h"
 #include "records/status.h"
 
@@ -121,8 +121,8 @@ int check_file(const check::CheckOptions& options) {
   }
   const int fd = ::open(options.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return fail("cannot open " + options.path + ": " + std::strerror(errno));
-  // The channel owns the descriptor from here on and closes it.
-  records::InputChannel stl(records::STL_UNIT, fd, options.path);
+  // The reader owns the descriptor from here on and closes it.
+  io::LineReader stl(fd, options.path);
   if (::fstat(fd, &status) != 0) {
     return fail("cannot read " + options.path + ": " + std::strerror(errno));
   }

@@ -4,7 +4,6 @@
 #include <new>
 #include <utility>
 
-#include "reading/scan_status.h"
 #include "reading/stl_scanner.h"
 #include "records/status.h"
 
@@ -18,12 +17,11 @@ constexpr std::uint64_t SHORTEST_FACET_BYTES = 14;
 
 }  // namespace
 
-ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size,
-                     std::int32_t facet_limit) {
+ModelScan scan_model(io::LineReader& stl, std::uint64_t file_size, std::int32_t facet_limit) {
   FacetCollector collector(static_cast<std::size_t>(
       std::min(file_size / SHORTEST_FACET_BYTES, static_cast<std::uint64_t>(facet_limit))));
   reading::FacetStream stream(collector, facet_limit);
-  if (!stream.start(reading::FacetStream::Converter::caller)) throw std::bad_alloc();
+  if (!stream.start()) throw std::bad_alloc();
   ModelScan scan;
   scan.outcome = stream.finish(reading::scan_stl(stl, stream));
   if (collector.out_of_memory()) throw std::bad_alloc();
@@ -34,9 +32,21 @@ ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size,
 }
 
 int converter_report(reading::ScanEnd end) {
-  records::Report report = reading::scan_report(end);
-  if (report == records::Report::vertex_read_stop) report = records::Report::read_error;
-  return records::report_number(report);
+  using records::Report;
+  switch (end) {
+    case reading::ScanEnd::clean:
+      return 0;
+    case reading::ScanEnd::end_of_file_in_facet:
+      return records::report_number(Report::end_of_file);
+    case reading::ScanEnd::read_failure:
+    case reading::ScanEnd::vertex_read_failure:
+      break;
+    case reading::ScanEnd::invalid_coordinate:
+      return records::report_number(Report::invalid_real);
+    case reading::ScanEnd::too_many_facets:
+      return records::report_number(Report::model_too_large);
+  }
+  return records::report_number(Report::read_error);
 }
 
 }  // namespace check

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "check/facet_collector.h"
+#include "io/line_reader.h"
 #include "mesh/mesh_store.h"
 #include "reading/facet_stream.h"
-#include "records/input_channel.h"
 
 namespace check {
 
@@ -25,14 +25,13 @@ struct ModelScan {
 // which takes `facet_limit` facets. `file_size` (bytes) sizes the facet
 // table up front. Throws std::bad_alloc when the memory for the facets, or
 // the stream's batches, is refused.
-ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size,
+ModelScan scan_model(io::LineReader& stl, std::uint64_t file_size,
                      std::int32_t facet_limit = mesh::MAX_FACETS);
 
-// The report the converter gives for the way its scan ended, from the
-// table both programs share (reading/scan_status.h): 0 for a clean end. A
-// vertex line that cannot be read ends the converter with a stop message
-// and status 1 rather than a report; for the check it is a read failure
-// like any other (39).
+// The report the converter gives for the way its scan ended: 0 for a clean
+// end. A vertex line that cannot be read ends the converter with a stop
+// message and status 1 rather than a report; for the check it is a read
+// failure like any other (39).
 int converter_report(reading::ScanEnd end);
 
 }  // namespace check

@@ -14,7 +14,7 @@
 
 #include "deck/deck_head.h"
 #include "format/fields.h"
-#include "records/worker_thread.h"
+#include "io/worker_thread.h"
 
 namespace deck {
 namespace {
@@ -385,7 +385,7 @@ BodyFacts read_body(int deck_fd, int view_fd, std::int32_t elements, int threads
   }
   // The first share runs here; a share whose thread the system refuses
   // runs here after it.
-  const auto workers = std::make_unique<records::WorkerThread[]>(share_count);
+  const auto workers = std::make_unique<io::WorkerThread[]>(share_count);
   std::vector<bool> started(share_count, false);
   for (std::size_t s = 1; s < share_count; ++s) {
     Share& share = shares[s];

@@ -9,12 +9,6 @@ namespace reading {
 
 namespace {
 
-// The batch in a buffer of the ring: the buffer's bytes, aligned for any
-// type, hold a plain-data batch.
-FacetTextBatch& batch_in(const records::BufferRing::Buffer& buffer) {
-  return *reinterpret_cast<FacetTextBatch*>(buffer.bytes.get());
-}
-
 void empty(FacetTextBatch& batch) {
   batch.facets = 0;
   batch.skipped = 0;
@@ -23,27 +17,15 @@ void empty(FacetTextBatch& batch) {
 
 }  // namespace
 
-bool FacetStream::start(Converter converter) {
-  if (converter == Converter::caller) {
-    facets_begun_ = 0;
-    failed_.store(false, std::memory_order_relaxed);
-    facets_stored_ = 0;
-    failed_line_ = 0;
-    failed_token_length_ = 0;
-    if (own_batch_ == nullptr) own_batch_.reset(new (std::nothrow) FacetTextBatch);
-    if (own_batch_ == nullptr) return false;
-    batch_ = own_batch_.get();
-    empty(*batch_);
-    return true;
-  }
-  if (!batches_.reserve()) return false;
-  batch_ = &batch_in(batches_.filling());
+bool FacetStream::start() {
+  facets_begun_ = 0;
+  facets_stored_ = 0;
+  failed_ = false;
+  failed_line_ = 0;
+  failed_token_length_ = 0;
+  if (batch_ == nullptr) batch_.reset(new (std::nothrow) FacetTextBatch);
+  if (batch_ == nullptr) return false;
   empty(*batch_);
-  batches_.start(records::BufferRing::WorkerRole::empties,
-                 [this](records::BufferRing::Buffer& buffer, std::uint64_t) {
-                   deliver_unless_failed(batch_in(buffer));
-                   return true;
-                 });
   return true;
 }
 
@@ -63,20 +45,13 @@ bool FacetStream::note_skipped_line(std::int64_t line_number, SkippedKind kind) 
 }
 
 bool FacetStream::hand_over() {
-  if (own_batch_ != nullptr) {
-    deliver_unless_failed(*batch_);
-  } else {
-    batches_.hand_over();
-    batch_ = &batch_in(batches_.filling());
-  }
+  deliver_unless_failed(*batch_);
   empty(*batch_);
-  return !failed_.load(std::memory_order_relaxed);
+  return !failed_;
 }
 
 void FacetStream::deliver_unless_failed(const FacetTextBatch& batch) {
-  if (!failed_.load(std::memory_order_relaxed) && !deliver(batch)) {
-    failed_.store(true, std::memory_order_relaxed);
-  }
+  if (!failed_ && !deliver(batch)) failed_ = true;
 }
 
 bool FacetStream::convert(const FacetText& facet, std::size_t count, FacetCorners& corners,
@@ -118,13 +93,9 @@ bool FacetStream::deliver(const FacetTextBatch& batch) {
 
 ScanOutcome FacetStream::finish(const ScanOutcome& scanned) {
   if (batch_ == nullptr) return scanned;  // never started
-  if (own_batch_ != nullptr) {
-    deliver_unless_failed(*batch_);
-    empty(*batch_);
-  } else {
-    batches_.finish();
-  }
-  if (!failed_.load(std::memory_order_relaxed)) return scanned;
+  deliver_unless_failed(*batch_);
+  empty(*batch_);
+  if (!failed_) return scanned;
   ScanOutcome outcome;
   outcome.end = ScanEnd::invalid_coordinate;
   outcome.facets = facets_stored_;

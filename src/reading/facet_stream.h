@@ -1,33 +1,27 @@
 // The stream of facet records from the scanner to the program that uses
-// the facets. The scanner fills batches of records on its thread; the
-// converting side takes each batch in file order, converts the coordinates
-// of its facets and hands every facet whole, with the skipped lines
-// between, to the program's destination (the converter's mesh store, the
-// model check's tables), so both programs see the very same facets. Both
-// programs convert on the scanning thread (Converter::caller): measured,
-// a worker converting on a second core saved less than passing every
-// record from core to core cost. The worker side stays for a machine
-// where that balance turns.
+// the facets. The scanner fills a batch of records; each time the batch is
+// full, and at the end of the scan, the scanning thread converts the
+// coordinates of its facets and hands every facet whole, with the skipped
+// lines between, to the program's destination (the converter's mesh store,
+// the model check's tables), so both programs see the very same facets.
+// The conversion stays on the scanning thread: measured, a worker
+// converting on a second core saved less than passing every record from
+// core to core cost, and the converter's second core is better spent on
+// the writing.
 //
 // Whole facets are converted in file order, so a coordinate that cannot be
 // converted comes before any way the scanner itself may have ended; the
-// vertex lines of a facet the scan ended in are converted last.
-//
-// The worker takes no memory and never ends the run; finish() waits for it,
-// so that the caller alone decides what the scan's outcome means, and
-// destroying the stream stops it wherever it is. When the system refuses
-// the thread, the scanning thread converts each batch itself as it hands it
-// over: the same facets in the same order, on one core.
+// vertex lines of a facet the scan ended in are converted last. The stream
+// never ends the run: finish() returns the scan's outcome, and the caller
+// alone decides what it means.
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "reading/facet_text.h"
-#include "records/buffer_ring.h"
 
 namespace reading {
 
@@ -52,8 +46,8 @@ struct ScanOutcome {
   std::string token;
 };
 
-// Where the worker puts what the stream carries, in file order. Called on
-// the worker thread only, and never after finish() has returned.
+// Where the stream puts what it carries, in file order; never called after
+// finish() has returned.
 class FacetDestination {
  public:
   // A facet whose three corners converted; `empty_coordinates` counts, per
@@ -75,23 +69,13 @@ class FacetStream {
       : destination_(destination), facet_limit_(facet_limit) {}
   FacetStream(const FacetStream&) = delete;
   FacetStream& operator=(const FacetStream&) = delete;
-  // Stops the worker, wherever the scan is.
   ~FacetStream() = default;
 
-  // Which thread converts the batches.
-  enum class Converter {
-    worker,  // a second thread, while the scanner reads on
-    caller,  // the scanning thread, as it hands each batch over: for a
-             // program whose scan is a small part of its run, handing the
-             // records from core to core costs more than it saves
-  };
-
-  // Takes the batches and starts the worker; false when the system refuses
-  // the memory. A refused thread leaves the conversion to the scanner's side.
-  // A stream converted by the caller may start again after finish(): it
-  // forgets the last scan and keeps its batch, so that scanning many small
-  // inputs (as a fuzzer does) costs no table per input.
-  [[nodiscard]] bool start(Converter converter = Converter::worker);
+  // Takes the batch; false when the system refuses the memory. The stream
+  // may start again after finish(): it forgets the last scan and keeps its
+  // batch, so that scanning many small inputs (as a fuzzer does) costs no
+  // batch per input.
+  [[nodiscard]] bool start();
 
   // The scanner's side. begin_facet gives the record of the facet whose
   // facet line is `facet_line`, to be filled with its vertex lines; nullptr
@@ -109,20 +93,21 @@ class FacetStream {
   // failed to convert.
   bool note_skipped_line(std::int64_t line_number, SkippedKind kind);
 
-  // Waits until every record handed over has reached the destination;
-  // returns the scan's outcome: the scanner's own, or invalid_coordinate at
-  // the first coordinate that could not be converted.
+  // Delivers the records still in the batch, so that every record has
+  // reached the destination; returns the scan's outcome: the scanner's own,
+  // or invalid_coordinate at the first coordinate that could not be
+  // converted.
   ScanOutcome finish(const ScanOutcome& scanned);
 
  private:
-  // Hands the batch being filled to the worker and takes the next free one;
-  // false once a conversion has failed.
+  // Delivers the batch being filled and empties it; false once a
+  // conversion has failed.
   bool hand_over();
-  // Delivers a batch, on whichever thread converts, unless a coordinate has
-  // failed already; notes a failure. After one, batches are only given back.
+  // Delivers a batch unless a coordinate has failed already; notes a
+  // failure. After one, batches are only emptied.
   void deliver_unless_failed(const FacetTextBatch& batch);
-  // The worker's job: one batch to the destination; false at a coordinate
-  // that cannot be converted, recorded as the failure.
+  // One batch to the destination; false at a coordinate that cannot be
+  // converted, recorded as the failure.
   bool deliver(const FacetTextBatch& batch);
   // Converts the first `count` vertex lines of a facet; false, with the
   // failure recorded, at a coordinate that cannot be converted.
@@ -131,28 +116,16 @@ class FacetStream {
 
   FacetDestination& destination_;
   std::int32_t facet_limit_;
-  // The scanner's side: the batch being filled and the facets begun.
-  FacetTextBatch* batch_ = nullptr;
+  // The batch being filled (nullptr until started) and the facets begun.
+  std::unique_ptr<FacetTextBatch> batch_;
   std::int32_t facets_begun_ = 0;
-
-  // Set by the worker at the first coordinate that fails; after it the
-  // batches are only given back. The worker's side begins a cache line of
-  // its own: its count of stored facets changes with every facet, and
-  // sharing a line with the scanner's side would make the two cores pass
-  // it back and forth.
-  alignas(64) std::atomic<bool> failed_ = false;
-  // The worker's side: facets stored, and the failure once there is one.
+  // The facets stored, and the first coordinate that failed once there is
+  // one: after it the batches are only emptied.
   std::int32_t facets_stored_ = 0;
+  bool failed_ = false;
   std::int64_t failed_line_ = 0;
   std::array<char, VERTEX_LINE_LENGTH> failed_token_{};
   std::size_t failed_token_length_ = 0;
-
-  // The one batch of a stream converted on the scanning thread.
-  std::unique_ptr<FacetTextBatch> own_batch_;
-
-  // Declared last: destroyed first, it stops the worker before the state
-  // the worker uses goes.
-  alignas(64) records::BufferRing batches_{sizeof(FacetTextBatch), 4};
 };
 
 }  // namespace reading

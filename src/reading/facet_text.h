@@ -2,8 +2,7 @@
 // three vertex lines as the coordinates are read from it, and per
 // non-blank line it skips between facets, what kind of line it is. The
 // records hold a fixed number of characters, so a line of any length costs
-// the same; they travel in batches from the scanning thread to whichever
-// thread converts them.
+// the same; they travel in batches from the scanner to the conversion.
 #pragma once
 
 #include <array>
@@ -60,11 +59,10 @@ struct SkippedLine {
 SkippedKind skipped_kind(std::string_view first_word);
 
 // One batch of records, in file order within each table: the skipped lines
-// fall between the facets by their line numbers. A batch lives in the raw
-// bytes of a buffer ring; all its members are plain data, and only the
-// first `facets` and `skipped` entries are ever read.
+// fall between the facets by their line numbers. Only the first `facets`
+// and `skipped` entries are ever read.
 struct FacetTextBatch {
-  // About 256 KiB: a few batches in flight cost a megabyte.
+  // About 256 KiB, taken once for a scan.
   static constexpr std::size_t FACETS = 1000;
   static constexpr std::size_t SKIPPED = 256;
 

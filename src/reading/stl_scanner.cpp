@@ -33,15 +33,15 @@ ScanOutcome ended(ScanEnd end, std::int32_t facets, std::int64_t line_number) {
 }
 
 // Reads one line whose content is never examined.
-ScanEnd skip_line(records::InputChannel& stl, std::int64_t& line_number) {
+ScanEnd skip_line(io::LineReader& stl, std::int64_t& line_number) {
   std::string_view ignored;
   switch (stl.read_line(ignored, 0)) {
-    case records::ReadOutcome::line:
+    case io::ReadOutcome::line:
       ++line_number;
       return ScanEnd::clean;
-    case records::ReadOutcome::end_of_input:
+    case io::ReadOutcome::end_of_input:
       return ScanEnd::end_of_file_in_facet;
-    case records::ReadOutcome::failure:
+    case io::ReadOutcome::failure:
       break;
   }
   return ScanEnd::read_failure;
@@ -55,13 +55,13 @@ SkippedKind skipped_kind(std::string_view first_word) {
   return SkippedKind::other_text;
 }
 
-ScanOutcome scan_stl(records::InputChannel& stl, FacetStream& facets) {
-  using records::ReadOutcome;
-  static_assert(records::LineShape::WORD_LENGTH >= std::string_view("endsolid").size());
+ScanOutcome scan_stl(io::LineReader& stl, FacetStream& facets) {
+  using io::ReadOutcome;
+  static_assert(io::LineShape::WORD_LENGTH >= std::string_view("endsolid").size());
   std::int32_t whole_facets = 0;
   std::int64_t line_number = 0;  // of the last line read
   std::string_view line;
-  records::LineShape shape;
+  io::LineShape shape;
   for (;;) {
     // Between facets the end of input ends the scan.
     switch (stl.read_line(line, FACET_MARKER.size(), shape)) {

@@ -16,9 +16,9 @@
 
 #include <string_view>
 
+#include "io/line_reader.h"
 #include "reading/facet_stream.h"
 #include "reading/facet_text.h"
-#include "records/input_channel.h"
 
 namespace reading {
 
@@ -26,6 +26,6 @@ namespace reading {
 // failure, putting each facet and each non-blank line skipped between
 // facets into `facets` (started). The outcome is the scanner's own: pass
 // it through facets.finish() for the scan's.
-ScanOutcome scan_stl(records::InputChannel& stl, FacetStream& facets);
+ScanOutcome scan_stl(io::LineReader& stl, FacetStream& facets);
 
 }  // namespace reading

@@ -13,7 +13,7 @@
 
 #include "format/terminal_text.h"
 #include "io/standard_error.h"
-#include "records/worker_thread.h"
+#include "io/worker_thread.h"
 
 namespace records {
 namespace {
@@ -38,7 +38,7 @@ bool is_character_device(int fd) {
 // The bound channels, in the order in which they are closed: the STL file,
 // the two output files, the console, standard error.
 struct ChannelTable {
-  std::unique_ptr<InputChannel> stl;
+  std::unique_ptr<io::LineReader> stl;
   std::unique_ptr<OutputChannel> solver;
   std::unique_ptr<OutputChannel> mesh_view;
   std::unique_ptr<OutputChannel> console;
@@ -150,7 +150,7 @@ void wait_for_lock(int fd, const std::string& path) {
   std::mutex mutex;
   std::condition_variable locked_now;
   bool locked = false;
-  WorkerThread timer;
+  io::WorkerThread timer;
   const bool timed = timer.start([&] {
     bool waited_long = false;
     {
@@ -214,7 +214,7 @@ std::string recorded_path(std::string_view name) {
 
 // A refused binding leaves the descriptor it opened in the table, to be
 // closed with the others: the run ends next, and its ending closes them.
-Binding<InputChannel> bind_input(std::string_view name) {
+Binding<io::LineReader> bind_input(std::string_view name) {
   const std::string path = recorded_path(name);
   const std::string file(trim_blanks(name));
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -223,13 +223,13 @@ Binding<InputChannel> bind_input(std::string_view name) {
         nullptr, {input_open_report(errno), STL_UNIT, path}
     };
   const bool bound_elsewhere = is_bound_elsewhere(fd);
-  table.stl = std::make_unique<InputChannel>(STL_UNIT, fd, path);
+  table.stl = std::make_unique<io::LineReader>(fd, path);
   // The console report or a report would be written into the model.
   if (bound_elsewhere)
     return {
         nullptr, {Report::open_failure, STL_UNIT, path}
     };
-  if (!table.stl->reserve_block()) return {nullptr, {Report::no_memory}};
+  if (!table.stl->reserve_block().ok()) return {nullptr, {Report::no_memory}};
   return {table.stl.get(), {}};
 }
 

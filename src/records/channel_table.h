@@ -1,7 +1,7 @@
 // The channel table: every channel a run binds, so that each ending can
-// close them all. It is the one global of the I/O layer; code that reads or
-// writes a channel is handed the channel. Binding reports a status and
-// never ends the run.
+// close them all. It is the one global of the converter's runtime; code
+// that reads or writes a channel is handed the channel. Binding reports a
+// status and never ends the run.
 //
 // Channel 5 reads "STL_Model.stl"; channels 6 and 8 write "input.dat" and
 // "input.plt"; the console channel writes the process's standard output and
@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "records/input_channel.h"
+#include "io/line_reader.h"
 #include "records/output_channel.h"
 #include "records/status.h"
 
@@ -28,9 +28,10 @@ struct Binding {
 // Binds channel 5 to a file that must exist (file-not-found report 29 when
 // it or its directory does not exist; other refusals by their reports). A
 // model that standard output or standard error is redirected into is
-// refused with the open-failure report. The channel's block is reserved at
-// once (report 41 when memory is short).
-[[nodiscard]] Binding<InputChannel> bind_input(std::string_view name);
+// refused with the open-failure report. The channel is a plain line
+// reader: its unit is known here, for the reports. Its block is reserved
+// at once (report 41 when memory is short).
+[[nodiscard]] Binding<io::LineReader> bind_input(std::string_view name);
 
 // Binds channel 6 or 8 to a file created empty if absent and otherwise
 // opened without truncation. A file that the run already has open otherwise

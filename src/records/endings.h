@@ -1,7 +1,7 @@
 // The ways a run ends: the normal end, the stop with a message, and the
 // numbered severe report. Every ending closes every channel (writing what is
-// pending) and ends the process; none of them returns. Only the programs'
-// mains call them, with the status an operation reported.
+// pending) and ends the process; none of them returns. Only the run
+// sequence calls them, with the status an operation reported.
 #pragma once
 
 #include <cstddef>

@@ -34,9 +34,9 @@
 #include <vector>
 
 #include "format/record_chunk.h"
+#include "io/worker_thread.h"
 #include "records/output_channel.h"
 #include "records/status.h"
-#include "records/worker_thread.h"
 
 namespace records {
 
@@ -112,7 +112,7 @@ class RenderAhead {
   bool stopping_ = false;
   // Declared last: destroyed first, it waits for the worker before the
   // state it uses goes.
-  WorkerThread worker_;
+  io::WorkerThread worker_;
 };
 
 }  // namespace records

@@ -1,6 +1,7 @@
-// What an operation of the I/O layer reports. A channel, a binding or a
-// worker never ends the run: it returns a status, and the program's main
-// decides what it means (records/endings.h turns it into the ending).
+// What an operation of the converter's runtime reports. A channel, a
+// binding or a worker never ends the run: it returns a status, and the run
+// sequence decides what it means (records/endings.h turns it into the
+// ending).
 #pragma once
 
 #include <string>

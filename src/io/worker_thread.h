@@ -9,12 +9,13 @@
 #include <cstddef>
 #include <functional>
 
-namespace records {
+namespace io {
 
 class WorkerThread {
  public:
-  // Room for the deepest work a worker does (the coordinate conversion, the
-  // field renderers) many times over, sanitizer frames included.
+  // Room for the deepest work a worker of these programs does (the field
+  // renderers, a deck's share of records) many times over, sanitizer frames
+  // included.
   static constexpr std::size_t STACK_BYTES = std::size_t{1} << 20;
 
   WorkerThread() = default;
@@ -40,4 +41,4 @@ class WorkerThread {
   bool started_ = false;
 };
 
-}  // namespace records
+}  // namespace io

@@ -1,4 +1,4 @@
-#include "records/input_channel.h"
+#include "io/line_reader.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 
 #include "numeric/short_copy.h"
 
-namespace records {
+namespace io {
 namespace {
 
 // The file is read in blocks of this size: large enough that system calls
@@ -37,7 +37,7 @@ constexpr std::size_t SHORT_HEAD = 128;
 // Takes the characters of a line from `position` on (0-based) into its
 // shape. Each search stops at its first find, so a long line is looked at
 // once at most, piece by piece, and usually not beyond its start.
-template <InputChannel::Shape wanted>
+template <LineReader::Shape wanted>
 void take_into_shape(LineShape& shape, std::string_view piece, std::size_t position,
                      std::size_t keep) {
   const char* const begin = piece.data();
@@ -47,7 +47,7 @@ void take_into_shape(LineShape& shape, std::string_view piece, std::size_t posit
     while (at != end && *at == ' ') ++at;
     shape.text_after_kept = at != end;
   }
-  if constexpr (wanted == InputChannel::Shape::whole) {
+  if constexpr (wanted == LineReader::Shape::whole) {
     for (const char* at = begin; !shape.has_text && at != end; ++at) {
       shape.has_text = *at != ' ' && *at != '\t' && *at != '\r';
     }
@@ -67,36 +67,45 @@ void take_into_shape(LineShape& shape, std::string_view piece, std::size_t posit
 
 }  // namespace
 
-InputChannel::InputChannel(int unit, int fd, std::string path)
-    : unit_(unit), fd_(fd), path_(std::move(path)) {
+LineReader::LineReader(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
   spanning_.reserve(SHORT_HEAD);
 }
 
-InputChannel::~InputChannel() {
+LineReader::~LineReader() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-void InputChannel::close() {
+void LineReader::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }
 
-bool InputChannel::reserve_block() {
+Outcome LineReader::reserve_block() {
   if (!buffer_) {
     block_bytes_ = block_bytes_for(fd_);
     buffer_.reset(new (std::nothrow) char[block_bytes_]);
   }
-  return buffer_ != nullptr;
+  if (buffer_ == nullptr) {
+    failure_ = Failure{"cannot take memory to read", path_, ENOMEM};
+    return failure_;
+  }
+  return {};
 }
 
-bool InputChannel::refill() {
-  if (!reserve_block()) return false;
+ReadOutcome LineReader::line_out_of_memory() {
+  failure_ = Failure{"cannot take memory for a line of", path_, ENOMEM};
+  return ReadOutcome::failure;
+}
+
+bool LineReader::refill() {
+  if (!reserve_block().ok()) return false;
   begin_ = 0;
   end_ = 0;
   for (;;) {
     const ssize_t got = ::read(fd_, buffer_.get(), block_bytes_);
     if (got < 0) {
       if (errno == EINTR) continue;
+      failure_ = system_failure("cannot read", path_);
       return false;
     }
     if (got == 0) input_ended_ = true;
@@ -105,12 +114,12 @@ bool InputChannel::refill() {
   }
 }
 
-ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep) {
+ReadOutcome LineReader::read_line(std::string_view& first, std::size_t keep) {
   return read_line_as<Shape::none>(first, keep, nullptr);
 }
 
-ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep,
-                                    bool& text_after_kept) {
+ReadOutcome LineReader::read_line(std::string_view& first, std::size_t keep,
+                                  bool& text_after_kept) {
   // Only the flag of the shape is set; building a whole shape for every
   // line would cost more than the rest of its reading.
   vertex_shape_.text_after_kept = false;
@@ -119,7 +128,7 @@ ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep,
   return outcome;
 }
 
-ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep, LineShape& shape) {
+ReadOutcome LineReader::read_line(std::string_view& first, std::size_t keep, LineShape& shape) {
   // The word's characters beyond its length are never read.
   shape.text_after_kept = false;
   shape.has_text = false;
@@ -127,9 +136,8 @@ ReadOutcome InputChannel::read_line(std::string_view& first, std::size_t keep, L
   return read_line_as<Shape::whole>(first, keep, &shape);
 }
 
-template <InputChannel::Shape wanted>
-ReadOutcome InputChannel::read_line_as(std::string_view& first, std::size_t keep,
-                                       LineShape* shape) {
+template <LineReader::Shape wanted>
+ReadOutcome LineReader::read_line_as(std::string_view& first, std::size_t keep, LineShape* shape) {
   bool spans = false;    // this line began in an earlier block
   char last_seen = 0;    // the last byte of this line in earlier blocks
   std::size_t seen = 0;  // bytes of this line in earlier blocks
@@ -167,7 +175,7 @@ ReadOutcome InputChannel::read_line_as(std::string_view& first, std::size_t keep
         try {
           spanning_.append(start, std::min(keep - spanning_.size(), length));
         } catch (const std::bad_alloc&) {
-          return ReadOutcome::failure;
+          return line_out_of_memory();
         }
         first = std::string_view(spanning_.data(), std::min(total, keep));
         if constexpr (wanted != Shape::none) {
@@ -182,7 +190,7 @@ ReadOutcome InputChannel::read_line_as(std::string_view& first, std::size_t keep
       try {
         spanning_.append(start, std::min(keep - spanning_.size(), available));
       } catch (const std::bad_alloc&) {
-        return ReadOutcome::failure;
+        return line_out_of_memory();
       }
       if constexpr (wanted != Shape::none) {
         if (held_return) take("\r");
@@ -200,4 +208,4 @@ ReadOutcome InputChannel::read_line_as(std::string_view& first, std::size_t keep
   }
 }
 
-}  // namespace records
+}  // namespace io

@@ -1,6 +1,6 @@
-#include "records/worker_thread.h"
+#include "io/worker_thread.h"
 
-namespace records {
+namespace io {
 
 WorkerThread::~WorkerThread() {
   if (started_) join();
@@ -27,4 +27,4 @@ void* WorkerThread::run(void* self) {
   return nullptr;
 }
 
-}  // namespace records
+}  // namespace io

@@ -1,8 +1,12 @@
-// An input channel: a file read line by line, in large blocks.
+// A line reader: a file read line by line, in large blocks.
 //
 // A line ends at a line feed; a carriage return just before it is not part
 // of the line. Bytes after the last line feed do not form a line. Only the
 // first characters of a line that the reader asks for are kept.
+//
+// The reader knows nothing of what its lines mean or of how a program
+// reports a failure: a read that fails says so in its outcome, and the
+// reader keeps what failed (io::Failure) for the caller to decide about.
 #pragma once
 
 #include <array>
@@ -11,9 +15,11 @@
 #include <string>
 #include <string_view>
 
-namespace records {
+#include "io/failure.h"
 
-// Outcome of reading one input line.
+namespace io {
+
+// Outcome of reading one line.
 enum class ReadOutcome { line, end_of_input, failure };
 
 // What a reader learns of a whole line while it keeps only the line's
@@ -33,23 +39,22 @@ struct LineShape {
   std::string_view first_word() const { return {word.data(), word_length}; }
 };
 
-class InputChannel {
+class LineReader {
  public:
   // Takes ownership of the descriptor fd, opened for reading; path names the
-  // file in reports.
-  InputChannel(int unit, int fd, std::string path);
-  InputChannel(const InputChannel&) = delete;
-  InputChannel& operator=(const InputChannel&) = delete;
-  ~InputChannel();
+  // file in failures.
+  LineReader(int fd, std::string path);
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+  ~LineReader();
 
-  int unit() const { return unit_; }
   const std::string& path() const { return path_; }
   int descriptor() const { return fd_; }
 
-  // Takes the channel's block now, so that reading needs no memory later;
-  // false when the system refuses it. Without it the block is taken at the
-  // first read, and a refusal is a read failure.
-  [[nodiscard]] bool reserve_block();
+  // Takes the reader's block now, so that reading needs no memory later;
+  // a failure when the system refuses it. Without it the block is taken at
+  // the first read, and a refusal is a read failure.
+  [[nodiscard]] Outcome reserve_block();
 
   // What of a line's shape a reader asks for (see the read_line below).
   enum class Shape { none, text_after_kept, whole };
@@ -57,8 +62,9 @@ class InputChannel {
   // Reads the next line; on success `first` holds at most `keep` characters
   // of it (the carriage return before the line feed dropped). The view stays
   // valid until the next read. A line that spans two blocks is gathered in
-  // a buffer of its own, which grows only for a reader that keeps more than
-  // a short head: a failure to grow is a read failure.
+  // a buffer of its own, which grows only for a caller that keeps more than
+  // a short head: a failure to grow is a read failure. After a failure,
+  // failure() says what failed.
   ReadOutcome read_line(std::string_view& first, std::size_t keep);
   // The same, and whether the line holds more than blanks after the kept
   // characters.
@@ -66,16 +72,21 @@ class InputChannel {
   // The same, and the line's whole shape.
   ReadOutcome read_line(std::string_view& first, std::size_t keep, LineShape& shape);
 
+  // What the last read or reservation that failed met: the step, the path
+  // and the system's reason. Valid once one has failed.
+  const Failure& failure() const { return failure_; }
+
   // Closes the descriptor; a failed close of a file only read loses
   // nothing, so there is nothing to report.
   void close();
 
  private:
   bool refill();
+  // Notes that the line spanning two blocks could not be gathered.
+  ReadOutcome line_out_of_memory();
   template <Shape wanted>
   ReadOutcome read_line_as(std::string_view& first, std::size_t keep, LineShape* shape);
 
-  int unit_;
   int fd_;
   std::string path_;
   std::unique_ptr<char[]> buffer_;
@@ -85,6 +96,7 @@ class InputChannel {
   bool input_ended_ = false;
   std::string spanning_;    // the kept start of a line that spans two blocks
   LineShape vertex_shape_;  // the shape read_line takes the flag from
+  Failure failure_;
 };
 
-}  // namespace records
+}  // namespace io
