@@ -9,7 +9,7 @@
 #   src/companion                      what the companions share: exit statuses,
 #                                      JSON, report rows, options; geometry,
 #                                      format, records and below
-#   src/reading | src/writing          mesh, records, format, numeric (not each other)
+#   src/reading | src/writing          geometry, mesh, records, format, numeric (not each other)
 #   src/mesh | src/geometry            records, format, numeric (not each other); the
 #                                      mesh geometry needs only numeric so far
 #   src/records                        the converter's runtime: the shared I/O
@@ -30,8 +30,8 @@ declare -A allowed=(
   [prepare]="companion reading geometry mesh records io format numeric"
   [deck]="companion writing reading geometry mesh records io format numeric"
   [companion]="geometry mesh records io format numeric"
-  [reading]="mesh records io format numeric"
-  [writing]="mesh records io format numeric"
+  [reading]="geometry mesh records io format numeric"
+  [writing]="geometry mesh records io format numeric"
   [mesh]="records io format numeric"
   [geometry]="numeric"
   [io]="format numeric"
