@@ -12,15 +12,16 @@
 //   opposite sign near the largest double) it is infinite, and a length
 //   measured along it is infinite too, which is right: the true length
 //   exceeds the largest double;
-// - a length, the longest side and twice the area are within two units in
-//   the last place of the true value of the rounded differences. Squares
-//   are summed directly while the largest square lies in
-//   [SAFE_SQUARE_LOWEST, SAFE_SQUARE_HIGHEST] (a length of about 1e-150 to
-//   1e150): there a sum of three cannot overflow, and a square that
-//   underflows is below 2^-22 units in the last place of the sum. Outside,
-//   the vector is first scaled by a power of two, which is exact, so the
-//   result is as good at any magnitude (twice the area, for a facet no
-//   thinner than about 1e-300 times the square of its longest side);
+// - a length and the longest side are within a relative 2.5 * 2^-53 of the
+//   true length of the rounded differences (a unit or two in the last
+//   place), and twice the area within 4 * 2^-53 times the product of the
+//   two sides from corner 0. Squares are summed directly while the largest
+//   square lies in [SAFE_SQUARE_LOWEST, SAFE_SQUARE_HIGHEST] (a length of
+//   about 1e-150 to 1e150): there a sum of three cannot overflow, and a
+//   square that underflows is below 2^-22 units in the last place of the
+//   sum. Outside, the vector is first scaled by a power of two, which is
+//   exact, so the result is as good at any magnitude, until the result
+//   itself is subnormal or beyond the largest double (then infinite);
 // - a midpoint is the rounded true midpoint and never overflows;
 // - the unit normal has components within a few units in the last place,
 //   also where the sides' differences overflow; it is zero only for corners
