@@ -61,15 +61,21 @@ TEST(Triangle, LongestSideIsTheFirstLongestAtAnyScale) {
     std::size_t side;
     double length;
   };
+  const Triangle far = shifted(RIGHT_345, 0x1p40);
+  const Triangle tiny = scaled(RIGHT_345, -1060);  // squares underflow to zero
+  const Triangle huge = scaled(RIGHT_345, 1000);   // squares overflow
+  const Triangle tiny_two = scaled(TWO_LONGEST, -1065);
+  const double root_26 = std::sqrt(26.0);
+  const double tiny_root_26 = std::ldexp(root_26, -1065);
   const Case cases[] = {
-      {                           "3-4-5",          RIGHT_345,       2,             5.0},
-      {"3-4-5 far from the origin, exact",  shifted(RIGHT_345, 0x1p40),               2,5.0},
-      {       "squares underflow to zero",   scaled(RIGHT_345,  -1060),               2,               5 * 0x1p-1060},
-      {                "squares overflow",   scaled(RIGHT_345,   1000),               2,5 * 0x1p1000},
-      {          "two longest: the first",        TWO_LONGEST,       1, std::sqrt(26.0)              },
-      {    "two longest, tiny: the first", scaled(TWO_LONGEST,  -1065),               1,    std::ldexp(std::sqrt(26.0), -1065)},
-      {          "a difference overflows",        OVERFLOWING,       0,             INF                },
-      {                       "one point",          ONE_POINT,       0,             0.0},
+      {                           "3-4-5",   RIGHT_345, 2,          5.0},
+      {"3-4-5 far from the origin, exact",         far, 2,          5.0},
+      {       "squares underflow to zero",        tiny, 2,  0x1.4p-1058},
+      {                "squares overflow",        huge, 2,   0x1.4p1002},
+      {          "two longest: the first", TWO_LONGEST, 1,      root_26},
+      {    "two longest, tiny: the first",    tiny_two, 1, tiny_root_26},
+      {          "a difference overflows", OVERFLOWING, 0,          INF},
+      {                       "one point",   ONE_POINT, 0,          0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -93,14 +99,17 @@ TEST(Triangle, TwiceTheAreaAtAnyScaleAndNeverNaN) {
     Triangle t;
     double expected;
   };
+  const Triangle tiny = scaled(LEGS_34, -530);
+  const Triangle huge = scaled(LEGS_34, 510);
+  const Triangle too_large = scaled(LEGS_34, 520);
   const Case cases[] = {
-      {                          "legs 3 and 4",        LEGS_34,  12.0},
-      {"square of the cross product underflows", scaled(LEGS_34, -530),12 * 0x1p-1060},
-      { "square of the cross product overflows", scaled(LEGS_34,  510),     12 * 0x1p1020},
-      {                    "beyond the largest", scaled(LEGS_34,  520),  INF},
-      {                "a difference overflows", BASE_OVERFLOWS,   INF                                                 },
-      {                             "in a line",      IN_A_LINE,   0.0},
-      {                             "one point",      ONE_POINT,   0.0                                       },
+      {                          "legs 3 and 4",        LEGS_34,        12.0},
+      {"square of the cross product underflows",           tiny, 0x1.8p-1057},
+      { "square of the cross product overflows",           huge,  0x1.8p1023},
+      {                    "beyond the largest",      too_large,         INF},
+      {                "a difference overflows", BASE_OVERFLOWS,         INF},
+      {                             "in a line",      IN_A_LINE,         0.0},
+      {                             "one point",      ONE_POINT,         0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -116,11 +125,11 @@ TEST(Triangle, MidpointIsSymmetricAndNeverOverflows) {
     Point b;
     Point expected;
   };
+  // The smallest subnormals: halving each first would round TINY / 2 to zero.
   const Case cases[] = {
       {              "plain",            {1, 2, 3},           {3, 4, 5},            {2, 3, 4}},
       {      "sum overflows", {MAX, 0x1.8p1023, 1},  {MAX, 0x1p1023, 1}, {MAX, 0x1.4p1023, 1}},
       {      "opposite ends",       {-MAX, MAX, 0},      {MAX, -MAX, 0},            {0, 0, 0}},
- // Halving each first would round TINY / 2 to zero.
       {"smallest subnormals",      {TINY, TINY, 0}, {TINY, 3 * TINY, 0},  {TINY, 2 * TINY, 0}},
   };
   for (const Case& c : cases) {
@@ -150,16 +159,23 @@ TEST(Triangle, UnitNormalAtAnyScaleAndZeroForNoPlane) {
     Triangle t;
     Point expected;
   };
+  const Triangle far = shifted(XY, 0x1p40);
+  const Triangle tiny = scaled(XY, -1070);
+  const Triangle huge = scaled(XY, 1020);
+  const Point up = {0, 0, 1};
+  const Point down = {0, 0, -1};
+  const Point none = {0, 0, 0};
+  const Point thirds = {third, third, third};
   const Case cases[] = {
-      {    "counterclockwise in xy",          XY,             {0, 0, 1}},
-      {           "clockwise in xy",          YX,            {0, 0, -1}},
-      {        "through three axes",        AXES, {third, third, third}},
-      {"far from the origin, exact",  shifted(XY,               0x1p40),{0, 0, 1}},
-      {                 "subnormal",   scaled(XY,                -1070),                     {0, 0, 1}},
-      {                      "huge",   scaled(XY,                 1020),   {0, 0, 1}},
-      {      "differences overflow", OVERFLOWING,             {0, 0, 1}                           },
-      {                 "in a line",   IN_A_LINE,             {0, 0, 0}},
-      {                 "one point",   ONE_POINT,             {0, 0, 0}                           },
+      {    "counterclockwise in xy",          XY,     up},
+      {           "clockwise in xy",          YX,   down},
+      {        "through three axes",        AXES, thirds},
+      {"far from the origin, exact",         far,     up},
+      {                 "subnormal",        tiny,     up},
+      {                      "huge",        huge,     up},
+      {      "differences overflow", OVERFLOWING,     up},
+      {                 "in a line",   IN_A_LINE,   none},
+      {                 "one point",   ONE_POINT,   none},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
