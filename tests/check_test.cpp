@@ -94,12 +94,9 @@ std::vector<Triangle> flipped(std::vector<Triangle> facets) {
   return facets;
 }
 
-std::vector<Triangle> flipped(const Triangle& corners) {
-  return flipped(std::vector{corners});
-}
+std::vector<Triangle> flipped(const Triangle& corners) { return flipped(std::vector{corners}); }
 
-std::vector<Triangle> operator+(std::vector<Triangle> a,
-                                    const std::vector<Triangle>& b) {
+std::vector<Triangle> operator+(std::vector<Triangle> a, const std::vector<Triangle>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
@@ -670,8 +667,7 @@ std::vector<ModelCase> model_cases() {
   }
   {
     // Corners collinear in decimal: the cross product is rounding noise.
-    const std::vector<Triangle> sliver = {
-        {{{0.1, 0.2, 0.3}, {0.2, 0.4, 0.6}, {0.7, 1.4, 2.1}}}};
+    const std::vector<Triangle> sliver = {{{{0.1, 0.2, 0.3}, {0.2, 0.4, 0.6}, {0.7, 1.4, 2.1}}}};
     add("a sliver is degenerate", stl_text(facets + sliver), AT_20_HZ,
         {
             {"degenerate_facets",                              "1"},

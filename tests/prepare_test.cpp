@@ -50,7 +50,7 @@ using Facets = std::vector<Triangle>;
 Facets box(Point low, Point high) {
   const auto corner = [&](int number) {
     return Point{(number & 1) != 0 ? high[0] : low[0], (number & 2) != 0 ? high[1] : low[1],
-                  (number & 4) != 0 ? high[2] : low[2]};
+                 (number & 4) != 0 ? high[2] : low[2]};
   };
   constexpr int QUADS[6][4] = {
       {0, 2, 3, 1},
@@ -692,8 +692,7 @@ TEST(Refinement, ALimitBelowTheCoordinatesResolutionNeverFits) {
   };
   EXPECT_EQ(prepare::count_refined(tiny, 1e-20, 1000).facets,
             std::numeric_limits<std::uint64_t>::max());
-  EXPECT_FALSE(
-      prepare::refine_facets(tiny, 1e-20, [](const Triangle&, double) { return true; }));
+  EXPECT_FALSE(prepare::refine_facets(tiny, 1e-20, [](const Triangle&, double) { return true; }));
   EXPECT_EQ(prepare::count_refined(tiny, 1e-15, 1000).facets, 1u);
 }
 
@@ -817,9 +816,9 @@ std::vector<MendCase> mend_cases() {
         Point{0, 0, 0},
         Point{0, 0, 0},
         Point{1, 0, 0}
-    });  // two corners one
-    extra.push_back({cube[4][1], cube[4][2], cube[4][0]});    // repeated
-    extra.push_back({cube[7][0], cube[7][2], cube[7][1]});    // repeated, reversed
+    });   // two corners one
+    extra.push_back({cube[4][1], cube[4][2], cube[4][0]});  // repeated
+    extra.push_back({cube[7][0], cube[7][2], cube[7][1]});  // repeated, reversed
     extra.push_back({
         Point{           0, 0, 0},
         Point{std::nan(""), 0, 0},

@@ -37,8 +37,7 @@ FacetCollector::FacetCollector(std::size_t expected_facets) {
   }
 }
 
-void FacetCollector::store_facet(const reading::FacetText& text,
-                                 const geometry::Triangle& corners,
+void FacetCollector::store_facet(const reading::FacetText& text, const geometry::Triangle& corners,
                                  const std::array<int, 3>& empty_coordinates) {
   if (out_of_memory_) return;
   try {

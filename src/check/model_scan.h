@@ -17,7 +17,7 @@ namespace check {
 struct ModelScan {
   reading::ScanOutcome outcome;
   std::vector<geometry::Triangle> facets;  // the facets read whole
-  std::vector<std::int64_t> facet_lines;      // per facet, its facet line (1-based)
+  std::vector<std::int64_t> facet_lines;   // per facet, its facet line (1-based)
   LineFacts line_facts;
 };
 

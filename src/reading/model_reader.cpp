@@ -78,7 +78,8 @@ float little_endian_float(const char* bytes) {
   return std::bit_cast<float>(little_endian_u32(bytes));
 }
 
-std::string read_binary(int fd, std::uint64_t size, ModelRead& model, const ReadProgress& progress) {
+std::string read_binary(int fd, std::uint64_t size, ModelRead& model,
+                        const ReadProgress& progress) {
   std::array<char, BINARY_HEADER_BYTES> header{};
   if (!read_exactly(fd, header.data(), header.size())) return read_failure("cannot read");
   const std::uint32_t count = little_endian_u32(header.data() + 80);
