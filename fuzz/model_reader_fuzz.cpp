@@ -30,7 +30,7 @@ int input_file(const std::uint8_t* data, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   reading::ModelRead model;
-  const std::string problem = reading::read_model(input_file(data, size), size, model, nullptr);
+  const std::string problem = reading::read_model(input_file(data, size), size, model);
   if (problem.find('\n') != std::string::npos) __builtin_trap();
   if (!problem.empty()) return 0;
   if (model.facets.size() != model.facet_lines.size()) __builtin_trap();

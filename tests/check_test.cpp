@@ -35,24 +35,24 @@
 
 namespace {
 
-using reading::Corner;
-using reading::FacetCorners;
+using geometry::Point;
+using geometry::Triangle;
 using testing_support::TempDir;
 
 // ---------------------------------------------------------------------------
 // Models
 
 // The unit cube's corners, numbered as in box_facets.h.
-Corner cube_corner(int number) {
+Point cube_corner(int number) {
   return {double(number & 1), double((number >> 1) & 1), double((number >> 2) & 1)};
 }
 
-std::vector<FacetCorners> cube(Corner offset = {0, 0, 0}) {
-  std::vector<FacetCorners> facets;
+std::vector<Triangle> cube(Point offset = {0, 0, 0}) {
+  std::vector<Triangle> facets;
   for (const auto& numbers : testing_support::BOX_FACETS) {
-    FacetCorners corners{};
+    Triangle corners{};
     for (std::size_t k = 0; k < 3; ++k) {
-      const Corner corner = cube_corner(numbers[k]);
+      const Point corner = cube_corner(numbers[k]);
       for (std::size_t axis = 0; axis < 3; ++axis) corners[k][axis] = corner[axis] + offset[axis];
     }
     facets.push_back(corners);
@@ -65,49 +65,46 @@ std::string number_text(double value) {
   return std::string(text.data(), std::to_chars(text.data(), text.data() + 32, value).ptr);
 }
 
-std::string vertex_line(const Corner& corner) {
+std::string vertex_line(const Point& corner) {
   return "      vertex " + number_text(corner[0]) + " " + number_text(corner[1]) + " " +
          number_text(corner[2]);
 }
 
 // One facet in the style the converter reads; `vertex_lines` replaces the
 // three vertex lines when given.
-std::string facet_text(const FacetCorners& corners, std::string_view facet_line = "  facet",
+std::string facet_text(const Triangle& corners, std::string_view facet_line = "  facet",
                        std::vector<std::string> vertex_lines = {}) {
   if (vertex_lines.empty()) {
-    for (const Corner& corner : corners) vertex_lines.push_back(vertex_line(corner));
+    for (const Point& corner : corners) vertex_lines.push_back(vertex_line(corner));
   }
   std::string text = std::string(facet_line) + " normal 0 0 0\n    outer loop\n";
   for (const std::string& line : vertex_lines) text += line + "\n";
   return text + "    endloop\n  endfacet\n";
 }
 
-std::string stl_text(const std::vector<FacetCorners>& facets) {
+std::string stl_text(const std::vector<Triangle>& facets) {
   std::string text = "solid model\n";
-  for (const FacetCorners& corners : facets) text += facet_text(corners);
+  for (const Triangle& corners : facets) text += facet_text(corners);
   return text + "endsolid model\n";
 }
 
-std::vector<FacetCorners> flipped(std::vector<FacetCorners> facets) {
-  for (FacetCorners& corners : facets) std::swap(corners[1], corners[2]);
+std::vector<Triangle> flipped(std::vector<Triangle> facets) {
+  for (Triangle& corners : facets) std::swap(corners[1], corners[2]);
   return facets;
 }
 
-std::vector<FacetCorners> flipped(const FacetCorners& corners) {
-  return flipped(std::vector{corners});
-}
+std::vector<Triangle> flipped(const Triangle& corners) { return flipped(std::vector{corners}); }
 
-std::vector<FacetCorners> operator+(std::vector<FacetCorners> a,
-                                    const std::vector<FacetCorners>& b) {
+std::vector<Triangle> operator+(std::vector<Triangle> a, const std::vector<Triangle>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
 
 // A cube of edge `size` from `low`.
-std::vector<FacetCorners> cube_of(Corner low, double size) {
-  std::vector<FacetCorners> facets = cube();
-  for (FacetCorners& corners : facets) {
-    for (Corner& corner : corners) {
+std::vector<Triangle> cube_of(Point low, double size) {
+  std::vector<Triangle> facets = cube();
+  for (Triangle& corners : facets) {
+    for (Point& corner : corners) {
       for (std::size_t axis = 0; axis < 3; ++axis) {
         corner[axis] = low[axis] + size * corner[axis];
       }
@@ -247,9 +244,9 @@ struct ModelCase {
 
 // The cube with facet `index`'s vertex line `corner` replaced.
 std::string cube_with_vertex_line(std::size_t index, std::size_t corner, const std::string& line) {
-  const FacetCorners corners = cube()[index];
+  const Triangle corners = cube()[index];
   std::vector<std::string> lines;
-  for (const Corner& each : corners) lines.push_back(vertex_line(each));
+  for (const Point& each : corners) lines.push_back(vertex_line(each));
   lines[corner] = line;
   return cube_with_facet(index, facet_text(corners, "  facet", lines));
 }
@@ -270,11 +267,11 @@ std::vector<ModelCase> model_cases() {
   const auto facets = cube();
   const std::string cube_stl = stl_text(facets);
   const auto all_but_first = std::vector(facets.begin() + 1, facets.end());
-  const std::vector<FacetCorners> zero_area = {
+  const std::vector<Triangle> zero_area = {
       {{{0, 0, 0}, {0.5, 0, 0}, {1, 0, 0}}},  // corners in a line
       {{{0, 0, 0}, {0, 0, 0}, {1, 1, 1}}},    // two corners alike
   };
-  const std::vector<FacetCorners> not_finite = {{{{0, 0, 0}, {std::nan(""), 0, 0}, {9, 9, 9}}}};
+  const std::vector<Triangle> not_finite = {{{{0, 0, 0}, {std::nan(""), 0, 0}, {9, 9, 9}}}};
   // Cut after the second vertex line of the 12th facet, whose facet line is
   // line 79: the solid line, then 7 lines per facet.
   const std::string cut_stl = cube_stl.substr(0, cube_stl.rfind("      vertex"));
@@ -282,9 +279,9 @@ std::vector<ModelCase> model_cases() {
   long_cut.insert(long_cut.rfind("      vertex 1 1 1") + 18, std::string(80, '0') + "1");
   // The third facet's second vertex line is line 19.
   const std::string bad_coordinate = cube_with_vertex_line(2, 1, "      vertex 1.0.0 0 1");
-  // Corner (0, 0, 0), so that the mesh stays whole.
+  // Point (0, 0, 0), so that the mesh stays whole.
   const std::string tabs = cube_with_vertex_line(0, 0, "      vertex\t0\t0\t0");
-  // Corner (1, 1, 1); cut at column 80, the coordinate still reads as 1.
+  // Point (1, 1, 1); cut at column 80, the coordinate still reads as 1.
   const std::string long_line =
       cube_with_vertex_line(2, 2, "      vertex 1 1 1." + std::string(70, '0') + "1");
   const std::string trailing_blanks =
@@ -370,7 +367,7 @@ std::vector<ModelCase> model_cases() {
   },
       1);
   add("two separate cubes",
-      stl_text(facets + cube(Corner{
+      stl_text(facets + cube(Point{
                             3, 0, 0
   })),
       AT_20_HZ,
@@ -553,10 +550,10 @@ std::vector<ModelCase> model_cases() {
       0);
   // Map-grid metres: a 20 m cube hundreds of kilometres from the origin,
   // where a volume summed about the origin is noise of either sign.
-  const Corner site = {512345.678, 6712345.25, 87.5};
-  std::vector<FacetCorners> at_site = cube();
-  for (FacetCorners& corners : at_site) {
-    for (Corner& corner : corners) {
+  const Point site = {512345.678, 6712345.25, 87.5};
+  std::vector<Triangle> at_site = cube();
+  for (Triangle& corners : at_site) {
+    for (Point& corner : corners) {
       for (std::size_t axis = 0; axis < 3; ++axis) corner[axis] = site[axis] + 20 * corner[axis];
     }
   }
@@ -578,9 +575,9 @@ std::vector<ModelCase> model_cases() {
       1);
   // Bodies whose volume underflows or overflows keep their orientation.
   for (const double size : {1e-110, 1e190}) {
-    std::vector<FacetCorners> scaled = cube();
-    for (FacetCorners& corners : scaled) {
-      for (Corner& corner : corners) {
+    std::vector<Triangle> scaled = cube();
+    for (Triangle& corners : scaled) {
+      for (Point& corner : corners) {
         for (double& value : corner) value *= size;
       }
     }
@@ -602,8 +599,8 @@ std::vector<ModelCase> model_cases() {
   {
     // A square sheet, its two sides split along different diagonals: a
     // closed shell without a repeated facet that encloses nothing.
-    const auto pillow = [](Corner a, Corner b, Corner c, Corner d) {
-      return std::vector<FacetCorners>{
+    const auto pillow = [](Point a, Point b, Point c, Point d) {
+      return std::vector<Triangle>{
           {a, b, c},
           {a, c, d},
           {b, a, d},
@@ -641,7 +638,7 @@ std::vector<ModelCase> model_cases() {
   }
   // The second body starts at facet 12, line 2 + 7 x 12.
   add("a small inside-out body beside a large one",
-      stl_text(facets + flipped(cube(Corner{
+      stl_text(facets + flipped(cube(Point{
                             3, 0, 0
   }))),
       AT_20_HZ,
@@ -656,7 +653,7 @@ std::vector<ModelCase> model_cases() {
       1);
   {
     // One corner written a unit in the last place apart in one facet.
-    std::vector<FacetCorners> gap = facets;
+    std::vector<Triangle> gap = facets;
     gap[4][1][0] = std::nextafter(gap[4][1][0], 2.0);
     add("a one-ulp gap is no hole", stl_text(gap), AT_20_HZ,
         {
@@ -669,8 +666,7 @@ std::vector<ModelCase> model_cases() {
   }
   {
     // Corners collinear in decimal: the cross product is rounding noise.
-    const std::vector<FacetCorners> sliver = {
-        {{{0.1, 0.2, 0.3}, {0.2, 0.4, 0.6}, {0.7, 1.4, 2.1}}}};
+    const std::vector<Triangle> sliver = {{{{0.1, 0.2, 0.3}, {0.2, 0.4, 0.6}, {0.7, 1.4, 2.1}}}};
     add("a sliver is degenerate", stl_text(facets + sliver), AT_20_HZ,
         {
             {"degenerate_facets",                              "1"},
@@ -699,7 +695,7 @@ std::vector<ModelCase> model_cases() {
   },
       1);
   {
-    const std::vector<FacetCorners> huge = {{{{-1e308, 0, 0}, {1e308, 0, 0}, {0, 1e308, 0}}}};
+    const std::vector<Triangle> huge = {{{{-1e308, 0, 0}, {1e308, 0, 0}, {0, 1e308, 0}}}};
     add("an edge longer than the largest double", stl_text(huge), AT_DEFAULTS,
         {
             {                 "facets",                      "1"},
@@ -796,8 +792,8 @@ TEST(ModelCheck, SummaryNamesWhereFindingsLie) {
   // whose first facet is the model's 12th, at line 2 + 7 x 11; a model in
   // millimetres, so the sound speed is in millimetres per second.
   const auto facets = cube();
-  const std::vector<FacetCorners> open_cube(facets.begin() + 1, facets.end());
-  expect_summary(stl_text(open_cube + flipped(cube(Corner{3, 0, 0}))),
+  const std::vector<Triangle> open_cube(facets.begin() + 1, facets.end());
+  expect_summary(stl_text(open_cube + flipped(cube(Point{3, 0, 0}))),
                  {"--sound-speed", "343000", "--frequency", "20000"}, 1,
                  R"(STL_Model.stl: not ready for the solver
   format                  ascii

@@ -74,7 +74,7 @@ Scanned read_by_the_rules(const std::string& stl, std::int32_t limit) {
       return end(reading::ScanEnd::too_many_facets, facet_line);
     }
     if (next++ >= lines.size()) return end(reading::ScanEnd::end_of_file_in_facet, facet_line);
-    reading::FacetCorners corners;
+    geometry::Triangle corners;
     std::array<int, 3> empty{};
     for (std::size_t corner = 0; corner < 3; ++corner) {
       if (next >= lines.size()) return end(reading::ScanEnd::end_of_file_in_facet, facet_line);
@@ -95,9 +95,9 @@ Scanned read_by_the_rules(const std::string& stl, std::int32_t limit) {
   return end(reading::ScanEnd::clean, 0);
 }
 
-std::vector<std::uint64_t> bits(const std::vector<reading::Corner>& corners) {
+std::vector<std::uint64_t> bits(const std::vector<geometry::Point>& corners) {
   std::vector<std::uint64_t> all;
-  for (const reading::Corner& corner : corners) {
+  for (const geometry::Point& corner : corners) {
     for (const double coordinate : corner) all.push_back(std::bit_cast<std::uint64_t>(coordinate));
   }
   return all;

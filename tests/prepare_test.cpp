@@ -37,20 +37,20 @@
 
 namespace {
 
-using reading::Corner;
-using reading::FacetCorners;
+using geometry::Point;
+using geometry::Triangle;
 using testing_support::TempDir;
-using Facets = std::vector<FacetCorners>;
+using Facets = std::vector<Triangle>;
 
 // ---------------------------------------------------------------------------
 // Models and their files
 
 // An axis-aligned box from `low` to `high`, its twelve facets turned
 // outward (counter-clockwise seen from outside).
-Facets box(Corner low, Corner high) {
+Facets box(Point low, Point high) {
   const auto corner = [&](int number) {
-    return Corner{(number & 1) != 0 ? high[0] : low[0], (number & 2) != 0 ? high[1] : low[1],
-                  (number & 4) != 0 ? high[2] : low[2]};
+    return Point{(number & 1) != 0 ? high[0] : low[0], (number & 2) != 0 ? high[1] : low[1],
+                 (number & 4) != 0 ? high[2] : low[2]};
   };
   constexpr int QUADS[6][4] = {
       {0, 2, 3, 1},
@@ -70,7 +70,7 @@ Facets box(Corner low, Corner high) {
 
 Facets unit_cube() { return box({0, 0, 0}, {1, 1, 1}); }
 
-FacetCorners flipped(const FacetCorners& facet) { return {facet[0], facet[2], facet[1]}; }
+Triangle flipped(const Triangle& facet) { return {facet[0], facet[2], facet[1]}; }
 
 Facets operator+(Facets a, const Facets& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -78,7 +78,7 @@ Facets operator+(Facets a, const Facets& b) {
 }
 
 Facets all_flipped(Facets facets) {
-  for (FacetCorners& facet : facets) facet = flipped(facet);
+  for (Triangle& facet : facets) facet = flipped(facet);
   return facets;
 }
 
@@ -91,9 +91,9 @@ std::string shortest(double value) {
 // lines, shortest numbers.
 std::string converter_style(const Facets& facets) {
   std::string text = "solid model\n";
-  for (const FacetCorners& facet : facets) {
+  for (const Triangle& facet : facets) {
     text += "  facet normal 0 0 0\n    outer loop\n";
-    for (const Corner& c : facet) {
+    for (const Point& c : facet) {
       text += "      vertex " + shortest(c[0]) + " " + shortest(c[1]) + " " + shortest(c[2]) + "\n";
     }
     text += "    endloop\n  endfacet\n";
@@ -118,7 +118,7 @@ std::string foreign_style(const Facets& facets) {
   for (std::size_t f = 0; f < facets.size(); ++f) {
     if (f == facets.size() / 2) text += "ENDSOLID Bracket A\r\n\r\nsolid bracket_b\r\n";
     text += "\tFACET  NORMAL 0.0 0.0 1.0E+0\r\n\t\tOUTER LOOP\r\n";
-    for (const Corner& c : facets[f]) {
+    for (const Point& c : facets[f]) {
       text += "\t\t\tVERTEX\t" + number(c[0]) + "  " + number(c[1]) + "\t " + number(c[2]) + "\r\n";
     }
     text += "\t\tENDLOOP\r\n\tENDFACET\r\n";
@@ -135,9 +135,9 @@ std::string binary_style(const Facets& facets, std::string_view header = "binary
   std::string bytes(header);
   bytes.resize(80, ' ');
   append_u32(bytes, static_cast<std::uint32_t>(facets.size()));
-  for (const FacetCorners& facet : facets) {
+  for (const Triangle& facet : facets) {
     for (int k = 0; k < 3; ++k) append_u32(bytes, 0);
-    for (const Corner& c : facet) {
+    for (const Point& c : facet) {
       for (const double v : c)
         append_u32(bytes, std::bit_cast<std::uint32_t>(static_cast<float>(v)));
     }
@@ -152,7 +152,7 @@ reading::ModelRead read_model_file(const std::filesystem::path& path, std::strin
   const int fd = ::open(path.c_str(), O_RDONLY);
   struct stat status {};
   ::fstat(fd, &status);
-  problem = reading::read_model(fd, static_cast<std::uint64_t>(status.st_size), model, nullptr);
+  problem = reading::read_model(fd, static_cast<std::uint64_t>(status.st_size), model);
   ::close(fd);
   return model;
 }
@@ -279,13 +279,13 @@ void expect_exact_keys(const std::string& json) {
 // Independent measures of a written surface
 
 using Key = std::tuple<double, double, double>;
-Key key_of(const Corner& c) { return {c[0], c[1], c[2]}; }
+Key key_of(const Point& c) { return {c[0], c[1], c[2]}; }
 
 // Every edge, by the exact coordinates of its ends, used by exactly two
 // facets in opposite directions.
 bool is_closed_and_consistent(const Facets& facets) {
   std::map<std::pair<Key, Key>, int> directed;
-  for (const FacetCorners& f : facets) {
+  for (const Triangle& f : facets) {
     for (std::size_t k = 0; k < 3; ++k) ++directed[{key_of(f[k]), key_of(f[(k + 1) % 3])}];
   }
   for (const auto& [edge, uses] : directed) {
@@ -296,28 +296,28 @@ bool is_closed_and_consistent(const Facets& facets) {
   return true;
 }
 
-Corner minus(const Corner& a, const Corner& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-Corner cross(const Corner& a, const Corner& b) {
+Point minus(const Point& a, const Point& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+Point cross(const Point& a, const Point& b) {
   return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
-double dot(const Corner& a, const Corner& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-double norm(const Corner& a) { return std::sqrt(dot(a, a)); }
+double dot(const Point& a, const Point& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+double norm(const Point& a) { return std::sqrt(dot(a, a)); }
 
 struct Measures {
   double area = 0.0;
   double volume = 0.0;  // about the first corner
-  Corner low{};
-  Corner high{};
+  Point low{};
+  Point high{};
 };
 
 Measures measure(const Facets& facets) {
   Measures m;
-  const Corner o = facets.front()[0];
+  const Point o = facets.front()[0];
   m.low = m.high = o;
-  for (const FacetCorners& f : facets) {
+  for (const Triangle& f : facets) {
     m.area += norm(cross(minus(f[1], f[0]), minus(f[2], f[0]))) / 2.0;
     m.volume += dot(minus(f[0], o), cross(minus(f[1], o), minus(f[2], o))) / 6.0;
-    for (const Corner& c : f) {
+    for (const Point& c : f) {
       for (std::size_t k = 0; k < 3; ++k) {
         m.low[k] = std::min(m.low[k], c[k]);
         m.high[k] = std::max(m.high[k], c[k]);
@@ -329,14 +329,14 @@ Measures measure(const Facets& facets) {
 
 // The distance from p to the triangle's plane, and whether its projection
 // lies inside the triangle (with a tolerance relative to the triangle).
-bool lies_on(const Corner& p, const FacetCorners& t, double tolerance) {
-  const Corner n = cross(minus(t[1], t[0]), minus(t[2], t[0]));
+bool lies_on(const Point& p, const Triangle& t, double tolerance) {
+  const Point n = cross(minus(t[1], t[0]), minus(t[2], t[0]));
   const double n2 = dot(n, n);
   if (n2 == 0.0) return false;
   if (std::fabs(dot(minus(p, t[0]), n)) / std::sqrt(n2) > tolerance) return false;
   // Barycentric coordinates, each at least minus the tolerance.
   for (std::size_t k = 0; k < 3; ++k) {
-    const Corner edge = minus(t[(k + 1) % 3], t[k]);
+    const Point edge = minus(t[(k + 1) % 3], t[k]);
     const double side = dot(cross(edge, minus(p, t[k])), n) / std::sqrt(n2) / norm(edge);
     if (side < -tolerance) return false;
   }
@@ -345,7 +345,7 @@ bool lies_on(const Corner& p, const FacetCorners& t, double tolerance) {
 
 double longest_edge(const Facets& facets) {
   double longest = 0.0;
-  for (const FacetCorners& f : facets) {
+  for (const Triangle& f : facets) {
     for (std::size_t k = 0; k < 3; ++k) {
       longest = std::max(longest, norm(minus(f[(k + 1) % 3], f[k])));
     }
@@ -355,7 +355,7 @@ double longest_edge(const Facets& facets) {
 
 Facets refined(const Facets& facets, double max_side) {
   Facets pieces;
-  prepare::refine_facets(facets, max_side, [&](const FacetCorners& piece, double) {
+  prepare::refine_facets(facets, max_side, [&](const Triangle& piece, double) {
     pieces.push_back(piece);
     return true;
   });
@@ -464,9 +464,9 @@ TEST(ModelReader, EveryStyleGivesTheSameFacets) {
   // Float coordinates, so that the binary form holds them exactly.
   Facets model = box({-1.5, 0.25, 1e-3f}, {2.0, 4.5, 3e5f});
   model.push_back({
-      Corner{1e-40f, -0.0,   7.0},
-      Corner{     1,    2,     3},
-      Corner{-3e38f,  0.5, 0.125}
+      Point{1e-40f, -0.0,   7.0},
+      Point{     1,    2,     3},
+      Point{-3e38f,  0.5, 0.125}
   });
   struct Case {
     std::string_view name;
@@ -649,7 +649,7 @@ TEST(Refinement, ConformingOnTheSurfaceAndFineEnough) {
     // Every corner on an original facet (checked on a sample for the torus).
     const double size = norm(minus(before.high, before.low));
     for (std::size_t p = 0; p < pieces.size(); p += pieces.size() / 500 + 1) {
-      for (const Corner& corner : pieces[p]) {
+      for (const Point& corner : pieces[p]) {
         const bool on_some = std::any_of(c.model.begin(), c.model.end(), [&](const auto& t) {
           return lies_on(corner, t, 1e-12 * size);
         });
@@ -664,15 +664,15 @@ TEST(Refinement, SharedEdgesCutTheSameWayWhateverTheShapes) {
   // shape: one cuts that edge first, the other a longer side of its own.
   // The shared edge still ends up in the same pieces on both sides.
   const Facets pair = {
-      {Corner{0, 0, 0}, Corner{8, 0, 0},   Corner{4, 1, 0}},
-      {Corner{8, 0, 0}, Corner{0, 0, 0}, Corner{-3, -9, 0}},
+      {Point{0, 0, 0}, Point{8, 0, 0},   Point{4, 1, 0}},
+      {Point{8, 0, 0}, Point{0, 0, 0}, Point{-3, -9, 0}},
   };
   const Facets pieces = refined(pair, 1.1);
   std::multiset<std::pair<Key, Key>> on_shared;
-  for (const FacetCorners& f : pieces) {
+  for (const Triangle& f : pieces) {
     for (std::size_t k = 0; k < 3; ++k) {
-      const Corner& a = f[k];
-      const Corner& b = f[(k + 1) % 3];
+      const Point& a = f[k];
+      const Point& b = f[(k + 1) % 3];
       if (a[1] == 0.0 && b[1] == 0.0 && a[2] == 0.0 && b[2] == 0.0) {
         on_shared.insert(std::minmax(key_of(a), key_of(b)));
       }
@@ -688,12 +688,11 @@ TEST(Refinement, ALimitBelowTheCoordinatesResolutionNeverFits) {
   // round to an end, so no refinement reaches a limit of 1e-20.
   const double next = std::nextafter(std::nextafter(1.0, 2.0), 2.0);
   const Facets tiny = {
-      {Corner{1, 1, 1}, Corner{next, 1, 1}, Corner{1, next, 1}}
+      {Point{1, 1, 1}, Point{next, 1, 1}, Point{1, next, 1}}
   };
   EXPECT_EQ(prepare::count_refined(tiny, 1e-20, 1000).facets,
             std::numeric_limits<std::uint64_t>::max());
-  EXPECT_FALSE(
-      prepare::refine_facets(tiny, 1e-20, [](const FacetCorners&, double) { return true; }));
+  EXPECT_FALSE(prepare::refine_facets(tiny, 1e-20, [](const Triangle&, double) { return true; }));
   EXPECT_EQ(prepare::count_refined(tiny, 1e-15, 1000).facets, 1u);
 }
 
@@ -752,7 +751,7 @@ std::vector<MendCase> mend_cases() {
   {
     // A large outward box and a small inside-out one beside it.
     Facets two = box({0, 0, 0}, {4, 4, 4});
-    for (const FacetCorners& f : all_flipped(box({6, 0, 0}, {7, 1, 1}))) two.push_back(f);
+    for (const Triangle& f : all_flipped(box({6, 0, 0}, {7, 1, 1}))) two.push_back(f);
     cases.push_back({
         "two shells, one inside out",
         two,
@@ -796,9 +795,9 @@ std::vector<MendCase> mend_cases() {
     // A corner a unit in the last place away in two facets.
     Facets gap = cube;
     int moved = 0;
-    for (FacetCorners& f : gap) {
-      for (Corner& c : f) {
-        if (c == Corner{1, 1, 1} && moved < 2) {
+    for (Triangle& f : gap) {
+      for (Point& c : f) {
+        if (c == Point{1, 1, 1} && moved < 2) {
           c[0] = std::nextafter(1.0, 2.0);
           ++moved;
         }
@@ -809,26 +808,26 @@ std::vector<MendCase> mend_cases() {
   {
     Facets extra = cube;
     extra.push_back({
-        Corner{  0,   0,         0},
-        Corner{0.5, 0.5,       0.5},
-        Corner{  1,   1, 1 + 1e-15}
+        Point{  0,   0,         0},
+        Point{0.5, 0.5,       0.5},
+        Point{  1,   1, 1 + 1e-15}
     });  // sliver
     extra.push_back({
-        Corner{0, 0, 0},
-        Corner{0, 0, 0},
-        Corner{1, 0, 0}
-    });  // two corners one
-    extra.push_back({cube[4][1], cube[4][2], cube[4][0]});    // repeated
-    extra.push_back({cube[7][0], cube[7][2], cube[7][1]});    // repeated, reversed
+        Point{0, 0, 0},
+        Point{0, 0, 0},
+        Point{1, 0, 0}
+    });   // two corners one
+    extra.push_back({cube[4][1], cube[4][2], cube[4][0]});  // repeated
+    extra.push_back({cube[7][0], cube[7][2], cube[7][1]});  // repeated, reversed
     extra.push_back({
-        Corner{           0, 0, 0},
-        Corner{std::nan(""), 0, 0},
-        Corner{           1, 0, 0}
+        Point{           0, 0, 0},
+        Point{std::nan(""), 0, 0},
+        Point{           1, 0, 0}
     });
     extra.push_back({
-        Corner{0,         0, 0},
-        Corner{1,         0, 0},
-        Corner{0, -INFINITY, 0}
+        Point{0,         0, 0},
+        Point{1,         0, 0},
+        Point{0, -INFINITY, 0}
     });
     cases.push_back({
         "dropped facets",
@@ -850,9 +849,9 @@ std::vector<MendCase> mend_cases() {
     // A fin on one edge of the cube: three facets use that edge.
     Facets fin = cube;
     fin.push_back({
-        Corner{  0,  0, 0},
-        Corner{  1,  0, 0},
-        Corner{0.5, -1, 0}
+        Point{  0,  0, 0},
+        Point{  1,  0, 0},
+        Point{0.5, -1, 0}
     });
     cases.push_back({
         "fin", fin, {{"nonmanifold_edges", "1"}, {"open_edges", "2"}},
@@ -932,17 +931,17 @@ TEST(Mending, SummaryNamesWhatWasDoneAndWhatRemains) {
 TEST(Mending, OrientationAtAnyScaleAndNoneForASheet) {
   const auto scaled = [](double size) {
     Facets facets = all_flipped(unit_cube());
-    for (FacetCorners& f : facets) {
-      for (Corner& c : f) {
+    for (Triangle& f : facets) {
+      for (Point& c : f) {
         for (double& v : c) v *= size;
       }
     }
     return facets;
   };
-  const Corner a = {0.1, 0.2, 0.3};
-  const Corner b = {1.1, 0.7, 0.3};
-  const Corner c = {1.3, 1.9, 1.0};
-  const Corner d = {0.3, 1.4, 1.0};
+  const Point a = {0.1, 0.2, 0.3};
+  const Point b = {1.1, 0.7, 0.3};
+  const Point c = {1.3, 1.9, 1.0};
+  const Point d = {0.3, 1.4, 1.0};
   const Facets sheet = {
       {a, b, c},
       {a, c, d},
@@ -985,8 +984,8 @@ TEST(Mending, OrientationAtAnyScaleAndNoneForASheet) {
 TEST(PrepareCommand, BinaryAndForeignInputsWriteTheSameFile) {
   const Facets torus = sample_torus();
   Facets as_floats = torus;
-  for (FacetCorners& f : as_floats) {
-    for (Corner& c : f) {
+  for (Triangle& f : as_floats) {
+    for (Point& c : f) {
       for (double& v : c) v = static_cast<float>(v);
     }
   }
@@ -1149,10 +1148,10 @@ TEST(PrepareCommand, CommandLine) {
 // any work, the units named after the sound speed given, an old OUT kept
 // when no facet is left.
 TEST(PrepareCommand, SaysWhatItFoundAndKeepsOut) {
-  const FacetCorners flat = {
-      Corner{0, 0, 0},
-      Corner{1, 0, 0},
-      Corner{2, 0, 0}
+  const Triangle flat = {
+      Point{0, 0, 0},
+      Point{1, 0, 0},
+      Point{2, 0, 0}
   };
   struct Case {
     std::string_view name;
@@ -1432,7 +1431,7 @@ TEST(PrepareOutput, StatusTwoLeavesOutAsItWas) {
 // the orientation does.
 std::multiset<std::array<Key, 3>> facet_set(const Facets& facets) {
   std::multiset<std::array<Key, 3>> set;
-  for (const FacetCorners& f : facets) {
+  for (const Triangle& f : facets) {
     std::array<Key, 3> keys = {key_of(f[0]), key_of(f[1]), key_of(f[2])};
     const auto lowest = std::min_element(keys.begin(), keys.end()) - keys.begin();
     std::rotate(keys.begin(), keys.begin() + lowest, keys.end());
@@ -1473,11 +1472,11 @@ namespace {
 // off its sides, 1e-7 of the diagonal at two corners and half that at the
 // others: a crack all round, eight open edges facing each other.
 TEST(Welding, TheChecksAdviceClosesTheCracks) {
-  const Corner low = {6.5e5, 5.3e6, 17.0};
+  const Point low = {6.5e5, 5.3e6, 17.0};
   Facets model = box(low, {low[0] + 2, low[1] + 2, low[2] + 2});
   const double crack = 1e-7 * 2 * std::sqrt(3.0);
   for (const std::size_t f : {std::size_t{2}, std::size_t{3}}) {
-    for (Corner& c : model[f]) c[2] += c[0] == low[0] ? crack : crack / 2;
+    for (Point& c : model[f]) c[2] += c[0] == low[0] ? crack : crack / 2;
   }
   const double top = low[2] + 2;
   const double widest = (top + crack) - top;  // as the coordinates hold it

@@ -241,7 +241,7 @@ Scanned scan_channel(io::LineReader& stl, std::int32_t facet_limit) {
   struct Keeper final : reading::FacetDestination {
     Scanned& scanned;
     explicit Keeper(Scanned& into) : scanned(into) {}
-    void store_facet(const reading::FacetText& text, const reading::FacetCorners& corners,
+    void store_facet(const reading::FacetText& text, const geometry::Triangle& corners,
                      const std::array<int, 3>& empty) override {
       scanned.corners.insert(scanned.corners.end(), corners.begin(), corners.end());
       scanned.facet_lines.push_back(text.facet_line);

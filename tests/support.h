@@ -105,7 +105,7 @@ std::string drain(int fd);
 // and scanner, with a destination that keeps everything.
 struct Scanned {
   reading::ScanOutcome outcome;
-  std::vector<reading::Corner> corners;          // of the stored facets, in order
+  std::vector<geometry::Point> corners;          // of the stored facets, in order
   std::vector<std::int64_t> facet_lines;         // per stored facet
   std::vector<std::array<bool, 3>> text_beyond;  // per stored facet, per vertex line
   std::vector<std::array<int, 3>> empty_coordinates;

@@ -15,7 +15,7 @@
 #                                      statuses, JSON, report rows; geometry,
 #                                      mesh and the shared I/O layer below
 #   src/writing                        the deck and view writers: the converter's
-#                                      runtime, mesh and below
+#                                      runtime, mesh, geometry's headers and below
 #   src/records                        the converter's runtime (units, reports,
 #                                      endings, render-ahead): the shared I/O
 #                                      layer, format, numeric
@@ -41,7 +41,7 @@ declare -A allowed=(
   [prepare]="companion reading geometry mesh io format numeric"
   [deck]="companion writing reading geometry mesh io format numeric"
   [companion]="geometry mesh io format numeric"
-  [writing]="records mesh io format numeric"
+  [writing]="records mesh geometry io format numeric"
   [records]="io format numeric"
   [reading]="geometry mesh io format numeric"
   [mesh]="io numeric"

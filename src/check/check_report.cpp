@@ -96,12 +96,12 @@ class JsonObject {
   bool first_ = true;
 };
 
-std::string json_corner(const reading::Corner& corner) {
+std::string json_corner(const geometry::Point& corner) {
   return "[" + json_number(corner[0]) + ", " + json_number(corner[1]) + ", " +
          json_number(corner[2]) + "]";
 }
 
-std::string readable_corner(const reading::Corner& corner) {
+std::string readable_corner(const geometry::Point& corner) {
   return readable_text(corner[0]) + " " + readable_text(corner[1]) + " " + readable_text(corner[2]);
 }
 

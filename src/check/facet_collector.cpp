@@ -30,15 +30,14 @@ FacetCollector::FacetCollector(std::size_t expected_facets) {
   } catch (const std::bad_alloc&) {
     // Under a limit on the address space the largest count a file of its
     // size could hold may not fit where the facets it does hold would.
-    std::vector<reading::FacetCorners>().swap(facets_);
+    std::vector<geometry::Triangle>().swap(facets_);
     std::vector<std::int64_t>().swap(facet_lines_);
     facets_.reserve(SMALL_START);
     facet_lines_.reserve(SMALL_START);
   }
 }
 
-void FacetCollector::store_facet(const reading::FacetText& text,
-                                 const reading::FacetCorners& corners,
+void FacetCollector::store_facet(const reading::FacetText& text, const geometry::Triangle& corners,
                                  const std::array<int, 3>& empty_coordinates) {
   if (out_of_memory_) return;
   try {

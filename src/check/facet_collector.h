@@ -48,21 +48,21 @@ class FacetCollector final : public reading::FacetDestination {
 
   // Called on the stream's worker. Memory that runs out there is noted,
   // not thrown: see out_of_memory().
-  void store_facet(const reading::FacetText& text, const reading::FacetCorners& corners,
+  void store_facet(const reading::FacetText& text, const geometry::Triangle& corners,
                    const std::array<int, 3>& empty_coordinates) override;
   void skipped_line(const reading::SkippedLine& line) override;
 
   // True when a facet could not be kept for want of memory; the tables
   // then hold fewer facets than the scan stored.
   bool out_of_memory() const { return out_of_memory_; }
-  const std::vector<reading::FacetCorners>& facets() const { return facets_; }
-  std::vector<reading::FacetCorners> take_facets() { return std::move(facets_); }
+  const std::vector<geometry::Triangle>& facets() const { return facets_; }
+  std::vector<geometry::Triangle> take_facets() { return std::move(facets_); }
   // Per stored facet, the 1-based number of its facet line.
   std::vector<std::int64_t> take_facet_lines() { return std::move(facet_lines_); }
   const LineFacts& line_facts() const { return line_facts_; }
 
  private:
-  std::vector<reading::FacetCorners> facets_;
+  std::vector<geometry::Triangle> facets_;
   std::vector<std::int64_t> facet_lines_;
   LineFacts line_facts_;
   bool out_of_memory_ = false;

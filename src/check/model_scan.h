@@ -16,8 +16,8 @@ namespace check {
 
 struct ModelScan {
   reading::ScanOutcome outcome;
-  std::vector<reading::FacetCorners> facets;  // the facets read whole
-  std::vector<std::int64_t> facet_lines;      // per facet, its facet line (1-based)
+  std::vector<geometry::Triangle> facets;  // the facets read whole
+  std::vector<std::int64_t> facet_lines;   // per facet, its facet line (1-based)
   LineFacts line_facts;
 };
 

@@ -5,10 +5,6 @@
 
 namespace format {
 
-// Only the library's exact conversion here: the two coordinate forms have
-// their one fast path of their own (format/exp_forms.cpp), and what it
-// leaves aside (subnormals, undecided roundings, a carry into a new first
-// digit) is rare enough to take the exact way.
 namespace {
 
 // The longest exact decimal expansion of a double is that of m * 2^-1074
@@ -17,9 +13,14 @@ namespace {
 // and the digits beyond are zeros.
 constexpr int MAX_SIGNIFICANT_DIGITS = 767;
 
-// The exact way: the library conversion works on the stored binary value
-// and rounds exact ties to even.
-int write_exact_digits(double magnitude, int count, char* out) {
+}  // namespace
+
+// The library's exact conversion, which works on the stored binary value
+// and rounds exact ties to even. The deck's and the view's coordinate forms
+// come here only for what their fast path leaves undecided (subnormals,
+// roundings too close to call, a carry into a new first digit:
+// format/exp_forms.cpp); other callers come here for every value.
+int write_significant_digits(double magnitude, int count, char* out) {
   const int precision = std::min(count, MAX_SIGNIFICANT_DIGITS) - 1;
   // d.ddd, "e", sign and at most three exponent digits.
   char buffer[MAX_SIGNIFICANT_DIGITS + 1 + 5];
@@ -38,12 +39,6 @@ int write_exact_digits(double magnitude, int count, char* out) {
   int exponent = 0;
   std::from_chars(position, conversion.ptr, exponent);
   return (negative_exponent ? -exponent : exponent) + 1;
-}
-
-}  // namespace
-
-int write_significant_digits(double magnitude, int count, char* out) {
-  return write_exact_digits(magnitude, count, out);
 }
 
 }  // namespace format

@@ -8,25 +8,13 @@
 namespace geometry {
 namespace {
 
-Point minus(const Point& a, const Point& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-
-Point cross(const Point& u, const Point& v) {
-  return {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
-}
-
-double dot(const Point& a, const Point& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-
-double largest_magnitude(const Point& u) {
-  return std::max({std::fabs(u[0]), std::fabs(u[1]), std::fabs(u[2])});
-}
-
 // The sides b - a, c - a, c - b, halved when a difference of finite
 // coordinates overflows, then scaled by a power of two so that the largest
 // component lies in [1, 2): the ratios the sliver test compares do not
 // change, and no square can overflow or lose all its digits.
 std::array<Point, 3> scaled_sides(const Triangle& t) {
   const auto& [a, b, c] = t;
-  std::array<Point, 3> sides = {minus(b, a), minus(c, a), minus(c, b)};
+  std::array<Point, 3> sides = {difference(b, a), difference(c, a), difference(c, b)};
   double largest = 0.0;
   for (const Point& side : sides) largest = std::max(largest, largest_magnitude(side));
   if (!std::isfinite(largest)) {
@@ -44,16 +32,6 @@ std::array<Point, 3> scaled_sides(const Triangle& t) {
     for (double& value : side) value = std::ldexp(value, -exponent);
   }
   return sides;
-}
-
-// |u| for finite u, without overflow or underflow of the squares.
-double length(const Point& u) {
-  const double largest = largest_magnitude(u);
-  if (largest == 0.0 || !std::isfinite(largest)) return largest;
-  const int exponent = std::ilogb(largest);
-  const Point scaled = {std::ldexp(u[0], -exponent), std::ldexp(u[1], -exponent),
-                        std::ldexp(u[2], -exponent)};
-  return std::ldexp(std::sqrt(dot(scaled, scaled)), exponent);
 }
 
 }  // namespace
@@ -107,9 +85,9 @@ bool is_sliver(const Triangle& triangle) {
   constexpr double SAFE_HIGHEST = 0x1p400;
   {
     const auto& [a, b, c] = triangle;
-    const Point u = minus(b, a);
-    const Point v = minus(c, a);
-    const Point w = minus(c, b);
+    const Point u = difference(b, a);
+    const Point v = difference(c, a);
+    const Point w = difference(c, b);
     const double longest_squared = std::max({dot(u, u), dot(v, v), dot(w, w)});
     if (longest_squared >= SAFE_LOWEST && longest_squared <= SAFE_HIGHEST) {
       const Point normal = cross(u, v);
@@ -143,17 +121,15 @@ std::vector<FacetRole> classify_facets(std::span<const Triangle> triangles,
 double longest_side(std::span<const Triangle> triangles) {
   // Squares first, which is fast; the few out of their safe range are
   // measured again by scaling.
-  constexpr double SAFE_LOWEST = 0x1p-1000;
-  constexpr double SAFE_HIGHEST = 0x1p1000;
   double longest_squared = 0.0;
   bool out_of_range = false;
   for (const Triangle& t : triangles) {
     if (!is_finite(t)) continue;
     for (std::size_t side = 0; side < 3; ++side) {
-      const Point u = minus(t[(side + 1) % 3], t[side]);
+      const Point u = difference(t[(side + 1) % 3], t[side]);
       const double squared = dot(u, u);
       longest_squared = std::max(longest_squared, squared);
-      if (!(squared <= SAFE_HIGHEST) || (squared < SAFE_LOWEST && squared != 0.0) ||
+      if (!(squared <= SAFE_SQUARE_HIGHEST) || (squared < SAFE_SQUARE_LOWEST && squared != 0.0) ||
           (squared == 0.0 && largest_magnitude(u) != 0.0)) {
         out_of_range = true;
       }
@@ -164,15 +140,10 @@ double longest_side(std::span<const Triangle> triangles) {
   for (const Triangle& t : triangles) {
     if (!is_finite(t)) continue;
     for (std::size_t side = 0; side < 3; ++side) {
-      longest = std::max(longest, length(minus(t[(side + 1) % 3], t[side])));
+      longest = std::max(longest, length(difference(t[(side + 1) % 3], t[side])));
     }
   }
   return longest;
-}
-
-double twice_area(const Triangle& t) {
-  const Point normal = cross(minus(t[1], t[0]), minus(t[2], t[0]));
-  return std::sqrt(dot(normal, normal));
 }
 
 void flip_facet(Triangle& triangle, VertexIds& ids) {

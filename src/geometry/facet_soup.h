@@ -6,10 +6,8 @@
 // (vertex_merge.h), their roles, their sides' kinds (edge_topology.h) and
 // their shells (shells.h). A caller that changes the facets (drops, flips)
 // builds new arrays and runs the steps again.
-//
-// Corner k of a facet is corners[k]; side k runs from corner k to corner
-// (k + 1) mod 3. The corner order gives the facet's orientation: the normal
-// (b - a) x (c - a) points out of a body whose facets are all ordered so.
+// The triangles and their arithmetic, with its safe range, are in
+// triangle.h.
 #pragma once
 
 #include <array>
@@ -18,10 +16,10 @@
 #include <span>
 #include <vector>
 
+#include "geometry/triangle.h"
+
 namespace geometry {
 
-using Point = std::array<double, 3>;    // x, y, z
-using Triangle = std::array<Point, 3>;  // corners in file order
 using VertexIds = std::array<std::uint32_t, 3>;
 
 // The vertex id of a corner that has none (a facet with a non-finite
@@ -91,9 +89,6 @@ std::vector<FacetRole> classify_facets(std::span<const Triangle> triangles,
 // are finite, their difference is not). Exact to rounding at any scale,
 // also where squares would overflow or underflow.
 double longest_side(std::span<const Triangle> triangles);
-
-// Twice the area of a facet, |(b - a) x (c - a)|.
-double twice_area(const Triangle& triangle);
 
 // Reverses a facet's orientation: corners 1 and 2 change places, in the
 // triangle and in its vertex ids alike.

@@ -9,11 +9,13 @@
 #include <span>
 #include <string_view>
 
+#include "geometry/deck_defaults.h"
+
 namespace geometry {
 
 struct FrequencySettings {
-  double frequency_hz = 54.59;  // the solver deck's frequency
-  double sound_speed = 343.0;   // model units per second (343000 for millimetres)
+  double frequency_hz = DECK_FREQUENCY;
+  double sound_speed = DECK_SOUND_SPEED;  // model units per second (343000 for millimetres)
   double elements_per_wavelength = 6.0;
 
   // The longest side an element may have.

@@ -6,20 +6,6 @@
 #include <numbers>
 
 namespace geometry {
-namespace {
-
-Point difference(const Point& a, const Point& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-
-double dot(const Point& a, const Point& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-
-Point cross(const Point& a, const Point& b) {
-  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-
-double norm(const Point& a) { return std::hypot(a[0], a[1], a[2]); }
-
-}  // namespace
-
 std::array<double, 3> corner_angles_degrees(const Triangle& facet) {
   std::array<double, 3> angles{};
   for (std::size_t k = 0; k < 3; ++k) {
@@ -27,16 +13,13 @@ std::array<double, 3> corner_angles_degrees(const Triangle& facet) {
     const Point w = difference(facet[(k + 2) % 3], facet[k]);
     // atan2 of |u x w| and u . w stays accurate for angles near 0 and 180,
     // where acos of the cosine loses half the digits.
-    angles[k] = std::atan2(norm(cross(u, w)), dot(u, w)) * 180.0 / std::numbers::pi;
+    angles[k] = std::atan2(length(cross(u, w)), dot(u, w)) * 180.0 / std::numbers::pi;
   }
   return angles;
 }
 
 double aspect_ratio(const Triangle& facet) {
-  double longest = 0.0;
-  for (std::size_t k = 0; k < 3; ++k) {
-    longest = std::max(longest, norm(difference(facet[(k + 1) % 3], facet[k])));
-  }
+  const double longest = longest_side_of(facet).length;
   const double doubled_area = twice_area(facet);
   if (!(doubled_area > 0.0)) return std::numeric_limits<double>::infinity();
   // Shortest height = 2A / longest; an equilateral triangle's ratio

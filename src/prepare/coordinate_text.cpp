@@ -59,15 +59,16 @@ std::size_t write_seventeen_digits(double value, char* out) {
 
 std::size_t render_coordinate(double value, char* out) {
   if (value == 0.0) return write_compact(std::signbit(value), "0", 1, 0, out);
-  // Most coordinates of a model have a short decimal form: 15 digits, found
-  // by the deck's own fast renderer, are enough when the converter's short
-  // way reads them back as this very double. Anything else takes 17.
-  std::array<char, 1 + format::MAX_FAST_DIGITS> area{};
-  char* const digits = area.data() + 1;  // the renderer may write just before
+  // Most coordinates of a model have a short decimal form: 15 correctly
+  // rounded digits (as many as the deck's coordinates carry) are enough
+  // when the converter's short way reads them back as this very double.
+  // Anything else takes 17.
+  std::array<char, format::MAX_FAST_DIGITS> digits{};
   const int exponent =
-      format::write_significant_digits(std::fabs(value), format::MAX_FAST_DIGITS, digits);
-  const std::size_t length = write_compact(std::signbit(value), digits, format::MAX_FAST_DIGITS,
-                                           exponent - format::MAX_FAST_DIGITS, out);
+      format::write_significant_digits(std::fabs(value), format::MAX_FAST_DIGITS, digits.data());
+  const std::size_t length =
+      write_compact(std::signbit(value), digits.data(), format::MAX_FAST_DIGITS,
+                    exponent - format::MAX_FAST_DIGITS, out);
   double read_back = 0.0;
   if (reading::parse_plain_coordinate({out, length}, read_back) && read_back == value) {
     return length;
@@ -78,10 +79,11 @@ std::size_t render_coordinate(double value, char* out) {
 std::size_t render_normal_component(double value, char* out) {
   constexpr int NORMAL_DIGITS = 7;
   if (value == 0.0 || !std::isfinite(value)) return write_compact(false, "0", 1, 0, out);
-  std::array<char, 1 + NORMAL_DIGITS> area{};
-  char* const digits = area.data() + 1;  // the renderer may write just before
-  const int exponent = format::write_significant_digits(std::fabs(value), NORMAL_DIGITS, digits);
-  return write_compact(std::signbit(value), digits, NORMAL_DIGITS, exponent - NORMAL_DIGITS, out);
+  std::array<char, NORMAL_DIGITS> digits{};
+  const int exponent =
+      format::write_significant_digits(std::fabs(value), NORMAL_DIGITS, digits.data());
+  return write_compact(std::signbit(value), digits.data(), NORMAL_DIGITS, exponent - NORMAL_DIGITS,
+                       out);
 }
 
 }  // namespace prepare

@@ -9,10 +9,10 @@
 // place of the double, far from any midpoint, so every reading gives the
 // double back. Most coordinates of a model are shorter, though: the
 // coordinates a CAD program wrote with a few digits. So a coordinate is
-// first written with 15 significant digits (the deck's fast renderer),
-// trailing zeros dropped, and that text is kept only when the converter's
-// own reader gives back exactly this double; otherwise it gets 17 digits.
-// Either way the converter reads what was computed, and "55" stays "55".
+// first written with 15 correctly rounded significant digits (as many as
+// the deck's coordinates carry), trailing zeros dropped, and that text is kept only when the
+// converter's own reader gives back exactly this double; otherwise it gets 17 digits. Either way
+// the converter reads what was computed, and "55" stays "55".
 //
 // The form is compact so that a vertex line with three of the widest
 // numbers stays within the converter's 80 columns: the digits as an integer

@@ -129,8 +129,9 @@ int run(const prepare::PrepareOptions& options) {
 
   progress.begin("reading");
   reading::ModelRead model;
-  const std::string problem =
-      reading::read_model(fd, static_cast<std::uint64_t>(input_status.st_size), model, &progress);
+  const std::string problem = reading::read_model(
+      fd, static_cast<std::uint64_t>(input_status.st_size), model,
+      [&progress](std::uint64_t done, std::uint64_t total) { progress.advance(done, total); });
   ::close(fd);
   if (!problem.empty()) return fail(input_name + ": " + prepare::printable(problem));
   if (model.facets.size() > geometry::MAX_SOUP_FACETS) {

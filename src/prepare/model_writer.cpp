@@ -30,30 +30,6 @@ std::string folder_of(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// The facet's unit normal by the right-hand rule, scaled first so that the
-// cross product neither overflows nor underflows; zero when the corners are
-// in a line.
-reading::Corner unit_normal(const reading::FacetCorners& facet) {
-  std::array<double, 3> u{};
-  std::array<double, 3> v{};
-  double scale = 0.0;
-  for (std::size_t k = 0; k < 3; ++k) {
-    u[k] = facet[1][k] - facet[0][k];
-    v[k] = facet[2][k] - facet[0][k];
-    scale = std::fmax(scale, std::fmax(std::fabs(u[k]), std::fabs(v[k])));
-  }
-  if (!(scale > 0.0) || !std::isfinite(scale)) return {0.0, 0.0, 0.0};
-  for (std::size_t k = 0; k < 3; ++k) {
-    u[k] /= scale;
-    v[k] /= scale;
-  }
-  const reading::Corner n = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
-                             u[0] * v[1] - u[1] * v[0]};
-  const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-  if (!(length > 0.0)) return {0.0, 0.0, 0.0};
-  return {n[0] / length, n[1] / length, n[2] / length};
-}
-
 // The temporary name of a run's new file beside `path`: path.prepare-PID-N,
 // so that a later run can tell a file that a run now gone left behind.
 std::string temporary_name(const std::string& path, int attempt) {
@@ -196,19 +172,19 @@ std::string ModelWriter::flush() {
   return {};
 }
 
-std::string ModelWriter::add_facet(const reading::FacetCorners& facet) {
+std::string ModelWriter::add_facet(const geometry::Triangle& facet) {
   if (fd_ < 0) return "cannot write " + target_.path + ": the file is not open";
   if (BUFFER_BYTES - used_ < FACET_ROOM) {
     if (std::string problem = flush(); !problem.empty()) return problem;
   }
   char* out = buffer_.get() + used_;
   out = append(out, "  facet normal");
-  for (const double component : unit_normal(facet)) {
+  for (const double component : geometry::unit_normal(facet)) {
     *out++ = ' ';
     out += render_normal_component(component, out);
   }
   out = append(out, "\n  outer loop\n");
-  for (const reading::Corner& corner : facet) {
+  for (const geometry::Point& corner : facet) {
     out = append(out, "  vertex");
     for (const double value : corner) {
       *out++ = ' ';

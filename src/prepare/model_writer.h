@@ -24,7 +24,7 @@
 #include <memory>
 #include <string>
 
-#include "reading/stl_scanner.h"
+#include "geometry/triangle.h"
 
 namespace prepare {
 
@@ -60,7 +60,7 @@ class ModelWriter {
   // Adds one facet; its corners must be finite. Returns an empty string or
   // why the file could not be written (then the writer is done: nothing
   // will be named).
-  std::string add_facet(const reading::FacetCorners& facet);
+  std::string add_facet(const geometry::Triangle& facet);
 
   // Writes "endsolid" and flushes the file to the disk; it still has no
   // name of the target's, so that the run can still fail (its report not

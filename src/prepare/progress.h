@@ -8,23 +8,21 @@
 #include <cstdint>
 #include <string_view>
 
-#include "reading/model_reader.h"
-
 namespace prepare {
 
-class ProgressLine : public reading::ReadProgress {
+class ProgressLine {
  public:
   // `shown` false makes every call do nothing (standard error is not a
   // terminal).
   explicit ProgressLine(bool shown);
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
-  ~ProgressLine() override;
+  ~ProgressLine();
 
   // The step now running.
   void begin(std::string_view step);
   // How far it has come: done of total.
-  void advance(std::uint64_t done, std::uint64_t total) override;
+  void advance(std::uint64_t done, std::uint64_t total);
   // Wipes the line (before the report is printed).
   void clear();
 

@@ -6,18 +6,11 @@
 
 namespace prepare {
 
-double side_length(const reading::Corner& a, const reading::Corner& b) {
-  const double dx = b[0] - a[0];
-  const double dy = b[1] - a[1];
-  const double dz = b[2] - a[2];
-  return std::hypot(dx, dy, dz);
-}
-
-RefinedCount count_refined(std::span<const reading::FacetCorners> facets, double max_side,
+RefinedCount count_refined(std::span<const geometry::Triangle> facets, double max_side,
                            std::uint64_t cap) {
   RefinedCount count;
   const bool whole =
-      refine_facets(facets, max_side, [&](const reading::FacetCorners&, double longest) {
+      refine_facets(facets, max_side, [&](const geometry::Triangle&, double longest) {
         if (longest > count.longest_side) count.longest_side = longest;
         return ++count.facets <= cap;
       });
@@ -26,7 +19,7 @@ RefinedCount count_refined(std::span<const reading::FacetCorners> facets, double
   return count;
 }
 
-RefinementSize size_refinement(std::span<const reading::FacetCorners> facets, double max_side,
+RefinementSize size_refinement(std::span<const geometry::Triangle> facets, double max_side,
                                std::uint64_t cap) {
   RefinementSize size;
   const RefinedCount exact = count_refined(facets, max_side, 2 * cap);
@@ -67,7 +60,7 @@ double four_digits_below(double value) {
 
 }  // namespace
 
-double highest_fitting_frequency(std::span<const reading::FacetCorners> facets, double sound_speed,
+double highest_fitting_frequency(std::span<const geometry::Triangle> facets, double sound_speed,
                                  double elements_per_wavelength, double frequency,
                                  const RefinementSize& size, std::uint64_t cap) {
   // Refinement at a lower frequency is a part of the one at a higher, so

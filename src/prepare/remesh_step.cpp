@@ -11,9 +11,7 @@ namespace prepare {
 double default_deviation(double max_side, std::span<const geometry::Triangle> facets) {
   const std::optional<geometry::Box> box = geometry::finite_box(facets);
   if (!box) return max_side / 25.0;
-  const double diagonal =
-      std::hypot(box->highest[0] - box->lowest[0], box->highest[1] - box->lowest[1],
-                 box->highest[2] - box->lowest[2]);
+  const double diagonal = geometry::length(geometry::difference(box->highest, box->lowest));
   return std::min(max_side / 25.0, diagonal / 1000.0);
 }
 

@@ -54,7 +54,7 @@ void FacetStream::deliver_unless_failed(const FacetTextBatch& batch) {
   if (!failed_ && !deliver(batch)) failed_ = true;
 }
 
-bool FacetStream::convert(const FacetText& facet, std::size_t count, FacetCorners& corners,
+bool FacetStream::convert(const FacetText& facet, std::size_t count, geometry::Triangle& corners,
                           std::array<int, 3>& empty_coordinates) {
   for (std::size_t corner = 0; corner < count; ++corner) {
     std::string_view bad_token;
@@ -71,7 +71,7 @@ bool FacetStream::convert(const FacetText& facet, std::size_t count, FacetCorner
 }
 
 bool FacetStream::deliver(const FacetTextBatch& batch) {
-  FacetCorners corners;
+  geometry::Triangle corners;
   std::array<int, 3> empty_coordinates{};
   std::size_t skipped = 0;
   for (std::size_t f = 0; f < batch.facets; ++f) {

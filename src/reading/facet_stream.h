@@ -52,7 +52,7 @@ class FacetDestination {
  public:
   // A facet whose three corners converted; `empty_coordinates` counts, per
   // vertex line, the x, y, z tokens that were missing (read as 0.0).
-  virtual void store_facet(const FacetText& text, const FacetCorners& corners,
+  virtual void store_facet(const FacetText& text, const geometry::Triangle& corners,
                            const std::array<int, 3>& empty_coordinates) = 0;
   // A non-blank line skipped between facets.
   virtual void skipped_line(const SkippedLine& line) = 0;
@@ -111,7 +111,7 @@ class FacetStream {
   bool deliver(const FacetTextBatch& batch);
   // Converts the first `count` vertex lines of a facet; false, with the
   // failure recorded, at a coordinate that cannot be converted.
-  bool convert(const FacetText& facet, std::size_t count, FacetCorners& corners,
+  bool convert(const FacetText& facet, std::size_t count, geometry::Triangle& corners,
                std::array<int, 3>& empty_coordinates);
 
   FacetDestination& destination_;

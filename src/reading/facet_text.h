@@ -10,15 +10,15 @@
 #include <cstdint>
 #include <string_view>
 
+// The facets read are handed over as the geometry's triangles (corners in
+// file order), which every later step measures and cuts.
+#include "geometry/triangle.h"
+
 namespace reading {
 
 inline constexpr std::string_view FACET_MARKER = "  facet ";
 // A vertex line is read up to this column; nothing after it is seen.
 inline constexpr std::size_t VERTEX_LINE_LENGTH = 80;
-
-// A corner's x, y, z, and a facet's three corners in file order.
-using Corner = std::array<double, 3>;
-using FacetCorners = std::array<Corner, 3>;
 
 // A vertex line: its first 80 columns, and whether it goes on beyond them
 // with anything but blanks (text the conversion never sees).

@@ -78,7 +78,8 @@ float little_endian_float(const char* bytes) {
   return std::bit_cast<float>(little_endian_u32(bytes));
 }
 
-std::string read_binary(int fd, std::uint64_t size, ModelRead& model, ReadProgress* progress) {
+std::string read_binary(int fd, std::uint64_t size, ModelRead& model,
+                        const ReadProgress& progress) {
   std::array<char, BINARY_HEADER_BYTES> header{};
   if (!read_exactly(fd, header.data(), header.size())) return read_failure("cannot read");
   const std::uint32_t count = little_endian_u32(header.data() + 80);
@@ -100,7 +101,7 @@ std::string read_binary(int fd, std::uint64_t size, ModelRead& model, ReadProgre
     for (std::size_t r = 0; r < records; ++r) {
       // The normal (12 bytes) is not read: the mending computes its own.
       const char* corner_bytes = block.get() + r * BINARY_RECORD_BYTES + 12;
-      FacetCorners facet{};
+      geometry::Triangle facet{};
       for (std::size_t c = 0; c < 3; ++c) {
         for (std::size_t k = 0; k < 3; ++k) {
           facet[c][k] = static_cast<double>(little_endian_float(corner_bytes + 4 * (3 * c + k)));
@@ -111,8 +112,8 @@ std::string read_binary(int fd, std::uint64_t size, ModelRead& model, ReadProgre
     }
     done += records;
     const std::uint64_t bytes = BINARY_HEADER_BYTES + done * BINARY_RECORD_BYTES;
-    if (progress != nullptr && bytes - reported >= PROGRESS_STEP) {
-      progress->advance(bytes, size);
+    if (progress && bytes - reported >= PROGRESS_STEP) {
+      progress(bytes, size);
       reported = bytes;
     }
   }
@@ -301,10 +302,10 @@ class AsciiParser {
   bool seen_solid_ = false;
   bool lone_cr_ = false;
   std::size_t corners_ = 0;
-  FacetCorners facet_{};
+  geometry::Triangle facet_{};
 };
 
-std::string read_ascii(int fd, std::uint64_t size, ModelRead& model, ReadProgress* progress) {
+std::string read_ascii(int fd, std::uint64_t size, ModelRead& model, const ReadProgress& progress) {
   // An upper bound on the facets (no facet takes fewer than about 100
   // bytes): the table's pages are only touched as it fills.
   model.facets.reserve(static_cast<std::size_t>(size / 96 + 1));
@@ -361,8 +362,8 @@ std::string read_ascii(int fd, std::uint64_t size, ModelRead& model, ReadProgres
       break;
     }
     std::memmove(block.get(), block.get() + start, kept);
-    if (progress != nullptr && read_so_far - reported >= PROGRESS_STEP) {
-      progress->advance(read_so_far, size);
+    if (progress && read_so_far - reported >= PROGRESS_STEP) {
+      progress(read_so_far, size);
       reported = read_so_far;
     }
   }
@@ -380,7 +381,7 @@ bool is_binary_stl(std::uint64_t size, std::string_view count_bytes) {
   return size == BINARY_HEADER_BYTES + BINARY_RECORD_BYTES * count;
 }
 
-std::string read_model(int fd, std::uint64_t size, ModelRead& model, ReadProgress* progress) {
+std::string read_model(int fd, std::uint64_t size, ModelRead& model, const ReadProgress& progress) {
   model.facets.clear();
   model.facet_lines.clear();
   if (size == 0) return "the file is empty";

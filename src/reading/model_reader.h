@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,19 +33,16 @@ enum class ModelFormat { binary, ascii };
 
 struct ModelRead {
   ModelFormat format = ModelFormat::ascii;
-  std::vector<FacetCorners> facets;
+  std::vector<geometry::Triangle> facets;
   // Where each facet is: the 1-based line of its "facet" line in an ASCII
   // file, its 1-based record number in a binary one.
   std::vector<std::int64_t> facet_lines;
 };
 
-// How far the reading has come, for a progress line: bytes read so far of
-// `total`. Called now and then (every few megabytes), never per facet.
-class ReadProgress {
- public:
-  virtual ~ReadProgress() = default;
-  virtual void advance(std::uint64_t bytes_read, std::uint64_t total) = 0;
-};
+// How far the reading has come, for a progress line: told the bytes read
+// so far and the total now and then (every few megabytes), never per
+// facet. An empty one is told nothing.
+using ReadProgress = std::function<void(std::uint64_t bytes_read, std::uint64_t total)>;
 
 // The binary form's sizes.
 inline constexpr std::size_t BINARY_HEADER_BYTES = 84;
@@ -57,7 +55,8 @@ bool is_binary_stl(std::uint64_t size, std::string_view count_bytes);
 // Reads the whole model from `fd` (opened for reading, positioned at the
 // start, a regular file of `size` bytes). Returns an empty string, or one
 // line saying why the file is not a model it can read (which line, what
-// was expected, what was found). `progress` may be null.
-std::string read_model(int fd, std::uint64_t size, ModelRead& model, ReadProgress* progress);
+// was expected, what was found).
+std::string read_model(int fd, std::uint64_t size, ModelRead& model,
+                       const ReadProgress& progress = {});
 
 }  // namespace reading

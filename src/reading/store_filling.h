@@ -13,7 +13,7 @@ class StoreFilling final : public FacetDestination {
  public:
   explicit StoreFilling(mesh::MeshStore& store) : store_(store) {}
 
-  void store_facet(const FacetText&, const FacetCorners& corners,
+  void store_facet(const FacetText&, const geometry::Triangle& corners,
                    const std::array<int, 3>&) override {
     // The stream takes no more than MAX_FACETS facets, so the store never
     // refuses one here.

@@ -4,7 +4,7 @@
 
 namespace reading {
 
-bool read_corner(std::string_view line_text, Corner& xyz, std::string_view& bad_token,
+bool read_corner(std::string_view line_text, geometry::Point& xyz, std::string_view& bad_token,
                  int& empty_tokens) {
   // Tokens end at a blank or at column 80; nothing after column 80 is seen.
   // A line whose 80 columns hold no blank at all is one keyword that fills

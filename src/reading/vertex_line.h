@@ -13,7 +13,7 @@ namespace reading {
 // and z; a missing token reads as 0.0. Returns false, with `bad_token` set,
 // when a coordinate token cannot be converted. `empty_tokens` counts the
 // coordinate tokens that were empty.
-bool read_corner(std::string_view line_text, Corner& xyz, std::string_view& bad_token,
+bool read_corner(std::string_view line_text, geometry::Point& xyz, std::string_view& bad_token,
                  int& empty_tokens);
 
 }  // namespace reading

@@ -1,16 +1,20 @@
 // The fixed text of the solver deck's head and the medium and frequency the
-// converter writes into it, in one place: the converter writes them, and the
-// deck command reads and rewrites the same records.
+// converter writes into it (their numbers shared with the companions'
+// defaults), in one place: the converter writes them, and the deck command
+// reads and rewrites the same records.
 #pragma once
 
 #include <string_view>
 
+#include "geometry/deck_defaults.h"
+
 namespace writing {
 
-// The medium and the one frequency of a converted deck (metres, seconds).
-inline constexpr double DECK_SOUND_SPEED = 343.0;
-inline constexpr double DECK_DENSITY = 1.29;
-inline constexpr double DECK_FREQUENCY = 54.59;
+// The medium and the one frequency of a converted deck, shared with the
+// companions' defaults.
+using geometry::DECK_DENSITY;
+using geometry::DECK_FREQUENCY;
+using geometry::DECK_SOUND_SPEED;
 
 // Record 1 begins with this title; the date follows after 12 blanks.
 inline constexpr std::string_view DECK_TITLE =
