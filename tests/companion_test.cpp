@@ -108,6 +108,19 @@ TEST(JsonObject, KeysInOrderOnePerLineAndStrictValues) {
             "  \"count\": -12,\n  \"ready\": false,\n  \"view\": null\n}\n");
 }
 
+TEST(JsonObject, NestedValuesOnOneLine) {
+  EXPECT_EQ(companion::json_array({}), "[]");
+  EXPECT_EQ(companion::json_line_object({}), "{}");
+  const std::string corner[] = {companion::json_number(-0.5),
+                                companion::json_number(std::numeric_limits<double>::infinity()),
+                                "3"};
+  const companion::JsonMember members[] = {
+      {"corner", companion::json_array(corner)},
+      {  "a\"b",                          "[]"}, // a key is escaped like any string
+  };
+  EXPECT_EQ(companion::json_line_object(members), "{\"corner\": [-0.5, null, 3], \"a\\\"b\": []}");
+}
+
 TEST(ReportRows, GroupsDigitsByThousands) {
   struct Case {
     std::int64_t value;

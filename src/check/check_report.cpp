@@ -35,8 +35,9 @@ std::string_view normals_name(Normals normals) {
 }
 
 std::string json_corner(const reading::Corner& corner) {
-  return "[" + json_number(corner[0]) + ", " + json_number(corner[1]) + ", " +
-         json_number(corner[2]) + "]";
+  const std::string numbers[] = {json_number(corner[0]), json_number(corner[1]),
+                                 json_number(corner[2])};
+  return companion::json_array(numbers);
 }
 
 std::string readable_corner(const reading::Corner& corner) {
@@ -237,8 +238,6 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
   return findings;
 }
 
-}  // namespace
-
 // For each finding kind with a count above zero, the line numbers of up to
 // LOCATIONS_SHOWN of its lines or facets, under the count's key.
 std::string json_locations(const ModelFacts& facts) {
@@ -247,17 +246,13 @@ std::string json_locations(const ModelFacts& facts) {
   const auto at = [&](FacetFinding finding) -> const std::vector<std::int64_t>& {
     return facts.finding_lines[static_cast<std::size_t>(finding)];
   };
-  std::string text = "{";
+  std::vector<companion::JsonMember> members;
   const auto located = [&](std::string_view key, std::int64_t count,
                            const std::vector<std::int64_t>& where) {
     if (count == 0) return;
-    if (text.size() > 1) text += ", ";
-    text += "\"" + std::string(key) + "\": [";
-    for (std::size_t i = 0; i < where.size(); ++i) {
-      if (i > 0) text += ", ";
-      text += std::to_string(where[i]);
-    }
-    text += "]";
+    std::vector<std::string> numbers;
+    for (const std::int64_t line : where) numbers.push_back(std::to_string(line));
+    members.push_back({key, companion::json_array(numbers)});
   };
   located("skipped_facet_lines", lines.skipped_facet_lines, lines.skipped_facet_line_numbers);
   located("long_vertex_lines", lines.long_vertex_lines, lines.long_vertex_line_numbers);
@@ -272,8 +267,10 @@ std::string json_locations(const ModelFacts& facts) {
   located("inverted_shells", mesh.inverted_shells, at(FacetFinding::body_inside_out));
   located("cavities_pointing_outward", mesh.cavities_pointing_outward,
           at(FacetFinding::cavity_pointing_outward));
-  return text + "}";
+  return companion::json_line_object(members);
 }
+
+}  // namespace
 
 std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   const MeshFacts& mesh = facts.mesh;
@@ -313,8 +310,9 @@ std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   json.add_number("area", mesh.area);
   json.add_number("volume", mesh.volume);
   if (mesh.bounding_box.has_value()) {
-    json.add_raw("bounding_box", "[" + json_corner(mesh.bounding_box->lowest) + ", " +
-                                     json_corner(mesh.bounding_box->highest) + "]");
+    const std::string corners[] = {json_corner(mesh.bounding_box->lowest),
+                                   json_corner(mesh.bounding_box->highest)};
+    json.add_raw("bounding_box", companion::json_array(corners));
   } else {
     json.add_null("bounding_box");
   }
