@@ -3,6 +3,7 @@
 // settings, and the Tecplot zones of a view.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -250,43 +251,81 @@ constexpr companion::OptionRule COMMAND_RULES[] = {
     {companion::SOUND_SPEED_OPTION,  true, ""},
 };
 
+// The values read, or the message of a refusal, for one command line.
+struct FrequencyRead {
+  std::string problem;
+  geometry::FrequencySettings settings;
+};
+FrequencyRead read_frequency(const std::vector<std::string_view>& arguments) {
+  const companion::ReadOptions read = companion::read_options(arguments, COMMAND_RULES);
+  EXPECT_EQ(read.problem, "");
+  FrequencyRead result;
+  result.problem = companion::read_frequency_settings(read, COMMAND_RULES, result.settings);
+  return result;
+}
+
 TEST(FrequencyOptions, ReadByNameWithTheDeckDefaults) {
   struct Case {
     std::vector<std::string_view> arguments;
-    std::string_view problem;  // empty when usable; else what the message holds
-    double frequency_hz, sound_speed, elements_per_wavelength;
+    double frequency_hz;
+    double sound_speed;
+    double elements_per_wavelength;
   };
   const Case cases[] = {
-      {                                                                                    {},"", 54.59, 343.0, 6.0},
-      {                                                           {"--frequency", "+20", "m"},                                               "",  20.0, 343.0, 6.0},
-      {                                               {"--sound-speed=343000", "--weld", "1"},                                               "", 54.59, 343000.0, 6.0},
-      {                                                      {"--elements-per-wavelength=.5"},                                               "", 54.59, 343.0, 0.5},
-      {                                                                {"--frequency", "-20"}, "--frequency needs a positive number, not '-20'"      },
-      {                                                                   {"--sound-speed=0"}, "--sound-speed needs a positive number, not '0'"      },
-      {                                                  {"--elements-per-wavelength", "inf"},
-       "--elements-per-wavelength needs a positive number, not 'inf'"      },
-      {                                                                 {"--frequency", "5x"},  "--frequency needs a positive number, not '5x'"      },
- // Each value fine alone, a quotient overflowing or vanishing.
-      {                                                             {"--frequency", "1e-310"},                          "out of range together"      },
-      {                                   {"--sound-speed", "1e-300", "--frequency", "1e300"},                          "out of range together"      },
-      {                     {"--sound-speed", "1e300", "--elements-per-wavelength", "1e-300"},                          "out of range together"      },
-      {{"--sound-speed", "1e300", "--frequency", "1e-5", "--elements-per-wavelength", "1e-5"},
-       "out of range together"      }, // C / K finite, C / HZ / K not
+      {                                     {}, 54.59,    343.0, 6.0},
+      {            {"--frequency", "+20", "m"},  20.0,    343.0, 6.0},
+      {{"--sound-speed=343000", "--weld", "1"}, 54.59, 343000.0, 6.0},
+      {       {"--elements-per-wavelength=.5"}, 54.59,    343.0, 0.5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
-    const companion::ReadOptions read = companion::read_options(c.arguments, COMMAND_RULES);
-    ASSERT_EQ(read.problem, "");
-    geometry::FrequencySettings settings;
-    const std::string problem = companion::read_frequency_settings(read, COMMAND_RULES, settings);
-    if (!c.problem.empty()) {
-      EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
-      continue;
-    }
-    EXPECT_EQ(problem, "");
-    EXPECT_EQ(settings.frequency_hz, c.frequency_hz);
-    EXPECT_EQ(settings.sound_speed, c.sound_speed);
-    EXPECT_EQ(settings.elements_per_wavelength, c.elements_per_wavelength);
+    const FrequencyRead read = read_frequency(c.arguments);
+    EXPECT_EQ(read.problem, "");
+    EXPECT_EQ(read.settings.frequency_hz, c.frequency_hz);
+    EXPECT_EQ(read.settings.sound_speed, c.sound_speed);
+    EXPECT_EQ(read.settings.elements_per_wavelength, c.elements_per_wavelength);
+  }
+}
+
+// A command line split at blanks.
+std::vector<std::string_view> words(std::string_view line) {
+  std::vector<std::string_view> split;
+  for (std::size_t at = 0; at < line.size();) {
+    const std::size_t end = std::min(line.find(' ', at), line.size());
+    split.push_back(line.substr(at, end - at));
+    at = end + 1;
+  }
+  return split;
+}
+
+TEST(FrequencyOptions, RefusesABadValueInTheOneForm) {
+  struct Case {
+    std::string_view arguments;
+    std::string_view problem;
+  };
+  const Case cases[] = {
+      {            "--frequency -20",             "--frequency needs a positive number, not '-20'"},
+      {            "--sound-speed=0",             "--sound-speed needs a positive number, not '0'"},
+      {"--elements-per-wavelength=+", "--elements-per-wavelength needs a positive number, not '+'"},
+      {             "--frequency 5x",              "--frequency needs a positive number, not '5x'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    EXPECT_EQ(read_frequency(words(c.arguments)).problem, c.problem);
+  }
+}
+
+TEST(FrequencyOptions, RefusesValuesWhoseQuotientsLeaveTheRange) {
+  // Each value fine alone, a quotient overflowing or vanishing.
+  constexpr std::string_view cases[] = {
+      "--frequency 1e-310", "--sound-speed 1e-300 --frequency 1e300",
+      "--sound-speed 1e300 --elements-per-wavelength 1e-300",
+      "--sound-speed 1e300 --frequency 1e-5 --elements-per-wavelength 1e-5",  // only C / HZ / K
+  };
+  for (const std::string_view arguments : cases) {
+    SCOPED_TRACE(arguments);
+    const std::string problem = read_frequency(words(arguments)).problem;
+    EXPECT_NE(problem.find("out of range together"), std::string::npos) << problem;
   }
 }
 
