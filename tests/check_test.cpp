@@ -880,10 +880,10 @@ TEST(ModelCheck, CommandLine) {
       {                           "--frequency=+20 model.stl", 0,               "model.stl: ready"},
       {                                    "--frequency ++20", 2,    "positive number, not '++20'"},
       {                                    "--frequency +-20", 2,    "positive number, not '+-20'"},
-      {                                  "--frequency 1e-310", 2,         "wavelength is a finite"},
-      {              "--sound-speed 1e-300 --frequency 1e300", 2,         "wavelength is a finite"},
-      {"--sound-speed 1e300 --elements-per-wavelength 1e-300", 2,             "quotient is finite"},
-      {                                              "--view", 2,       "--view needs a file name"},
+      {                                  "--frequency 1e-310", 2,          "out of range together"},
+      {              "--sound-speed 1e-300 --frequency 1e300", 2,          "out of range together"},
+      {"--sound-speed 1e300 --elements-per-wavelength 1e-300", 2,          "out of range together"},
+      {                                              "--view", 2,           "--view needs a value"},
       {                 "--view a.plt --view b.plt model.stl", 2,          "--view is given twice"},
       {             "--frequency 20 --frequency=30 model.stl", 2,     "--frequency is given twice"},
       {                             "--json --json model.stl", 2,          "--json is given twice"},
@@ -1057,6 +1057,35 @@ TEST(ModelCheck, FindingsViewIsWrittenWholeOrNotAtAll) {
   }
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"folder", "link.stl", "model.stl", "view.plt"}));
+}
+
+// A view begins with the model's zone; a file without any zone fails its
+// readers, so a model without a finite facet gets no view, and says so.
+TEST(ModelCheck, NoViewWithoutAFiniteFacet) {
+  const std::string_view nan_facet =
+      "solid x\n  facet normal 0 0 1\n    outer loop\n      vertex nan 0 0\n"
+      "      vertex 1 0 0\n      vertex 0 1 0\n    endloop\n  endfacet\nendsolid x\n";
+  struct Case {
+    std::string_view name;
+    std::string_view model;
+  };
+  const Case cases[] = {
+      {               "no facet", "solid x\nendsolid x\n"},
+      {             "empty file",                      ""},
+      {"only a NaN corner facet",               nan_facet},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("model.stl", std::string(c.model));
+    dir.write("view.plt", "an older view\n");
+    const CheckRun run = run_check(dir, {"--view", "view.plt", "model.stl"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.out.find("  - no view written: the model has no finite facet"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(dir.read("view.plt"), "an older view\n");
+    EXPECT_EQ(run.err, "");
+  }
 }
 
 // The names in a folder, sorted: what a run left behind.

@@ -213,12 +213,12 @@ std::string json_value(const std::string& json, std::string_view key) {
 }
 
 constexpr std::string_view JSON_KEYS[] = {
-    "input_format",
+    "format",
     "facets_in",
     "facets_out",
     "welded_edges",
     "widest_gap_closed",
-    "merged_corners",
+    "near_coincident_corners",
     "dropped_nonfinite",
     "dropped_degenerate",
     "dropped_duplicate",
@@ -803,7 +803,7 @@ std::vector<MendCase> mend_cases() {
         }
       }
     }
-    cases.push_back({"one-ulp gap", gap, {{"merged_corners", "2"}}, 0});
+    cases.push_back({"one-ulp gap", gap, {{"near_coincident_corners", "2"}}, 0});
   }
   {
     Facets extra = cube;
@@ -836,7 +836,7 @@ std::vector<MendCase> mend_cases() {
         {{"dropped_degenerate", "2"},
          {"dropped_duplicate", "2"},
          {"dropped_nonfinite", "2"},
-         {"merged_corners", "1"}},
+         {"near_coincident_corners", "1"}},
         0
     });
   }
@@ -881,7 +881,7 @@ TEST(Mending, EachStepOnAModelWhoseTruthIsKnown) {
       const std::string value = json_value(run.out, key);
       if (const auto it = c.expected.find(key); it != c.expected.end()) {
         EXPECT_EQ(value, it->second);
-      } else if (key == "input_format") {
+      } else if (key == "format") {
         EXPECT_EQ(value, "\"ascii\"");
       } else if (key == "facets_in") {
         EXPECT_EQ(value, std::to_string(c.model.size()));
@@ -1036,7 +1036,7 @@ TEST(PrepareCommand, TheConverterAndTheCheckTakeTheOutputWhole) {
   const CommandRun run = prepare(dir, {"--json", "--refine-only", "part one.stl"});
   ASSERT_EQ(run.status, 0) << run.err;
   expect_exact_keys(run.out);
-  EXPECT_EQ(json_value(run.out, "input_format"), "\"binary\"");
+  EXPECT_EQ(json_value(run.out, "format"), "\"binary\"");
   EXPECT_EQ(json_value(run.out, "flipped_facets"), "576");
   EXPECT_EQ(json_value(run.out, "shells_turned_outward"), "1");
   const std::string facets_out = json_value(run.out, "facets_out");
@@ -1082,6 +1082,7 @@ TEST(PrepareCommand, CommandLine) {
       { "--feature-angle=45 --max-deviation 1 cube.stl", 0,      "stldeck-prepare: read cube.stl"},
       {                  "--feature-angle 180 cube.stl", 2,                "below 180, not '180'"},
       {                    "--max-deviation=0 cube.stl", 2,            "positive number, not '0'"},
+      {                          "--weld 0x10 cube.stl", 2,         "positive number, not '0x10'"},
       {                "--max-deviation 1e999 cube.stl", 2,                         "not '1e999'"},
       {                      "cube.stl --max-deviation", 2,       "--max-deviation needs a value"},
       {            "--refine-only --no-refine cube.stl", 2,                  "exclude each other"},
@@ -1094,8 +1095,8 @@ TEST(PrepareCommand, CommandLine) {
       {                          "--frequency cube.stl", 2,     "positive number, not 'cube.stl'"},
       {                      "--frequency inf cube.stl", 2,          "positive number, not 'inf'"},
       {                       "--frequency -3 cube.stl", 2,           "positive number, not '-3'"},
-      {                   "--frequency 1e-310 cube.stl", 2,      "not a finite length above zero"},
-      {"--sound-speed 1e308 --frequency 1e-10 cube.stl", 2,      "not a finite length above zero"},
+      {                   "--frequency 1e-310 cube.stl", 2,               "out of range together"},
+      {"--sound-speed 1e308 --frequency 1e-10 cube.stl", 2,               "out of range together"},
       {                                   "missing.stl", 2,             "cannot open missing.stl"},
       {                                        "folder", 2,  "cannot read folder: it is a folder"},
       {                               "cube.stl folder", 2, "cannot write folder: it is a folder"},

@@ -1,13 +1,13 @@
 #include "check/check_report.h"
 
-#include <array>
-#include <charconv>
 #include <cmath>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "companion/json_writer.h"
+#include "companion/report_rows.h"
 #include "geometry/gaps.h"
 #include "mesh/mesh_store.h"
 #include "records/status.h"
@@ -17,28 +17,8 @@ namespace {
 
 constexpr std::string_view REWRITE_COMMAND = "stldeck-prepare in.stl out.stl";
 
-std::string shortest_text(double value) {
-  std::array<char, 32> text{};
-  const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
-  return std::string(text.data(), result.ptr);
-}
-
-// Six significant digits: enough to act on, short enough to read.
-std::string readable_text(double value) {
-  if (!std::isfinite(value)) return std::isnan(value) ? "nan" : (value > 0 ? "inf" : "-inf");
-  std::array<char, 32> text{};
-  const auto result =
-      std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::general, 6);
-  return std::string(text.data(), result.ptr);
-}
-
-std::string json_number(double value) {
-  return std::isfinite(value) ? shortest_text(value) : "null";
-}
-
-std::string json_number(const std::optional<double>& value) {
-  return value.has_value() ? json_number(*value) : "null";
-}
+using companion::json_number;
+using companion::readable_number;
 
 std::string_view normals_name(Normals normals) {
   switch (normals) {
@@ -54,55 +34,15 @@ std::string_view normals_name(Normals normals) {
   return "undefined";
 }
 
-// A JSON string in plain ASCII: quotes and backslashes escaped, and every
-// control character (C0, DEL) and every byte above 0x7f (so C1 controls,
-// raw or in UTF-8, and invalid UTF-8) as \u00XX, each byte taken for the
-// Latin-1 character of its value. Nothing reaches a terminal raw, and the
-// text is valid JSON whatever the bytes.
-std::string json_string(std::string_view value) {
-  constexpr std::string_view HEX = "0123456789abcdef";
-  std::string text = "\"";
-  for (const char c : value) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      text += '\\';
-      text += c;
-    } else if (byte < 0x20 || byte >= 0x7f) {
-      text += "\\u00";
-      text += HEX[byte >> 4];
-      text += HEX[byte & 15];
-    } else {
-      text += c;
-    }
-  }
-  return text + "\"";
-}
-
-class JsonObject {
- public:
-  void add(std::string_view key, std::string_view value_text) {
-    text_ += first_ ? "{\n  \"" : ",\n  \"";
-    first_ = false;
-    text_ += key;
-    text_ += "\": ";
-    text_ += value_text;
-  }
-  void add(std::string_view key, std::int64_t value) { add(key, std::to_string(value)); }
-  void add_string(std::string_view key, std::string_view value) { add(key, json_string(value)); }
-  std::string finish() { return text_ + "\n}\n"; }
-
- private:
-  std::string text_;
-  bool first_ = true;
-};
-
 std::string json_corner(const geometry::Point& corner) {
-  return "[" + json_number(corner[0]) + ", " + json_number(corner[1]) + ", " +
-         json_number(corner[2]) + "]";
+  const std::string numbers[] = {json_number(corner[0]), json_number(corner[1]),
+                                 json_number(corner[2])};
+  return companion::json_array(numbers);
 }
 
 std::string readable_corner(const geometry::Point& corner) {
-  return readable_text(corner[0]) + " " + readable_text(corner[1]) + " " + readable_text(corner[2]);
+  return readable_number(corner[0]) + " " + readable_number(corner[1]) + " " +
+         readable_number(corner[2]);
 }
 
 std::string count_text(std::int64_t count, std::string_view one, std::string_view many) {
@@ -234,8 +174,8 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
     counted(mesh.open_edges, "open edge", "open edges",
             " (used by one facet): " + std::to_string(mesh.gap_edges) + " of them face " +
                 (mesh.gap_edges == 1 ? "another" : "others") + " across gaps up to " +
-                readable_text(mesh.widest_gap) + " wide: stldeck-prepare --weld " +
-                readable_text(geometry::suggested_weld(mesh.widest_gap)) +
+                readable_number(mesh.widest_gap) + " wide: stldeck-prepare --weld " +
+                readable_number(geometry::suggested_weld(mesh.widest_gap)) +
                 " in.stl out.stl closes " +
                 (mesh.gap_edges == mesh.open_edges ? "them" : "those; close the other holes"),
             at[kind(FacetFinding::open_edge)], "facets ");
@@ -266,6 +206,10 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
           " no volume (a sheet back to back, say): the solver needs the surface of a body; give "
           "the sheet a thickness",
           {});
+  if (facts.view_without_zone) {
+    add("no view written: the model has no finite facet to show, and a view without one holds "
+        "no zone, which its readers fail on; the file --view names is as it was");
+  }
   if (facts.end_of_solid == false) {
     add("no endsolid line after the last facet: the file may have been cut short; export it "
         "again and compare the facet count");
@@ -277,13 +221,13 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
   const double wanted = settings.elements_per_wavelength;
   if (readiness.elements_per_wavelength.has_value() &&
       *readiness.elements_per_wavelength < wanted) {
-    std::string line = "elements too coarse for " + readable_text(settings.frequency_hz) +
-                       " Hz: " + readable_text(*readiness.elements_per_wavelength) +
-                       " per wavelength where " + readable_text(wanted) +
+    std::string line = "elements too coarse for " + readable_number(settings.frequency_hz) +
+                       " Hz: " + readable_number(*readiness.elements_per_wavelength) +
+                       " per wavelength where " + readable_number(wanted) +
                        " are wanted; refine to edges of at most " +
-                       readable_text(readiness.wavelength / wanted) + " model units";
+                       readable_number(readiness.wavelength / wanted) + " model units";
     if (readiness.max_frequency_hz.has_value()) {
-      line += ", or use the mesh up to " + readable_text(*readiness.max_frequency_hz) + " Hz";
+      line += ", or use the mesh up to " + readable_number(*readiness.max_frequency_hz) + " Hz";
     }
     add(line);
   }
@@ -294,8 +238,6 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
   return findings;
 }
 
-}  // namespace
-
 // For each finding kind with a count above zero, the line numbers of up to
 // LOCATIONS_SHOWN of its lines or facets, under the count's key.
 std::string json_locations(const ModelFacts& facts) {
@@ -304,17 +246,13 @@ std::string json_locations(const ModelFacts& facts) {
   const auto at = [&](FacetFinding finding) -> const std::vector<std::int64_t>& {
     return facts.finding_lines[static_cast<std::size_t>(finding)];
   };
-  std::string text = "{";
+  std::vector<companion::JsonMember> members;
   const auto located = [&](std::string_view key, std::int64_t count,
                            const std::vector<std::int64_t>& where) {
     if (count == 0) return;
-    if (text.size() > 1) text += ", ";
-    text += "\"" + std::string(key) + "\": [";
-    for (std::size_t i = 0; i < where.size(); ++i) {
-      if (i > 0) text += ", ";
-      text += std::to_string(where[i]);
-    }
-    text += "]";
+    std::vector<std::string> numbers;
+    for (const std::int64_t line : where) numbers.push_back(std::to_string(line));
+    members.push_back({key, companion::json_array(numbers)});
   };
   located("skipped_facet_lines", lines.skipped_facet_lines, lines.skipped_facet_line_numbers);
   located("long_vertex_lines", lines.long_vertex_lines, lines.long_vertex_line_numbers);
@@ -329,50 +267,61 @@ std::string json_locations(const ModelFacts& facts) {
   located("inverted_shells", mesh.inverted_shells, at(FacetFinding::body_inside_out));
   located("cavities_pointing_outward", mesh.cavities_pointing_outward,
           at(FacetFinding::cavity_pointing_outward));
-  return text + "}";
+  return companion::json_line_object(members);
 }
+
+}  // namespace
 
 std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   const MeshFacts& mesh = facts.mesh;
-  JsonObject json;
+  companion::JsonObject json;
   json.add_string("format", format_name(facts.format));
-  json.add("facets", std::int64_t{facts.facets});
-  json.add("converter_report", std::int64_t{facts.converter_report});
-  json.add("converter_line",
-           facts.converter_report == 0 ? "null" : std::to_string(facts.converter_line));
-  json.add("end_of_solid",
-           facts.end_of_solid.has_value() ? (*facts.end_of_solid ? "true" : "false") : "null");
-  json.add("skipped_facet_lines", facts.line_facts.skipped_facet_lines);
-  json.add("long_vertex_lines", facts.line_facts.long_vertex_lines);
-  json.add("incomplete_vertex_lines", facts.line_facts.incomplete_vertex_lines);
-  json.add("nonfinite_facets", mesh.nonfinite_facets);
-  json.add("degenerate_facets", mesh.degenerate_facets);
-  json.add("duplicate_facets", mesh.duplicate_facets);
-  json.add("vertices", mesh.vertices);
-  json.add("near_coincident_corners", mesh.near_coincident_corners);
-  json.add("merge_tolerance", json_number(mesh.merge_tolerance));
-  json.add("open_edges", mesh.open_edges);
-  json.add("gap_edges", mesh.gap_edges);
-  json.add("widest_gap", json_number(mesh.widest_gap));
-  json.add("nonmanifold_edges", mesh.nonmanifold_edges);
-  json.add("misoriented_edges", mesh.misoriented_edges);
-  json.add("shells", mesh.shells);
-  json.add("inverted_shells", mesh.inverted_shells);
-  json.add("cavities", mesh.cavities);
-  json.add("cavities_pointing_outward", mesh.cavities_pointing_outward);
+  json.add_integer("facets", facts.facets);
+  json.add_integer("converter_report", facts.converter_report);
+  if (facts.converter_report == 0) {
+    json.add_null("converter_line");
+  } else {
+    json.add_integer("converter_line", facts.converter_line);
+  }
+  if (facts.end_of_solid.has_value()) {
+    json.add_bool("end_of_solid", *facts.end_of_solid);
+  } else {
+    json.add_null("end_of_solid");
+  }
+  json.add_integer("skipped_facet_lines", facts.line_facts.skipped_facet_lines);
+  json.add_integer("long_vertex_lines", facts.line_facts.long_vertex_lines);
+  json.add_integer("incomplete_vertex_lines", facts.line_facts.incomplete_vertex_lines);
+  json.add_integer("nonfinite_facets", mesh.nonfinite_facets);
+  json.add_integer("degenerate_facets", mesh.degenerate_facets);
+  json.add_integer("duplicate_facets", mesh.duplicate_facets);
+  json.add_integer("vertices", mesh.vertices);
+  json.add_integer("near_coincident_corners", mesh.near_coincident_corners);
+  json.add_number("merge_tolerance", mesh.merge_tolerance);
+  json.add_integer("open_edges", mesh.open_edges);
+  json.add_integer("gap_edges", mesh.gap_edges);
+  json.add_number("widest_gap", mesh.widest_gap);
+  json.add_integer("nonmanifold_edges", mesh.nonmanifold_edges);
+  json.add_integer("misoriented_edges", mesh.misoriented_edges);
+  json.add_integer("shells", mesh.shells);
+  json.add_integer("inverted_shells", mesh.inverted_shells);
+  json.add_integer("cavities", mesh.cavities);
+  json.add_integer("cavities_pointing_outward", mesh.cavities_pointing_outward);
   json.add_string("normals", normals_name(readiness.normals));
-  json.add("area", json_number(mesh.area));
-  json.add("volume", json_number(mesh.volume));
-  json.add("bounding_box", mesh.bounding_box.has_value()
-                               ? "[" + json_corner(mesh.bounding_box->lowest) + ", " +
-                                     json_corner(mesh.bounding_box->highest) + "]"
-                               : "null");
-  json.add("longest_edge", json_number(mesh.longest_edge));
-  json.add("wavelength", json_number(readiness.wavelength));
-  json.add("elements_per_wavelength", json_number(readiness.elements_per_wavelength));
-  json.add("max_frequency", json_number(readiness.max_frequency_hz));
-  json.add("locations", json_locations(facts));
-  json.add("ready", readiness.ready ? "true" : "false");
+  json.add_number("area", mesh.area);
+  json.add_number("volume", mesh.volume);
+  if (mesh.bounding_box.has_value()) {
+    const std::string corners[] = {json_corner(mesh.bounding_box->lowest),
+                                   json_corner(mesh.bounding_box->highest)};
+    json.add_raw("bounding_box", companion::json_array(corners));
+  } else {
+    json.add_null("bounding_box");
+  }
+  json.add_number("longest_edge", mesh.longest_edge);
+  json.add_number("wavelength", readiness.wavelength);
+  json.add_number("elements_per_wavelength", readiness.elements_per_wavelength);
+  json.add_number("max_frequency", readiness.max_frequency_hz);
+  json.add_raw("locations", json_locations(facts));
+  json.add_bool("ready", readiness.ready);
   return json.finish();
 }
 
@@ -384,12 +333,9 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
   const bool ready = readiness.ready && findings.empty();
   std::string text =
       std::string(path) + (ready ? ": ready for the solver\n" : ": not ready for the solver\n");
-  const auto row = [&](std::string_view name, const std::string& value) {
-    text += "  ";
-    text += name;
-    text.append(name.size() < 24 ? 24 - name.size() : 1, ' ');
-    text += value;
-    text += '\n';
+  std::vector<companion::ReportRow> rows;
+  const auto row = [&](std::string_view label, std::string value) {
+    rows.push_back({label, std::move(value)});
   };
   row("format", std::string(format_name(facts.format)));
   row("facets",
@@ -403,7 +349,7 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
           (mesh.near_coincident_corners == 0
                ? ""
                : " (" + count_text(mesh.near_coincident_corners, "corner", "corners") +
-                     " joined to a vertex within " + readable_text(mesh.merge_tolerance) + ")"));
+                     " joined to a vertex within " + readable_number(mesh.merge_tolerance) + ")"));
   std::string shell_notes;
   const auto note = [&](std::int64_t count, std::string_view what) {
     if (count == 0) return;
@@ -416,33 +362,34 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
   if (!shell_notes.empty()) shell_notes += ")";
   row("shells", std::to_string(mesh.shells) + shell_notes + ", normals " +
                     std::string(normals_name(readiness.normals)));
-  row("area", readable_text(mesh.area));
-  row("volume", readable_text(mesh.volume));
+  row("area", readable_number(mesh.area));
+  row("volume", readable_number(mesh.volume));
   if (mesh.bounding_box.has_value()) {
     row("bounding box", readable_corner(mesh.bounding_box->lowest) + " to " +
                             readable_corner(mesh.bounding_box->highest));
   }
-  row("longest edge", readable_text(mesh.longest_edge));
+  row("longest edge", readable_number(mesh.longest_edge));
   // The sound speed fixes the unit: in metres per second, the model is in
   // metres; a model in millimetres needs it in millimetres per second.
   if (settings.sound_speed == DEFAULT_SOUND_SPEED) {
     row("units", "model units taken as metres");
     row("", "(for a model in millimetres give --sound-speed 343000)");
   } else {
-    row("units", "those of the sound speed, " + readable_text(settings.sound_speed) +
+    row("units", "those of the sound speed, " + readable_number(settings.sound_speed) +
                      " model units per second");
   }
-  row("wavelength", readable_text(readiness.wavelength) + " (" +
-                        readable_text(settings.sound_speed) + " / " +
-                        readable_text(settings.frequency_hz) + " Hz)");
+  row("wavelength", readable_number(readiness.wavelength) + " (" +
+                        readable_number(settings.sound_speed) + " / " +
+                        readable_number(settings.frequency_hz) + " Hz)");
   if (readiness.elements_per_wavelength.has_value()) {
-    row("elements per wavelength", readable_text(*readiness.elements_per_wavelength) +
+    row("elements per wavelength", readable_number(*readiness.elements_per_wavelength) +
                                        " (at least " +
-                                       readable_text(settings.elements_per_wavelength) + ")");
+                                       readable_number(settings.elements_per_wavelength) + ")");
   }
   if (readiness.max_frequency_hz.has_value()) {
-    row("highest frequency", readable_text(*readiness.max_frequency_hz) + " Hz");
+    row("highest frequency", readable_number(*readiness.max_frequency_hz) + " Hz");
   }
+  text += companion::render_rows(rows);
   if (!findings.empty()) text += "findings:\n";
   for (const std::string& finding : findings) text += "  - " + finding + "\n";
   return text;

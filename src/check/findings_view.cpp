@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "companion/tecplot_zones.h"
 #include "geometry/nesting.h"
 
 namespace check {
@@ -25,71 +26,12 @@ using geometry::Point;
 using geometry::SideKind;
 using geometry::Triangle;
 
-// A zone's elements: each three points, the last two equal for an edge.
+// A finding's zone: each element three points, the last two equal for an
+// edge.
 struct Zone {
   std::string title;
   std::vector<Triangle> elements;
 };
-
-void append_number(std::string& text, double value) {
-  std::array<char, 32> digits{};
-  const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
-  text.append(digits.data(), result.ptr);
-}
-
-// Buffers text and writes it to a descriptor in large pieces.
-class ViewFile {
- public:
-  explicit ViewFile(int fd) : fd_(fd) {}
-  std::string& text() { return text_; }
-  // Writes what is buffered once it is large, or always when `all`.
-  bool flush(bool all) {
-    constexpr std::size_t PIECE = std::size_t{1} << 20;
-    if (!all && text_.size() < PIECE) return true;
-    std::size_t done = 0;
-    while (done < text_.size()) {
-      const ssize_t wrote = ::write(fd_, text_.data() + done, text_.size() - done);
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) return false;
-      done += static_cast<std::size_t>(wrote);
-    }
-    text_.clear();
-    return true;
-  }
-
- private:
-  int fd_;
-  std::string text_;
-};
-
-// Writes the finite elements among `elements` as one zone (none when there
-// is no such element).
-bool write_zone(ViewFile& file, std::string_view title, std::span<const Triangle> elements) {
-  const auto count = static_cast<std::size_t>(
-      std::count_if(elements.begin(), elements.end(), geometry::is_finite));
-  if (count == 0) return true;
-  std::string& text = file.text();
-  text += "ZONE T=\"" + std::string(title) + "\", N=" + std::to_string(3 * count) +
-          ", E=" + std::to_string(count) + ", DATAPACKING=POINT, ZONETYPE=FETRIANGLE\n";
-  for (const Triangle& element : elements) {
-    if (!geometry::is_finite(element)) continue;
-    for (const Point& p : element) {
-      append_number(text, p[0]);
-      text += ' ';
-      append_number(text, p[1]);
-      text += ' ';
-      append_number(text, p[2]);
-      text += '\n';
-      if (!file.flush(false)) return false;
-    }
-  }
-  for (std::size_t e = 0; e < count; ++e) {
-    text += std::to_string(3 * e + 1) + ' ' + std::to_string(3 * e + 2) + ' ' +
-            std::to_string(3 * e + 3) + '\n';
-    if (!file.flush(false)) return false;
-  }
-  return true;
-}
 
 // The edges of one kind, each once (by its two vertex ids), drawn between
 // the corners of the first facet that holds it, in facet order.
@@ -236,16 +178,35 @@ std::string write_findings_view(const std::string& path, std::span<const Triangl
   add(facts.duplicate_facets, "repeated facets",
       facets_with_role(facets, analysis, FacetRole::repeated));
 
+  // A view without a zone would crash its reader: the model's zone comes
+  // first, and a model without a finite facet has none to give.
+  if (!companion::has_zone(facets)) {
+    return "cannot write the view " + path +
+           ": no facet of the model is finite, so it would hold "
+           "nothing to show";
+  }
   // A file of its own, so that no other file is touched until the rename.
   std::string temporary;
   const int fd = create_view_file(path, temporary);
   if (fd < 0) return "cannot write the view " + path + ": " + std::strerror(errno);
-  ViewFile file(fd);
-  file.text() = "TITLE = \"stldeck-check findings\"\nVARIABLES = \"X\", \"Y\", \"Z\"\n";
-  bool written = write_zone(file, "model", facets);
-  for (const Zone& zone : zones) written = written && write_zone(file, zone.title, zone.elements);
-  written = written && file.flush(true);
-  int write_errno = errno;
+  int write_errno = 0;
+  const auto write_all = [fd, &write_errno](std::string_view text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) {
+        write_errno = wrote < 0 ? errno : ENOSPC;
+        return false;
+      }
+      done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+  };
+  companion::TecplotZones view("stldeck-check findings", facets, write_all);
+  bool written = true;
+  for (const Zone& zone : zones) written = written && view.add_zone(zone.title, zone.elements);
+  written = view.finish() && written;
   if (written && temporary.empty() && !name_view_file(fd, path, temporary)) {
     written = false;
     write_errno = errno;

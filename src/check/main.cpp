@@ -21,6 +21,8 @@
 #include "check/model_scan.h"
 #include "check/options.h"
 #include "check/readiness.h"
+#include "companion/exit_status.h"
+#include "companion/tecplot_zones.h"
 #include "io/line_reader.h"
 #include "io/standard_error.h"
 #include "io/standard_streams.h"
@@ -29,9 +31,8 @@
 
 namespace {
 
-constexpr int EXIT_READY = 0;
-constexpr int EXIT_NOT_READY = 1;
-constexpr int EXIT_UNUSABLE = 2;
+using companion::exit_code;
+using companion::ExitStatus;
 
 // The report goes to standard output through a channel of its own: one
 // text written whole, in plain bytes (not records), never cut, since the
@@ -40,11 +41,11 @@ constexpr int REPORT_UNIT = STDOUT_FILENO;
 
 // Messages name paths and arguments as given: on a terminal their control
 // characters are shown escaped, elsewhere the bytes go through as they are.
-int fail(const std::string& reason) {
+ExitStatus fail(const std::string& reason) {
   const std::string shown =
       ::isatty(STDERR_FILENO) == 1 ? check::escape_for_terminal(reason) : reason;
   io::write_to_standard_error("stldeck-check: " + shown + "\n");
-  return EXIT_UNUSABLE;
+  return ExitStatus::unusable;
 }
 
 // Writes the whole text on standard output. A refusal is the channel's
@@ -65,7 +66,7 @@ Written write_out(std::string_view text) {
 
 // The report on standard output, or the one line that says why it could
 // not be written; `done` is the status the run ends with when it was.
-int report(std::string_view text, int done) {
+ExitStatus report(std::string_view text, ExitStatus done) {
   const Written written = write_out(text);
   if (written.status.ok()) return done;
   return fail(std::string("cannot write the report: ") + std::strerror(written.error_number));
@@ -91,9 +92,9 @@ bool read_head(int fd, std::uint64_t size, std::vector<unsigned char>& head) {
 // is refused before anything is written. When standard error is such a
 // file, the refusal is told by the status alone, since its line would land
 // in the file.
-int refuse_streams(const io::StreamsInto& into_model, const io::StreamsInto& into_view,
-                   const check::CheckOptions& options) {
-  if (into_model.standard_error || into_view.standard_error) return EXIT_UNUSABLE;
+ExitStatus refuse_streams(const io::StreamsInto& into_model, const io::StreamsInto& into_view,
+                          const check::CheckOptions& options) {
+  if (into_model.standard_error || into_view.standard_error) return ExitStatus::unusable;
   return fail("standard output goes into " +
               (into_model.standard_output ? options.path + ", the model"
                                           : options.view_path + ", the view") +
@@ -102,7 +103,7 @@ int refuse_streams(const io::StreamsInto& into_model, const io::StreamsInto& int
 
 // Everything after the command line. Any allocation may fail: the caller
 // turns that into a one-line report.
-int check_file(const check::CheckOptions& options) {
+ExitStatus check_file(const check::CheckOptions& options) {
   const bool with_view = !options.view_path.empty();
   check::ViewTarget view;
   if (with_view) {
@@ -164,7 +165,8 @@ int check_file(const check::CheckOptions& options) {
     }
   }
   const check::Readiness readiness = check::assess_model(facts, options.settings);
-  if (with_view) {
+  facts.view_without_zone = with_view && !companion::has_zone(scan.facets);
+  if (with_view && !facts.view_without_zone) {
     if (const std::string problem = check::write_findings_view(view.path, scan.facets, analysis);
         !problem.empty()) {
       return fail(problem);
@@ -176,7 +178,7 @@ int check_file(const check::CheckOptions& options) {
   const std::string text =
       options.json ? check::render_json(facts, readiness)
                    : check::render_summary(shown_path, facts, readiness, options.settings);
-  return report(text, readiness.ready ? EXIT_READY : EXIT_NOT_READY);
+  return report(text, readiness.ready ? ExitStatus::ready : ExitStatus::findings);
 }
 
 }  // namespace
@@ -190,15 +192,15 @@ int main(int argc, char** argv) {
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   check::CheckOptions options;
   if (const std::string problem = check::parse_options(arguments, options); !problem.empty()) {
-    return fail(problem);
+    return exit_code(fail(problem));
   }
-  if (options.help) return report(check::USAGE, EXIT_READY);
+  if (options.help) return exit_code(report(check::USAGE, ExitStatus::ready));
   try {
-    return check_file(options);
+    return exit_code(check_file(options));
   } catch (const std::bad_alloc&) {
     // The message is short and built in a buffer of its own, for memory is
     // what ran out.
     io::write_to_standard_error("stldeck-check: not enough memory to check the model\n");
-    return EXIT_UNUSABLE;
+    return exit_code(ExitStatus::unusable);
   }
 }

@@ -35,6 +35,9 @@ struct ModelFacts {
   // Whether the file ends with an endsolid line after its last facet; none
   // when the scan did not end cleanly after at least one facet.
   std::optional<bool> end_of_solid;
+  // A view was asked for and not written: no facet is finite, and a view
+  // begins with the model's zone (a reader fails on a file without a zone).
+  bool view_without_zone = false;
 };
 
 // Outward: every shell closed and facing as its depth asks (a body's

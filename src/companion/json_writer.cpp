@@ -98,6 +98,26 @@ std::string json_number(double value) {
   return std::string(text.data(), result.ptr);
 }
 
+std::string json_array(std::span<const std::string> values) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += values[i];
+  }
+  return text + "]";
+}
+
+std::string json_line_object(std::span<const JsonMember> members) {
+  std::string text = "{";
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += json_string(members[i].key);
+    text += ": ";
+    text += members[i].json_text;
+  }
+  return text + "}";
+}
+
 void JsonObject::add_raw(std::string_view key, std::string_view json_text) {
   text_ += text_.empty() ? "{\n  " : ",\n  ";
   text_ += json_string(key);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,19 @@ std::string json_string(std::string_view text);
 // The shortest decimal form that reads back to the same double, or null
 // when the value is NaN or infinite.
 std::string json_number(double value);
+
+// Values already in JSON form as one array on one line: "[1, 2.5, null]";
+// "[]" without values.
+std::string json_array(std::span<const std::string> values);
+
+struct JsonMember {
+  std::string_view key;
+  std::string json_text;  // the value, already in JSON form
+};
+
+// Members as one object on one line, for a value nested in a JsonObject:
+// {"a": [1, 2], "b": 3}; "{}" without members.
+std::string json_line_object(std::span<const JsonMember> members);
 
 class JsonObject {
  public:

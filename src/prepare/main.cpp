@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "companion/exit_status.h"
+#include "companion/report_rows.h"
 #include "geometry/facet_soup.h"
 #include "io/standard_streams.h"
 #include "mesh/mesh_store.h"
@@ -30,16 +32,15 @@
 
 namespace {
 
-constexpr int EXIT_READY = 0;
-constexpr int EXIT_NOT_READY = 1;
-constexpr int EXIT_UNUSABLE = 2;
+using companion::exit_code;
+using companion::ExitStatus;
 
 // The converter's limit: a result with more facets cannot be converted.
 constexpr auto FACET_LIMIT = static_cast<std::uint64_t>(mesh::MAX_FACETS);
 
-int fail(const std::string& reason) {
+ExitStatus fail(const std::string& reason) {
   std::fprintf(stderr, "stldeck-prepare: %s\n", reason.c_str());
-  return EXIT_UNUSABLE;
+  return ExitStatus::unusable;
 }
 
 bool write_out(std::string_view text) {
@@ -48,17 +49,8 @@ bool write_out(std::string_view text) {
 }
 
 std::string shown_count(double value) {
+  if (value < 1e15) return companion::group_digits(std::llround(value));
   char text[32];
-  if (value < 1e15) {
-    std::snprintf(text, sizeof text, "%.0f", value);
-    std::string digits = text;
-    std::string grouped;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-      if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
-      grouped += digits[i];
-    }
-    return grouped;
-  }
   std::snprintf(text, sizeof text, "%.3g", value);
   return text;
 }
@@ -88,7 +80,7 @@ std::string too_large(std::span<const geometry::Triangle> facets, double max_sid
   return reason;
 }
 
-int run(const prepare::PrepareOptions& options) {
+ExitStatus run(const prepare::PrepareOptions& options) {
   prepare::ProgressLine progress(::isatty(STDERR_FILENO) == 1);
   const std::string input_name = prepare::printable(options.input);
   // Not blocking: a named pipe without a writer must not hold the run.
@@ -120,7 +112,7 @@ int run(const prepare::PrepareOptions& options) {
       target.exists ? io::standard_streams_into(target.status) : io::StreamsInto{};
   if (into_input.any() || into_output.any()) {
     ::close(fd);
-    if (into_input.standard_error || into_output.standard_error) return EXIT_UNUSABLE;
+    if (into_input.standard_error || into_output.standard_error) return ExitStatus::unusable;
     return fail("standard output goes into " +
                 (into_input.standard_output ? input_name + ", the model"
                                             : prepare::printable(options.output) + ", OUT") +
@@ -239,7 +231,7 @@ int run(const prepare::PrepareOptions& options) {
       return fail(prepare::printable(failed) + " (the report above is void: OUT is as it was)");
     }
   }
-  return report.ready ? EXIT_READY : EXIT_NOT_READY;
+  return report.ready ? ExitStatus::ready : ExitStatus::findings;
 }
 
 }  // namespace
@@ -253,14 +245,15 @@ int main(int argc, char** argv) {
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   prepare::PrepareOptions options;
   if (const std::string problem = prepare::parse_options(arguments, options); !problem.empty()) {
-    return fail(prepare::printable(problem));
+    return exit_code(fail(prepare::printable(problem)));
   }
-  if (options.help) return write_out(prepare::USAGE) ? EXIT_READY : EXIT_UNUSABLE;
+  if (options.help)
+    return exit_code(write_out(prepare::USAGE) ? ExitStatus::ready : ExitStatus::unusable);
   try {
-    return run(options);
+    return exit_code(run(options));
   } catch (const std::bad_alloc&) {
     // The message needs no memory of its own beyond what stdio holds.
     std::fputs("stldeck-prepare: not enough memory for this model\n", stderr);
-    return EXIT_UNUSABLE;
+    return exit_code(ExitStatus::unusable);
   }
 }

@@ -1,133 +1,91 @@
 #include "prepare/options.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cmath>
-#include <cstdlib>
-#include <vector>
+#include <limits>
+#include <optional>
+#include <tuple>
 
-#include "format/terminal_text.h"
+#include "companion/frequency_options.h"
+#include "companion/options.h"
 
 namespace prepare {
 namespace {
 
-std::string shown(std::string_view text) {
-  std::string quoted = "'";
-  format::escape_for_terminal(text, [&quoted](std::string_view piece) { quoted += piece; });
-  return quoted + "'";
-}
-// Reads the value of --weld, --feature-angle or --max-deviation, as
-// "--name value" or "--name=value": a finite number above zero and below
-// `above`. An
-// empty string, or why the value is not usable.
-std::string read_number(std::span<const std::string_view> arguments, std::size_t& i,
-                        std::string_view name, double above, double& value) {
-  std::string_view text;
-  const std::string_view argument = arguments[i];
-  if (argument.size() > name.size() && argument[name.size()] == '=') {
-    text = argument.substr(name.size() + 1);
-  } else if (i + 1 < arguments.size()) {
-    text = arguments[++i];
-  } else {
-    return std::string(name) + " needs a value";
-  }
-  const std::string copy(text.starts_with('+') ? text.substr(1) : text);
-  char* end = nullptr;
-  const double number = copy.empty() ? 0.0 : std::strtod(copy.c_str(), &end);
-  const bool whole = !copy.empty() && end == copy.c_str() + copy.size() &&
-                     (std::isdigit(static_cast<unsigned char>(copy[0])) != 0 || copy[0] == '.');
-  if (!whole || !std::isfinite(number) || !(number > 0.0) || !(number < above)) {
-    return std::string(name) +
-           (std::isfinite(above) ? " needs a number above 0 and below 180"
-                                 : " needs a positive number") +
-           ", not " + shown(text);
-  }
-  value = number;
-  return {};
-}
+constexpr double NO_BOUND = std::numeric_limits<double>::infinity();
 
-bool is_option(std::string_view argument, std::string_view name) {
-  return argument == name || (argument.starts_with(name) && argument.size() > name.size() &&
-                              argument[name.size()] == '=');
+enum Option : std::size_t {
+  json,
+  no_refine,
+  refine_only,
+  weld,
+  feature_angle,
+  max_deviation,
+  frequency,
+  sound_speed,
+  elements_per_wavelength,
+  help,
+};
+constexpr companion::OptionRule RULES[] = {
+    {                     "--json", false,   ""},
+    {                "--no-refine", false,   ""},
+    {              "--refine-only", false,   ""},
+    {                     "--weld",  true,   ""},
+    {            "--feature-angle",  true,   ""},
+    {            "--max-deviation",  true,   ""},
+    {  companion::FREQUENCY_OPTION,  true,   ""},
+    {companion::SOUND_SPEED_OPTION,  true,   ""},
+    {   companion::ELEMENTS_OPTION,  true,   ""},
+    {                     "--help", false, "-h"},
+};
+
+// The value of `option` when it was given: a finite number above zero and,
+// when `below` is finite, below it. An empty string, or why not.
+std::string read_positive(const companion::ReadOptions& read, Option option, double below,
+                          double& value) {
+  if (!read.has(option)) return {};
+  const std::string& text = *read.values[option];
+  const std::optional<double> number = companion::read_number(text);
+  if (!number || !(*number > 0.0) || !(*number < below)) {
+    return companion::bad_value(
+        RULES[option].name, text,
+        below < NO_BOUND ? "a number above 0 and below 180" : "a positive number");
+  }
+  value = *number;
+  return {};
 }
 
 }  // namespace
 
 std::string parse_options(std::span<const std::string_view> arguments, PrepareOptions& options) {
-  std::size_t paths = 0;
-  bool options_ended = false;
-  // An option given twice is refused rather than one of the two silently
-  // taken.
-  std::vector<std::string_view> given;
-  const auto again = [&given](std::string_view name) {
-    if (std::find(given.begin(), given.end(), name) != given.end()) return true;
-    given.push_back(name);
-    return false;
-  };
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string_view argument = arguments[i];
-    if (!options_ended && argument.starts_with("-") && argument != "-") {
-      if (argument == "--") {
-        options_ended = true;
-      } else if (argument == "--json" || argument == "--no-refine") {
-        if (again(argument)) return std::string(argument) + " is given twice";
-        if (argument == "--json") {
-          options.json = true;
-        } else {
-          options.refine = false;
-        }
-      } else if (is_option(argument, "--weld")) {
-        if (again("--weld")) return "--weld is given twice";
-        std::string problem = read_number(arguments, i, "--weld", INFINITY, options.weld_distance);
-        if (!problem.empty()) return problem;
-      } else if (argument == "--refine-only") {
-        if (again(argument)) return "--refine-only is given twice";
-        options.refine_only = true;
-      } else if (is_option(argument, "--feature-angle")) {
-        if (again("--feature-angle")) return "--feature-angle is given twice";
-        std::string problem =
-            read_number(arguments, i, "--feature-angle", 180.0, options.feature_angle_degrees);
-        if (!problem.empty()) return problem;
-      } else if (is_option(argument, "--max-deviation")) {
-        if (again("--max-deviation")) return "--max-deviation is given twice";
-        std::string problem =
-            read_number(arguments, i, "--max-deviation", INFINITY, options.max_deviation);
-        if (!problem.empty()) return problem;
-      } else if (argument == "--help" || argument == "-h") {
-        options.help = true;
-      } else {
-        const geometry::SettingOption setting =
-            geometry::read_setting_option(arguments, i, options);
-        switch (setting.outcome) {
-          case geometry::SettingRead::not_a_setting:
-            return "unknown option " + shown(argument) + " (try --help)";
-          case geometry::SettingRead::missing_value:
-            return std::string(setting.name) + " needs a value";
-          case geometry::SettingRead::not_a_positive_number:
-            return std::string(setting.name) + " needs a positive number, not " +
-                   shown(setting.value);
-          case geometry::SettingRead::read:
-            if (again(setting.name)) return std::string(setting.name) + " is given twice";
-            break;
-        }
-      }
-      continue;
+  const companion::ReadOptions read = companion::read_options(arguments, RULES);
+  if (!read.problem.empty()) return read.problem;
+  if (read.operands.size() > 2) return "at most IN and OUT may be given (try --help)";
+  options.json = read.has(json);
+  options.help = read.has(help);
+  options.refine = !read.has(no_refine);
+  options.refine_only = read.has(refine_only);
+  for (const auto& [option, below, value] : {
+           std::tuple{         weld, NO_BOUND,         &options.weld_distance},
+           std::tuple{feature_angle,    180.0, &options.feature_angle_degrees},
+           std::tuple{max_deviation, NO_BOUND,         &options.max_deviation},
+  }) {
+    if (std::string problem = read_positive(read, option, below, *value); !problem.empty()) {
+      return problem;
     }
-    if (paths == 0) options.input = std::string(argument);
-    if (paths == 1) options.output = std::string(argument);
-    if (++paths > 2) return "at most IN and OUT may be given (try --help)";
+  }
+  if (std::string problem = companion::read_frequency_settings(read, RULES, options);
+      !problem.empty()) {
+    return problem;
   }
   if (options.help) return {};
-  if (paths == 0) return "no input model given (try --help)";
-  // Refused before the model is read, not after all the work.
-  if (paths == 2 && options.output.empty()) return "OUT is an empty name";
+  if (read.operands.empty()) return "no input model given (try --help)";
+  options.input = read.operands[0];
+  if (read.operands.size() == 2) {
+    options.output = read.operands[1];
+    // Refused before the model is read, not after all the work.
+    if (options.output.empty()) return "OUT is an empty name";
+  }
   if (options.refine_only && !options.refine) {
     return "--refine-only and --no-refine exclude each other";
-  }
-  const double wavelength = options.sound_speed / options.frequency_hz;
-  const double side = options.max_side();
-  if (!std::isfinite(wavelength) || !(wavelength > 0.0) || !std::isfinite(side) || !(side > 0.0)) {
-    return "the wavelength C / HZ / K of these values is not a finite length above zero";
   }
   return {};
 }

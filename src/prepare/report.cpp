@@ -4,7 +4,10 @@
 #include <cmath>
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
+#include "companion/json_writer.h"
+#include "companion/report_rows.h"
 #include "format/terminal_text.h"
 #include "geometry/gaps.h"
 
@@ -16,16 +19,7 @@ std::string number(double value) {
   return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
-// 12345678 as "12,345,678".
-std::string count(std::int64_t value) {
-  std::string digits = std::to_string(value < 0 ? -value : value);
-  std::string grouped;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
-    grouped += digits[i];
-  }
-  return value < 0 ? "-" + grouped : grouped;
-}
+using companion::group_digits;
 
 // The sound speed fixes the unit: at the default, in metres per second, the
 // model is in metres; a model in millimetres is given the speed in
@@ -47,7 +41,7 @@ std::string length(double value) {
 }
 
 std::string plural(std::int64_t value, std::string_view one, std::string_view many) {
-  return count(value) + " " + std::string(value == 1 ? one : many);
+  return group_digits(value) + " " + std::string(value == 1 ? one : many);
 }
 
 std::string at_lines(const Finding& finding, reading::ModelFormat format) {
@@ -59,16 +53,6 @@ std::string at_lines(const Finding& finding, reading::ModelFormat format) {
   if (finding.count > static_cast<std::int64_t>(finding.lines.size())) text += ", ...";
   return text + ")";
 }
-
-void json_key(std::string& out, std::string_view key, const std::string& value, bool last) {
-  out += "  \"";
-  out += key;
-  out += "\": ";
-  out += value;
-  out += last ? "\n" : ",\n";
-}
-
-std::string json_length(double value) { return std::isfinite(value) ? number(value) : "null"; }
 
 std::string_view method(const PrepareReport& report) {
   if (report.remesh != nullptr) return "remesh";
@@ -94,19 +78,18 @@ std::string_view refusal(geometry::RemeshStatus status) {
   return "";
 }
 
-void json_remesh(std::string& out, const RemeshStep& r) {
-  json_key(out, "equilateral_estimate", number(std::round(r.equilateral_estimate)), false);
-  json_key(out, "smallest_angle_in", json_length(r.before.smallest_angle_degrees), false);
-  json_key(out, "smallest_angle_out", json_length(r.after.smallest_angle_degrees), false);
-  json_key(out, "largest_aspect_ratio_in", json_length(r.before.largest_aspect_ratio), false);
-  json_key(out, "largest_aspect_ratio_out", json_length(r.after.largest_aspect_ratio), false);
-  json_key(out, "max_deviation", json_length(r.max_deviation), false);
-  json_key(out, "largest_deviation", json_length(r.largest_deviation), false);
-  json_key(out, "area_change", json_length(relative_change(r.before.area, r.after.area)), false);
-  json_key(out, "volume_change", json_length(relative_change(r.before.volume, r.after.volume)),
-           false);
-  json_key(out, "sharp_edges", std::to_string(r.sharp_edges), false);
-  json_key(out, "sharp_edges_kept", std::to_string(r.sharp_edges_kept), false);
+void json_remesh(companion::JsonObject& json, const RemeshStep& r) {
+  json.add_number("equilateral_estimate", std::round(r.equilateral_estimate));
+  json.add_number("smallest_angle_in", r.before.smallest_angle_degrees);
+  json.add_number("smallest_angle_out", r.after.smallest_angle_degrees);
+  json.add_number("largest_aspect_ratio_in", r.before.largest_aspect_ratio);
+  json.add_number("largest_aspect_ratio_out", r.after.largest_aspect_ratio);
+  json.add_number("max_deviation", r.max_deviation);
+  json.add_number("largest_deviation", r.largest_deviation);
+  json.add_number("area_change", relative_change(r.before.area, r.after.area));
+  json.add_number("volume_change", relative_change(r.before.volume, r.after.volume));
+  json.add_integer("sharp_edges", r.sharp_edges);
+  json.add_integer("sharp_edges_kept", r.sharp_edges_kept);
 }
 
 std::string percent(double change) {
@@ -115,21 +98,27 @@ std::string percent(double change) {
   return text;
 }
 
-std::string summary_remesh(const RemeshStep& r) {
-  std::string out = "  shapes:          smallest angle " + length(r.before.smallest_angle_degrees) +
-                    " -> " + length(r.after.smallest_angle_degrees) +
-                    " degrees, largest aspect ratio " + length(r.before.largest_aspect_ratio) +
-                    " -> " + length(r.after.largest_aspect_ratio) + "\n";
-  out += "  elements:        " + count(r.before.facets) + " -> " + count(r.after.facets) +
-         " facets (equilateral estimate " +
-         count(static_cast<std::int64_t>(std::llround(r.equilateral_estimate))) + ")\n";
-  out += "  surface moved:   at most " + length(r.largest_deviation) + " (allowed " +
-         length(r.max_deviation) + "); area " +
-         percent(relative_change(r.before.area, r.after.area)) + ", volume " +
-         percent(relative_change(r.before.volume, r.after.volume)) + "\n";
-  out +=
-      "  sharp edges:     " + count(r.sharp_edges_kept) + " of " + count(r.sharp_edges) + " kept\n";
-  return out;
+// The rows of a report for people: labels with their colon, values from
+// the column below "  corners merged:  ".
+constexpr std::size_t VALUE_COLUMN = 19;
+using Rows = std::vector<companion::ReportRow>;
+
+void summary_remesh(Rows& rows, const RemeshStep& r) {
+  rows.push_back({"shapes:", "smallest angle " + length(r.before.smallest_angle_degrees) + " -> " +
+                                 length(r.after.smallest_angle_degrees) +
+                                 " degrees, largest aspect ratio " +
+                                 length(r.before.largest_aspect_ratio) + " -> " +
+                                 length(r.after.largest_aspect_ratio)});
+  rows.push_back({"elements:", group_digits(r.before.facets) + " -> " +
+                                   group_digits(r.after.facets) + " facets (equilateral estimate " +
+                                   group_digits(std::llround(r.equilateral_estimate)) + ")"});
+  rows.push_back({"surface moved:", "at most " + length(r.largest_deviation) + " (allowed " +
+                                        length(r.max_deviation) + "); area " +
+                                        percent(relative_change(r.before.area, r.after.area)) +
+                                        ", volume " +
+                                        percent(relative_change(r.before.volume, r.after.volume))});
+  rows.push_back({"sharp edges:", group_digits(r.sharp_edges_kept) + " of " +
+                                      group_digits(r.sharp_edges) + " kept"});
 }
 
 }  // namespace
@@ -143,30 +132,29 @@ bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest
 
 std::string render_json(const PrepareReport& report) {
   const MendedModel& m = *report.mended;
-  std::string out = "{\n";
-  json_key(out, "input_format",
-           report.format == reading::ModelFormat::binary ? "\"binary\"" : "\"ascii\"", false);
-  json_key(out, "facets_in", std::to_string(report.facets_in), false);
-  json_key(out, "facets_out", std::to_string(report.facets_out), false);
-  json_key(out, "welded_edges", std::to_string(m.welded_edges), false);
-  json_key(out, "widest_gap_closed", json_length(m.widest_gap_closed), false);
-  json_key(out, "merged_corners", std::to_string(m.merged_corners), false);
-  json_key(out, "dropped_nonfinite", std::to_string(m.dropped_nonfinite), false);
-  json_key(out, "dropped_degenerate", std::to_string(m.dropped_degenerate), false);
-  json_key(out, "dropped_duplicate", std::to_string(m.dropped_duplicate), false);
-  json_key(out, "flipped_facets", std::to_string(m.flipped_facets), false);
-  json_key(out, "shells_turned_outward", std::to_string(m.shells_turned_outward), false);
-  json_key(out, "cavities", std::to_string(m.cavities), false);
-  json_key(out, "cavities_turned_inward", std::to_string(m.cavities_turned_inward), false);
-  json_key(out, "open_edges", std::to_string(m.open_edges.count), false);
-  json_key(out, "nonmanifold_edges", std::to_string(m.nonmanifold_edges.count), false);
-  json_key(out, "refined", report.refined ? "true" : "false", false);
-  json_key(out, "method", "\"" + std::string(method(report)) + "\"", false);
-  if (report.remesh != nullptr) json_remesh(out, *report.remesh);
-  json_key(out, "longest_edge_in", json_length(report.longest_edge_in), false);
-  json_key(out, "longest_edge_out", json_length(report.longest_edge_out), false);
-  json_key(out, "ready", report.ready ? "true" : "false", true);
-  return out + "}\n";
+  companion::JsonObject json;
+  json.add_string("format", report.format == reading::ModelFormat::binary ? "binary" : "ascii");
+  json.add_integer("facets_in", report.facets_in);
+  json.add_integer("facets_out", report.facets_out);
+  json.add_integer("welded_edges", m.welded_edges);
+  json.add_number("widest_gap_closed", m.widest_gap_closed);
+  json.add_integer("near_coincident_corners", m.merged_corners);
+  json.add_integer("dropped_nonfinite", m.dropped_nonfinite);
+  json.add_integer("dropped_degenerate", m.dropped_degenerate);
+  json.add_integer("dropped_duplicate", m.dropped_duplicate);
+  json.add_integer("flipped_facets", m.flipped_facets);
+  json.add_integer("shells_turned_outward", m.shells_turned_outward);
+  json.add_integer("cavities", m.cavities);
+  json.add_integer("cavities_turned_inward", m.cavities_turned_inward);
+  json.add_integer("open_edges", m.open_edges.count);
+  json.add_integer("nonmanifold_edges", m.nonmanifold_edges.count);
+  json.add_bool("refined", report.refined);
+  json.add_string("method", method(report));
+  if (report.remesh != nullptr) json_remesh(json, *report.remesh);
+  json.add_number("longest_edge_in", report.longest_edge_in);
+  json.add_number("longest_edge_out", report.longest_edge_out);
+  json.add_bool("ready", report.ready);
+  return json.finish();
 }
 
 std::string render_summary(const PrepareReport& report, const PrepareOptions& options) {
@@ -175,50 +163,57 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   std::string out = "stldeck-prepare: read " + printable(options.input) + ": " +
                     (format == reading::ModelFormat::binary ? "binary" : "ASCII") + " STL, " +
                     plural(report.facets_in, "facet", "facets") + "\n";
+  Rows rows;
   if (options.weld_distance > 0.0) {
-    out += "  gaps welded:     " + plural(m.welded_edges, "open edge", "open edges") +
-           " joined across gaps up to " + length(m.widest_gap_closed) + " wide (--weld " +
-           length(options.weld_distance) + ")\n";
+    rows.push_back({"gaps welded:", plural(m.welded_edges, "open edge", "open edges") +
+                                        " joined across gaps up to " + length(m.widest_gap_closed) +
+                                        " wide (--weld " + length(options.weld_distance) + ")"});
   }
-  out += "  corners merged:  " + count(m.merged_corners) + " (joined to a vertex within " +
-         length(m.merge_tolerance) + " that they do not equal)\n";
-  out += "  facets dropped:  " + count(m.dropped_nonfinite) + " with a non-finite coordinate, " +
-         count(m.dropped_degenerate) + " degenerate, " + count(m.dropped_duplicate) + " repeated\n";
-  out += "  facets flipped:  " + count(m.flipped_facets) + " (" +
-         plural(m.shells_turned_outward, "shell", "shells") + " of " + count(m.shells) +
-         " turned outward" +
-         (m.cavities == 0
-              ? std::string()
-              : ", " + count(m.cavities_turned_inward) + " of " +
-                    plural(m.cavities, "cavity", "cavities") + " turned to face its void") +
-         ")\n";
+  rows.push_back({"corners merged:", group_digits(m.merged_corners) +
+                                         " (joined to a vertex within " +
+                                         length(m.merge_tolerance) + " that they do not equal)"});
+  rows.push_back({"facets dropped:", group_digits(m.dropped_nonfinite) +
+                                         " with a non-finite coordinate, " +
+                                         group_digits(m.dropped_degenerate) + " degenerate, " +
+                                         group_digits(m.dropped_duplicate) + " repeated"});
+  rows.push_back(
+      {"facets flipped:",
+       group_digits(m.flipped_facets) + " (" + plural(m.shells_turned_outward, "shell", "shells") +
+           " of " + group_digits(m.shells) + " turned outward" +
+           (m.cavities == 0
+                ? std::string()
+                : ", " + group_digits(m.cavities_turned_inward) + " of " +
+                      plural(m.cavities, "cavity", "cavities") + " turned to face its void") +
+           ")"});
   const std::string limit = length(report.max_side) + " (wavelength " +
                             length(options.sound_speed / options.frequency_hz) + " / " +
                             number(options.elements_per_wavelength) + " at " +
                             number(options.frequency_hz) + " Hz; " + units(options) + ")";
   if (report.remesh_refused != geometry::RemeshStatus::remeshed) {
-    out += "  not remeshed:    " + std::string(refusal(report.remesh_refused)) +
-           "; refined by bisection instead\n";
+    rows.push_back({"not remeshed:", std::string(refusal(report.remesh_refused)) +
+                                         "; refined by bisection instead"});
   }
   if (const RemeshStep* r = report.remesh_declined; r != nullptr) {
     const auto facets = static_cast<std::int64_t>(r->facets.size());
     const bool more = r->bisection_facets < r->facets.size();
-    out += "  not remeshed:    the remesh gave " + count(facets) +
-           " facets with a smallest angle of " + length(r->after.smallest_angle_degrees) +
-           " degrees, bisection " +
-           (more ? count(static_cast<std::int64_t>(r->bisection_facets)) : "no more") +
-           " facets and at least " + length(r->before.smallest_angle_degrees / 2) +
-           " degrees; refined by bisection instead\n";
+    rows.push_back(
+        {"not remeshed:",
+         "the remesh gave " + group_digits(facets) + " facets with a smallest angle of " +
+             length(r->after.smallest_angle_degrees) + " degrees, bisection " +
+             (more ? group_digits(static_cast<std::int64_t>(r->bisection_facets)) : "no more") +
+             " facets and at least " + length(r->before.smallest_angle_degrees / 2) +
+             " degrees; refined by bisection instead"});
   }
-  if (report.remesh != nullptr) out += summary_remesh(*report.remesh);
+  if (report.remesh != nullptr) summary_remesh(rows, *report.remesh);
   if (report.refined) {
-    out += std::string(report.remesh != nullptr ? "  remeshed:        " : "  refined:         ") +
-           "longest edge " + length(report.longest_edge_in) + " -> " +
-           length(report.longest_edge_out) + ", at most " + limit + "\n";
+    rows.push_back({report.remesh != nullptr ? "remeshed:" : "refined:",
+                    "longest edge " + length(report.longest_edge_in) + " -> " +
+                        length(report.longest_edge_out) + ", at most " + limit});
   } else {
-    out += "  not refined:     longest edge " + length(report.longest_edge_out) + ", limit " +
-           limit + "\n";
+    rows.push_back(
+        {"not refined:", "longest edge " + length(report.longest_edge_out) + ", limit " + limit});
   }
+  out += companion::render_rows(rows, VALUE_COLUMN);
   // Without a facet there is no model to write: OUT keeps what it held.
   if (report.facets_out == 0) {
     out += "  did not write " + printable(options.output) + ": no facet is left\n";
@@ -233,10 +228,11 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   if (m.open_edges.count > 0) {
     add(plural(m.open_edges.count, "open edge", "open edges") +
         ": the surface has holes, which are never filled" +
-        (m.gap_edges == 0 ? std::string()
-                          : "; " + count(m.gap_edges) + " of them face others across gaps up to " +
-                                length(m.widest_gap) + " wide, which --weld " +
-                                length(geometry::suggested_weld(m.widest_gap)) + " closes") +
+        (m.gap_edges == 0
+             ? std::string()
+             : "; " + group_digits(m.gap_edges) + " of them face others across gaps up to " +
+                   length(m.widest_gap) + " wide, which --weld " +
+                   length(geometry::suggested_weld(m.widest_gap)) + " closes") +
         at_lines(m.open_edges, format));
   }
   if (m.nonmanifold_edges.count > 0) {

@@ -34,8 +34,8 @@ struct PrepareReport {
 bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest_edge_out,
               double max_side);
 
-// One object with exactly the keys input_format, facets_in, facets_out,
-// welded_edges, widest_gap_closed, merged_corners, dropped_nonfinite,
+// One object with exactly the keys format, facets_in, facets_out,
+// welded_edges, widest_gap_closed, near_coincident_corners, dropped_nonfinite,
 // dropped_degenerate, dropped_duplicate, flipped_facets,
 // shells_turned_outward, cavities, cavities_turned_inward, open_edges,
 // nonmanifold_edges, refined, longest_edge_in, longest_edge_out, ready, and
