@@ -1,17 +1,8 @@
 #include "check/findings_view.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -37,37 +28,32 @@ void append_number(std::string& text, double value) {
   text.append(digits.data(), result.ptr);
 }
 
-// Buffers text and writes it to a descriptor in large pieces.
+// Gathers text and hands it to the replacement in large pieces.
 class ViewFile {
  public:
-  explicit ViewFile(int fd) : fd_(fd) {}
+  explicit ViewFile(io::FileReplacement& file) : file_(file) {}
   std::string& text() { return text_; }
-  // Writes what is buffered once it is large, or always when `all`.
-  bool flush(bool all) {
+  // Writes what is gathered once it is large, or always when `all`.
+  io::Outcome flush(bool all) {
     constexpr std::size_t PIECE = std::size_t{1} << 20;
-    if (!all && text_.size() < PIECE) return true;
-    std::size_t done = 0;
-    while (done < text_.size()) {
-      const ssize_t wrote = ::write(fd_, text_.data() + done, text_.size() - done);
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) return false;
-      done += static_cast<std::size_t>(wrote);
-    }
+    if (!all && text_.size() < PIECE) return {};
+    io::Outcome written = file_.write(text_);
     text_.clear();
-    return true;
+    return written;
   }
 
  private:
-  int fd_;
+  io::FileReplacement& file_;
   std::string text_;
 };
 
 // Writes the finite elements among `elements` as one zone (none when there
 // is no such element).
-bool write_zone(ViewFile& file, std::string_view title, std::span<const Triangle> elements) {
+io::Outcome write_zone(ViewFile& file, std::string_view title,
+                       std::span<const Triangle> elements) {
   const auto count = static_cast<std::size_t>(
       std::count_if(elements.begin(), elements.end(), geometry::is_finite));
-  if (count == 0) return true;
+  if (count == 0) return {};
   std::string& text = file.text();
   text += "ZONE T=\"" + std::string(title) + "\", N=" + std::to_string(3 * count) +
           ", E=" + std::to_string(count) + ", DATAPACKING=POINT, ZONETYPE=FETRIANGLE\n";
@@ -80,15 +66,15 @@ bool write_zone(ViewFile& file, std::string_view title, std::span<const Triangle
       text += ' ';
       append_number(text, p[2]);
       text += '\n';
-      if (!file.flush(false)) return false;
+      if (io::Outcome written = file.flush(false); !written.ok()) return written;
     }
   }
   for (std::size_t e = 0; e < count; ++e) {
     text += std::to_string(3 * e + 1) + ' ' + std::to_string(3 * e + 2) + ' ' +
             std::to_string(3 * e + 3) + '\n';
-    if (!file.flush(false)) return false;
+    if (io::Outcome written = file.flush(false); !written.ok()) return written;
   }
-  return true;
+  return {};
 }
 
 // The edges of one kind, each once (by its two vertex ids), drawn between
@@ -151,70 +137,22 @@ std::vector<Triangle> facets_of_shells_facing(std::span<const Triangle> facets,
   return elements;
 }
 
-std::string folder_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// A new file for the view in the folder of `path`: without a name where
-// the file system allows (a killed run then leaves nothing), else under a
-// temporary name beside it, returned in `temporary`.
-int create_view_file(const std::string& path, std::string& temporary) {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  int fd = ::open(folder_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666 & ~mask);
-  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
-  temporary = path + ".partial-XXXXXX";
-  fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  // mkostemp creates the file for its owner alone; a view is for reading.
-  if (fd >= 0) static_cast<void>(::fchmod(fd, 0666 & ~mask));
-  return fd;
-}
-
-// Gives a nameless file a temporary name beside `path`, so that a rename can
-// then put it in place of an existing file in one step.
-bool name_view_file(int fd, const std::string& path, std::string& temporary) {
-  const std::string descriptor = "/proc/self/fd/" + std::to_string(fd);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    temporary = path + ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-    if (::linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) ==
-        0) {
-      return true;
-    }
-    if (errno != EEXIST) break;
-  }
-  temporary.clear();
-  return false;
+// Every failure of the view is told the same way, with the system's reason.
+io::Failure view_failure(const io::Failure& failure, const std::string& path) {
+  return io::Failure{"cannot write the view", path, failure.error, failure.detail};
 }
 
 }  // namespace
 
-std::string find_view_target(const std::string& name, ViewTarget& target) {
-  target = ViewTarget{};
-  target.path = name;
-  const std::string refused = "cannot write the view " + name + ": ";
-  struct stat link_status {};
-  if (::lstat(name.c_str(), &link_status) == 0 && S_ISLNK(link_status.st_mode)) {
-    char resolved[PATH_MAX];
-    if (::realpath(name.c_str(), resolved) == nullptr) {
-      return refused + "it is a symbolic link to a file that does not exist";
-    }
-    target.path = resolved;
-  }
-  if (::stat(target.path.c_str(), &target.status) == 0) {
-    target.exists = true;
-    if (S_ISDIR(target.status.st_mode)) return refused + "it is a folder";
-    if (!S_ISREG(target.status.st_mode)) return refused + "not a regular file";
-  } else if (errno != ENOENT) {
-    return refused + std::strerror(errno);
+io::Outcome find_view_target(const std::string& name, io::ReplacementTarget& target) {
+  if (io::Outcome found = io::find_replacement_target(name, target); !found.ok()) {
+    return view_failure(found.failure(), name);
   }
   return {};
 }
 
-std::string write_findings_view(const std::string& path, std::span<const Triangle> facets,
-                                const MeshAnalysis& analysis) {
+io::Outcome write_findings_view(const io::ReplacementTarget& target,
+                                std::span<const Triangle> facets, const MeshAnalysis& analysis) {
   std::vector<Zone> zones;
   const MeshFacts& facts = analysis.facts;
   const auto add = [&](std::int64_t count, std::string_view title, auto elements) {
@@ -237,29 +175,20 @@ std::string write_findings_view(const std::string& path, std::span<const Triangl
       facets_with_role(facets, analysis, FacetRole::repeated));
 
   // A file of its own, so that no other file is touched until the rename.
-  std::string temporary;
-  const int fd = create_view_file(path, temporary);
-  if (fd < 0) return "cannot write the view " + path + ": " + std::strerror(errno);
-  ViewFile file(fd);
-  file.text() = "TITLE = \"stldeck-check findings\"\nVARIABLES = \"X\", \"Y\", \"Z\"\n";
-  bool written = write_zone(file, "model", facets);
-  for (const Zone& zone : zones) written = written && write_zone(file, zone.title, zone.elements);
-  written = written && file.flush(true);
-  int write_errno = errno;
-  if (written && temporary.empty() && !name_view_file(fd, path, temporary)) {
-    written = false;
-    write_errno = errno;
+  io::FileReplacement replacement("partial");
+  io::Outcome written = replacement.open(target);
+  ViewFile file(replacement);
+  if (written.ok()) {
+    file.text() = "TITLE = \"stldeck-check findings\"\nVARIABLES = \"X\", \"Y\", \"Z\"\n";
+    written = write_zone(file, "model", facets);
   }
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed) {
-    if (!temporary.empty()) ::unlink(temporary.c_str());
-    return "cannot write the view " + path + ": " + std::strerror(written ? errno : write_errno);
+  for (const Zone& zone : zones) {
+    if (written.ok()) written = write_zone(file, zone.title, zone.elements);
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int rename_errno = errno;
-    ::unlink(temporary.c_str());
-    return "cannot write the view " + path + ": " + std::strerror(rename_errno);
-  }
+  if (written.ok()) written = file.flush(true);
+  if (written.ok()) written = replacement.finish();
+  if (written.ok()) written = replacement.commit();
+  if (!written.ok()) return view_failure(written.failure(), target.path);
   return {};
 }
 

@@ -1,7 +1,6 @@
 #include "check/model_scan.h"
 
 #include <algorithm>
-#include <new>
 #include <utility>
 
 #include "reading/scan_status.h"
@@ -23,10 +22,16 @@ ModelScan scan_model(records::InputChannel& stl, std::uint64_t file_size,
   FacetCollector collector(static_cast<std::size_t>(
       std::min(file_size / SHORTEST_FACET_BYTES, static_cast<std::uint64_t>(facet_limit))));
   reading::FacetStream stream(collector, facet_limit);
-  if (!stream.start(reading::FacetStream::Converter::caller)) throw std::bad_alloc();
   ModelScan scan;
+  if (!stream.start(reading::FacetStream::Converter::caller)) {
+    scan.out_of_memory = true;
+    return scan;
+  }
   scan.outcome = stream.finish(reading::scan_stl(stl, stream));
-  if (collector.out_of_memory()) throw std::bad_alloc();
+  if (collector.out_of_memory()) {
+    scan.out_of_memory = true;
+    return scan;
+  }
   scan.facets = collector.take_facets();
   scan.facet_lines = collector.take_facet_lines();
   scan.line_facts = collector.line_facts();

@@ -18,8 +18,12 @@ struct Failure {
   std::string path;
   // The system's error number (errno); 0 when the system gave no reason.
   int error = 0;
+  // The reason in words, said instead of the system's when the refusal is
+  // the layer's own ("it is a folder"); empty otherwise.
+  std::string detail;
 
-  // One line for people: "cannot write out.stl: No space left on device".
+  // One line for people: "cannot write out.stl: No space left on device",
+  // "cannot write v.plt: it is a folder".
   // The path is written as it is; a program escapes the whole line for a
   // terminal where it must.
   std::string message() const;

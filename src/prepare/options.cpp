@@ -6,16 +6,14 @@
 #include <cstdlib>
 #include <vector>
 
-#include "format/terminal_text.h"
 
 namespace prepare {
 namespace {
 
-std::string shown(std::string_view text) {
-  std::string quoted = "'";
-  format::escape_for_terminal(text, [&quoted](std::string_view piece) { quoted += piece; });
-  return quoted + "'";
-}
+// An argument quoted as given; the message is escaped as a whole where it
+// is shown on a terminal.
+std::string shown(std::string_view text) { return "'" + std::string(text) + "'"; }
+
 // Reads the value of --weld, --feature-angle or --max-deviation, as
 // "--name value" or "--name=value": a finite number above zero and below
 // `above`. An
