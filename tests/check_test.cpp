@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "box_facets.h"
-#include "check/escape_for_terminal.h"
+#include "io/console.h"
 #include "check/facet_collector.h"
 #include "check/file_format.h"
 #include "check/mesh_facts.h"
@@ -33,6 +33,7 @@
 #include "records/input_channel.h"
 #include "records/output_channel.h"
 #include "support.h"
+#include "support_cli.h"
 
 namespace {
 
@@ -143,35 +144,8 @@ std::string with_crlf(const std::string& text) {
 // Running the command
 
 using CheckRun = testing_support::RunResult;
-
-struct CheckRunOptions {
-  bool on_terminal = false;                    // standard output and error on a terminal
-  unsigned long long address_space_limit = 0;  // bytes; 0 for none
-};
-
-// Runs stldeck-check in dir. A run that waits longer than a few seconds
-// is ended by an alarm (status -1).
-CheckRun run_check(const TempDir& dir, const std::vector<std::string>& arguments,
-                   const CheckRunOptions& options = {}) {
-  return testing_support::run_program(STLDECK_CHECK_EXE, dir.path(),
-                                      {.arguments = arguments,
-                                       .stdout_terminal = options.on_terminal,
-                                       .stderr_terminal = options.on_terminal,
-                                       .address_space_limit = options.address_space_limit,
-                                       .timeout_seconds = 20});
-}
-
-// The text of one key's value in the check's JSON object, which puts each
-// key on a line of its own.
-std::string json_value(const std::string& json, std::string_view key) {
-  const std::string label = "\n  \"" + std::string(key) + "\": ";
-  const std::size_t at = json.find(label);
-  if (at == std::string::npos) return "<missing>";
-  const std::size_t start = at + label.size();
-  std::size_t end = json.find('\n', start);
-  if (json[end - 1] == ',') --end;
-  return json.substr(start, end - start);
-}
+using testing_support::json_value;
+using testing_support::run_check;
 
 constexpr std::string_view ALL_KEYS[] = {"format",
                                          "facets",
@@ -1233,7 +1207,7 @@ TEST(EscapeForTerminal, ControlsAndInvalidUtf8) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
-    EXPECT_EQ(check::escape_for_terminal(c.text), c.expected);
+    EXPECT_EQ(io::escaped_for_terminal(c.text), c.expected);
   }
 }
 
