@@ -25,11 +25,11 @@
 #include <vector>
 
 #include "box_facets.h"
-#include "io/console.h"
 #include "check/facet_collector.h"
 #include "check/file_format.h"
 #include "check/mesh_facts.h"
 #include "check/model_scan.h"
+#include "io/console.h"
 #include "records/input_channel.h"
 #include "records/output_channel.h"
 #include "support.h"

@@ -40,8 +40,7 @@ std::vector<std::string> names_in(const fs::path& folder) {
 io::Outcome replace(const TempDir& dir, const std::string& name, const std::string& text,
                     io::Nameless nameless = io::Nameless::where_possible) {
   io::ReplacementTarget target;
-  if (io::Outcome found = io::find_replacement_target((dir / name).string(), target);
-      !found.ok()) {
+  if (io::Outcome found = io::find_replacement_target((dir / name).string(), target); !found.ok()) {
     return found;
   }
   io::FileReplacement replacement("test", nameless);
@@ -68,14 +67,13 @@ TEST(FileReplacement, ReplacesOrMakesARegularFileOnly) {
       std::string refusal;  // empty when replaced
     };
     const Case cases[] = {
-        {                 "old.txt",                                                   ""},
-        {                 "new.txt",                                                   ""},
-        {                    "link",                                                   ""},
-        {                "dangling", "it is a symbolic link to a file that does not exist"},
-        {                  "folder",                                      "it is a folder"},
-        {                    "fifo",                                  "not a regular file"},
-        {"missing/new.txt",                          "folder " + (dir / "missing").string() +
-                                                         ": No such file or directory"},
+        {        "old.txt",                                                                     ""},
+        {        "new.txt",                                                                     ""},
+        {           "link",                                                                     ""},
+        {       "dangling",                  "it is a symbolic link to a file that does not exist"},
+        {         "folder",                                                       "it is a folder"},
+        {           "fifo",                                                   "not a regular file"},
+        {"missing/new.txt", "folder " + (dir / "missing").string() + ": No such file or directory"},
     };
     for (const Case& c : cases) {
       SCOPED_TRACE(c.name);
@@ -97,9 +95,8 @@ TEST(FileReplacement, ReplacesOrMakesARegularFileOnly) {
     EXPECT_TRUE(fs::is_symlink(dir / "link"));
     EXPECT_EQ(dir.read("linked.txt"), "new");
     EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
-    EXPECT_EQ(names_in(dir.path()),
-              (std::vector<std::string>{"dangling", "fifo", "folder", "link", "linked.txt",
-                                        "new.txt", "old.txt"}));
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"dangling", "fifo", "folder", "link",
+                                                              "linked.txt", "new.txt", "old.txt"}));
   }
 }
 
@@ -152,10 +149,10 @@ TEST(FileReplacement, AFailedWriteLeavesTheOldFileAndNothingElse) {
       ::setrlimit(RLIMIT_FSIZE, &limit);
       const io::Outcome outcome =
           replace(dir, "out.txt", std::string(3 * io::FileWriter::BUFFER_BYTES, 'x'), nameless);
-      const bool as_expected =
-          !outcome.ok() && outcome.failure().error == EFBIG &&
-          outcome.failure().message() ==
-              "cannot write " + (dir / "out.txt").string() + ": File too large";
+      const bool as_expected = !outcome.ok() && outcome.failure().error == EFBIG &&
+                               outcome.failure().message() == "cannot write " +
+                                                                  (dir / "out.txt").string() +
+                                                                  ": File too large";
       ::_exit(as_expected ? 0 : 1);
     }
     int status = 0;
@@ -230,7 +227,7 @@ TEST(FileWriter, EveryWriteAndCloseIsChecked) {
     std::size_t bytes;
   };
   constexpr Case cases[] = {
-      {   "small, buffered until the close",                            100},
+      {        "small, buffered until the close",                              100},
       {"larger than the buffer, written at once", 2 * io::FileWriter::BUFFER_BYTES},
   };
   for (const Case& c : cases) {

@@ -49,8 +49,7 @@ class ViewFile {
 
 // Writes the finite elements among `elements` as one zone (none when there
 // is no such element).
-io::Outcome write_zone(ViewFile& file, std::string_view title,
-                       std::span<const Triangle> elements) {
+io::Outcome write_zone(ViewFile& file, std::string_view title, std::span<const Triangle> elements) {
   const auto count = static_cast<std::size_t>(
       std::count_if(elements.begin(), elements.end(), geometry::is_finite));
   if (count == 0) return {};

@@ -34,8 +34,8 @@ constexpr std::string_view OUT_OF_MEMORY = "stldeck-check: not enough memory to 
 // Messages name paths and arguments as given, shown under the terminal rule
 // of the shared I/O layer.
 int fail(const std::string& reason) {
-  io::write_to_standard_error("stldeck-check: " +
-                              io::shown_on(io::StandardStream::error, reason) + "\n");
+  io::write_to_standard_error("stldeck-check: " + io::shown_on(io::StandardStream::error, reason) +
+                              "\n");
   return EXIT_UNUSABLE;
 }
 
@@ -88,9 +88,8 @@ int check_file(const check::CheckOptions& options) {
   const std::uint64_t size = input.size();
   // The first bytes of the file, read without moving its position, which
   // the scan starts from.
-  std::vector<unsigned char> head(size < check::BINARY_HEADER_BYTES
-                                      ? static_cast<std::size_t>(size)
-                                      : check::BINARY_HEADER_BYTES);
+  std::vector<unsigned char> head(size < check::BINARY_HEADER_BYTES ? static_cast<std::size_t>(size)
+                                                                    : check::BINARY_HEADER_BYTES);
   if (io::Outcome read = io::read_at(
           input, 0, std::span(reinterpret_cast<char*>(head.data()), head.size()), options.path);
       !read.ok()) {

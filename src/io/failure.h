@@ -11,6 +11,11 @@
 namespace io {
 
 struct Failure {
+  // Written out so that a failure is made from its first fields alone
+  // (`Failure{"cannot write", path, errno}`), the detail left empty.
+  Failure(std::string what_ = {}, std::string path_ = {}, int error_ = 0, std::string detail_ = {})
+      : what(std::move(what_)), path(std::move(path_)), error(error_), detail(std::move(detail_)) {}
+
   // The step, as a phrase that reads before the path: "cannot write",
   // "cannot open", "file too large".
   std::string what;

@@ -34,8 +34,7 @@ std::string temporary_name(const std::string& path, const std::string& kind, int
 // Removes the files a killed run left beside `path`: names of the form
 // above whose process no longer exists. A live run's file, or a name of any
 // other form, is left alone.
-void remove_leftovers(const std::string& folder, const std::string& path,
-                      const std::string& kind) {
+void remove_leftovers(const std::string& folder, const std::string& path, const std::string& kind) {
   const std::size_t slash = path.rfind('/');
   const std::string prefix =
       (slash == std::string::npos ? path : path.substr(slash + 1)) + "." + kind + "-";

@@ -40,8 +40,8 @@ constexpr std::string_view OUT_OF_MEMORY = "stldeck-prepare: not enough memory f
 // Messages name paths and arguments as given, shown under the terminal rule
 // of the shared I/O layer.
 int fail(const std::string& reason) {
-  io::write_to_standard_error("stldeck-prepare: " +
-                              io::shown_on(io::StandardStream::error, reason) + "\n");
+  io::write_to_standard_error(
+      "stldeck-prepare: " + io::shown_on(io::StandardStream::error, reason) + "\n");
   return EXIT_UNUSABLE;
 }
 
@@ -65,9 +65,8 @@ std::string shown_count(double value) {
 std::string too_large(std::span<const geometry::Triangle> facets, double max_side,
                       const prepare::PrepareOptions& options) {
   const prepare::RefinementSize size = prepare::size_refinement(facets, max_side, FACET_LIMIT);
-  std::string reason = "refining to edges of at most " +
-                       format::general_text(max_side, 5) + " gives " +
-                       (size.exact ? "" : "about ") + shown_count(size.facets) +
+  std::string reason = "refining to edges of at most " + format::general_text(max_side, 5) +
+                       " gives " + (size.exact ? "" : "about ") + shown_count(size.facets) +
                        " facets, more than the " + shown_count(FACET_LIMIT) +
                        " stldeck can convert";
   const double frequency = prepare::highest_fitting_frequency(
@@ -118,10 +117,10 @@ int run(const prepare::PrepareOptions& options) {
       target.exists ? io::standard_streams_into(target.status) : io::StreamsInto{};
   if (into_input.any() || into_output.any()) {
     if (into_input.standard_error || into_output.standard_error) return EXIT_UNUSABLE;
-    return fail("standard output goes into " +
-                (into_input.standard_output ? input_name + ", the model"
-                                            : options.output + ", OUT") +
-                ": send it elsewhere");
+    return fail(
+        "standard output goes into " +
+        (into_input.standard_output ? input_name + ", the model" : options.output + ", OUT") +
+        ": send it elsewhere");
   }
 
   progress.begin("reading");

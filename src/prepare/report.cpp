@@ -221,8 +221,7 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   if (report.facets_out == 0) {
     out += "  did not write " + options.output + ": no facet is left\n";
   } else {
-    out += "  wrote " + options.output + ": " +
-           plural(report.facets_out, "facet", "facets") + "\n";
+    out += "  wrote " + options.output + ": " + plural(report.facets_out, "facet", "facets") + "\n";
   }
 
   std::string remains;
