@@ -25,13 +25,14 @@
 #include <vector>
 
 #include "box_facets.h"
-#include "check/escape_for_terminal.h"
 #include "check/facet_collector.h"
 #include "check/file_format.h"
 #include "check/mesh_facts.h"
 #include "check/model_scan.h"
+#include "io/console.h"
 #include "io/line_reader.h"
 #include "support.h"
+#include "support_cli.h"
 
 namespace {
 
@@ -139,35 +140,8 @@ std::string with_crlf(const std::string& text) {
 // Running the command
 
 using CheckRun = testing_support::RunResult;
-
-struct CheckRunOptions {
-  bool on_terminal = false;                    // standard output and error on a terminal
-  unsigned long long address_space_limit = 0;  // bytes; 0 for none
-};
-
-// Runs stldeck-check in dir. A run that waits longer than a few seconds
-// is ended by an alarm (status -1).
-CheckRun run_check(const TempDir& dir, const std::vector<std::string>& arguments,
-                   const CheckRunOptions& options = {}) {
-  return testing_support::run_program(STLDECK_CHECK_EXE, dir.path(),
-                                      {.arguments = arguments,
-                                       .stdout_terminal = options.on_terminal,
-                                       .stderr_terminal = options.on_terminal,
-                                       .address_space_limit = options.address_space_limit,
-                                       .timeout_seconds = 20});
-}
-
-// The text of one key's value in the check's JSON object, which puts each
-// key on a line of its own.
-std::string json_value(const std::string& json, std::string_view key) {
-  const std::string label = "\n  \"" + std::string(key) + "\": ";
-  const std::size_t at = json.find(label);
-  if (at == std::string::npos) return "<missing>";
-  const std::size_t start = at + label.size();
-  std::size_t end = json.find('\n', start);
-  if (json[end - 1] == ',') --end;
-  return json.substr(start, end - start);
-}
+using testing_support::json_value;
+using testing_support::run_check;
 
 constexpr std::string_view ALL_KEYS[] = {"format",
                                          "facets",
@@ -205,26 +179,26 @@ constexpr std::string_view ALL_KEYS[] = {"format",
 
 // A clean model: what a case does not name is expected as here.
 const std::map<std::string_view, std::string> CLEAN_FACTS = {
-    {                   "format", "\"ascii\""},
-    {         "converter_report",         "0"},
-    {           "converter_line",      "null"},
-    {      "skipped_facet_lines",         "0"},
-    {        "long_vertex_lines",         "0"},
-    {  "incomplete_vertex_lines",         "0"},
-    {         "nonfinite_facets",         "0"},
-    {        "degenerate_facets",         "0"},
-    {         "duplicate_facets",         "0"},
-    {               "open_edges",         "0"},
-    {                "gap_edges",         "0"},
-    {               "widest_gap",         "0"},
-    {        "nonmanifold_edges",         "0"},
-    {        "misoriented_edges",         "0"},
-    {             "end_of_solid",      "true"},
-    {  "near_coincident_corners",         "0"},
-    {          "inverted_shells",         "0"},
-    {                 "cavities",         "0"},
-    {"cavities_pointing_outward",         "0"},
-    {                "locations",        "{}"},
+    {"format", "\"ascii\""},
+    {"converter_report", "0"},
+    {"converter_line", "null"},
+    {"skipped_facet_lines", "0"},
+    {"long_vertex_lines", "0"},
+    {"incomplete_vertex_lines", "0"},
+    {"nonfinite_facets", "0"},
+    {"degenerate_facets", "0"},
+    {"duplicate_facets", "0"},
+    {"open_edges", "0"},
+    {"gap_edges", "0"},
+    {"widest_gap", "0"},
+    {"nonmanifold_edges", "0"},
+    {"misoriented_edges", "0"},
+    {"end_of_solid", "true"},
+    {"near_coincident_corners", "0"},
+    {"inverted_shells", "0"},
+    {"cavities", "0"},
+    {"cavities_pointing_outward", "0"},
+    {"locations", "{}"},
 };
 
 // At 20 Hz the wavelength is 17.15: the unit cube's diagonal of sqrt(2)
@@ -295,82 +269,73 @@ std::vector<ModelCase> model_cases() {
   };
   add("closed cube, too coarse at the default frequency", cube_stl, AT_DEFAULTS,
       {
-          {                 "facets",                     "12"},
-          {                 "shells",                      "1"},
-          {                "normals",            "\"outward\""},
-          {                   "area",                      "6"},
-          {                 "volume",                      "1"},
-          {           "bounding_box", "[[0, 0, 0], [1, 1, 1]]"},
-          {           "longest_edge",     "1.4142135623730951"},
-          {             "wavelength",      "6.283202051657812"},
-          {"elements_per_wavelength",      "4.442894778292467"},
-          {          "max_frequency",     "40.422937657830964"},
-          {                  "ready",                  "false"},
-  },
+          {"facets", "12"},
+          {"shells", "1"},
+          {"normals", "\"outward\""},
+          {"area", "6"},
+          {"volume", "1"},
+          {"bounding_box", "[[0, 0, 0], [1, 1, 1]]"},
+          {"longest_edge", "1.4142135623730951"},
+          {"wavelength", "6.283202051657812"},
+          {"elements_per_wavelength", "4.442894778292467"},
+          {"max_frequency", "40.422937657830964"},
+          {"ready", "false"},
+      },
       1);
   add("closed cube, fine enough at 20 Hz", cube_stl, AT_20_HZ,
       {
-          {                 "facets",                 "12"},
-          {             "wavelength",              "17.15"},
+          {"facets", "12"},
+          {"wavelength", "17.15"},
           {"elements_per_wavelength", "12.126881297349287"},
-          {                  "ready",               "true"},
-  },
+          {"ready", "true"},
+      },
       0);
   add("CR LF line ends read the same", with_crlf(cube_stl), AT_20_HZ,
-      {
-          { "facets",          "12"},
-          {"normals", "\"outward\""},
-          {  "ready",        "true"}
-  },
-      0);
+      {{"facets", "12"}, {"normals", "\"outward\""}, {"ready", "true"}}, 0);
   add("cube with a hole", stl_text(all_but_first), AT_20_HZ,
       {
-          {    "facets",                             "11"},
-          {"open_edges",                              "3"},
-          {    "shells",                              "1"},
-          {   "normals",                  "\"undefined\""},
-          {     "ready",                          "false"},
-          { "locations", R"({"open_edges": [2, 44, 58]})"},
-  },
+          {"facets", "11"},
+          {"open_edges", "3"},
+          {"shells", "1"},
+          {"normals", "\"undefined\""},
+          {"ready", "false"},
+          {"locations", R"({"open_edges": [2, 44, 58]})"},
+      },
       1);
   add("one flipped facet", stl_text(flipped(facets[0]) + all_but_first), AT_20_HZ,
       {
-          {"misoriented_edges",                                        "3"},
-          {       "open_edges",                                        "0"},
-          {          "normals",                            "\"undefined\""},
-          {            "ready",                                    "false"},
-          {        "locations", R"({"misoriented_edges": [2, 9, 51, 65]})"},
-  },
+          {"misoriented_edges", "3"},
+          {"open_edges", "0"},
+          {"normals", "\"undefined\""},
+          {"ready", "false"},
+          {"locations", R"({"misoriented_edges": [2, 9, 51, 65]})"},
+      },
       1);
   add("a facet given twice, the copy reversed: left out of the edges",
       stl_text(facets + flipped(facets[5])), AT_20_HZ,
       {
-          {           "facets",                            "13"},
-          { "duplicate_facets",                             "1"},
-          {"nonmanifold_edges",                             "0"},
-          {"misoriented_edges",                             "0"},
-          {           "volume",                             "1"},
-          {          "normals",                   "\"outward\""},
-          {            "ready",                         "false"},
-          {        "locations", R"({"duplicate_facets": [86]})"},
-  },
+          {"facets", "13"},
+          {"duplicate_facets", "1"},
+          {"nonmanifold_edges", "0"},
+          {"misoriented_edges", "0"},
+          {"volume", "1"},
+          {"normals", "\"outward\""},
+          {"ready", "false"},
+          {"locations", R"({"duplicate_facets": [86]})"},
+      },
       1);
   add("zero-area facets", stl_text(facets + zero_area), AT_20_HZ,
       {
-          {           "facets",                                 "14"},
-          {"degenerate_facets",                                  "2"},
-          {       "open_edges",                                  "0"},
-          {             "area",                                  "6"},
-          {          "normals",                        "\"outward\""},
-          {            "ready",                              "false"},
-          {        "locations", R"({"degenerate_facets": [86, 93]})"},
-  },
+          {"facets", "14"},
+          {"degenerate_facets", "2"},
+          {"open_edges", "0"},
+          {"area", "6"},
+          {"normals", "\"outward\""},
+          {"ready", "false"},
+          {"locations", R"({"degenerate_facets": [86, 93]})"},
+      },
       1);
-  add("two separate cubes",
-      stl_text(facets + cube(Point{
-                            3, 0, 0
-  })),
-      AT_20_HZ,
+  add("two separate cubes", stl_text(facets + cube(Point{3, 0, 0})), AT_20_HZ,
       {
           {"facets", "24"},
           {"shells", "2"},
@@ -383,13 +348,13 @@ std::vector<ModelCase> model_cases() {
       0);
   add("inward cube: consistent but inside out, not ready", stl_text(flipped(facets)), AT_20_HZ,
       {
-          {          "normals",                  "\"inward\""},
-          {           "volume",                          "-1"},
-          {"misoriented_edges",                           "0"},
-          {  "inverted_shells",                           "1"},
-          {        "locations", R"({"inverted_shells": [2]})"},
-          {            "ready",                       "false"},
-  },
+          {"normals", "\"inward\""},
+          {"volume", "-1"},
+          {"misoriented_edges", "0"},
+          {"inverted_shells", "1"},
+          {"locations", R"({"inverted_shells": [2]})"},
+          {"ready", "false"},
+      },
       1);
   // A hollow body: a cube of edge 4 with a cavity of edge 2, whose facets
   // (the model's 13th on, at line 2 + 7 x 12) face into the void.
@@ -397,23 +362,18 @@ std::vector<ModelCase> model_cases() {
   const auto void_facing = flipped(cube_of({1, 1, 1}, 2));
   add("hollow body, its cavity facing the void", stl_text(hollow_outside + void_facing), AT_1_HZ,
       {
-          {      "shells",                      "2"},
-          {    "cavities",                      "1"},
-          {      "volume",                     "56"},
-          {        "area",                    "120"},
-          {     "normals",            "\"outward\""},
-          {       "ready",                   "true"},
+          {"shells", "2"},
+          {"cavities", "1"},
+          {"volume", "56"},
+          {"area", "120"},
+          {"normals", "\"outward\""},
+          {"ready", "true"},
           {"bounding_box", "[[0, 0, 0], [4, 4, 4]]"},
-          {"longest_edge",      "5.656854249492381"},
-  },
+          {"longest_edge", "5.656854249492381"},
+      },
       0);
   // Also a body inside a body, both outward: no fluid between them.
-  add("hollow body, its cavity pointing outward",
-      stl_text(hollow_outside + cube_of(
-                                    {
-                                        1, 1, 1
-  },
-                                    2)),
+  add("hollow body, its cavity pointing outward", stl_text(hollow_outside + cube_of({1, 1, 1}, 2)),
       AT_1_HZ,
       {
           {"shells", "2"},
@@ -428,126 +388,121 @@ std::vector<ModelCase> model_cases() {
   add("hollow body wholly inside out", stl_text(flipped(hollow_outside) + flipped(void_facing)),
       AT_1_HZ,
       {
-          {                   "shells",                                                              "2"},
-          {                 "cavities",                                                              "1"},
-          {          "inverted_shells",                                                              "1"},
-          {"cavities_pointing_outward",                                                              "1"},
-          {                   "volume",                                                            "-56"},
-          {                  "normals",                                                     "\"inward\""},
-          {                "locations", R"({"inverted_shells": [2], "cavities_pointing_outward": [86]})"},
-          {                    "ready",                                                          "false"},
-  },
+          {"shells", "2"},
+          {"cavities", "1"},
+          {"inverted_shells", "1"},
+          {"cavities_pointing_outward", "1"},
+          {"volume", "-56"},
+          {"normals", "\"inward\""},
+          {"locations", R"({"inverted_shells": [2], "cavities_pointing_outward": [86]})"},
+          {"ready", "false"},
+      },
       1);
   add("a NaN corner takes part in nothing", stl_text(facets + not_finite), AT_20_HZ,
       {
-          {          "facets",                            "13"},
-          {"nonfinite_facets",                             "1"},
-          {      "open_edges",                             "0"},
-          {    "bounding_box",        "[[0, 0, 0], [1, 1, 1]]"},
-          {           "ready",                         "false"},
-          {       "locations", R"({"nonfinite_facets": [86]})"},
-  },
+          {"facets", "13"},
+          {"nonfinite_facets", "1"},
+          {"open_edges", "0"},
+          {"bounding_box", "[[0, 0, 0], [1, 1, 1]]"},
+          {"ready", "false"},
+          {"locations", R"({"nonfinite_facets": [86]})"},
+      },
       1);
   add("empty file", "", AT_DEFAULTS,
       {
-          {                 "format",     "\"empty\""},
-          {                 "facets",             "0"},
-          {                 "shells",             "0"},
-          {                "normals", "\"undefined\""},
-          {                   "area",             "0"},
-          {                 "volume",             "0"},
-          {           "bounding_box",          "null"},
-          {           "longest_edge",             "0"},
-          {"elements_per_wavelength",          "null"},
-          {          "max_frequency",          "null"},
-          {                  "ready",         "false"},
-          {           "end_of_solid",          "null"},
-  },
+          {"format", "\"empty\""},
+          {"facets", "0"},
+          {"shells", "0"},
+          {"normals", "\"undefined\""},
+          {"area", "0"},
+          {"volume", "0"},
+          {"bounding_box", "null"},
+          {"longest_edge", "0"},
+          {"elements_per_wavelength", "null"},
+          {"max_frequency", "null"},
+          {"ready", "false"},
+          {"end_of_solid", "null"},
+      },
       1);
   add("binary file", binary_stl(2), AT_DEFAULTS,
       {
-          {      "format", "\"binary\""},
-          {      "facets",          "0"},
-          {       "ready",      "false"},
-          {"end_of_solid",       "null"},
-  },
+          {"format", "\"binary\""},
+          {"facets", "0"},
+          {"ready", "false"},
+          {"end_of_solid", "null"},
+      },
       1);
   add("another style: no indentation", cube_in_style("facet", "facet", "facet"), AT_DEFAULTS,
       {
-          {             "facets",                                                                  "0"},
-          {"skipped_facet_lines",                                                                 "12"},
-          {              "ready",                                                              "false"},
-          {       "end_of_solid",                                                               "null"},
-          {          "locations", R"({"skipped_facet_lines": [2, 9, 16, 23, 30, 37, 44, 51, 58, 65]})"},
-  },
+          {"facets", "0"},
+          {"skipped_facet_lines", "12"},
+          {"ready", "false"},
+          {"end_of_solid", "null"},
+          {"locations", R"({"skipped_facet_lines": [2, 9, 16, 23, 30, 37, 44, 51, 58, 65]})"},
+      },
       1);
   add("mixed styles: one blank, and upper case", cube_in_style(" facet", "\t FACET", "  facet"),
       AT_20_HZ,
       {
-          {             "facets",                                                                 "10"},
-          {         "open_edges",                                                                  "4"},
-          {"skipped_facet_lines",                                                                  "2"},
-          {              "ready",                                                              "false"},
-          {          "locations", R"({"skipped_facet_lines": [2, 9], "open_edges": [30, 51, 65, 72]})"},
-  },
+          {"facets", "10"},
+          {"open_edges", "4"},
+          {"skipped_facet_lines", "2"},
+          {"ready", "false"},
+          {"locations", R"({"skipped_facet_lines": [2, 9], "open_edges": [30, 51, 65, 72]})"},
+      },
       1);
   add("file cut inside the last facet", cut_stl, AT_20_HZ,
       {
-          {          "facets",                              "11"},
-          {      "open_edges",                               "3"},
-          {"converter_report",                              "24"},
-          {  "converter_line",                              "79"},
-          {           "ready",                           "false"},
-          {    "end_of_solid",                            "null"},
-          {       "locations", R"({"open_edges": [16, 30, 72]})"},
-  },
+          {"facets", "11"},
+          {"open_edges", "3"},
+          {"converter_report", "24"},
+          {"converter_line", "79"},
+          {"ready", "false"},
+          {"end_of_solid", "null"},
+          {"locations", R"({"open_edges": [16, 30, 72]})"},
+      },
       1);
   add("a long vertex line of the facet cut off does not count", long_cut, AT_20_HZ,
       {
-          {           "facets",                              "11"},
-          {   "converter_line",                              "79"},
-          {       "open_edges",                               "3"},
-          { "converter_report",                              "24"},
-          {"long_vertex_lines",                               "0"},
-          {     "end_of_solid",                            "null"},
-          {        "locations", R"({"open_edges": [16, 30, 72]})"},
-  },
+          {"facets", "11"},
+          {"converter_line", "79"},
+          {"open_edges", "3"},
+          {"converter_report", "24"},
+          {"long_vertex_lines", "0"},
+          {"end_of_solid", "null"},
+          {"locations", R"({"open_edges": [16, 30, 72]})"},
+      },
       1);
   add("a coordinate the converter cannot read", bad_coordinate, AT_20_HZ,
       {
-          {          "facets",                         "2"},
-          {      "open_edges",                         "4"},
-          {"converter_report",                       "547"},
-          {  "converter_line",                        "19"},
-          {           "ready",                     "false"},
-          {    "end_of_solid",                      "null"},
-          {       "locations", R"({"open_edges": [2, 9]})"},
-  },
+          {"facets", "2"},
+          {"open_edges", "4"},
+          {"converter_report", "547"},
+          {"converter_line", "19"},
+          {"ready", "false"},
+          {"end_of_solid", "null"},
+          {"locations", R"({"open_edges": [2, 9]})"},
+      },
       1);
   add("tabs between coordinates", tabs, AT_20_HZ,
       {
-          {                 "facets",                                  "12"},
-          {"incomplete_vertex_lines",                                   "1"},
-          {             "open_edges",                                   "0"},
-          {                  "ready",                               "false"},
-          {              "locations", R"({"incomplete_vertex_lines": [4]})"},
-  },
+          {"facets", "12"},
+          {"incomplete_vertex_lines", "1"},
+          {"open_edges", "0"},
+          {"ready", "false"},
+          {"locations", R"({"incomplete_vertex_lines": [4]})"},
+      },
       1);
   add("a coordinate running past column 80", long_line, AT_20_HZ,
       {
-          {           "facets",                             "12"},
-          {"long_vertex_lines",                              "1"},
-          {            "ready",                          "false"},
-          {        "locations", R"({"long_vertex_lines": [20]})"},
-  },
+          {"facets", "12"},
+          {"long_vertex_lines", "1"},
+          {"ready", "false"},
+          {"locations", R"({"long_vertex_lines": [20]})"},
+      },
       1);
   add("blanks past column 80 are harmless", trailing_blanks, AT_20_HZ,
-      {
-          {           "facets",   "12"},
-          {"long_vertex_lines",    "0"},
-          {            "ready", "true"}
-  },
-      0);
+      {{"facets", "12"}, {"long_vertex_lines", "0"}, {"ready", "true"}}, 0);
   // Map-grid metres: a 20 m cube hundreds of kilometres from the origin,
   // where a volume summed about the origin is noise of either sign.
   const Point site = {512345.678, 6712345.25, 87.5};
@@ -559,19 +514,19 @@ std::vector<ModelCase> model_cases() {
   }
   add("a cube at site coordinates", stl_text(at_site), AT_1_HZ,
       {
-          {  "facets",          "12"},
-          { "normals", "\"outward\""},
-          {"vertices",           "8"},
-          {   "ready",        "true"},
-  },
+          {"facets", "12"},
+          {"normals", "\"outward\""},
+          {"vertices", "8"},
+          {"ready", "true"},
+      },
       0);
   add("the same cube inside out", stl_text(flipped(at_site)), AT_1_HZ,
       {
-          {        "normals",                  "\"inward\""},
-          {"inverted_shells",                           "1"},
-          {      "locations", R"({"inverted_shells": [2]})"},
-          {          "ready",                       "false"},
-  },
+          {"normals", "\"inward\""},
+          {"inverted_shells", "1"},
+          {"locations", R"({"inverted_shells": [2]})"},
+          {"ready", "false"},
+      },
       1);
   // Bodies whose volume underflows or overflows keep their orientation.
   for (const double size : {1e-110, 1e190}) {
@@ -584,35 +539,25 @@ std::vector<ModelCase> model_cases() {
     const std::string name = size < 1 ? "a cube of edge 1e-110" : "a cube of edge 1e190";
     add(name + " inside out", stl_text(flipped(scaled)), AT_20_HZ,
         {
-            {        "normals",                  "\"inward\""},
-            {"inverted_shells",                           "1"},
-            {      "locations", R"({"inverted_shells": [2]})"},
-            {          "ready",                       "false"},
-    },
+            {"normals", "\"inward\""},
+            {"inverted_shells", "1"},
+            {"locations", R"({"inverted_shells": [2]})"},
+            {"ready", "false"},
+        },
         1);
     add(name, stl_text(scaled), AT_20_HZ,
         {
             {"normals", "\"outward\""},
-    },
+        },
         size < 1 ? 0 : 1);
   }
   {
     // A square sheet, its two sides split along different diagonals: a
     // closed shell without a repeated facet that encloses nothing.
     const auto pillow = [](Point a, Point b, Point c, Point d) {
-      return std::vector<Triangle>{
-          {a, b, c},
-          {a, c, d},
-          {b, a, d},
-          {b, d, c}
-      };
+      return std::vector<Triangle>{{a, b, c}, {a, c, d}, {b, a, d}, {b, d, c}};
     };
-    add("a sheet back to back",
-        stl_text(pillow(
-            {
-                0, 0, 0
-    },
-            {1, 0, 0}, {1, 1, 0}, {0, 1, 0})),
+    add("a sheet back to back", stl_text(pillow({0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0})),
         AT_20_HZ,
         {
             {"shells", "1"},
@@ -622,11 +567,7 @@ std::vector<ModelCase> model_cases() {
         },
         1);
     add("a sheet back to back, tilted",
-        stl_text(pillow(
-            {
-                0.1, 0.2, 0.3
-    },
-            {1.1, 0.7, 0.3}, {1.3, 1.9, 1.0}, {0.3, 1.4, 1.0})),
+        stl_text(pillow({0.1, 0.2, 0.3}, {1.1, 0.7, 0.3}, {1.3, 1.9, 1.0}, {0.3, 1.4, 1.0})),
         AT_20_HZ,
         {
             {"shells", "1"},
@@ -638,10 +579,7 @@ std::vector<ModelCase> model_cases() {
   }
   // The second body starts at facet 12, line 2 + 7 x 12.
   add("a small inside-out body beside a large one",
-      stl_text(facets + flipped(cube(Point{
-                            3, 0, 0
-  }))),
-      AT_20_HZ,
+      stl_text(facets + flipped(cube(Point{3, 0, 0}))), AT_20_HZ,
       {
           {"facets", "24"},
           {"shells", "2"},
@@ -657,11 +595,11 @@ std::vector<ModelCase> model_cases() {
     gap[4][1][0] = std::nextafter(gap[4][1][0], 2.0);
     add("a one-ulp gap is no hole", stl_text(gap), AT_20_HZ,
         {
-            {               "vertices",    "8"},
-            {"near_coincident_corners",    "1"},
-            {             "open_edges",    "0"},
-            {                  "ready", "true"},
-    },
+            {"vertices", "8"},
+            {"near_coincident_corners", "1"},
+            {"open_edges", "0"},
+            {"ready", "true"},
+        },
         0);
   }
   {
@@ -669,43 +607,43 @@ std::vector<ModelCase> model_cases() {
     const std::vector<Triangle> sliver = {{{{0.1, 0.2, 0.3}, {0.2, 0.4, 0.6}, {0.7, 1.4, 2.1}}}};
     add("a sliver is degenerate", stl_text(facets + sliver), AT_20_HZ,
         {
-            {"degenerate_facets",                              "1"},
-            {        "locations", R"({"degenerate_facets": [86]})"},
-            {            "ready",                          "false"},
-    },
+            {"degenerate_facets", "1"},
+            {"locations", R"({"degenerate_facets": [86]})"},
+            {"ready", "false"},
+        },
         1);
   }
   const std::string no_end = cube_stl.substr(0, cube_stl.rfind("endsolid"));
   add("cut after a whole facet: no endsolid", no_end, AT_20_HZ,
       {
           {"end_of_solid", "false"},
-          {       "ready", "false"},
-  },
+          {"ready", "false"},
+      },
       1);
   add("endsolid indented, blank lines after it", no_end + "\t ENDSOLID model\r\n\n  \n", AT_20_HZ,
       {
           {"end_of_solid", "true"},
-          {       "ready", "true"},
-  },
+          {"ready", "true"},
+      },
       0);
   add("text after endsolid", no_end + "endsolid model\nsolid more\n", AT_20_HZ,
       {
           {"end_of_solid", "false"},
-          {       "ready", "false"},
-  },
+          {"ready", "false"},
+      },
       1);
   {
     const std::vector<Triangle> huge = {{{{-1e308, 0, 0}, {1e308, 0, 0}, {0, 1e308, 0}}}};
     add("an edge longer than the largest double", stl_text(huge), AT_DEFAULTS,
         {
-            {                 "facets",                      "1"},
-            {           "longest_edge",                   "null"},
-            {             "open_edges",                      "3"},
-            {              "locations", R"({"open_edges": [2]})"},
-            {                "normals",          "\"undefined\""},
-            {"elements_per_wavelength",                   "null"},
-            {                  "ready",                  "false"},
-    },
+            {"facets", "1"},
+            {"longest_edge", "null"},
+            {"open_edges", "3"},
+            {"locations", R"({"open_edges": [2]})"},
+            {"normals", "\"undefined\""},
+            {"elements_per_wavelength", "null"},
+            {"ready", "false"},
+        },
         1);
   }
   return cases;
@@ -863,33 +801,33 @@ TEST(ModelCheck, CommandLine) {
     std::string_view expected;
   };
   constexpr Case cases[] = {
-      {                                              "--help", 0,           "usage: stldeck-check"},
-      {                            "model.stl --frequency=20", 0,               "model.stl: ready"},
-      {                     "--sound-speed 1500 -- model.stl", 0,               "model.stl: ready"},
-      {               "--elements-per-wavelength 4 model.stl", 0,               "model.stl: ready"},
-      {                                           "model.stl", 1,           "model.stl: not ready"},
-      {                                              "--fast", 2,        "unknown option '--fast'"},
-      {                                         "--frequency", 2,      "--frequency needs a value"},
-      {                                     "--frequency abc", 2,     "positive number, not 'abc'"},
-      {                                       "--frequency 0", 2,       "positive number, not '0'"},
-      {                                  "--sound-speed -343", 2, "--sound-speed needs a positive"},
-      {                                     "--frequency inf", 2,     "positive number, not 'inf'"},
-      {                                      "--frequency 5x", 2,      "positive number, not '5x'"},
-      {                                 "model.stl other.stl", 2,                  "only one FILE"},
-      {                           "--frequency +20 model.stl", 0,               "model.stl: ready"},
-      {                           "--frequency=+20 model.stl", 0,               "model.stl: ready"},
-      {                                    "--frequency ++20", 2,    "positive number, not '++20'"},
-      {                                    "--frequency +-20", 2,    "positive number, not '+-20'"},
-      {                                  "--frequency 1e-310", 2,          "out of range together"},
-      {              "--sound-speed 1e-300 --frequency 1e300", 2,          "out of range together"},
-      {"--sound-speed 1e300 --elements-per-wavelength 1e-300", 2,          "out of range together"},
-      {                                              "--view", 2,           "--view needs a value"},
-      {                 "--view a.plt --view b.plt model.stl", 2,          "--view is given twice"},
-      {             "--frequency 20 --frequency=30 model.stl", 2,     "--frequency is given twice"},
-      {                             "--json --json model.stl", 2,          "--json is given twice"},
-      {                                                    "", 2,      "cannot open STL_Model.stl"},
-      {                                         "missing.stl", 2,        "cannot open missing.stl"},
-      {                                              "folder", 2,             "cannot read folder"},
+      {"--help", 0, "usage: stldeck-check"},
+      {"model.stl --frequency=20", 0, "model.stl: ready"},
+      {"--sound-speed 1500 -- model.stl", 0, "model.stl: ready"},
+      {"--elements-per-wavelength 4 model.stl", 0, "model.stl: ready"},
+      {"model.stl", 1, "model.stl: not ready"},
+      {"--fast", 2, "unknown option '--fast'"},
+      {"--frequency", 2, "--frequency needs a value"},
+      {"--frequency abc", 2, "positive number, not 'abc'"},
+      {"--frequency 0", 2, "positive number, not '0'"},
+      {"--sound-speed -343", 2, "--sound-speed needs a positive"},
+      {"--frequency inf", 2, "positive number, not 'inf'"},
+      {"--frequency 5x", 2, "positive number, not '5x'"},
+      {"model.stl other.stl", 2, "only one FILE"},
+      {"--frequency +20 model.stl", 0, "model.stl: ready"},
+      {"--frequency=+20 model.stl", 0, "model.stl: ready"},
+      {"--frequency ++20", 2, "positive number, not '++20'"},
+      {"--frequency +-20", 2, "positive number, not '+-20'"},
+      {"--frequency 1e-310", 2, "out of range together"},
+      {"--sound-speed 1e-300 --frequency 1e300", 2, "out of range together"},
+      {"--sound-speed 1e300 --elements-per-wavelength 1e-300", 2, "out of range together"},
+      {"--view", 2, "--view needs a value"},
+      {"--view a.plt --view b.plt model.stl", 2, "--view is given twice"},
+      {"--frequency 20 --frequency=30 model.stl", 2, "--frequency is given twice"},
+      {"--json --json model.stl", 2, "--json is given twice"},
+      {"", 2, "cannot open STL_Model.stl"},
+      {"missing.stl", 2, "cannot open missing.stl"},
+      {"folder", 2, "cannot read folder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -926,14 +864,14 @@ TEST(FileFormat, BinaryOnlyWhenTheSizeMatchesTheCount) {
     check::FileFormat expected;
   };
   constexpr Case cases[] = {
-      {                      0,          0,  check::FileFormat::empty},
-      {                     83,          0,  check::FileFormat::ascii},
-      {                     84,          0, check::FileFormat::binary},
-      {                    134,          1, check::FileFormat::binary},
-      {                    135,          1,  check::FileFormat::ascii},
-      {                    133,          1,  check::FileFormat::ascii},
+      {0, 0, check::FileFormat::empty},
+      {83, 0, check::FileFormat::ascii},
+      {84, 0, check::FileFormat::binary},
+      {134, 1, check::FileFormat::binary},
+      {135, 1, check::FileFormat::ascii},
+      {133, 1, check::FileFormat::ascii},
       {84 + 50 * 0xffffffffULL, 0xffffffff, check::FileFormat::binary},
-      {                    134, 0xffffffff,  check::FileFormat::ascii},
+      {134, 0xffffffff, check::FileFormat::ascii},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
@@ -954,9 +892,9 @@ TEST(ModelCheck, RefusesWhatIsNotARegularFileAtOnce) {
     std::string_view expected;
   };
   const Case cases[] = {
-      { "pipe.stl",  "cannot read pipe.stl: not a regular file"},
+      {"pipe.stl", "cannot read pipe.stl: not a regular file"},
       {"/dev/null", "cannot read /dev/null: not a regular file"},
-      {        ".",             "cannot read .: it is a folder"},
+      {".", "cannot read .: it is a folder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -1070,9 +1008,9 @@ TEST(ModelCheck, NoViewWithoutAFiniteFacet) {
     std::string_view model;
   };
   const Case cases[] = {
-      {               "no facet", "solid x\nendsolid x\n"},
-      {             "empty file",                      ""},
-      {"only a NaN corner facet",               nan_facet},
+      {"no facet", "solid x\nendsolid x\n"},
+      {"empty file", ""},
+      {"only a NaN corner facet", nan_facet},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -1108,12 +1046,12 @@ TEST(ModelCheck, FindingsViewReplacesOnlyARegularFile) {
     std::string_view error;  // standard error after "cannot write the view view.plt: "
   };
   constexpr Case cases[] = {
-      {                "pipe", 2,                                  "not a regular file"},
-      {              "device", 2,                                  "not a regular file"},
-      {   "link to /dev/null", 2,                                  "not a regular file"},
-      {        "link to file", 0,                                                    ""},
+      {"pipe", 2, "not a regular file"},
+      {"device", 2, "not a regular file"},
+      {"link to /dev/null", 2, "not a regular file"},
+      {"link to file", 0, ""},
       {"link to missing file", 2, "it is a symbolic link to a file that does not exist"},
-      {              "folder", 2,                                      "it is a folder"},
+      {"folder", 2, "it is a folder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.made);
@@ -1167,10 +1105,10 @@ TEST(ModelCheck, RefusesAStandardStreamIntoTheModelOrTheView) {
   constexpr Case cases[] = {
       {"model.stl", false,
        "stldeck-check: standard output goes into model.stl, the model: send it elsewhere\n"},
-      { "view.plt", false,
-       "stldeck-check: standard output goes into view.plt, the view: send it elsewhere\n"  },
-      {"model.stl",  true,                                                               ""},
-      { "view.plt",  true,                                                               ""},
+      {"view.plt", false,
+       "stldeck-check: standard output goes into view.plt, the view: send it elsewhere\n"},
+      {"model.stl", true, ""},
+      {"view.plt", true, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.into) + (c.standard_error ? " (standard error)" : ""));
@@ -1180,8 +1118,7 @@ TEST(ModelCheck, RefusesAStandardStreamIntoTheModelOrTheView) {
     dir.write("view.plt", "old view\n");
     testing_support::RunOptions options{
         .arguments = {"--json", "--frequency", "20", "--view", "view.plt", "model.stl"},
-        .timeout_seconds = 20
-    };
+        .timeout_seconds = 20};
     (c.standard_error ? options.stderr_into : options.stdout_into) = std::string(c.into);
     const CheckRun run = testing_support::run_program(STLDECK_CHECK_EXE, dir.path(), options);
     EXPECT_EQ(run.status, 2);
@@ -1220,12 +1157,10 @@ TEST(ModelCheck, FileSizeLimitEndsWithOneLine) {
   dir.write("view.plt", "old view\n");
   const CheckRun run = testing_support::run_program(
       STLDECK_CHECK_EXE, dir.path(),
-      {
-          .arguments = {"--frequency", "20", "--view", "view.plt", "model.stl"},
-          .file_size_limit = 200,
-          .file_size_signal = true,
-          .timeout_seconds = 20
-  });
+      {.arguments = {"--frequency", "20", "--view", "view.plt", "model.stl"},
+       .file_size_limit = 200,
+       .file_size_signal = true,
+       .timeout_seconds = 20});
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.err, "stldeck-check: cannot write the view view.plt: File too large\n");
@@ -1240,24 +1175,25 @@ TEST(EscapeForTerminal, ControlsAndInvalidUtf8) {
     std::string_view expected;
   };
   const Case cases[] = {
-      {                           "plain/path.stl",                            "plain/path.stl"},
-      {                           "a\x1b[31mred\a",                        "a\\033[31mred\\007"}, // ESC and BEL
-      {              std::string_view("nul\0tab\t",                                          8),"nul\\000tab\\011"},
-      {                                  "del\x7f",                                  "del\\177"                                           },
-      {                              "c1 raw \x9b",                              "c1 raw \\233"}, // raw C1: invalid UTF-8 too
-      {                                "c1 utf8 \xc2\x9b"
-                                "1m",                      "c1 utf8 \\302\\2331m"                                                  }, // U+009B, the CSI
-      {                 "\xc2\x80\xc2\x9f\xc2\xa0",              "\\302\\200\\302\\237\xc2\xa0"}, // U+00A0 kept
-      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5"                                           },
-      {                                 "\xc0\xaf",                                "\\300\\257"}, // overlong
-      {                             "\xed\xa0\x80",                           "\\355\\240\\200"                                           }, // surrogate
-      {                         "\xf4\x90\x80\x80",                      "\\364\\220\\200\\200"}, // beyond U+10FFFF
-      {                             "cut \xe2\x82",                            "cut \\342\\202"                                           }, // sequence cut short
-      {                                 "\xff\xfe",                                "\\377\\376"},
+      {"plain/path.stl", "plain/path.stl"},
+      {"a\x1b[31mred\a", "a\\033[31mred\\007"},  // ESC and BEL
+      {std::string_view("nul\0tab\t", 8), "nul\\000tab\\011"},
+      {"del\x7f", "del\\177"},
+      {"c1 raw \x9b", "c1 raw \\233"},  // raw C1: invalid UTF-8 too
+      {"c1 utf8 \xc2\x9b"
+       "1m",
+       "c1 utf8 \\302\\2331m"},                                      // U+009B, the CSI
+      {"\xc2\x80\xc2\x9f\xc2\xa0", "\\302\\200\\302\\237\xc2\xa0"},  // U+00A0 kept
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5"},
+      {"\xc0\xaf", "\\300\\257"},                    // overlong
+      {"\xed\xa0\x80", "\\355\\240\\200"},           // surrogate
+      {"\xf4\x90\x80\x80", "\\364\\220\\200\\200"},  // beyond U+10FFFF
+      {"cut \xe2\x82", "cut \\342\\202"},            // sequence cut short
+      {"\xff\xfe", "\\377\\376"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
-    EXPECT_EQ(check::escape_for_terminal(c.text), c.expected);
+    EXPECT_EQ(io::escaped_for_terminal(c.text), c.expected);
   }
 }
 
@@ -1318,12 +1254,12 @@ TEST(ModelScan, ConverterReports) {
     int report;
   };
   constexpr Case cases[] = {
-      {               reading::ScanEnd::clean,   0},
-      {reading::ScanEnd::end_of_file_in_facet,  24},
-      {        reading::ScanEnd::read_failure,  39},
-      { reading::ScanEnd::vertex_read_failure,  39},
-      {  reading::ScanEnd::invalid_coordinate, 547},
-      {     reading::ScanEnd::too_many_facets, 250},
+      {reading::ScanEnd::clean, 0},
+      {reading::ScanEnd::end_of_file_in_facet, 24},
+      {reading::ScanEnd::read_failure, 39},
+      {reading::ScanEnd::vertex_read_failure, 39},
+      {reading::ScanEnd::invalid_coordinate, 547},
+      {reading::ScanEnd::too_many_facets, 250},
   };
   for (const Case& c : cases) EXPECT_EQ(check::converter_report(c.end), c.report);
 }

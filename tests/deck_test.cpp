@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support.h"
+#include "support_cli.h"
 
 namespace {
 
@@ -217,8 +218,7 @@ TEST(DeckVerdicts, EditedByTheCommandAndFineEnoughIsReady) {
 TEST(DeckVerdicts, SameFiguresWordsAndKeysAsTheCheck) {
   const Converted converted;
   const RunResult deck = run_deck(converted.dir, {"--json"});
-  const RunResult check = testing_support::run_program(
-      STLDECK_CHECK_EXE, converted.dir.path(), {.arguments = {"--json"}, .timeout_seconds = 60});
+  const RunResult check = testing_support::run_check(converted.dir, {"--json"});
   // The deck holds 15 digits of each coordinate: the longest edge agrees
   // with the check's, made from the model's doubles, to about as many.
   for (const std::string_view key :
@@ -229,8 +229,7 @@ TEST(DeckVerdicts, SameFiguresWordsAndKeysAsTheCheck) {
     EXPECT_NEAR(from_deck, from_check, 1e-13 * from_check);
   }
   const RunResult deck_rows = run_deck(converted.dir, {});
-  const RunResult check_rows = testing_support::run_program(STLDECK_CHECK_EXE, converted.dir.path(),
-                                                            {.timeout_seconds = 60});
+  const RunResult check_rows = testing_support::run_check(converted.dir, {});
   for (const std::string_view row : {"\n  longest edge            16.0906\n",
                                      "\n  wavelength              6.2832 (343 / 54.59 Hz)\n",
                                      "\n  elements per wavelength 0.39049 (at least 6)\n",

@@ -34,6 +34,7 @@
 #include "reading/coordinate.h"
 #include "reading/model_reader.h"
 #include "support.h"
+#include "support_cli.h"
 
 namespace {
 
@@ -183,33 +184,17 @@ bool same_bits(const Facets& a, const Facets& b) {
 
 using CommandRun = testing_support::RunResult;
 
-struct RunSetup {
-  bool unprivileged = false;         // drop root, so that file modes apply
-  unsigned long long file_size = 0;  // a limit on the files written, bytes; 0 for none
-};
+using RunSetup = testing_support::CompanionRun;
+using testing_support::json_value;
 
 CommandRun run_program(const TempDir& dir, const char* program,
                        const std::vector<std::string>& arguments, RunSetup setup = {}) {
-  return testing_support::run_program(program, dir.path(),
-                                      {.arguments = arguments,
-                                       .as_unprivileged_user = setup.unprivileged,
-                                       .file_size_limit = setup.file_size});
+  return testing_support::run_companion(program, dir, arguments, setup);
 }
 
 CommandRun prepare(const TempDir& dir, const std::vector<std::string>& arguments,
                    RunSetup setup = {}) {
-  return run_program(dir, STLDECK_PREPARE_EXE, arguments, setup);
-}
-
-// The text of one key's value in a JSON object with one key per line.
-std::string json_value(const std::string& json, std::string_view key) {
-  const std::string label = "\n  \"" + std::string(key) + "\": ";
-  const std::size_t at = json.find(label);
-  if (at == std::string::npos) return "<missing>";
-  const std::size_t start = at + label.size();
-  std::size_t end = json.find('\n', start);
-  if (json[end - 1] == ',') --end;
-  return json.substr(start, end - start);
+  return testing_support::run_prepare(dir, arguments, setup);
 }
 
 constexpr std::string_view JSON_KEYS[] = {

@@ -1,17 +1,6 @@
 #include "check/findings_view.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
-#include <cerrno>
-#include <charconv>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -93,70 +82,22 @@ std::vector<Triangle> facets_of_shells_facing(std::span<const Triangle> facets,
   return elements;
 }
 
-std::string folder_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// A new file for the view in the folder of `path`: without a name where
-// the file system allows (a killed run then leaves nothing), else under a
-// temporary name beside it, returned in `temporary`.
-int create_view_file(const std::string& path, std::string& temporary) {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  int fd = ::open(folder_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666 & ~mask);
-  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
-  temporary = path + ".partial-XXXXXX";
-  fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  // mkostemp creates the file for its owner alone; a view is for reading.
-  if (fd >= 0) static_cast<void>(::fchmod(fd, 0666 & ~mask));
-  return fd;
-}
-
-// Gives a nameless file a temporary name beside `path`, so that a rename can
-// then put it in place of an existing file in one step.
-bool name_view_file(int fd, const std::string& path, std::string& temporary) {
-  const std::string descriptor = "/proc/self/fd/" + std::to_string(fd);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    temporary = path + ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-    if (::linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) ==
-        0) {
-      return true;
-    }
-    if (errno != EEXIST) break;
-  }
-  temporary.clear();
-  return false;
+// Every failure of the view is told the same way, with the system's reason.
+io::Failure view_failure(const io::Failure& failure, const std::string& path) {
+  return io::Failure{"cannot write the view", path, failure.error, failure.detail};
 }
 
 }  // namespace
 
-std::string find_view_target(const std::string& name, ViewTarget& target) {
-  target = ViewTarget{};
-  target.path = name;
-  const std::string refused = "cannot write the view " + name + ": ";
-  struct stat link_status {};
-  if (::lstat(name.c_str(), &link_status) == 0 && S_ISLNK(link_status.st_mode)) {
-    char resolved[PATH_MAX];
-    if (::realpath(name.c_str(), resolved) == nullptr) {
-      return refused + "it is a symbolic link to a file that does not exist";
-    }
-    target.path = resolved;
-  }
-  if (::stat(target.path.c_str(), &target.status) == 0) {
-    target.exists = true;
-    if (S_ISDIR(target.status.st_mode)) return refused + "it is a folder";
-    if (!S_ISREG(target.status.st_mode)) return refused + "not a regular file";
-  } else if (errno != ENOENT) {
-    return refused + std::strerror(errno);
+io::Outcome find_view_target(const std::string& name, io::ReplacementTarget& target) {
+  if (io::Outcome found = io::find_replacement_target(name, target); !found.ok()) {
+    return view_failure(found.failure(), name);
   }
   return {};
 }
 
-std::string write_findings_view(const std::string& path, std::span<const Triangle> facets,
-                                const MeshAnalysis& analysis) {
+io::Outcome write_findings_view(const io::ReplacementTarget& target,
+                                std::span<const Triangle> facets, const MeshAnalysis& analysis) {
   std::vector<Zone> zones;
   const MeshFacts& facts = analysis.facts;
   const auto add = [&](std::int64_t count, std::string_view title, auto elements) {
@@ -181,46 +122,25 @@ std::string write_findings_view(const std::string& path, std::span<const Triangl
   // A view without a zone would crash its reader: the model's zone comes
   // first, and a model without a finite facet has none to give.
   if (!companion::has_zone(facets)) {
-    return "cannot write the view " + path +
-           ": no facet of the model is finite, so it would hold "
-           "nothing to show";
+    return io::Failure{"cannot write the view", target.path, 0,
+                       "no facet of the model is finite, so it would hold nothing to show"};
   }
   // A file of its own, so that no other file is touched until the rename.
-  std::string temporary;
-  const int fd = create_view_file(path, temporary);
-  if (fd < 0) return "cannot write the view " + path + ": " + std::strerror(errno);
-  int write_errno = 0;
-  const auto write_all = [fd, &write_errno](std::string_view text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) {
-        write_errno = wrote < 0 ? errno : ENOSPC;
-        return false;
-      }
-      done += static_cast<std::size_t>(wrote);
+  io::FileReplacement replacement("partial");
+  io::Outcome written = replacement.open(target);
+  if (written.ok()) {
+    companion::TecplotZones view("stldeck-check findings", facets, [&](std::string_view text) {
+      written = replacement.write(text);
+      return written.ok();
+    });
+    for (const Zone& zone : zones) {
+      if (!view.add_zone(zone.title, zone.elements)) break;
     }
-    return true;
-  };
-  companion::TecplotZones view("stldeck-check findings", facets, write_all);
-  bool written = true;
-  for (const Zone& zone : zones) written = written && view.add_zone(zone.title, zone.elements);
-  written = view.finish() && written;
-  if (written && temporary.empty() && !name_view_file(fd, path, temporary)) {
-    written = false;
-    write_errno = errno;
+    static_cast<void>(view.finish());
   }
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed) {
-    if (!temporary.empty()) ::unlink(temporary.c_str());
-    return "cannot write the view " + path + ": " + std::strerror(written ? errno : write_errno);
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int rename_errno = errno;
-    ::unlink(temporary.c_str());
-    return "cannot write the view " + path + ": " + std::strerror(rename_errno);
-  }
+  if (written.ok()) written = replacement.finish();
+  if (written.ok()) written = replacement.commit();
+  if (!written.ok()) return view_failure(written.failure(), target.path);
   return {};
 }
 

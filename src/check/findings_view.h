@@ -11,37 +11,29 @@
 // exactly.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <span>
 #include <string>
 
 #include "check/mesh_facts.h"
 #include "geometry/facet_soup.h"
+#include "io/failure.h"
+#include "io/file_replacement.h"
 
 namespace check {
 
-// Where the view goes: the file a name stands for, after following a
-// symbolic link (the link stays and the file it names is replaced).
-struct ViewTarget {
-  std::string path;
-  bool exists = false;
-  struct stat status {};  // valid when it exists
-};
+// Finds where `name` leads, following a symbolic link (the link stays and
+// the file it names is replaced). Refused: anything but a regular file or
+// a new one (a folder, a device, a named pipe: as root, `--view /dev/null`
+// would otherwise replace the system's). The failure reads "cannot write
+// the view NAME: reason".
+io::Outcome find_view_target(const std::string& name, io::ReplacementTarget& target);
 
-// Finds where `name` leads. Returns an empty string, or why no view may be
-// written there: the view replaces only a regular file or makes a new one,
-// never a folder, a device or a named pipe (as root, `--view /dev/null`
-// would otherwise replace the system's).
-std::string find_view_target(const std::string& name, ViewTarget& target);
-
-// The file's whole text is built by parts and written to a file without a
-// name in the folder of `path` (where the file system cannot make one, to
-// path.partial-XXXXXX), named `path` at the end: a failure leaves no file
-// behind, and a killed run none where the file system makes nameless files.
-// Returns an empty string, or the one-line reason it failed. `analysis`
-// must have kept its vertex ids.
-std::string write_findings_view(const std::string& path, std::span<const geometry::Triangle> facets,
+// Writes the view whole in place of the target (io/file_replacement.h): a
+// failure or a killed run leaves the old file, and no temporary file stays
+// behind a failure. The failure reads "cannot write the view PATH: reason".
+// `analysis` must have kept its vertex ids.
+io::Outcome write_findings_view(const io::ReplacementTarget& target,
+                                std::span<const geometry::Triangle> facets,
                                 const MeshAnalysis& analysis);
 
 }  // namespace check

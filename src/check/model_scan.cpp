@@ -1,7 +1,6 @@
 #include "check/model_scan.h"
 
 #include <algorithm>
-#include <new>
 #include <utility>
 
 #include "reading/stl_scanner.h"
@@ -21,10 +20,16 @@ ModelScan scan_model(io::LineReader& stl, std::uint64_t file_size, std::int32_t 
   FacetCollector collector(static_cast<std::size_t>(
       std::min(file_size / SHORTEST_FACET_BYTES, static_cast<std::uint64_t>(facet_limit))));
   reading::FacetStream stream(collector, facet_limit);
-  if (!stream.start()) throw std::bad_alloc();
   ModelScan scan;
+  if (!stream.start()) {
+    scan.out_of_memory = true;
+    return scan;
+  }
   scan.outcome = stream.finish(reading::scan_stl(stl, stream));
-  if (collector.out_of_memory()) throw std::bad_alloc();
+  if (collector.out_of_memory()) {
+    scan.out_of_memory = true;
+    return scan;
+  }
   scan.facets = collector.take_facets();
   scan.facet_lines = collector.take_facet_lines();
   scan.line_facts = collector.line_facts();

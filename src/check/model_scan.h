@@ -19,12 +19,15 @@ struct ModelScan {
   std::vector<geometry::Triangle> facets;  // the facets read whole
   std::vector<std::int64_t> facet_lines;   // per facet, its facet line (1-based)
   LineFacts line_facts;
+  // The memory for the facets, or the stream's batches, was refused: the
+  // scan stopped and nothing above holds.
+  bool out_of_memory = false;
 };
 
 // Reads `stl` to its end or to the point where the converter would stop,
 // which takes `facet_limit` facets. `file_size` (bytes) sizes the facet
-// table up front. Throws std::bad_alloc when the memory for the facets, or
-// the stream's batches, is refused.
+// table up front. When the memory for the facets, or the stream's batches,
+// is refused, the scan says so (out_of_memory) instead of going on.
 ModelScan scan_model(io::LineReader& stl, std::uint64_t file_size,
                      std::int32_t facet_limit = mesh::MAX_FACETS);
 

@@ -8,12 +8,12 @@ namespace {
 
 enum Option : std::size_t { json, view, frequency, sound_speed, elements_per_wavelength, help };
 constexpr companion::OptionRule RULES[] = {
-    {                     "--json", false,   ""},
-    {                     "--view",  true,   ""},
-    {  companion::FREQUENCY_OPTION,  true,   ""},
-    {companion::SOUND_SPEED_OPTION,  true,   ""},
-    {   companion::ELEMENTS_OPTION,  true,   ""},
-    {                     "--help", false, "-h"},
+    {"--json", false, ""},
+    {"--view", true, ""},
+    {companion::FREQUENCY_OPTION, true, ""},
+    {companion::SOUND_SPEED_OPTION, true, ""},
+    {companion::ELEMENTS_OPTION, true, ""},
+    {"--help", false, "-h"},
 };
 
 }  // namespace

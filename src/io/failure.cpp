@@ -11,7 +11,10 @@ std::string Failure::message() const {
     line += ' ';
     line += path;
   }
-  if (error != 0) {
+  if (!detail.empty()) {
+    line += ": ";
+    line += detail;
+  } else if (error != 0) {
     line += ": ";
     line += std::strerror(error);
   }
@@ -20,7 +23,7 @@ std::string Failure::message() const {
 
 Failure system_failure(std::string what, std::string path) {
   int error = errno;
-  return Failure{std::move(what), std::move(path), error};
+  return Failure{std::move(what), std::move(path), error, {}};
 }
 
 }  // namespace io

@@ -11,6 +11,11 @@
 namespace io {
 
 struct Failure {
+  // Written out so that a failure is made from its first fields alone
+  // (`Failure{"cannot write", path, errno}`), the detail left empty.
+  Failure(std::string what_ = {}, std::string path_ = {}, int error_ = 0, std::string detail_ = {})
+      : what(std::move(what_)), path(std::move(path_)), error(error_), detail(std::move(detail_)) {}
+
   // The step, as a phrase that reads before the path: "cannot write",
   // "cannot open", "file too large".
   std::string what;
@@ -18,8 +23,12 @@ struct Failure {
   std::string path;
   // The system's error number (errno); 0 when the system gave no reason.
   int error = 0;
+  // The reason in words, said instead of the system's when the refusal is
+  // the layer's own ("it is a folder"); empty otherwise.
+  std::string detail;
 
-  // One line for people: "cannot write out.stl: No space left on device".
+  // One line for people: "cannot write out.stl: No space left on device",
+  // "cannot write v.plt: it is a folder".
   // The path is written as it is; a program escapes the whole line for a
   // terminal where it must.
   std::string message() const;

@@ -1,15 +1,7 @@
 // stldeck-prepare: reads an STL model in whatever form the CAD program
 // wrote it, mends what the model check finds, refines the facets for the
 // frequency, and writes the model in the style stldeck reads.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <new>
 #include <span>
 #include <string>
@@ -18,7 +10,13 @@
 
 #include "companion/exit_status.h"
 #include "companion/report_rows.h"
+#include "format/plain_number.h"
 #include "geometry/facet_soup.h"
+#include "io/console.h"
+#include "io/file_replacement.h"
+#include "io/file_writer.h"
+#include "io/input_file.h"
+#include "io/standard_error.h"
 #include "io/standard_streams.h"
 #include "mesh/mesh_store.h"
 #include "prepare/mend.h"
@@ -38,21 +36,21 @@ using companion::ExitStatus;
 // The converter's limit: a result with more facets cannot be converted.
 constexpr auto FACET_LIMIT = static_cast<std::uint64_t>(mesh::MAX_FACETS);
 
+constexpr std::string_view OUT_OF_MEMORY = "stldeck-prepare: not enough memory for this model\n";
+
+// Messages name paths and arguments as given, shown under the terminal rule
+// of the shared I/O layer.
 ExitStatus fail(const std::string& reason) {
-  std::fprintf(stderr, "stldeck-prepare: %s\n", reason.c_str());
+  io::write_to_standard_error(
+      "stldeck-prepare: " + io::shown_on(io::StandardStream::error, reason) + "\n");
   return ExitStatus::unusable;
 }
 
-bool write_out(std::string_view text) {
-  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
-         std::fflush(stdout) == 0;
-}
+ExitStatus fail(const io::Failure& failure) { return fail(failure.message()); }
 
 std::string shown_count(double value) {
   if (value < 1e15) return companion::group_digits(std::llround(value));
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3g", value);
-  return text;
+  return format::general_text(value, 3);
 }
 
 // Why refining to `max_side` is refused: how many facets it would give and
@@ -60,10 +58,8 @@ std::string shown_count(double value) {
 std::string too_large(std::span<const geometry::Triangle> facets, double max_side,
                       const prepare::PrepareOptions& options) {
   const prepare::RefinementSize size = prepare::size_refinement(facets, max_side, FACET_LIMIT);
-  char side[32];
-  std::snprintf(side, sizeof side, "%.5g", max_side);
-  std::string reason = "refining to edges of at most " + std::string(side) + " gives " +
-                       (size.exact ? "" : "about ") + shown_count(size.facets) +
+  std::string reason = "refining to edges of at most " + format::general_text(max_side, 5) +
+                       " gives " + (size.exact ? "" : "about ") + shown_count(size.facets) +
                        " facets, more than the " + shown_count(FACET_LIMIT) +
                        " stldeck can convert";
   const double frequency = prepare::highest_fitting_frequency(
@@ -71,37 +67,39 @@ std::string too_large(std::span<const geometry::Triangle> facets, double max_sid
       FACET_LIMIT);
   if (frequency > 0.0) {
     // Four significant digits, without an exponent.
-    char text[48];
-    std::snprintf(text, sizeof text, frequency >= 1000.0 ? "%.0f" : "%.4g", frequency);
-    reason += "; the highest frequency that fits is " + std::string(text) + " Hz";
+    reason += "; the highest frequency that fits is " +
+              (frequency >= 1000.0 ? format::fixed_text(frequency, 0)
+                                   : format::general_text(frequency, 4)) +
+              " Hz";
   } else {
     reason += "; no frequency fits (an edge is longer than the largest number)";
   }
   return reason;
 }
 
-ExitStatus run(const prepare::PrepareOptions& options) {
-  prepare::ProgressLine progress(::isatty(STDERR_FILENO) == 1);
-  const std::string input_name = prepare::printable(options.input);
-  // Not blocking: a named pipe without a writer must not hold the run.
-  const int fd = ::open(options.input.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return fail("cannot open " + input_name + ": " + std::strerror(errno));
-  struct stat input_status {};
-  if (::fstat(fd, &input_status) != 0 || !S_ISREG(input_status.st_mode)) {
-    const bool folder = S_ISDIR(input_status.st_mode);
-    ::close(fd);
-    return fail("cannot read " + input_name + ": " +
-                (folder ? "it is a folder" : "not a regular file"));
-  }
+// The report on standard output; when it cannot be written, the one line
+// that says why.
+bool write_report(std::string_view text) {
+  const io::Outcome written = io::write_to(io::StandardStream::output, text);
+  if (!written.ok()) fail(io::Failure{"cannot write the report", {}, written.failure().error, {}});
+  return written.ok();
+}
 
-  prepare::OutputTarget target;
-  if (std::string problem = prepare::find_output_target(options.output, target); !problem.empty()) {
-    ::close(fd);
-    return fail(prepare::printable(problem));
+ExitStatus run(const prepare::PrepareOptions& options) {
+  prepare::ProgressLine progress(io::is_terminal(io::StandardStream::error));
+  const std::string& input_name = options.input;
+  io::InputFile input;
+  if (io::Outcome opened = io::open_input_file(options.input, input); !opened.ok()) {
+    return fail(opened.failure());
   }
-  if (prepare::is_same_file(target, input_status)) {
-    ::close(fd);
-    return fail(input_name + " and " + prepare::printable(options.output) +
+  const struct stat& input_status = input.status();
+
+  io::ReplacementTarget target;
+  if (io::Outcome found = io::find_replacement_target(options.output, target); !found.ok()) {
+    return fail(found.failure());
+  }
+  if (io::is_same_file(target, input_status)) {
+    return fail(input_name + " and " + options.output +
                 " are one file: the model is never written over itself");
   }
   // The report must not land in the model or OUT (`stldeck-prepare in out
@@ -111,21 +109,20 @@ ExitStatus run(const prepare::PrepareOptions& options) {
   const io::StreamsInto into_output =
       target.exists ? io::standard_streams_into(target.status) : io::StreamsInto{};
   if (into_input.any() || into_output.any()) {
-    ::close(fd);
     if (into_input.standard_error || into_output.standard_error) return ExitStatus::unusable;
-    return fail("standard output goes into " +
-                (into_input.standard_output ? input_name + ", the model"
-                                            : prepare::printable(options.output) + ", OUT") +
-                ": send it elsewhere");
+    return fail(
+        "standard output goes into " +
+        (into_input.standard_output ? input_name + ", the model" : options.output + ", OUT") +
+        ": send it elsewhere");
   }
 
   progress.begin("reading");
   reading::ModelRead model;
   const std::string problem = reading::read_model(
-      fd, static_cast<std::uint64_t>(input_status.st_size), model,
+      input.descriptor(), input.size(), model,
       [&progress](std::uint64_t done, std::uint64_t total) { progress.advance(done, total); });
-  ::close(fd);
-  if (!problem.empty()) return fail(input_name + ": " + prepare::printable(problem));
+  input = io::InputFile{};
+  if (!problem.empty()) return fail(input_name + ": " + problem);
   if (model.facets.size() > geometry::MAX_SOUP_FACETS) {
     return fail(input_name + ": more facets than can be mended (" +
                 std::to_string(geometry::MAX_SOUP_FACETS) + " at most)");
@@ -187,17 +184,15 @@ ExitStatus run(const prepare::PrepareOptions& options) {
 
   progress.begin("writing");
   prepare::ModelWriter writer;
-  if (std::string failed = writer.open(target); !failed.empty()) {
-    return fail(prepare::printable(failed));
-  }
-  std::string write_problem;
+  if (io::Outcome opened = writer.open(target); !opened.ok()) return fail(opened.failure());
+  io::Outcome write_problem;
   double longest_out = 0.0;
   std::uint64_t written = 0;
   const auto take = [&](const geometry::Triangle& piece, double) {
     longest_out = std::fmax(longest_out, geometry::longest_side(std::span(&piece, 1)));
     write_problem = writer.add_facet(piece);
     if ((++written & 0xffff) == 0) progress.advance(written, facets_out);
-    return write_problem.empty();
+    return write_problem.ok();
   };
   if (report.remesh != nullptr) {
     for (const geometry::Triangle& facet : remeshed.facets) {
@@ -211,24 +206,26 @@ ExitStatus run(const prepare::PrepareOptions& options) {
     }
   }
   // Without a facet there is no model to write: the old OUT stays.
-  if (write_problem.empty() && written > 0) write_problem = writer.finish();
+  if (write_problem.ok() && written > 0) write_problem = writer.finish();
   progress.clear();
-  if (!write_problem.empty()) return fail(prepare::printable(write_problem));
+  if (!write_problem.ok()) return fail(write_problem.failure());
 
   report.refined = options.refine;
   report.facets_out = static_cast<std::int64_t>(written);
   report.longest_edge_out = longest_out;
   report.ready = prepare::is_ready(mended, report.facets_out, longest_out, report.max_side);
+  // The summary names IN and OUT as they are to be shown on standard output.
+  prepare::PrepareOptions shown = options;
+  shown.input = io::shown_on(io::StandardStream::output, options.input);
+  shown.output = io::shown_on(io::StandardStream::output, options.output);
   const std::string text =
-      options.json ? prepare::render_json(report) : prepare::render_summary(report, options);
+      options.json ? prepare::render_json(report) : prepare::render_summary(report, shown);
   // The report first, then the name: a report that cannot be written ends
   // the run with status 2 and OUT as it was (the writer removes its file).
-  if (!write_out(text)) {
-    return fail(std::string("cannot write the report: ") + std::strerror(errno));
-  }
+  if (!write_report(text)) return ExitStatus::unusable;
   if (written > 0) {
-    if (std::string failed = writer.commit(); !failed.empty()) {
-      return fail(prepare::printable(failed) + " (the report above is void: OUT is as it was)");
+    if (io::Outcome committed = writer.commit(); !committed.ok()) {
+      return fail(committed.failure().message() + " (the report above is void: OUT is as it was)");
     }
   }
   return report.ready ? ExitStatus::ready : ExitStatus::findings;
@@ -237,23 +234,22 @@ ExitStatus run(const prepare::PrepareOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Under a limit on file sizes a write past it then fails with EFBIG, which
-  // is reported with the file's path, instead of ending the run by a signal
-  // without a word.
-  std::signal(SIGXFSZ, SIG_IGN);
+  io::take_file_size_limit_as_failure();
   io::hold_closed_standard_streams();
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   prepare::PrepareOptions options;
   if (const std::string problem = prepare::parse_options(arguments, options); !problem.empty()) {
-    return exit_code(fail(prepare::printable(problem)));
+    return exit_code(fail(problem));
   }
-  if (options.help)
-    return exit_code(write_out(prepare::USAGE) ? ExitStatus::ready : ExitStatus::unusable);
+  if (options.help) {
+    return exit_code(write_report(prepare::USAGE) ? ExitStatus::ready : ExitStatus::unusable);
+  }
   try {
     return exit_code(run(options));
   } catch (const std::bad_alloc&) {
-    // The message needs no memory of its own beyond what stdio holds.
-    std::fputs("stldeck-prepare: not enough memory for this model\n", stderr);
+    // The message is short and built in a buffer of its own, for memory is
+    // what ran out.
+    io::write_to_standard_error(OUT_OF_MEMORY);
     return exit_code(ExitStatus::unusable);
   }
 }

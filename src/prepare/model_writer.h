@@ -11,77 +11,51 @@
 // most. The normal is the facet's own unit normal to 7 digits, which the
 // converter never reads.
 //
-// The file is first written under no name (or a temporary name in the same
-// folder where the file system cannot do that), flushed to the disk, and
-// only then given its name: a run that fails or is killed leaves the old
-// file as it was. A symbolic link as the name is followed: the file it
-// points to is replaced, the link stays.
+// The file replaces OUT whole (io/file_replacement.h): a run that fails or
+// is killed leaves the old file as it was. A symbolic link as the name is
+// followed: the file it points to is replaced, the link stays.
 #pragma once
 
-#include <sys/stat.h>
-
-#include <cstdint>
+#include <cstddef>
 #include <memory>
 #include <string>
 
 #include "geometry/triangle.h"
+#include "io/failure.h"
+#include "io/file_replacement.h"
 
 namespace prepare {
 
-// Where the model will be written: the file the name stands for, after
-// following symbolic links.
-struct OutputTarget {
-  std::string path;    // the file to replace or create
-  std::string folder;  // its folder, where the new file is made
-  bool exists = false;
-  struct stat status {};  // valid when it exists
-};
-
-// Finds where `name` leads. Returns an empty string, or why it cannot be
-// written there (a folder, a link to nowhere, a folder that is missing).
-std::string find_output_target(const std::string& name, OutputTarget& target);
-
-// True when the target is the file `input` describes (the same inode,
-// reached by the same name, another hard link or a symbolic link).
-bool is_same_file(const OutputTarget& target, const struct stat& input);
-
 class ModelWriter {
  public:
-  ModelWriter();
+  // `nameless` is Nameless::never only to test the temporary names on a
+  // file system that allows nameless files.
+  explicit ModelWriter(io::Nameless nameless = io::Nameless::where_possible);
   ModelWriter(const ModelWriter&) = delete;
   ModelWriter& operator=(const ModelWriter&) = delete;
-  // Removes the unfinished file, if any.
-  ~ModelWriter();
 
-  // Makes the new, still nameless file in the target's folder. Returns an
-  // empty string or why it cannot.
-  std::string open(const OutputTarget& target);
+  // Makes the new, still nameless file in the target's folder
+  // (io::find_replacement_target finds it).
+  io::Outcome open(const io::ReplacementTarget& target);
 
-  // Adds one facet; its corners must be finite. Returns an empty string or
-  // why the file could not be written (then the writer is done: nothing
-  // will be named).
-  std::string add_facet(const geometry::Triangle& facet);
+  // Adds one facet; its corners must be finite. After a failure the writer
+  // is done: nothing will be named.
+  io::Outcome add_facet(const geometry::Triangle& facet);
 
   // Writes "endsolid" and flushes the file to the disk; it still has no
   // name of the target's, so that the run can still fail (its report not
-  // written) and leave the old file. Returns an empty string or why not.
-  std::string finish();
+  // written) and leave the old file.
+  io::Outcome finish();
 
-  // Gives the finished file the target's name. Returns an empty string or
-  // why it could not.
-  std::string commit();
+  // Gives the finished file the target's name.
+  io::Outcome commit();
 
  private:
-  std::string flush();
-  std::string failure(const std::string& what, int error);
-  void discard();
+  io::Outcome flush();
 
-  OutputTarget target_;
-  int fd_ = -1;
-  std::string temporary_path_;  // set when the file has a temporary name
+  io::FileReplacement file_;
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
-  bool finished_ = false;
 };
 
 }  // namespace prepare

@@ -25,16 +25,16 @@ enum Option : std::size_t {
   help,
 };
 constexpr companion::OptionRule RULES[] = {
-    {                     "--json", false,   ""},
-    {                "--no-refine", false,   ""},
-    {              "--refine-only", false,   ""},
-    {                     "--weld",  true,   ""},
-    {            "--feature-angle",  true,   ""},
-    {            "--max-deviation",  true,   ""},
-    {  companion::FREQUENCY_OPTION,  true,   ""},
-    {companion::SOUND_SPEED_OPTION,  true,   ""},
-    {   companion::ELEMENTS_OPTION,  true,   ""},
-    {                     "--help", false, "-h"},
+    {"--json", false, ""},
+    {"--no-refine", false, ""},
+    {"--refine-only", false, ""},
+    {"--weld", true, ""},
+    {"--feature-angle", true, ""},
+    {"--max-deviation", true, ""},
+    {companion::FREQUENCY_OPTION, true, ""},
+    {companion::SOUND_SPEED_OPTION, true, ""},
+    {companion::ELEMENTS_OPTION, true, ""},
+    {"--help", false, "-h"},
 };
 
 // The value of `option` when it was given: a finite number above zero and,
@@ -64,10 +64,10 @@ std::string parse_options(std::span<const std::string_view> arguments, PrepareOp
   options.refine = !read.has(no_refine);
   options.refine_only = read.has(refine_only);
   for (const auto& [option, below, value] : {
-           std::tuple{         weld, NO_BOUND,         &options.weld_distance},
-           std::tuple{feature_angle,    180.0, &options.feature_angle_degrees},
-           std::tuple{max_deviation, NO_BOUND,         &options.max_deviation},
-  }) {
+           std::tuple{weld, NO_BOUND, &options.weld_distance},
+           std::tuple{feature_angle, 180.0, &options.feature_angle_degrees},
+           std::tuple{max_deviation, NO_BOUND, &options.max_deviation},
+       }) {
     if (std::string problem = read_positive(read, option, below, *value); !problem.empty()) {
       return problem;
     }

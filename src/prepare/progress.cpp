@@ -1,6 +1,9 @@
 #include "prepare/progress.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <string>
+
+#include "io/console.h"
 
 namespace prepare {
 namespace {
@@ -26,22 +29,24 @@ void ProgressLine::advance(std::uint64_t done, std::uint64_t total) {
   if (now - start_ < SHOW_AFTER || (drawn_ && now - last_drawn_ < REDRAW_AFTER)) return;
   last_drawn_ = now;
   drawn_ = true;
+  // The step's name in ten columns, then the share done in four.
+  std::string line = "\rstldeck-prepare: " + std::string(step_);
+  if (step_.size() < 10) line.append(10 - step_.size(), ' ');
   if (total == 0) {
-    std::fprintf(stderr, "\rstldeck-prepare: %-10.*s     ", static_cast<int>(step_.size()),
-                 step_.data());
+    line += "     ";
   } else {
-    const auto percent = static_cast<int>(done * 100 / total);
-    std::fprintf(stderr, "\rstldeck-prepare: %-10.*s %3d%%", static_cast<int>(step_.size()),
-                 step_.data(), percent > 100 ? 100 : percent);
+    const std::uint64_t percent = std::min<std::uint64_t>(done * 100 / total, 100);
+    const std::string digits = std::to_string(percent);
+    line += ' ' + std::string(3 - digits.size(), ' ') + digits + '%';
   }
-  std::fflush(stderr);
+  // A progress line that cannot be drawn is no failure of the run.
+  static_cast<void>(io::write_to(io::StandardStream::error, line));
 }
 
 void ProgressLine::clear() {
   if (!drawn_) return;
   drawn_ = false;
-  std::fprintf(stderr, "\r%36s\r", "");
-  std::fflush(stderr);
+  static_cast<void>(io::write_to(io::StandardStream::error, "\r" + std::string(36, ' ') + "\r"));
 }
 
 }  // namespace prepare

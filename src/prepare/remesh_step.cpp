@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <string>
 
+#include "format/plain_number.h"
 #include "prepare/refine.h"
 
 namespace prepare {
@@ -22,18 +23,16 @@ double expected_remesh_facets(const geometry::ShapeFigures& before, double max_s
 }
 
 std::string too_large_remesh(double facets, std::uint64_t limit, const PrepareOptions& options) {
-  char text[200];
-  char frequency[32];
   double fitting = options.frequency_hz * std::sqrt(static_cast<double>(limit) / facets);
   const double unit = std::pow(10.0, std::floor(std::log10(fitting)) - 3.0);
   fitting = std::floor(fitting / unit) * unit;
   // Four significant digits, without an exponent.
-  std::snprintf(frequency, sizeof frequency, fitting >= 1000.0 ? "%.0f" : "%.4g", fitting);
-  std::snprintf(text, sizeof text,
-                "remeshing to edges of at most %.5g gives about %.0f facets, more than the %llu "
-                "stldeck can convert; the highest frequency that fits is about %s Hz",
-                options.max_side(), facets, static_cast<unsigned long long>(limit), frequency);
-  return text;
+  const std::string frequency =
+      fitting >= 1000.0 ? format::fixed_text(fitting, 0) : format::general_text(fitting, 4);
+  return "remeshing to edges of at most " + format::general_text(options.max_side(), 5) +
+         " gives about " + format::fixed_text(facets, 0) + " facets, more than the " +
+         std::to_string(limit) + " stldeck can convert; the highest frequency that fits is about " +
+         frequency + " Hz";
 }
 
 RemeshStep remesh_for_frequency(std::span<const geometry::Triangle> facets,

@@ -2,13 +2,12 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <string_view>
 #include <vector>
 
 #include "companion/json_writer.h"
 #include "companion/report_rows.h"
-#include "format/terminal_text.h"
+#include "format/plain_number.h"
 #include "geometry/gaps.h"
 
 namespace prepare {
@@ -93,9 +92,8 @@ void json_remesh(companion::JsonObject& json, const RemeshStep& r) {
 }
 
 std::string percent(double change) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%+.3f%%", change * 100.0);
-  return text;
+  const std::string text = format::fixed_text(change * 100.0, 3);
+  return (text.starts_with('-') ? text : "+" + text) + "%";
 }
 
 // The rows of a report for people: labels with their colon, values from
@@ -160,7 +158,7 @@ std::string render_json(const PrepareReport& report) {
 std::string render_summary(const PrepareReport& report, const PrepareOptions& options) {
   const MendedModel& m = *report.mended;
   const reading::ModelFormat format = report.format;
-  std::string out = "stldeck-prepare: read " + printable(options.input) + ": " +
+  std::string out = "stldeck-prepare: read " + options.input + ": " +
                     (format == reading::ModelFormat::binary ? "binary" : "ASCII") + " STL, " +
                     plural(report.facets_in, "facet", "facets") + "\n";
   Rows rows;
@@ -216,10 +214,9 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   out += companion::render_rows(rows, VALUE_COLUMN);
   // Without a facet there is no model to write: OUT keeps what it held.
   if (report.facets_out == 0) {
-    out += "  did not write " + printable(options.output) + ": no facet is left\n";
+    out += "  did not write " + options.output + ": no facet is left\n";
   } else {
-    out += "  wrote " + printable(options.output) + ": " +
-           plural(report.facets_out, "facet", "facets") + "\n";
+    out += "  wrote " + options.output + ": " + plural(report.facets_out, "facet", "facets") + "\n";
   }
 
   std::string remains;
@@ -257,13 +254,6 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   } else {
     out += "not ready, what remains:\n" + remains;
   }
-  return out;
-}
-
-std::string printable(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  format::escape_for_terminal(text, [&out](std::string_view piece) { out += piece; });
   return out;
 }
 

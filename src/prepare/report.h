@@ -48,12 +48,8 @@ bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest
 std::string render_json(const PrepareReport& report);
 
 // The summary for a person: what was read, what was done, what remains.
+// IN and OUT are named as options.input and options.output give them, to
+// be shown as they are (the caller escapes them for a terminal).
 std::string render_summary(const PrepareReport& report, const PrepareOptions& options);
-
-// A path or other text from outside, safe to print on a terminal: control
-// characters (C0, DEL, C1 also in their UTF-8 form) and bytes that are not
-// UTF-8 as a backslash and three octal digits, as in the other programs'
-// messages.
-std::string printable(std::string_view text);
 
 }  // namespace prepare

@@ -1,0 +1,51 @@
+// A model file opened for reading, refused unless it is a regular file: a
+// named pipe could hold the run waiting for a writer, a device could give
+// no end, and a folder has no bytes to read.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "io/failure.h"
+
+namespace io {
+
+// Owns a descriptor open for reading; move-only, closed when destroyed.
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  int descriptor() const { return fd_; }
+  const struct stat& status() const { return status_; }
+  std::uint64_t size() const { return static_cast<std::uint64_t>(status_.st_size); }
+  // Hands the descriptor to a new owner, which closes it.
+  int release();
+
+  friend Outcome open_input_file(const std::string& path, InputFile& file);
+
+ private:
+  int fd_ = -1;
+  struct stat status_ {};
+};
+
+// Opens `path` for reading. Refused before it is opened when it is no
+// regular file (opening a pipe without a writer waits for one); opened
+// without waiting and looked at again, in case the name changed between.
+// Failures: "cannot open PATH: reason", "cannot read PATH: it is a folder",
+// "cannot read PATH: not a regular file".
+[[nodiscard]] Outcome open_input_file(const std::string& path, InputFile& file);
+
+// Fills `bytes` from `offset` of the file without moving its position;
+// a file that ends first is a failure ("cannot read PATH: reason").
+[[nodiscard]] Outcome read_at(const InputFile& file, std::uint64_t offset, std::span<char> bytes,
+                              const std::string& path);
+
+}  // namespace io
