@@ -27,22 +27,22 @@ TEST(JsonString, EscapesControlsAndNonAsciiAndReplacesInvalidUtf8) {
     std::string_view json;
   };
   const Case cases[] = {
-      {           "plain"sv,                        "\"plain\""},
-      {         "a\"b\\c"sv,                  "\"a\\\"b\\\\c\""},
-      {    "\n\t\x01\x1f"sv, "\"\\u000a\\u0009\\u0001\\u001f\""},
-      {         "\x7f \0"sv,              "\"\\u007f \\u0000\""},
-      {        "\xc2\x85"sv,                      "\"\\u0085\""}, // C1 control NEL
-      {        "\xc3\xa9"sv,                      "\"\\u00e9\""}, // e acute
-      {    "\xe2\x82\xac"sv,                      "\"\\u20ac\""}, // euro sign
-      {"\xf0\x9f\x98\x80"sv,               "\"\\ud83d\\ude00\""}, // above U+FFFF
-      {"\xf4\x8f\xbf\xbf"sv,               "\"\\udbff\\udfff\""}, // U+10FFFF
-      {            "\x80"sv,                      "\"\\ufffd\""}, // stray continuation
-      {        "\xc0\xaf"sv,               "\"\\ufffd\\ufffd\""}, // overlong '/'
-      {    "\xed\xa0\x80"sv,        "\"\\ufffd\\ufffd\\ufffd\""}, // a surrogate
-      {"\xf4\x90\x80\x80"sv, "\"\\ufffd\\ufffd\\ufffd\\ufffd\""}, // past U+10FFFF
-      {       "a\xe2\x82"sv,              "\"a\\ufffd\\ufffd\""}, // cut at the end
-      {       "\xe2\x82x"sv,              "\"\\ufffd\\ufffdx\""}, // cut by ASCII
-      {            "\xff"sv,                      "\"\\ufffd\""},
+      {"plain"sv, "\"plain\""},
+      {"a\"b\\c"sv, "\"a\\\"b\\\\c\""},
+      {"\n\t\x01\x1f"sv, "\"\\u000a\\u0009\\u0001\\u001f\""},
+      {"\x7f \0"sv, "\"\\u007f \\u0000\""},
+      {"\xc2\x85"sv, "\"\\u0085\""},                               // C1 control NEL
+      {"\xc3\xa9"sv, "\"\\u00e9\""},                               // e acute
+      {"\xe2\x82\xac"sv, "\"\\u20ac\""},                           // euro sign
+      {"\xf0\x9f\x98\x80"sv, "\"\\ud83d\\ude00\""},                // above U+FFFF
+      {"\xf4\x8f\xbf\xbf"sv, "\"\\udbff\\udfff\""},                // U+10FFFF
+      {"\x80"sv, "\"\\ufffd\""},                                   // stray continuation
+      {"\xc0\xaf"sv, "\"\\ufffd\\ufffd\""},                        // overlong '/'
+      {"\xed\xa0\x80"sv, "\"\\ufffd\\ufffd\\ufffd\""},             // a surrogate
+      {"\xf4\x90\x80\x80"sv, "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},  // past U+10FFFF
+      {"a\xe2\x82"sv, "\"a\\ufffd\\ufffd\""},                      // cut at the end
+      {"\xe2\x82x"sv, "\"\\ufffd\\ufffdx\""},                      // cut by ASCII
+      {"\xff"sv, "\"\\ufffd\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
@@ -79,14 +79,14 @@ TEST(JsonNumber, ShortestRoundTripAndNullForNonFinite) {
     std::string_view json;
   };
   const Case cases[] = {
-      {                                     0.1,    "0.1"},
-      {                                    -0.0,     "-0"},
-      {                                   343.0,    "343"},
-      {                                   1e300, "1e+300"},
-      {                               0x1p-1074, "5e-324"},
-      { std::numeric_limits<double>::infinity(),   "null"},
-      {-std::numeric_limits<double>::infinity(),   "null"},
-      {std::numeric_limits<double>::quiet_NaN(),   "null"},
+      {0.1, "0.1"},
+      {-0.0, "-0"},
+      {343.0, "343"},
+      {1e300, "1e+300"},
+      {0x1p-1074, "5e-324"},
+      {std::numeric_limits<double>::infinity(), "null"},
+      {-std::numeric_limits<double>::infinity(), "null"},
+      {std::numeric_limits<double>::quiet_NaN(), "null"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
@@ -117,7 +117,7 @@ TEST(JsonObject, NestedValuesOnOneLine) {
                                 "3"};
   const companion::JsonMember members[] = {
       {"corner", companion::json_array(corner)},
-      {  "a\"b",                          "[]"}, // a key is escaped like any string
+      {"a\"b", "[]"},  // a key is escaped like any string
   };
   EXPECT_EQ(companion::json_line_object(members), "{\"corner\": [-0.5, null, 3], \"a\\\"b\": []}");
 }
@@ -128,11 +128,11 @@ TEST(ReportRows, GroupsDigitsByThousands) {
     std::string_view text;
   };
   constexpr Case cases[] = {
-      {                                       0,                          "0"},
-      {                                     999,                        "999"},
-      {                                    1000,                      "1,000"},
-      {                                   -1000,                     "-1,000"},
-      {                                 3333333,                  "3,333,333"},
+      {0, "0"},
+      {999, "999"},
+      {1000, "1,000"},
+      {-1000, "-1,000"},
+      {3333333, "3,333,333"},
       {std::numeric_limits<std::int64_t>::min(), "-9,223,372,036,854,775,808"},
   };
   for (const Case& c : cases) {
@@ -142,15 +142,10 @@ TEST(ReportRows, GroupsDigitsByThousands) {
 }
 
 TEST(ReportRows, ValuesLineUpAndALongLabelMovesTheColumn) {
-  const std::vector<companion::ReportRow> rows = {
-      {"size", "1 bytes"},
-      {    "",  "(more)"}
-  };
+  const std::vector<companion::ReportRow> rows = {{"size", "1 bytes"}, {"", "(more)"}};
   EXPECT_EQ(companion::render_rows(rows, 10), "  size    1 bytes\n          (more)\n");
-  const std::vector<companion::ReportRow> long_rows = {
-      {"elements per wavelength", "7"},
-      {                   "size", "1"}
-  };
+  const std::vector<companion::ReportRow> long_rows = {{"elements per wavelength", "7"},
+                                                       {"size", "1"}};
   EXPECT_EQ(companion::render_rows(long_rows, 10),
             "  elements per wavelength 7\n  size                    1\n");
 }
@@ -164,10 +159,10 @@ TEST(ReportRows, ReadableNumbers) {
 
 // A small command line: one switch, two options with values, a short name.
 constexpr companion::OptionRule RULES[] = {
-    {   "--json", false,   ""},
-    {"--density",  true,   ""},
-    {   "--view",  true,   ""},
-    {   "--help", false, "-h"},
+    {"--json", false, ""},
+    {"--density", true, ""},
+    {"--view", true, ""},
+    {"--help", false, "-h"},
 };
 
 TEST(ReadOptions, OneLoopOneRuleSet) {
@@ -212,21 +207,21 @@ TEST(ReadOptions, NumbersAreTheWholeTextAndFinite) {
     std::optional<double> number;
   };
   const Case cases[] = {
-      {  "1.5",          1.5},
-      { "+1.5",          1.5},
-      {   "-2",         -2.0}, // the sign is the caller's to
-  // judge
-      { "1e-3",        0.001},
-      {  "++1", std::nullopt},
-      {  "+-1", std::nullopt},
-      {     "", std::nullopt},
-      {   " 1", std::nullopt},
-      {   "1 ", std::nullopt},
-      {  "1Hz", std::nullopt},
+      {"1.5", 1.5},
+      {"+1.5", 1.5},
+      {"-2", -2.0},  // the sign is the caller's to
+                     // judge
+      {"1e-3", 0.001},
+      {"++1", std::nullopt},
+      {"+-1", std::nullopt},
+      {"", std::nullopt},
+      {" 1", std::nullopt},
+      {"1 ", std::nullopt},
+      {"1Hz", std::nullopt},
       {"1e999", std::nullopt},
-      {  "nan", std::nullopt},
-      {  "inf", std::nullopt},
-      { "0x10", std::nullopt},
+      {"nan", std::nullopt},
+      {"inf", std::nullopt},
+      {"0x10", std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -244,11 +239,11 @@ TEST(ReadOptions, NumbersAreTheWholeTextAndFinite) {
 // A command's table with the three frequency options among others, not in
 // the order the reader takes them.
 constexpr companion::OptionRule COMMAND_RULES[] = {
-    {                     "--json", false, ""},
-    {   companion::ELEMENTS_OPTION,  true, ""},
-    {                     "--weld",  true, ""},
-    {  companion::FREQUENCY_OPTION,  true, ""},
-    {companion::SOUND_SPEED_OPTION,  true, ""},
+    {"--json", false, ""},
+    {companion::ELEMENTS_OPTION, true, ""},
+    {"--weld", true, ""},
+    {companion::FREQUENCY_OPTION, true, ""},
+    {companion::SOUND_SPEED_OPTION, true, ""},
 };
 
 // The values read, or the message of a refusal, for one command line.
@@ -272,10 +267,10 @@ TEST(FrequencyOptions, ReadByNameWithTheDeckDefaults) {
     double elements_per_wavelength;
   };
   const Case cases[] = {
-      {                                     {}, 54.59,    343.0, 6.0},
-      {            {"--frequency", "+20", "m"},  20.0,    343.0, 6.0},
+      {{}, 54.59, 343.0, 6.0},
+      {{"--frequency", "+20", "m"}, 20.0, 343.0, 6.0},
       {{"--sound-speed=343000", "--weld", "1"}, 54.59, 343000.0, 6.0},
-      {       {"--elements-per-wavelength=.5"}, 54.59,    343.0, 0.5},
+      {{"--elements-per-wavelength=.5"}, 54.59, 343.0, 0.5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
@@ -304,10 +299,10 @@ TEST(FrequencyOptions, RefusesABadValueInTheOneForm) {
     std::string_view problem;
   };
   const Case cases[] = {
-      {            "--frequency -20",             "--frequency needs a positive number, not '-20'"},
-      {            "--sound-speed=0",             "--sound-speed needs a positive number, not '0'"},
+      {"--frequency -20", "--frequency needs a positive number, not '-20'"},
+      {"--sound-speed=0", "--sound-speed needs a positive number, not '0'"},
       {"--elements-per-wavelength=+", "--elements-per-wavelength needs a positive number, not '+'"},
-      {             "--frequency 5x",              "--frequency needs a positive number, not '5x'"},
+      {"--frequency 5x", "--frequency needs a positive number, not '5x'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -334,7 +329,7 @@ TEST(FrequencyOptions, AnOptionMissingFromTheTableIsNotRead) {
   // the values of the other rules hold.
   constexpr companion::OptionRule rules[] = {
       {companion::FREQUENCY_OPTION, true, ""},
-      {                  "--other", true, ""},
+      {"--other", true, ""},
   };
   const std::vector<std::string_view> arguments = {"--other", "0.5", "--frequency", "100"};
   const companion::ReadOptions read = companion::read_options(arguments, rules);
@@ -403,9 +398,7 @@ TEST(TecplotZones, AViewNeedsAFiniteModelElement) {
 
 TEST(TecplotZones, LargeViewGoesOutInPiecesAndStopsAtARefusal) {
   // About 150,000 elements: several mebibytes of text.
-  std::vector<Triangle> model(150'000, Triangle{
-                                           {{0.125, 1, 2}, {3, 4.5, 5}, {6, 7, 8.75}}
-  });
+  std::vector<Triangle> model(150'000, Triangle{{{0.125, 1, 2}, {3, 4.5, 5}, {6, 7, 8.75}}});
   Pieces out;
   companion::TecplotZones view("large", model, out.sink());
   EXPECT_TRUE(view.finish());

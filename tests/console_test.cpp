@@ -31,12 +31,12 @@ struct Name {
 // Each name holds something a terminal acts on or cannot show as it is.
 const std::vector<Name>& names() {
   static const std::vector<Name> table = {
-      {       "clear\x1b[2J bell\a",        "clear\\033[2J bell\\007"}, // C0: ESC, BEL
-      {"csi\xc2\x9bm osc\xc2\x9d;t", "csi\\302\\233m osc\\302\\235;t"}, // C1 in UTF-8
-      {           "raw\x9b bad\xff",              "raw\\233 bad\\377"}, // not UTF-8
-      {             "cut\xe2\x82 x",                "cut\\342\\202 x"}, // cut short
-      {               "tab\tline\n",              "tab\\011line\\012"},
-      {  "caf\xc3\xa9 \xe2\x82\xac",       "caf\xc3\xa9 \xe2\x82\xac"}, // valid: kept
+      {"clear\x1b[2J bell\a", "clear\\033[2J bell\\007"},                // C0: ESC, BEL
+      {"csi\xc2\x9bm osc\xc2\x9d;t", "csi\\302\\233m osc\\302\\235;t"},  // C1 in UTF-8
+      {"raw\x9b bad\xff", "raw\\233 bad\\377"},                          // not UTF-8
+      {"cut\xe2\x82 x", "cut\\342\\202 x"},                              // cut short
+      {"tab\tline\n", "tab\\011line\\012"},
+      {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},  // valid: kept
   };
   return table;
 }
@@ -53,48 +53,55 @@ struct Program {
 std::vector<Program> programs() {
   const std::string model = testing_support::data_file("one_facet_deck.stl");
   return {
-      {            "stldeck: report on standard error",
+      {"stldeck: report on standard error",
        [](const TempDir& dir, const std::string& name, bool on_terminal) {
- // A folder without a model: the report names the file it missed.
- std::filesystem::create_directory(dir / name);
- return testing_support::run_converter(dir / name, {.stderr_terminal = on_terminal}).err;
- },                                     "/",     "/STL_Model.stl"     },
-      {     "stldeck-check: failure on standard error",
+         // A folder without a model: the report names the file it missed.
+         std::filesystem::create_directory(dir / name);
+         return testing_support::run_converter(dir / name, {.stderr_terminal = on_terminal}).err;
+       },
+       "/", "/STL_Model.stl"},
+      {"stldeck-check: failure on standard error",
        [](const TempDir& dir, const std::string& name, bool on_terminal) {
- return testing_support::run_check(dir, {name + ".stl"}, {.on_terminal = on_terminal}).err;
- },           "stldeck-check: cannot open ",             ".stl: "     },
-      {    "stldeck-check: summary on standard output",
+         return testing_support::run_check(dir, {name + ".stl"}, {.on_terminal = on_terminal}).err;
+       },
+       "stldeck-check: cannot open ", ".stl: "},
+      {"stldeck-check: summary on standard output",
        [model](const TempDir& dir, const std::string& name, bool on_terminal) {
- dir.write(name + ".stl", model);
- return testing_support::run_check(dir, {name + ".stl"}, {.on_terminal = on_terminal}).out;
- },                                      "",    ".stl: not ready"},
+         dir.write(name + ".stl", model);
+         return testing_support::run_check(dir, {name + ".stl"}, {.on_terminal = on_terminal}).out;
+       },
+       "", ".stl: not ready"},
       {"stldeck-check: refused view on standard error",
        [model](const TempDir& dir, const std::string& name, bool on_terminal) {
- dir.write("in.stl", model);
- std::filesystem::create_directory(dir / name);
- return testing_support::run_check(dir, {"--view", name, "in.stl"},
- {.on_terminal = on_terminal})
- .err;
- }, "stldeck-check: cannot write the view ", ": it is a folder\n"},
-      {   "stldeck-prepare: failure on standard error",
+         dir.write("in.stl", model);
+         std::filesystem::create_directory(dir / name);
+         return testing_support::run_check(dir, {"--view", name, "in.stl"},
+                                           {.on_terminal = on_terminal})
+             .err;
+       },
+       "stldeck-check: cannot write the view ", ": it is a folder\n"},
+      {"stldeck-prepare: failure on standard error",
        [](const TempDir& dir, const std::string& name, bool on_terminal) {
- return testing_support::run_prepare(dir, {name + ".stl", "out.stl"},
- {.on_terminal = on_terminal})
- .err;
- },         "stldeck-prepare: cannot open ",             ".stl: "     },
-      {  "stldeck-prepare: argument on standard error",
+         return testing_support::run_prepare(dir, {name + ".stl", "out.stl"},
+                                             {.on_terminal = on_terminal})
+             .err;
+       },
+       "stldeck-prepare: cannot open ", ".stl: "},
+      {"stldeck-prepare: argument on standard error",
        [](const TempDir& dir, const std::string& name, bool on_terminal) {
- return testing_support::run_prepare(dir, {"--frequency", name, "in.stl"},
- {.on_terminal = on_terminal})
- .err;
- },              "a positive number, not '",                "'\n"     },
-      {  "stldeck-prepare: summary on standard output",
+         return testing_support::run_prepare(dir, {"--frequency", name, "in.stl"},
+                                             {.on_terminal = on_terminal})
+             .err;
+       },
+       "a positive number, not '", "'\n"},
+      {"stldeck-prepare: summary on standard output",
        [model](const TempDir& dir, const std::string& name, bool on_terminal) {
- dir.write("in.stl", model);
- return testing_support::run_prepare(dir, {"--no-refine", "in.stl", name + ".stl"},
- {.on_terminal = on_terminal})
- .out;
- },                              "  wrote ",    ".stl: 1 facet\n"},
+         dir.write("in.stl", model);
+         return testing_support::run_prepare(dir, {"--no-refine", "in.stl", name + ".stl"},
+                                             {.on_terminal = on_terminal})
+             .out;
+       },
+       "  wrote ", ".stl: 1 facet\n"},
   };
 }
 

@@ -81,96 +81,85 @@ void expect_cases(std::span<const Case> cases,
 
 TEST(ParseCoordinate, NumbersInEveryWrittenForm) {
   constexpr Case cases[] = {
-      {                                  ""sv,               POSITIVE_ZERO},
-      {                               "1.5"sv,                bits_of(1.5)},
-      {                           "-2.25e3"sv,            bits_of(-2250.0)},
-      {                               "+.5"sv,                bits_of(0.5)},
-      {                                ".5"sv,                bits_of(0.5)},
-      {                                "5."sv,                bits_of(5.0)},
-      {                             "1.5d3"sv,             bits_of(1500.0)},
-      {                             "1.5D3"sv,             bits_of(1500.0)},
-      {                             "1.5q3"sv,             bits_of(1500.0)},
-      {                             "1.5Q3"sv,             bits_of(1500.0)},
-      {                            "1.5E+3"sv,             bits_of(1500.0)},
-      {                            "1.5D-3"sv,             bits_of(0.0015)},
-      {                           "1.5e+03"sv,             bits_of(1500.0)},
-      {                               "1+3"sv,             bits_of(1000.0)},
-      {                               "1-3"sv,              bits_of(0.001)},
-      {                             "1.5+3"sv,             bits_of(1500.0)},
-      {                                "1E"sv,                bits_of(1.0)},
-      {                               "1E+"sv,                bits_of(1.0)},
-      {                               "1E-"sv,                bits_of(1.0)},
-      {                               "1D-"sv,                bits_of(1.0)},
-      {                             "1.5Q+"sv,                bits_of(1.5)},
-      {                "1E0000000000000005"sv,           bits_of(100000.0)},
-      {   "00000000000000000000000000001.5"sv,                bits_of(1.5)},
-      {"1.00000000000000000000000000000000"sv,                bits_of(1.0)},
-      {                             "\t3.0"sv,                bits_of(3.0)},
-      {                             "\r3.0"sv,                bits_of(3.0)},
-      {                        "\n\v\f 3.0"sv,                bits_of(3.0)},
-      {                          "3.0\0abc"sv,                bits_of(3.0)},
-      {                            "3.0   "sv,                bits_of(3.0)},
-      {                           "1E5\0x."sv,           bits_of(100000.0)},
-      {                               "1 2"sv,              bits_of(102.0)},
-      {                              "1E 5"sv,           bits_of(100000.0)},
-      {                              "17.5"sv,               bits_of(17.5)},
-      {                   "-1.73818004E+00"sv,        bits_of(-1.73818004)},
-      {                       "2.86102e-06"sv,        bits_of(2.86102e-06)},
-      {                    "5.09999990E+00"sv,          bits_of(5.0999999)},
-      {                  "9007199254740993"sv, bits_of(9007199254740992.0)},
+      {""sv, POSITIVE_ZERO},
+      {"1.5"sv, bits_of(1.5)},
+      {"-2.25e3"sv, bits_of(-2250.0)},
+      {"+.5"sv, bits_of(0.5)},
+      {".5"sv, bits_of(0.5)},
+      {"5."sv, bits_of(5.0)},
+      {"1.5d3"sv, bits_of(1500.0)},
+      {"1.5D3"sv, bits_of(1500.0)},
+      {"1.5q3"sv, bits_of(1500.0)},
+      {"1.5Q3"sv, bits_of(1500.0)},
+      {"1.5E+3"sv, bits_of(1500.0)},
+      {"1.5D-3"sv, bits_of(0.0015)},
+      {"1.5e+03"sv, bits_of(1500.0)},
+      {"1+3"sv, bits_of(1000.0)},
+      {"1-3"sv, bits_of(0.001)},
+      {"1.5+3"sv, bits_of(1500.0)},
+      {"1E"sv, bits_of(1.0)},
+      {"1E+"sv, bits_of(1.0)},
+      {"1E-"sv, bits_of(1.0)},
+      {"1D-"sv, bits_of(1.0)},
+      {"1.5Q+"sv, bits_of(1.5)},
+      {"1E0000000000000005"sv, bits_of(100000.0)},
+      {"00000000000000000000000000001.5"sv, bits_of(1.5)},
+      {"1.00000000000000000000000000000000"sv, bits_of(1.0)},
+      {"\t3.0"sv, bits_of(3.0)},
+      {"\r3.0"sv, bits_of(3.0)},
+      {"\n\v\f 3.0"sv, bits_of(3.0)},
+      {"3.0\0abc"sv, bits_of(3.0)},
+      {"3.0   "sv, bits_of(3.0)},
+      {"1E5\0x."sv, bits_of(100000.0)},
+      {"1 2"sv, bits_of(102.0)},
+      {"1E 5"sv, bits_of(100000.0)},
+      {"17.5"sv, bits_of(17.5)},
+      {"-1.73818004E+00"sv, bits_of(-1.73818004)},
+      {"2.86102e-06"sv, bits_of(2.86102e-06)},
+      {"5.09999990E+00"sv, bits_of(5.0999999)},
+      {"9007199254740993"sv, bits_of(9007199254740992.0)},
   };
   expect_cases(cases);
 }
 
 TEST(ParseCoordinate, ZerosKeepTheSignOnlyWhenADigitWasWritten) {
   constexpr Case cases[] = {
-      {          "."sv, POSITIVE_ZERO},
-      {          "+"sv, POSITIVE_ZERO},
-      {          "-"sv, POSITIVE_ZERO},
-      {         "-."sv, POSITIVE_ZERO},
-      {         "E5"sv, POSITIVE_ZERO},
-      {        ".E5"sv, POSITIVE_ZERO},
-      {        "-E5"sv, POSITIVE_ZERO},
-      {        "+-1"sv, POSITIVE_ZERO},
-      {        "--1"sv, POSITIVE_ZERO},
-      {        "++1"sv, POSITIVE_ZERO},
-      {        "   "sv, POSITIVE_ZERO},
-      {       "\t\r"sv, POSITIVE_ZERO},
-      {         "-0"sv, NEGATIVE_ZERO},
-      {        "-.0"sv, NEGATIVE_ZERO},
-      {       "-0.0"sv, NEGATIVE_ZERO},
-      {       "-0E5"sv, NEGATIVE_ZERO},
-      {"0.0E9999999"sv, POSITIVE_ZERO},
-      { "-0E9999999"sv, NEGATIVE_ZERO},
-      { "1E-9999999"sv, POSITIVE_ZERO},
-      {"-1E-9999999"sv, NEGATIVE_ZERO},
-      {     "1E-400"sv, POSITIVE_ZERO},
-      {    "-1E-400"sv, NEGATIVE_ZERO},
-      {   "9.9E-325"sv, POSITIVE_ZERO}, // below 10^-324, zero by its magnitude alone
+      {"."sv, POSITIVE_ZERO},           {"+"sv, POSITIVE_ZERO},
+      {"-"sv, POSITIVE_ZERO},           {"-."sv, POSITIVE_ZERO},
+      {"E5"sv, POSITIVE_ZERO},          {".E5"sv, POSITIVE_ZERO},
+      {"-E5"sv, POSITIVE_ZERO},         {"+-1"sv, POSITIVE_ZERO},
+      {"--1"sv, POSITIVE_ZERO},         {"++1"sv, POSITIVE_ZERO},
+      {"   "sv, POSITIVE_ZERO},         {"\t\r"sv, POSITIVE_ZERO},
+      {"-0"sv, NEGATIVE_ZERO},          {"-.0"sv, NEGATIVE_ZERO},
+      {"-0.0"sv, NEGATIVE_ZERO},        {"-0E5"sv, NEGATIVE_ZERO},
+      {"0.0E9999999"sv, POSITIVE_ZERO}, {"-0E9999999"sv, NEGATIVE_ZERO},
+      {"1E-9999999"sv, POSITIVE_ZERO},  {"-1E-9999999"sv, NEGATIVE_ZERO},
+      {"1E-400"sv, POSITIVE_ZERO},      {"-1E-400"sv, NEGATIVE_ZERO},
+      {"9.9E-325"sv, POSITIVE_ZERO},  // below 10^-324, zero by its magnitude alone
   };
   expect_cases(cases);
 }
 
 TEST(ParseCoordinate, EdgesOfTheDoubleRange) {
   constexpr Case cases[] = {
-      {                "4.9E-324"sv, SMALLEST_SUBNORMAL},
-      { "2.4703282292062327E-324"sv,      POSITIVE_ZERO},
-      { "2.4703282292062328E-324"sv, SMALLEST_SUBNORMAL},
+      {"4.9E-324"sv, SMALLEST_SUBNORMAL},
+      {"2.4703282292062327E-324"sv, POSITIVE_ZERO},
+      {"2.4703282292062328E-324"sv, SMALLEST_SUBNORMAL},
       {"-2.4703282292062328E-324"sv, 0x8000000000000001},
-      {                  "1E-320"sv, 0x00000000000007E8},
-      { "2.2250738585072014E-308"sv, 0x0010000000000000}, // smallest normal
-      { "2.2250738585072011E-308"sv, 0x000FFFFFFFFFFFFF}, // largest subnormal
-      {  "1.7976931348623157E308"sv,     LARGEST_FINITE},
-      {  "1.7976931348623158E308"sv,     LARGEST_FINITE},
-      { "-1.7976931348623158E308"sv, 0xFFEFFFFFFFFFFFFF},
-      { "1.79769313486231581E308"sv,              FAILS},
-      {                   "1E309"sv,              FAILS},
-      {                   "1E400"sv,              FAILS},
-      {                  "-1E400"sv,              FAILS},
-      {                "1E999999"sv,              FAILS},
-      {               "1E9999999"sv,              FAILS},
-      {                  "1e-323"sv, 0x0000000000000002},
-      {                  "1e+308"sv, 0x7FE1CCF385EBC8A0},
+      {"1E-320"sv, 0x00000000000007E8},
+      {"2.2250738585072014E-308"sv, 0x0010000000000000},  // smallest normal
+      {"2.2250738585072011E-308"sv, 0x000FFFFFFFFFFFFF},  // largest subnormal
+      {"1.7976931348623157E308"sv, LARGEST_FINITE},
+      {"1.7976931348623158E308"sv, LARGEST_FINITE},
+      {"-1.7976931348623158E308"sv, 0xFFEFFFFFFFFFFFFF},
+      {"1.79769313486231581E308"sv, FAILS},
+      {"1E309"sv, FAILS},
+      {"1E400"sv, FAILS},
+      {"-1E400"sv, FAILS},
+      {"1E999999"sv, FAILS},
+      {"1E9999999"sv, FAILS},
+      {"1e-323"sv, 0x0000000000000002},
+      {"1e+308"sv, 0x7FE1CCF385EBC8A0},
   };
   expect_cases(cases);
 }
@@ -179,81 +168,62 @@ TEST(ParseCoordinate, EdgesOfTheDoubleRange) {
 // decides: once one above the nearest double, and twice an exact midpoint.
 TEST(ParseCoordinate, LongTokensFollowTheirRoundingProcedure) {
   constexpr Case cases[] = {
-      {        "8.427724e-131"sv, 0x24EDE8FEC57FB91F}, // nearest is ...91E
-      {"1152921504606847104.0"sv, 0x43B0000000000001}, // midpoint, rounded power of ten lies above
-      {  "1152921504606847104"sv, 0x43B0000000000000}, // midpoint taken exactly: to even
-      { "18446744073709557759"sv, 0x43F0000000000001}, // 20 digits taken exactly: nearest
+      {"8.427724e-131"sv, 0x24EDE8FEC57FB91F},          // nearest is ...91E
+      {"1152921504606847104.0"sv, 0x43B0000000000001},  // midpoint, rounded power of ten lies above
+      {"1152921504606847104"sv, 0x43B0000000000000},    // midpoint taken exactly: to even
+      {"18446744073709557759"sv, 0x43F0000000000001},   // 20 digits taken exactly: nearest
   };
   expect_cases(cases);
 }
 
 TEST(ParseCoordinate, InfinityAndNotANumberWords) {
   constexpr Case cases[] = {
-      {      "inf"sv, POSITIVE_INFINITY},
-      {      "INF"sv, POSITIVE_INFINITY},
-      { "Infinity"sv, POSITIVE_INFINITY},
-      { "iNfInItY"sv, POSITIVE_INFINITY},
-      {     "+Inf"sv, POSITIVE_INFINITY},
-      {     "-inf"sv, NEGATIVE_INFINITY},
+      {"inf"sv, POSITIVE_INFINITY},
+      {"INF"sv, POSITIVE_INFINITY},
+      {"Infinity"sv, POSITIVE_INFINITY},
+      {"iNfInItY"sv, POSITIVE_INFINITY},
+      {"+Inf"sv, POSITIVE_INFINITY},
+      {"-inf"sv, NEGATIVE_INFINITY},
       {"-Infinity"sv, NEGATIVE_INFINITY},
-      {  "\tinf  "sv, POSITIVE_INFINITY},
-      {   "inf\0x"sv, POSITIVE_INFINITY},
-      {    "infin"sv,             FAILS},
-      {     "inf5"sv,             FAILS},
-      {"infinityx"sv,             FAILS},
-      {        "i"sv,             FAILS},
-      {       "in"sv,             FAILS},
-      {     "1inf"sv,             FAILS},
-      {     ".inf"sv,             FAILS},
-      {      "nan"sv,       DEFAULT_NAN},
-      {      "NaN"sv,       DEFAULT_NAN},
-      {     "-nan"sv,       DEFAULT_NAN},
-      {    "nan()"sv,       DEFAULT_NAN},
-      { "nan(abc)"sv,       DEFAULT_NAN},
-      { "NAN(a)b)"sv,       DEFAULT_NAN}, // the last ")" closes the token
-      {"nan(x)\0y"sv,       DEFAULT_NAN},
-      {     "+nan"sv,          PLUS_NAN},
-      {"+NaN(1.5)"sv,          PLUS_NAN},
-      {     "nan("sv,             FAILS},
-      {  "nan(abc"sv,             FAILS},
-      {  "nan(\0)"sv,             FAILS}, // the NUL ends the token before ")"
-      {  "nan(a)b"sv,             FAILS},
-      {     "nanx"sv,             FAILS},
-      {        "n"sv,             FAILS},
-      {       "na"sv,             FAILS},
-      {     "1nan"sv,             FAILS},
+      {"\tinf  "sv, POSITIVE_INFINITY},
+      {"inf\0x"sv, POSITIVE_INFINITY},
+      {"infin"sv, FAILS},
+      {"inf5"sv, FAILS},
+      {"infinityx"sv, FAILS},
+      {"i"sv, FAILS},
+      {"in"sv, FAILS},
+      {"1inf"sv, FAILS},
+      {".inf"sv, FAILS},
+      {"nan"sv, DEFAULT_NAN},
+      {"NaN"sv, DEFAULT_NAN},
+      {"-nan"sv, DEFAULT_NAN},
+      {"nan()"sv, DEFAULT_NAN},
+      {"nan(abc)"sv, DEFAULT_NAN},
+      {"NAN(a)b)"sv, DEFAULT_NAN},  // the last ")" closes the token
+      {"nan(x)\0y"sv, DEFAULT_NAN},
+      {"+nan"sv, PLUS_NAN},
+      {"+NaN(1.5)"sv, PLUS_NAN},
+      {"nan("sv, FAILS},
+      {"nan(abc"sv, FAILS},
+      {"nan(\0)"sv, FAILS},  // the NUL ends the token before ")"
+      {"nan(a)b"sv, FAILS},
+      {"nanx"sv, FAILS},
+      {"n"sv, FAILS},
+      {"na"sv, FAILS},
+      {"1nan"sv, FAILS},
   };
   expect_cases(cases);
 }
 
 TEST(ParseCoordinate, RejectsMisplacedCharacters) {
   constexpr Case cases[] = {
-      {    "1..5"sv, FAILS},
-      {    "1.5."sv, FAILS},
-      {      ".."sv, FAILS},
-      {     "1,5"sv, FAILS},
-      {     "1_5"sv, FAILS},
-      {    "0x10"sv, FAILS},
-      {     "1p3"sv, FAILS},
-      {     "abc"sv, FAILS},
-      {       "x"sv, FAILS},
-      { "1.5E+3+"sv, FAILS},
-      {   "1E5+5"sv, FAILS},
-      {   "1+5+5"sv, FAILS},
-      {   "1E--5"sv, FAILS},
-      {   "1E+-5"sv, FAILS},
-      {    "1-+5"sv, FAILS},
-      {    "1E5."sv, FAILS},
-      {   "1E5E5"sv, FAILS},
-      {    "1EE5"sv, FAILS},
-      {  "1.5E3X"sv, FAILS},
-      {    "1.5x"sv, FAILS},
-      {   "1.5\t"sv, FAILS},
-      {"1.0\t2.0"sv, FAILS},
-      {   "3.0\r"sv, FAILS},
-      {   "3.0\n"sv, FAILS},
-      {   "1E\t5"sv, FAILS},
-      { "1.5\xA0"sv, FAILS},
+      {"1..5"sv, FAILS},  {"1.5."sv, FAILS},     {".."sv, FAILS},     {"1,5"sv, FAILS},
+      {"1_5"sv, FAILS},   {"0x10"sv, FAILS},     {"1p3"sv, FAILS},    {"abc"sv, FAILS},
+      {"x"sv, FAILS},     {"1.5E+3+"sv, FAILS},  {"1E5+5"sv, FAILS},  {"1+5+5"sv, FAILS},
+      {"1E--5"sv, FAILS}, {"1E+-5"sv, FAILS},    {"1-+5"sv, FAILS},   {"1E5."sv, FAILS},
+      {"1E5E5"sv, FAILS}, {"1EE5"sv, FAILS},     {"1.5E3X"sv, FAILS}, {"1.5x"sv, FAILS},
+      {"1.5\t"sv, FAILS}, {"1.0\t2.0"sv, FAILS}, {"3.0\r"sv, FAILS},  {"3.0\n"sv, FAILS},
+      {"1E\t5"sv, FAILS}, {"1.5\xA0"sv, FAILS},
   };
   expect_cases(cases);
 }
@@ -276,10 +246,10 @@ TEST(ParseCoordinate, DigitsAfterTheTwentySeventhCountOnlyAsATailMark) {
     std::string second;
   };
   const Pair same[] = {
-      {                    head + "1",                       head + "9999999999"},
-      {                    head + "0",                       head + "0000000000"},
-      {             head + "00000001",                                head + "5"},
-      {       integer_head + "01e-28",                   integer_head + "99e-28"},
+      {head + "1", head + "9999999999"},
+      {head + "0", head + "0000000000"},
+      {head + "00000001", head + "5"},
+      {integer_head + "01e-28", integer_head + "99e-28"},
       {"0.000" + integer_head + "3e3", "0.000" + integer_head + "000000000007e3"},
   };
   for (const auto& pair : same) {
@@ -289,11 +259,11 @@ TEST(ParseCoordinate, DigitsAfterTheTwentySeventhCountOnlyAsATailMark) {
   // 2^89 + 2^36, 27 digits, is the midpoint between 2^89 and the double
   // above; taken as an integer, the tail mark settles the tie upwards.
   constexpr Case midpoints[] = {
-      {    "618970019642690206169038848"sv,          bits_of(0x1p89)},
-      {"618970019642690206169038848.000"sv,          bits_of(0x1p89)},
+      {"618970019642690206169038848"sv, bits_of(0x1p89)},
+      {"618970019642690206169038848.000"sv, bits_of(0x1p89)},
       {"618970019642690206169038848.001"sv, bits_of(0x1p89 + 0x1p37)},
-      {"618970019642690206169038847.999"sv,          bits_of(0x1p89)},
-      {"6189700196426902061690388480e-1"sv,          bits_of(0x1p89)},
+      {"618970019642690206169038847.999"sv, bits_of(0x1p89)},
+      {"6189700196426902061690388480e-1"sv, bits_of(0x1p89)},
       {"6189700196426902061690388481e-1"sv, bits_of(0x1p89 + 0x1p37)},
   };
   expect_cases(midpoints);
@@ -757,50 +727,50 @@ std::optional<std::uint64_t> short_way_bits(std::string_view token) {
 
 TEST(PlainCoordinate, TakesTheCommonFormsAtTheirLimits) {
   constexpr Case cases[] = {
-      {                 "17.5"sv,               bits_of(17.5)},
-      {             "-1.73818"sv,           bits_of(-1.73818)},
-      {          "2.86102e-06"sv,        bits_of(2.86102e-06)},
-      {      "-1.73818004E+00"sv,        bits_of(-1.73818004)},
-      {      " 1.73818004E+00"sv,                       FAILS}, // leading blank
-      {                   "-0"sv,               NEGATIVE_ZERO},
-      {               "+0.0e5"sv,               POSITIVE_ZERO},
-      {                   "5."sv,                bits_of(5.0)},
-      {                  "-.5"sv,               bits_of(-0.5)},
-      {                "1.5d3"sv,             bits_of(1500.0)},
-      {               "1.5D-3"sv,             bits_of(0.0015)},
-      {     "1.5E000000000003"sv,             bits_of(1500.0)},
-      {      "999999999999999"sv,  bits_of(999999999999999.0)}, // 15 digits
-      {     "1000000000000000"sv,                       FAILS}, // 16 digits
-      {    "100000000000000.0"sv,                       FAILS}, // 16 digits, a zero among them
-      {  "0000000000000000001"sv,                bits_of(1.0)}, // 19 digits
-      { "00000000000000000001"sv,                       FAILS}, // 20 digits
-      { "0.000000000000000001"sv,              bits_of(1e-18)}, // 19 digits
-      {"0.0000000000000000001"sv,                       FAILS}, // 20 digits
-      {  "999999999999999e+22"sv, bits_of(999999999999999e22)},
-      {                 "1e22"sv,               bits_of(1e22)},
-      {                 "1e23"sv,                       FAILS},
-      {                "1e-22"sv,              bits_of(1e-22)},
-      {                "1e-23"sv,                       FAILS},
-      {              "0.1e-21"sv,              bits_of(1e-22)}, // net exponent -22
-      {              "0.1e-22"sv,                       FAILS},
-      {            "10000e-26"sv,                       FAILS}, // 10^-22, but written 10^-26
-      {          "0.0e9999999"sv,                       FAILS},
-      {                     ""sv,                       FAILS},
-      {                    "-"sv,                       FAILS},
-      {                    "."sv,                       FAILS},
-      {                   "1E"sv,                       FAILS},
-      {                  "1E+"sv,                       FAILS},
-      {                  "1+3"sv,                       FAILS},
-      {                "1.5q3"sv,                       FAILS},
-      {                "3.0  "sv,                       FAILS},
-      {                  "1 2"sv,                       FAILS},
-      {             "3.0\0abc"sv,                       FAILS},
-      {                  "inf"sv,                       FAILS},
-      {                 "-nan"sv,                       FAILS},
-      {                 "1..5"sv,                       FAILS},
-      {               "1.5E3X"sv,                       FAILS},
-      {                 "1E5."sv,                       FAILS},
-      {                  "+-1"sv,                       FAILS},
+      {"17.5"sv, bits_of(17.5)},
+      {"-1.73818"sv, bits_of(-1.73818)},
+      {"2.86102e-06"sv, bits_of(2.86102e-06)},
+      {"-1.73818004E+00"sv, bits_of(-1.73818004)},
+      {" 1.73818004E+00"sv, FAILS},  // leading blank
+      {"-0"sv, NEGATIVE_ZERO},
+      {"+0.0e5"sv, POSITIVE_ZERO},
+      {"5."sv, bits_of(5.0)},
+      {"-.5"sv, bits_of(-0.5)},
+      {"1.5d3"sv, bits_of(1500.0)},
+      {"1.5D-3"sv, bits_of(0.0015)},
+      {"1.5E000000000003"sv, bits_of(1500.0)},
+      {"999999999999999"sv, bits_of(999999999999999.0)},  // 15 digits
+      {"1000000000000000"sv, FAILS},                      // 16 digits
+      {"100000000000000.0"sv, FAILS},                     // 16 digits, a zero among them
+      {"0000000000000000001"sv, bits_of(1.0)},            // 19 digits
+      {"00000000000000000001"sv, FAILS},                  // 20 digits
+      {"0.000000000000000001"sv, bits_of(1e-18)},         // 19 digits
+      {"0.0000000000000000001"sv, FAILS},                 // 20 digits
+      {"999999999999999e+22"sv, bits_of(999999999999999e22)},
+      {"1e22"sv, bits_of(1e22)},
+      {"1e23"sv, FAILS},
+      {"1e-22"sv, bits_of(1e-22)},
+      {"1e-23"sv, FAILS},
+      {"0.1e-21"sv, bits_of(1e-22)},  // net exponent -22
+      {"0.1e-22"sv, FAILS},
+      {"10000e-26"sv, FAILS},  // 10^-22, but written 10^-26
+      {"0.0e9999999"sv, FAILS},
+      {""sv, FAILS},
+      {"-"sv, FAILS},
+      {"."sv, FAILS},
+      {"1E"sv, FAILS},
+      {"1E+"sv, FAILS},
+      {"1+3"sv, FAILS},
+      {"1.5q3"sv, FAILS},
+      {"3.0  "sv, FAILS},
+      {"1 2"sv, FAILS},
+      {"3.0\0abc"sv, FAILS},
+      {"inf"sv, FAILS},
+      {"-nan"sv, FAILS},
+      {"1..5"sv, FAILS},
+      {"1.5E3X"sv, FAILS},
+      {"1E5."sv, FAILS},
+      {"+-1"sv, FAILS},
   };
   expect_cases(cases, short_way_bits);
 }

@@ -250,10 +250,7 @@ TEST(DeckVerdicts, TheViewMayShowEitherNeighbourOfATieInTheDecksDigits) {
   const Converted converted(stl);
   ASSERT_NE(converted.deck.find("0.123456750000000D+00"), std::string::npos);
   for (const auto& [digits, status] : std::map<std::string, int>{
-           {"0.1234567E+00", 0},
-           {"0.1234568E+00", 0},
-           {"0.1234569E+00", 1}
-  }) {
+           {"0.1234567E+00", 0}, {"0.1234568E+00", 0}, {"0.1234569E+00", 1}}) {
     SCOPED_TRACE(digits);
     std::string view = converted.view;
     view.replace(line_start(view, 6) + 2, digits.size(), digits);
@@ -434,12 +431,12 @@ TEST(DeckSettings, RefusesADeckThatIsNotWholeAndFilesThatAreNotDecks) {
     std::string_view said;
   };
   const Case cases[] = {
-      {    "cut.dat", "refused to set cut.dat, not a whole deck: 190994 bytes"},
+      {"cut.dat", "refused to set cut.dat, not a whole deck: 190994 bytes"},
       {"shifted.dat", "refused to set shifted.dat, not a whole deck: record 7"},
-      {     "folder",                     "cannot open folder: it is a folder"},
-      {       "pipe",                   "cannot open pipe: not a regular file"},
-      {   "link.dat",                                        "a symbolic link"},
-      { "absent.dat",                              "No such file or directory"},
+      {"folder", "cannot open folder: it is a folder"},
+      {"pipe", "cannot open pipe: not a regular file"},
+      {"link.dat", "a symbolic link"},
+      {"absent.dat", "No such file or directory"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);

@@ -140,17 +140,17 @@ TEST(FacetStream, EndsAndHandsOverAsTheRulesRead) {
   std::string bad_among_skipped = facets(50) + "solid a\n" + bad + "endsolid a\n" + facets(5);
   using enum reading::ScanEnd;
   std::vector<Case> cases = {
-      {                                      "empty file",                "",                clean},
-      {                                 "several batches",             solid,                clean},
-      {                "skipped lines fill whole batches",      skipped_many,                clean},
-      {           "invalid coordinate after some batches",          bad_late,   invalid_coordinate},
-      {           "invalid coordinate in the first facet",         bad_first,   invalid_coordinate},
-      {"invalid coordinate, then the file cut in a facet",      bad_then_cut,   invalid_coordinate},
-      {     "file ends after the invalid line of a facet",        cut_in_bad,   invalid_coordinate},
-      { "file ends after the last vertex line, all valid",    cut_after_good, end_of_file_in_facet},
-      {                        "file ends inside a facet",         cut_early, end_of_file_in_facet},
-      {                       "an overflowing coordinate",     overflow_late,   invalid_coordinate},
-      {           "skipped lines around a bad coordinate", bad_among_skipped,   invalid_coordinate},
+      {"empty file", "", clean},
+      {"several batches", solid, clean},
+      {"skipped lines fill whole batches", skipped_many, clean},
+      {"invalid coordinate after some batches", bad_late, invalid_coordinate},
+      {"invalid coordinate in the first facet", bad_first, invalid_coordinate},
+      {"invalid coordinate, then the file cut in a facet", bad_then_cut, invalid_coordinate},
+      {"file ends after the invalid line of a facet", cut_in_bad, invalid_coordinate},
+      {"file ends after the last vertex line, all valid", cut_after_good, end_of_file_in_facet},
+      {"file ends inside a facet", cut_early, end_of_file_in_facet},
+      {"an overflowing coordinate", overflow_late, invalid_coordinate},
+      {"skipped lines around a bad coordinate", bad_among_skipped, invalid_coordinate},
   };
   cases.push_back({"one facet beyond the limit", solid, too_many_facets, 1001});
   for (const Case& c : cases) {

@@ -386,10 +386,8 @@ TEST(Faults, EveryInputEndsInADefinedWay) {
       }
       EXPECT_TRUE(run.err.starts_with(expected + std::string(REPORT_HEADER))) << run.err;
     }
-    for (const auto& [name, after] : {
-             std::pair{"input.dat", c.deck},
-             std::pair{"input.plt", c.view}
-    }) {
+    for (const auto& [name, after] :
+         {std::pair{"input.dat", c.deck}, std::pair{"input.plt", c.view}}) {
       SCOPED_TRACE(name);
       const bool file = std::filesystem::is_regular_file(dir / name);
       switch (after) {
@@ -458,13 +456,9 @@ TEST(Faults, KillAtAnyWriteNeverMixesNewAndOldRecords) {
     dir.write("input.dat", old_file);
     dir.write("input.plt", old_file);
     const RunResult run = testing_support::run_converter(
-        dir.path(), {
-                        .wrapper = {"strace", "-qq", "-o", "/dev/null", "-e", fault}
-    });
-    for (const auto& [name, complete] : {
-             std::pair{"input.dat", &new_deck},
-             std::pair{"input.plt", &new_view}
-    }) {
+        dir.path(), {.wrapper = {"strace", "-qq", "-o", "/dev/null", "-e", fault}});
+    for (const auto& [name, complete] :
+         {std::pair{"input.dat", &new_deck}, std::pair{"input.plt", &new_view}}) {
       SCOPED_TRACE(name);
       // Cut to its first byte is cut short too: the first write replaces it.
       const std::string content = dir.read(name);
@@ -641,8 +635,8 @@ TEST(Faults, AWaitingRunSaysSoAndWritesTheFileUnderTheName) {
   };
   constexpr Case cases[] = {
       {"the other run keeps the file", Meanwhile::nothing},
-      {    "the other run renames it",  Meanwhile::rename},
-      {    "the other run removes it",  Meanwhile::remove},
+      {"the other run renames it", Meanwhile::rename},
+      {"the other run removes it", Meanwhile::remove},
   };
   TempDir reference;
   reference.write("STL_Model.stl", data_file("one_facet_deck.stl"));

@@ -67,12 +67,12 @@ TEST(FileReplacement, ReplacesOrMakesARegularFileOnly) {
       std::string refusal;  // empty when replaced
     };
     const Case cases[] = {
-        {        "old.txt",                                                                     ""},
-        {        "new.txt",                                                                     ""},
-        {           "link",                                                                     ""},
-        {       "dangling",                  "it is a symbolic link to a file that does not exist"},
-        {         "folder",                                                       "it is a folder"},
-        {           "fifo",                                                   "not a regular file"},
+        {"old.txt", ""},
+        {"new.txt", ""},
+        {"link", ""},
+        {"dangling", "it is a symbolic link to a file that does not exist"},
+        {"folder", "it is a folder"},
+        {"fifo", "not a regular file"},
         {"missing/new.txt", "folder " + (dir / "missing").string() + ": No such file or directory"},
     };
     for (const Case& c : cases) {
@@ -120,11 +120,8 @@ TEST(FileReplacement, TheInputIsKnownThroughAnyLink) {
     bool same;
   };
   constexpr Case cases[] = {
-      {"model.stl",  true},
-      { "hard.stl",  true},
-      { "soft.stl",  true},
-      {"other.stl", false},
-      {  "new.stl", false},
+      {"model.stl", true},  {"hard.stl", true}, {"soft.stl", true},
+      {"other.stl", false}, {"new.stl", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -227,7 +224,7 @@ TEST(FileWriter, EveryWriteAndCloseIsChecked) {
     std::size_t bytes;
   };
   constexpr Case cases[] = {
-      {        "small, buffered until the close",                              100},
+      {"small, buffered until the close", 100},
       {"larger than the buffer, written at once", 2 * io::FileWriter::BUFFER_BYTES},
   };
   for (const Case& c : cases) {

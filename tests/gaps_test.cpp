@@ -66,12 +66,12 @@ TEST(Gaps, CracksOfAKnownWidthAndHolesThatAreNone) {
     std::int64_t gap_edges;
   };
   const Case cases[] = {
-      {            "even crack", {0, 0, 0},             {crack, crack, crack, crack},  INFINITY, 8},
-      {          "uneven crack", {0, 0, 0}, {crack, crack / 3, crack / 2, crack / 5},  INFINITY, 8},
-      {    "at map coordinates",       map, {crack, crack / 3, crack / 2, crack / 5},  INFINITY, 8},
-      {      "beyond the limit", {0, 0, 0},             {crack, crack, crack, crack}, crack / 2, 0},
- // Wider than half an edge: the rims of a hole, not a crack.
-      {"too wide to be a crack", {0, 0, 0},                     {1.5, 1.5, 1.5, 1.5},  INFINITY, 0},
+      {"even crack", {0, 0, 0}, {crack, crack, crack, crack}, INFINITY, 8},
+      {"uneven crack", {0, 0, 0}, {crack, crack / 3, crack / 2, crack / 5}, INFINITY, 8},
+      {"at map coordinates", map, {crack, crack / 3, crack / 2, crack / 5}, INFINITY, 8},
+      {"beyond the limit", {0, 0, 0}, {crack, crack, crack, crack}, crack / 2, 0},
+      // Wider than half an edge: the rims of a hole, not a crack.
+      {"too wide to be a crack", {0, 0, 0}, {1.5, 1.5, 1.5, 1.5}, INFINITY, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -159,46 +159,30 @@ TEST(Geometry, ModelsWithKnownTruth) {
     Truth truth;
   };
   std::vector<Case> cases;
-  cases.push_back({
-      "unit box", box(), Truth{8, 0, 0, 0, 0, volumes(1.0)}
-  });
-  cases.push_back({
-      "inverted box", flipped(box()), Truth{8, 0, 0, 0, 0, volumes(-1.0)}
-  });
-  cases.push_back({
-      "box at site coordinates", box(site, 20.0), Truth{8, 0, 0, 0, 0, volumes(8000.0)}
-  });
-  cases.push_back({
-      "inverted box at site coordinates", flipped(box(site, 20.0)),
-      Truth{8, 0, 0, 0, 0, volumes(-8000.0)}
-  });
-  cases.push_back({
-      "two bodies, the second reversed", joined(box(), flipped(box(Point{ 3, 0, 0              }
-        ))),
-      Truth{ 16, 0, 0, 0, 0, volumes(1.0, -1.0)}
-  });
+  cases.push_back({"unit box", box(), Truth{8, 0, 0, 0, 0, volumes(1.0)}});
+  cases.push_back({"inverted box", flipped(box()), Truth{8, 0, 0, 0, 0, volumes(-1.0)}});
+  cases.push_back(
+      {"box at site coordinates", box(site, 20.0), Truth{8, 0, 0, 0, 0, volumes(8000.0)}});
+  cases.push_back({"inverted box at site coordinates", flipped(box(site, 20.0)),
+                   Truth{8, 0, 0, 0, 0, volumes(-8000.0)}});
+  cases.push_back({"two bodies, the second reversed", joined(box(), flipped(box(Point{3, 0, 0}))),
+                   Truth{16, 0, 0, 0, 0, volumes(1.0, -1.0)}});
   {
     const std::vector<Triangle> large = box(Point{0, 0, 0}, 10.0);
     const std::vector<Triangle> small = flipped(box(Point{20, 0, 0}, 0.5));
-    cases.push_back({
-        "a small inside-out body beside a large one", joined(large, small),
-        Truth{16, 0, 0, 0, 0, volumes(1000.0, -0.125)}
-    });
+    cases.push_back({"a small inside-out body beside a large one", joined(large, small),
+                     Truth{16, 0, 0, 0, 0, volumes(1000.0, -0.125)}});
   }
   {
     // One exporter computes one corner a unit in the last place apart.
     std::vector<Triangle> facets = box(Point{1, 1, 1});
     facets[4][1][0] = std::nextafter(facets[4][1][0], 3.0);
-    cases.push_back({
-        "one-ulp gap", facets, Truth{8, 1, 0, 0, 0, volumes(1.0)}
-    });
+    cases.push_back({"one-ulp gap", facets, Truth{8, 1, 0, 0, 0, volumes(1.0)}});
   }
   {
     std::vector<Triangle> facets = box(site, 20.0);
     facets[7][2][1] += 3e-9;  // a few ulps at 6.7e6, well inside 1e-9 x 34.6
-    cases.push_back({
-        "ulp gap at site coordinates", facets, Truth{8, 1, 0, 0, 0, volumes(8000.0)}
-    });
+    cases.push_back({"ulp gap at site coordinates", facets, Truth{8, 1, 0, 0, 0, volumes(8000.0)}});
   }
   {
     // A 2 m box at map coordinates, whose diagonal's 1e-9 (3.5e-9) is less
@@ -211,46 +195,34 @@ TEST(Geometry, ModelsWithKnownTruth) {
       std::vector<Triangle> facets = box(map, 2.0);
       facets[2][2][1] += ulps * map_ulp;
       if (ulps == 4.0) {
-        cases.push_back({
-            "4-ulp gap at map coordinates", facets, Truth{8, 1, 0, 0, 0, volumes(8.0)}
-        });
+        cases.push_back(
+            {"4-ulp gap at map coordinates", facets, Truth{8, 1, 0, 0, 0, volumes(8.0)}});
       } else {
-        cases.push_back({
-            "20-ulp gap at map coordinates", facets, Truth{9, 0, 0, 4, 0, volumes(std::nan(""))}
-        });
+        cases.push_back(
+            {"20-ulp gap at map coordinates", facets, Truth{9, 0, 0, 4, 0, volumes(std::nan(""))}});
       }
     }
   }
   {
     std::vector<Triangle> facets = box();
     facets[4][1][0] += 1e-6;  // far beyond 1.7e-9: a real gap
-    cases.push_back({
-        "gap beyond the tolerance", facets, Truth{9, 0, 0, 4, 0, volumes(NAN)}
-    });
+    cases.push_back({"gap beyond the tolerance", facets, Truth{9, 0, 0, 4, 0, volumes(NAN)}});
   }
   {
     std::vector<Triangle> facets = box();
     facets.erase(facets.begin() + 5);
-    cases.push_back({
-        "hole", facets, Truth{8, 0, 0, 3, 0, volumes(NAN)}
-    });
+    cases.push_back({"hole", facets, Truth{8, 0, 0, 3, 0, volumes(NAN)}});
   }
   {
     std::vector<Triangle> facets = box();
     std::swap(facets[6][1], facets[6][2]);
-    cases.push_back({
-        "one flipped facet", facets, Truth{8, 0, 0, 0, 3, volumes(NAN)}
-    });
+    cases.push_back({"one flipped facet", facets, Truth{8, 0, 0, 0, 3, volumes(NAN)}});
   }
   {
     // Collinear in decimal, so the cross product is rounding noise only.
     std::vector<Triangle> facets = box();
-    facets.push_back({
-        {{0.1, 0.2, 0.3}, {0.2, 0.4, 0.6}, {0.7, 1.4, 2.1}}
-    });
-    cases.push_back({
-        "sliver", facets, Truth{11, 0, 1, 0, 0, volumes(1.0)}
-    });
+    facets.push_back({{{0.1, 0.2, 0.3}, {0.2, 0.4, 0.6}, {0.7, 1.4, 2.1}}});
+    cases.push_back({"sliver", facets, Truth{11, 0, 1, 0, 0, volumes(1.0)}});
   }
   {
     // Corners 0.6 tolerance apart in a chain: each within the tolerance of
@@ -259,17 +231,13 @@ TEST(Geometry, ModelsWithKnownTruth) {
     const double tolerance = 1e-9 * std::sqrt(3.0);
     facets[0][0][0] += 0.6 * tolerance;  // corner 0
     facets[1][0][0] += 1.2 * tolerance;  // corner 0 again
-    cases.push_back({
-        "chained cluster", facets, Truth{8, 2, 0, 0, 0, volumes(1.0)}
-    });
+    cases.push_back({"chained cluster", facets, Truth{8, 2, 0, 0, 0, volumes(1.0)}});
   }
   {
     // Zero written as a rounding residue beside exact zeros.
     std::vector<Triangle> facets = box(Point{0, 0, 0}, 1000.0);
     facets[0][0][2] = 1000.0 * ulp;
-    cases.push_back({
-        "a rounding residue for zero", facets, Truth{8, 1, 0, 0, 0, volumes(1e9)}
-    });
+    cases.push_back({"a rounding residue for zero", facets, Truth{8, 1, 0, 0, 0, volumes(1e9)}});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -311,12 +279,8 @@ TEST(Geometry, FindingsAtKnownFacets) {
     std::vector<Triangle> facets = box();
     facets.push_back(facets[3]);
     facets.push_back({facets[5][2], facets[5][1], facets[5][0]});  // reversed copy
-    facets.push_back({
-        {{0, 0, 0}, {0, 0, NAN}, {1, 1, 1}}
-    });
-    facets.push_back({
-        {{0, 0, 0}, {0, 1, 0}, {0, 0, 0}}
-    });
+    facets.push_back({{{0, 0, 0}, {0, 0, NAN}, {1, 1, 1}}});
+    facets.push_back({{{0, 0, 0}, {0, 1, 0}, {0, 0, 0}}});
     const Facts facts = analyse(facets);
     EXPECT_EQ(facts.roles[12], FacetRole::repeated);
     EXPECT_EQ(facts.roles[13], FacetRole::repeated);
@@ -331,9 +295,7 @@ TEST(Geometry, FindingsAtKnownFacets) {
   {
     // A fin on an edge of the box: three facets on the edge (0, 1).
     std::vector<Triangle> facets = box();
-    facets.push_back({
-        {{0, 0, 0}, {1, 0, 0}, {0.5, -1, 0}}
-    });
+    facets.push_back({{{0, 0, 0}, {1, 0, 0}, {0.5, -1, 0}}});
     const Facts facts = analyse(facets);
     EXPECT_EQ(facts.nonmanifold, 1);
     EXPECT_EQ(facts.open, 2);
@@ -345,10 +307,7 @@ TEST(Geometry, NearCornersAcrossCellFaces) {
   // Corners are bucketed in cells 1024 tolerances wide from the box's low
   // corner; pairs that straddle a cell's faces, edges and corner must still
   // meet, and a pair just beyond the tolerance must not.
-  const geometry::Box bounds = {
-      {0, 0, 0},
-      {2, 2, 2}
-  };
+  const geometry::Box bounds = {{0, 0, 0}, {2, 2, 2}};
   const double t = geometry::merge_tolerance(bounds);
   const double b = 5 * 1024 * t;  // a corner of eight cells
   const Point d = {1, 1, 1};
@@ -423,10 +382,7 @@ TEST(Geometry, AgreesWithThePlainReferenceOnRandomSoups) {
   // multiple of the tolerance of a 2 x 2 x 2 box (about 3.5e-9), some at
   // site coordinates: facets share edges, repeat, flip, branch, collapse
   // and nearly meet often.
-  for (const Point offset : {
-           Point{    0,     0,     0},
-           Point{4.5e5, 6.1e6, 120.0}
-  }) {
+  for (const Point offset : {Point{0, 0, 0}, Point{4.5e5, 6.1e6, 120.0}}) {
     const std::vector<Point> points = testing_support::weld_palette(offset);
     std::uniform_int_distribution<std::size_t> point(0, points.size() - 1);
     for (int mesh = 0; mesh < 200; ++mesh) {
@@ -445,9 +401,7 @@ TEST(Geometry, AgreesWithThePlainReferenceOnRandomSoups) {
 
 // A triangle with corners (0, 0, 0), (base, 0, 0) and (apex_x, apex_y, 0).
 Triangle flat(double base, double apex_x, double apex_y) {
-  return {
-      {{0, 0, 0}, {base, 0, 0}, {apex_x, apex_y, 0}}
-  };
+  return {{{0, 0, 0}, {base, 0, 0}, {apex_x, apex_y, 0}}};
 }
 
 TEST(Geometry, SliverAndMeasuresAtTheEdgesOfTheDoubleRange) {
@@ -456,20 +410,16 @@ TEST(Geometry, SliverAndMeasuresAtTheEdgesOfTheDoubleRange) {
     Triangle t;
     bool sliver;
   };
-  const Triangle overflowing = {
-      {{-0x1p1023, 0, 0}, {0x1p1023, 0, 0}, {0, 0x1p1023, 0}}
-  };
-  const Triangle one_point = {
-      {{5, 5, 5}, {5, 5, 5}, {5, 5, 5}}
-  };
+  const Triangle overflowing = {{{-0x1p1023, 0, 0}, {0x1p1023, 0, 0}, {0, 0x1p1023, 0}}};
+  const Triangle one_point = {{{5, 5, 5}, {5, 5, 5}, {5, 5, 5}}};
   const Case cases[] = {
-      {               "right triangle",        flat(1,     0,        1), false},
-      {"height 1e-11 of the long side",        flat(1,   0.5,    1e-11), false},
-      {"height 1e-13 of the long side",        flat(1,   0.5,    1e-13), true},
-      {       "squares would overflow",  flat(0x1p600,     0,  0x1p600), false},
-      {      "squares would underflow", flat(0x1p-600,     0, 0x1p-600), false},
-      {         "differences overflow",   overflowing, false          },
-      {             "one point thrice",     one_point,  true          },
+      {"right triangle", flat(1, 0, 1), false},
+      {"height 1e-11 of the long side", flat(1, 0.5, 1e-11), false},
+      {"height 1e-13 of the long side", flat(1, 0.5, 1e-13), true},
+      {"squares would overflow", flat(0x1p600, 0, 0x1p600), false},
+      {"squares would underflow", flat(0x1p-600, 0, 0x1p-600), false},
+      {"differences overflow", overflowing, false},
+      {"one point thrice", one_point, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -479,22 +429,17 @@ TEST(Geometry, SliverAndMeasuresAtTheEdgesOfTheDoubleRange) {
     std::vector<Triangle> facets;
     double expected;
   };
-  const Triangle with_nan = {
-      {{0, 0, NAN}, {1e300, 0, 0}, {0, 0, 0}}
-  };
+  const Triangle with_nan = {{{0, 0, NAN}, {1e300, 0, 0}, {0, 0, 0}}};
   const Length lengths[] = {
-      {   {flat(0x1p600, 0x1p599, 0x1p598)},  0x1p600},
+      {{flat(0x1p600, 0x1p599, 0x1p598)}, 0x1p600},
       {{flat(0x1p-600, 0x1p-601, 0x1p-602)}, 0x1p-600},
-      {            {flat(1e308, -1e308, 1)}, INFINITY},
-      {           {flat(3, 0, 4), with_nan},      5.0},
-      {                                  {},      0.0},
+      {{flat(1e308, -1e308, 1)}, INFINITY},
+      {{flat(3, 0, 4), with_nan}, 5.0},
+      {{}, 0.0},
   };
   for (const Length& l : lengths) EXPECT_EQ(geometry::longest_side(l.facets), l.expected);
   // A box spanning the whole double range still has a finite tolerance.
-  const geometry::Box huge = {
-      {-1e308, -1e308, -1e308},
-      { 1e308,  1e308,  1e308}
-  };
+  const geometry::Box huge = {{-1e308, -1e308, -1e308}, {1e308, 1e308, 1e308}};
   EXPECT_TRUE(std::isfinite(geometry::merge_tolerance(huge)));
   EXPECT_NEAR(geometry::merge_tolerance(huge), 2e-9 * std::sqrt(3.0) * 1e308, 1e292);
 }
@@ -514,12 +459,7 @@ TEST(Geometry, ShellsKeepTheirSignAtAnyScale) {
     return facets;
   };
   const auto pillow = [](Point a, Point b, Point c, Point d) {
-    return std::vector<Triangle>{
-        {a, b, c},
-        {a, c, d},
-        {b, a, d},
-        {b, d, c}
-    };
+    return std::vector<Triangle>{{a, b, c}, {a, c, d}, {b, a, d}, {b, d, c}};
   };
   std::vector<Triangle> thin = box();
   for (Triangle& t : thin) {
@@ -543,16 +483,16 @@ TEST(Geometry, ShellsKeepTheirSignAtAnyScale) {
   };
   const std::vector<Triangle> spanning = stretched(-1e308, 1e308);  // differences overflow
   const Case cases[] = {
-      {                            "unit box",          box(),  1,       1.0,        6.0},
-      {                 "unit box inside out", flipped(box()), -1,      -1.0,        6.0},
-      {"edge 2^-370: volume below subnormals",           tiny,  1,       0.0, 0x1.8p-738},
-      {                 "the same inside out",  flipped(tiny), -1,      -0.0, 0x1.8p-738},
-      {               "edge 1e190 inside out",  flipped(huge), -1, -INFINITY,   INFINITY},
-      {                "from -1e308 to 1e308",       spanning,  1,  INFINITY,   INFINITY},
-      {                 "far from the origin",            far,  1,       8.0,       24.0},
-      {                     "thin, 1e-8 high",           thin,  1,      1e-8, 2.0 + 4e-8},
-      {                  "sheet back to back",          sheet,  0,       0.0,        2.0},
-      {           "tilted sheet back to back",   tilted_sheet,  0,       NAN,        NAN},
+      {"unit box", box(), 1, 1.0, 6.0},
+      {"unit box inside out", flipped(box()), -1, -1.0, 6.0},
+      {"edge 2^-370: volume below subnormals", tiny, 1, 0.0, 0x1.8p-738},
+      {"the same inside out", flipped(tiny), -1, -0.0, 0x1.8p-738},
+      {"edge 1e190 inside out", flipped(huge), -1, -INFINITY, INFINITY},
+      {"from -1e308 to 1e308", spanning, 1, INFINITY, INFINITY},
+      {"far from the origin", far, 1, 8.0, 24.0},
+      {"thin, 1e-8 high", thin, 1, 1e-8, 2.0 + 4e-8},
+      {"sheet back to back", sheet, 0, 0.0, 2.0},
+      {"tilted sheet back to back", tilted_sheet, 0, NAN, NAN},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -631,15 +571,7 @@ TEST(KeySort, OrdersByTheBandAndKeepsTiesInOrder) {
     int low_bit;
     int bit_count;
   };
-  constexpr Band bands[] = {
-      { 0, 64},
-      {24, 40},
-      { 0,  1},
-      { 3, 11},
-      { 0, 23},
-      {60,  4},
-      { 5,  0}
-  };
+  constexpr Band bands[] = {{0, 64}, {24, 40}, {0, 1}, {3, 11}, {0, 23}, {60, 4}, {5, 0}};
   for (const std::size_t count : {0UL, 1UL, 2UL, 1000UL, 70000UL}) {
     for (const Band band : bands) {
       SCOPED_TRACE(testing::Message()

@@ -53,22 +53,22 @@ TEST(Layers, RefusesIncludesAgainstTheLayersAndCircles) {
     const char* complaint;
   };
   const Plant plants[] = {
-      {     "format/p.h",        "#include \"records/status.h\"", "includes \"records/status.h\""},
-      {     "format/p.h",  "#include <records/output_channel.h>",  "\"records/output_channel.h\""},
-      {  "records/p.cpp", "  #  include   <writing/mesh_view.h>",      "records may include only"},
-      {  "reading/p.cpp",  "#include \"writing/solver_input.h\"",      "reading may include only"},
-      {     "format/p.h",         "#include \"format/fields.h\"",        "each other in a circle"},
-      {      "extra/p.h",                                     "",                     "src/extra"},
-      {"companion/p.cpp",        "#include \"deck/deck_head.h\"",    "companion may include only"},
-      {     "deck/p.cpp",         "#include \"check/options.h\"",         "deck may include only"},
-      {"companion/p.cpp",         "#include \"check/options.h\"",    "companion may include only"},
-      {  "companion/p.h",        "#include \"records/status.h\"",    "companion may include only"},
-      {"companion/p.cpp",       "#include \"prepare/options.h\"",    "companion may include only"},
-      {       "io/p.cpp", "#include \"records/channel_table.h\"",           "io may include only"},
-      {         "io/p.h",     "#include <reading/stl_scanner.h>",           "io may include only"},
-      {  "reading/p.cpp",       "#include \"records/endings.h\"",      "reading may include only"},
-      {     "mesh/p.cpp",  "#include \"geometry/large_table.h\"",         "mesh may include only"},
-      {    "check/p.cpp",          "#include \"run_sequence.h\"",        "check may include only"},
+      {"format/p.h", "#include \"records/status.h\"", "includes \"records/status.h\""},
+      {"format/p.h", "#include <records/output_channel.h>", "\"records/output_channel.h\""},
+      {"records/p.cpp", "  #  include   <writing/mesh_view.h>", "records may include only"},
+      {"reading/p.cpp", "#include \"writing/solver_input.h\"", "reading may include only"},
+      {"format/p.h", "#include \"format/fields.h\"", "each other in a circle"},
+      {"extra/p.h", "", "src/extra"},
+      {"companion/p.cpp", "#include \"deck/deck_head.h\"", "companion may include only"},
+      {"deck/p.cpp", "#include \"check/options.h\"", "deck may include only"},
+      {"companion/p.cpp", "#include \"check/options.h\"", "companion may include only"},
+      {"companion/p.h", "#include \"records/status.h\"", "companion may include only"},
+      {"companion/p.cpp", "#include \"prepare/options.h\"", "companion may include only"},
+      {"io/p.cpp", "#include \"records/channel_table.h\"", "io may include only"},
+      {"io/p.h", "#include <reading/stl_scanner.h>", "io may include only"},
+      {"reading/p.cpp", "#include \"records/endings.h\"", "reading may include only"},
+      {"mesh/p.cpp", "#include \"geometry/large_table.h\"", "mesh may include only"},
+      {"check/p.cpp", "#include \"run_sequence.h\"", "check may include only"},
   };
   for (const Plant& plant : plants) {
     SCOPED_TRACE(std::string(plant.file) + ": " + plant.text);

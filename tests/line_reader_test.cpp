@@ -28,12 +28,12 @@ TEST(LineReader, SplitsLinesAtLineFeeds) {
     std::vector<std::string_view> lines;
   };
   const Case cases[] = {
-      {          "",         {}},
-      {        "\n",       {""}},
-      {   "a\nb\nc", {"a", "b"}},
-      { "a\r\n\r\n",  {"a", ""}},
-      {    "a\rb\n",   {"a\rb"}},
-      {"a\r\r\nb\r",    {"a\r"}},
+      {"", {}},
+      {"\n", {""}},
+      {"a\nb\nc", {"a", "b"}},
+      {"a\r\n\r\n", {"a", ""}},
+      {"a\rb\n", {"a\rb"}},
+      {"a\r\r\nb\r", {"a\r"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::string(c.content)));
@@ -79,19 +79,19 @@ TEST(LineReader, SeesPastTheKeptHeadAcrossBlocks) {
   const std::string inner_return = exactly_80 + "\r ";  // only a return before the feed goes
   const std::string late_word = std::string(3 << 20, ' ') + "\tFacet";
   const Case cases[] = {
-      {    "facet normal 0 0 1",  true, false},
-      {" \t FaCeT normal 0 0 1",  true, false},
-      {                 "FACET",  true, false},
-      {                  "face", false, false},
-      {              "endfacet", false, false},
-      {             "  x facet", false, false},
-      {                      "", false, false},
-      {              long_blank, false, false},
-      {                long_tab, false,  true},
-      {              exactly_80, false, false},
-      {               just_past, false,  true},
-      {            inner_return, false,  true},
-      {               late_word,  true,  true},
+      {"facet normal 0 0 1", true, false},
+      {" \t FaCeT normal 0 0 1", true, false},
+      {"FACET", true, false},
+      {"face", false, false},
+      {"endfacet", false, false},
+      {"  x facet", false, false},
+      {"", false, false},
+      {long_blank, false, false},
+      {long_tab, false, true},
+      {exactly_80, false, false},
+      {just_past, false, true},
+      {inner_return, false, true},
+      {late_word, true, true},
   };
   constexpr std::size_t BLOCK = std::size_t{1} << 20;
   for (const Case& c : cases) {

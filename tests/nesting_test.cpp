@@ -135,83 +135,46 @@ std::vector<NestingCase> nesting_cases() {
   const auto add = [&cases](const char* name, std::vector<Placed> shapes) {
     cases.push_back({name, std::move(shapes)});
   };
-  add("a body", {
-                    {cube({0, 0, 0}, 1), 0, agrees}
-  });
-  add("a body inside out", {
-                               {flipped(cube({0, 0, 0}, 1)), 0, inside_out}
-  });
+  add("a body", {{cube({0, 0, 0}, 1), 0, agrees}});
+  add("a body inside out", {{flipped(cube({0, 0, 0}, 1)), 0, inside_out}});
   add("hollow body, cavity facing its void",
-      {
-          {        cube({0, 0, 0},  4), 0, agrees},
-          {flipped(cube({1, 1, 1}, 2)), 1, agrees}
-  });
+      {{cube({0, 0, 0}, 4), 0, agrees}, {flipped(cube({1, 1, 1}, 2)), 1, agrees}});
   // Also what a body inside a body, both outward, looks like.
   add("hollow body, cavity pointing outward",
-      {
-          {cube({0, 0, 0}, 4), 0,         agrees},
-          {cube({1, 1, 1}, 2), 1, outward_cavity}
-  });
+      {{cube({0, 0, 0}, 4), 0, agrees}, {cube({1, 1, 1}, 2), 1, outward_cavity}});
   add("hollow body wholly inside out",
-      {
-          {flipped(cube({0, 0, 0}, 4)), 0,     inside_out},
-          {        cube({1, 1, 1},  2), 1, outward_cavity}
-  });
-  add("body in the cavity of a body", {
-                                          {        cube({0, 0, 0},  6), 0, agrees},
-                                          {flipped(cube({1, 1, 1}, 4)), 1, agrees},
-                                          {        cube({2, 2, 2},  2), 2, agrees}
-  });
-  add("body in the cavity of a body, inside out",
-      {
-          {        cube({0, 0, 0},  6), 0,     agrees},
-          {flipped(cube({1, 1, 1}, 4)), 1,     agrees},
-          {flipped(cube({2, 2, 2}, 2)), 2, inside_out}
-  });
-  add("two cavities side by side", {
-                                       {         box({0, 0, 0}, {7, 3, 3}), 0, agrees},
-                                       {flipped(cube({1, 1, 1},        1)), 1, agrees},
-                                       {flipped(cube({4, 1, 1},        2)), 1, agrees}
-  });
+      {{flipped(cube({0, 0, 0}, 4)), 0, inside_out}, {cube({1, 1, 1}, 2), 1, outward_cavity}});
+  add("body in the cavity of a body", {{cube({0, 0, 0}, 6), 0, agrees},
+                                       {flipped(cube({1, 1, 1}, 4)), 1, agrees},
+                                       {cube({2, 2, 2}, 2), 2, agrees}});
+  add("body in the cavity of a body, inside out", {{cube({0, 0, 0}, 6), 0, agrees},
+                                                   {flipped(cube({1, 1, 1}, 4)), 1, agrees},
+                                                   {flipped(cube({2, 2, 2}, 2)), 2, inside_out}});
+  add("two cavities side by side", {{box({0, 0, 0}, {7, 3, 3}), 0, agrees},
+                                    {flipped(cube({1, 1, 1}, 1)), 1, agrees},
+                                    {flipped(cube({4, 1, 1}, 2)), 1, agrees}});
   add("bodies side by side",
-      {
-          {        cube({0, 0, 0},  1), 0,     agrees},
-          {flipped(cube({2, 0, 0}, 1)), 0, inside_out}
-  });
+      {{cube({0, 0, 0}, 1), 0, agrees}, {flipped(cube({2, 0, 0}, 1)), 0, inside_out}});
   // The cavity's lower faces lie in the body's: its corners there are on
   // the outer shell, its far corner inside.
   add("cavity touching the body's walls",
-      {
-          {        cube({0, 0, 0},  3), 0, agrees},
-          {flipped(cube({0, 0, 0}, 1)), 1, agrees}
-  });
+      {{cube({0, 0, 0}, 3), 0, agrees}, {flipped(cube({0, 0, 0}, 1)), 1, agrees}});
   // In the tetrahedron's box, beyond its slanted face: not enclosed.
   add("beside a slanted face, within its box",
-      {
-          {corner_tetrahedron({0, 0, 0},   4), 0, agrees},
-          {        cube({2.5, 2.5, 2.5}, 0.5), 0, agrees}
-  });
-  add("within a slanted face", {
-                                   {corner_tetrahedron({0, 0, 0},    4), 0, agrees},
-                                   {flipped(cube({0.5, 0.5, 0.5}, 0.5)), 1, agrees}
-  });
+      {{corner_tetrahedron({0, 0, 0}, 4), 0, agrees}, {cube({2.5, 2.5, 2.5}, 0.5), 0, agrees}});
+  add("within a slanted face", {{corner_tetrahedron({0, 0, 0}, 4), 0, agrees},
+                                {flipped(cube({0.5, 0.5, 0.5}, 0.5)), 1, agrees}});
   // Rays from the inner corners run along the grid of the outer
   // octahedron's edges and through its corners' planes.
-  add("octahedron in a cube in an octahedron", {
-                                                   {     octahedron({0, 0, 0},  9), 0, agrees},
-                                                   {flipped(cube({-2, -2, -2}, 4)), 1, agrees},
-                                                   {     octahedron({0, 0, 0},  2), 2, agrees}
-  });
-  add("hollow body at site coordinates", {
-                                             {          cube(at_map(0,   0,   0),  2), 0, agrees},
-                                             {flipped(cube(at_map(0.5, 0.5, 0.5), 1)), 1, agrees},
-                                             {          cube(at_map(5,   0,   0),  1), 0, agrees}
-  });
+  add("octahedron in a cube in an octahedron", {{octahedron({0, 0, 0}, 9), 0, agrees},
+                                                {flipped(cube({-2, -2, -2}, 4)), 1, agrees},
+                                                {octahedron({0, 0, 0}, 2), 2, agrees}});
+  add("hollow body at site coordinates", {{cube(at_map(0, 0, 0), 2), 0, agrees},
+                                          {flipped(cube(at_map(0.5, 0.5, 0.5), 1)), 1, agrees},
+                                          {cube(at_map(5, 0, 0), 1), 0, agrees}});
   add("open shell around a body",
-      {
-          {opened(cube({0, 0, 0}, 4)), geometry::NO_DEPTH, ShellFacing::not_closed},
-          {       cube({1, 1, 1},  1),                  0,                  agrees}
-  });
+      {{opened(cube({0, 0, 0}, 4)), geometry::NO_DEPTH, ShellFacing::not_closed},
+       {cube({1, 1, 1}, 1), 0, agrees}});
   return cases;
 }
 

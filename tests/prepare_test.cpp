@@ -54,12 +54,7 @@ Facets box(Point low, Point high) {
                  (number & 4) != 0 ? high[2] : low[2]};
   };
   constexpr int QUADS[6][4] = {
-      {0, 2, 3, 1},
-      {4, 5, 7, 6},
-      {0, 1, 5, 4},
-      {2, 6, 7, 3},
-      {0, 4, 6, 2},
-      {1, 3, 7, 5},
+      {0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5},
   };
   Facets facets;
   for (const auto& q : QUADS) {
@@ -405,16 +400,16 @@ TEST(CoordinateText, CompactForms) {
     std::string_view text;
   };
   const Case cases[] = {
-      {                     0.0,                       "0"},
-      {                    -0.0,                      "-0"},
-      {                     1.5,                   "15e-1"},
-      {                  1000.0,                     "1e3"},
-      {                    55.0,                      "55"},
-      {                     0.1,                    "1e-1"},
-      {                 53.1259,               "531259e-4"},
-      {               1.0 / 3.0,   "33333333333333331e-17"},
+      {0.0, "0"},
+      {-0.0, "-0"},
+      {1.5, "15e-1"},
+      {1000.0, "1e3"},
+      {55.0, "55"},
+      {0.1, "1e-1"},
+      {53.1259, "531259e-4"},
+      {1.0 / 3.0, "33333333333333331e-17"},
       {-1.2345678901234567e-300, "-12345678901234568e-316"},
-      {               0x1p-1074,  "49406564584124654e-340"},
+      {0x1p-1074, "49406564584124654e-340"},
   };
   for (const Case& c : cases) {
     std::array<char, prepare::COORDINATE_TEXT_WIDTH> text{};
@@ -423,11 +418,7 @@ TEST(CoordinateText, CompactForms) {
   }
   // Normals, which nobody reads, to a float's 7 digits.
   const Case normals[] = {
-      {0.9582103529877471, "9582104e-7"},
-      {              -1.0,         "-1"},
-      {               0.0,          "0"},
-      {              -0.0,          "0"},
-      {            1e-300,     "1e-300"},
+      {0.9582103529877471, "9582104e-7"}, {-1.0, "-1"}, {0.0, "0"}, {-0.0, "0"}, {1e-300, "1e-300"},
   };
   for (const Case& c : normals) {
     std::array<char, prepare::COORDINATE_TEXT_WIDTH> text{};
@@ -448,11 +439,7 @@ TEST(CoordinateText, CompactForms) {
 TEST(ModelReader, EveryStyleGivesTheSameFacets) {
   // Float coordinates, so that the binary form holds them exactly.
   Facets model = box({-1.5, 0.25, 1e-3f}, {2.0, 4.5, 3e5f});
-  model.push_back({
-      Point{1e-40f, -0.0,   7.0},
-      Point{     1,    2,     3},
-      Point{-3e38f,  0.5, 0.125}
-  });
+  model.push_back({Point{1e-40f, -0.0, 7.0}, Point{1, 2, 3}, Point{-3e38f, 0.5, 0.125}});
   struct Case {
     std::string_view name;
     std::string text;
@@ -649,7 +636,7 @@ TEST(Refinement, SharedEdgesCutTheSameWayWhateverTheShapes) {
   // shape: one cuts that edge first, the other a longer side of its own.
   // The shared edge still ends up in the same pieces on both sides.
   const Facets pair = {
-      {Point{0, 0, 0}, Point{8, 0, 0},   Point{4, 1, 0}},
+      {Point{0, 0, 0}, Point{8, 0, 0}, Point{4, 1, 0}},
       {Point{8, 0, 0}, Point{0, 0, 0}, Point{-3, -9, 0}},
   };
   const Facets pieces = refined(pair, 1.1);
@@ -672,9 +659,7 @@ TEST(Refinement, ALimitBelowTheCoordinatesResolutionNeverFits) {
   // Sides of two units in the last place: after one cut, a midpoint would
   // round to an end, so no refinement reaches a limit of 1e-20.
   const double next = std::nextafter(std::nextafter(1.0, 2.0), 2.0);
-  const Facets tiny = {
-      {Point{1, 1, 1}, Point{next, 1, 1}, Point{1, next, 1}}
-  };
+  const Facets tiny = {{Point{1, 1, 1}, Point{next, 1, 1}, Point{1, next, 1}}};
   EXPECT_EQ(prepare::count_refined(tiny, 1e-20, 1000).facets,
             std::numeric_limits<std::uint64_t>::max());
   EXPECT_FALSE(prepare::refine_facets(tiny, 1e-20, [](const Triangle&, double) { return true; }));
@@ -727,31 +712,25 @@ std::vector<MendCase> mend_cases() {
     one_flipped[5] = flipped(one_flipped[5]);
     cases.push_back({"one facet flipped", one_flipped, {{"flipped_facets", "1"}}, 0});
   }
-  cases.push_back({
-      "inside out",
-      all_flipped(cube),
-      {{"flipped_facets", "12"}, {"shells_turned_outward", "1"}},
-      0
-  });
+  cases.push_back({"inside out",
+                   all_flipped(cube),
+                   {{"flipped_facets", "12"}, {"shells_turned_outward", "1"}},
+                   0});
   {
     // A large outward box and a small inside-out one beside it.
     Facets two = box({0, 0, 0}, {4, 4, 4});
     for (const Triangle& f : all_flipped(box({6, 0, 0}, {7, 1, 1}))) two.push_back(f);
-    cases.push_back({
-        "two shells, one inside out",
-        two,
-        {{"flipped_facets", "12"}, {"shells_turned_outward", "1"}},
-        0
-    });
+    cases.push_back({"two shells, one inside out",
+                     two,
+                     {{"flipped_facets", "12"}, {"shells_turned_outward", "1"}},
+                     0});
   }
   {
     // At site coordinates, inside out, with one facet flipped back.
     Facets site = all_flipped(box({512000.0, 6100000.0, 30.0}, {512010.0, 6100010.0, 40.0}));
     site[3] = flipped(site[3]);
-    cases.push_back({
-        "site, inside out", site, {{"flipped_facets", "11"}, {"shells_turned_outward", "1"}},
-          0
-    });
+    cases.push_back(
+        {"site, inside out", site, {{"flipped_facets", "11"}, {"shells_turned_outward", "1"}}, 0});
   }
   {
     // A hollow body, a cube of edge 4 with a cavity of edge 2: the cavity
@@ -760,21 +739,17 @@ std::vector<MendCase> mend_cases() {
     const Facets cavity = box({1, 1, 1}, {3, 3, 3});
     cases.push_back(
         {"hollow, cavity facing its void", outside + all_flipped(cavity), {{"cavities", "1"}}, 0});
-    cases.push_back({
-        "hollow, cavity pointing outward",
-        outside + cavity,
-        {{"cavities", "1"}, {"cavities_turned_inward", "1"}, {"flipped_facets", "12"}},
-        0
-    });
-    cases.push_back({
-        "hollow, wholly inside out",
-        all_flipped(outside) + cavity,
-        {{"cavities", "1"},
-                            {"cavities_turned_inward", "1"},
-                            {"shells_turned_outward", "1"},
-                            {"flipped_facets", "24"}},
-        0
-    });
+    cases.push_back({"hollow, cavity pointing outward",
+                     outside + cavity,
+                     {{"cavities", "1"}, {"cavities_turned_inward", "1"}, {"flipped_facets", "12"}},
+                     0});
+    cases.push_back({"hollow, wholly inside out",
+                     all_flipped(outside) + cavity,
+                     {{"cavities", "1"},
+                      {"cavities_turned_inward", "1"},
+                      {"shells_turned_outward", "1"},
+                      {"flipped_facets", "24"}},
+                     0});
   }
   {
     // A corner a unit in the last place away in two facets.
@@ -792,38 +767,20 @@ std::vector<MendCase> mend_cases() {
   }
   {
     Facets extra = cube;
-    extra.push_back({
-        Point{  0,   0,         0},
-        Point{0.5, 0.5,       0.5},
-        Point{  1,   1, 1 + 1e-15}
-    });  // sliver
-    extra.push_back({
-        Point{0, 0, 0},
-        Point{0, 0, 0},
-        Point{1, 0, 0}
-    });   // two corners one
-    extra.push_back({cube[4][1], cube[4][2], cube[4][0]});  // repeated
-    extra.push_back({cube[7][0], cube[7][2], cube[7][1]});  // repeated, reversed
-    extra.push_back({
-        Point{           0, 0, 0},
-        Point{std::nan(""), 0, 0},
-        Point{           1, 0, 0}
-    });
-    extra.push_back({
-        Point{0,         0, 0},
-        Point{1,         0, 0},
-        Point{0, -INFINITY, 0}
-    });
-    cases.push_back({
-        "dropped facets",
-        extra,
- // The sliver's corner 1e-15 from (1, 1, 1) is merged.
-        {{"dropped_degenerate", "2"},
-         {"dropped_duplicate", "2"},
-         {"dropped_nonfinite", "2"},
-         {"near_coincident_corners", "1"}},
-        0
-    });
+    extra.push_back({Point{0, 0, 0}, Point{0.5, 0.5, 0.5}, Point{1, 1, 1 + 1e-15}});  // sliver
+    extra.push_back({Point{0, 0, 0}, Point{0, 0, 0}, Point{1, 0, 0}});  // two corners one
+    extra.push_back({cube[4][1], cube[4][2], cube[4][0]});              // repeated
+    extra.push_back({cube[7][0], cube[7][2], cube[7][1]});              // repeated, reversed
+    extra.push_back({Point{0, 0, 0}, Point{std::nan(""), 0, 0}, Point{1, 0, 0}});
+    extra.push_back({Point{0, 0, 0}, Point{1, 0, 0}, Point{0, -INFINITY, 0}});
+    cases.push_back({"dropped facets",
+                     extra,
+                     // The sliver's corner 1e-15 from (1, 1, 1) is merged.
+                     {{"dropped_degenerate", "2"},
+                      {"dropped_duplicate", "2"},
+                      {"dropped_nonfinite", "2"},
+                      {"near_coincident_corners", "1"}},
+                     0});
   }
   {
     Facets hole = cube;
@@ -833,15 +790,8 @@ std::vector<MendCase> mend_cases() {
   {
     // A fin on one edge of the cube: three facets use that edge.
     Facets fin = cube;
-    fin.push_back({
-        Point{  0,  0, 0},
-        Point{  1,  0, 0},
-        Point{0.5, -1, 0}
-    });
-    cases.push_back({
-        "fin", fin, {{"nonmanifold_edges", "1"}, {"open_edges", "2"}},
-          1
-    });
+    fin.push_back({Point{0, 0, 0}, Point{1, 0, 0}, Point{0.5, -1, 0}});
+    cases.push_back({"fin", fin, {{"nonmanifold_edges", "1"}, {"open_edges", "2"}}, 1});
   }
   return cases;
 }
@@ -927,12 +877,7 @@ TEST(Mending, OrientationAtAnyScaleAndNoneForASheet) {
   const Point b = {1.1, 0.7, 0.3};
   const Point c = {1.3, 1.9, 1.0};
   const Point d = {0.3, 1.4, 1.0};
-  const Facets sheet = {
-      {a, b, c},
-      {a, c, d},
-      {b, a, d},
-      {b, d, c}
-  };
+  const Facets sheet = {{a, b, c}, {a, c, d}, {b, a, d}, {b, d, c}};
   struct Case {
     std::string_view name;
     Facets facets;
@@ -941,8 +886,8 @@ TEST(Mending, OrientationAtAnyScaleAndNoneForASheet) {
   };
   const Case cases[] = {
       {"inside out, edge 1e-110", scaled(1e-110), 0, "1"},
-      { "inside out, edge 1e190",  scaled(1e190), 1, "1"},
-      {   "a sheet back to back",          sheet, 1, "0"},
+      {"inside out, edge 1e190", scaled(1e190), 1, "1"},
+      {"a sheet back to back", sheet, 1, "0"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
@@ -1059,40 +1004,40 @@ TEST(PrepareCommand, CommandLine) {
     std::string_view expected;  // the start of standard output, or in the line on standard error
   };
   constexpr Case cases[] = {
-      {                                        "--help", 0,"usage: stldeck-prepare"                                                           },
-      {                              "cube.stl out.stl", 0,      "stldeck-prepare: read cube.stl"},
-      {                   "--frequency=+54.59 cube.stl", 0,      "stldeck-prepare: read cube.stl"},
-      {          "--no-refine --frequency 500 cube.stl", 1,      "stldeck-prepare: read cube.stl"},
-      {                "--sound-speed 1500 -- cube.stl", 0,      "stldeck-prepare: read cube.stl"},
-      { "--feature-angle=45 --max-deviation 1 cube.stl", 0,      "stldeck-prepare: read cube.stl"},
-      {                  "--feature-angle 180 cube.stl", 2,                "below 180, not '180'"},
-      {                    "--max-deviation=0 cube.stl", 2,            "positive number, not '0'"},
-      {                          "--weld 0x10 cube.stl", 2,         "positive number, not '0x10'"},
-      {                "--max-deviation 1e999 cube.stl", 2,                         "not '1e999'"},
-      {                      "cube.stl --max-deviation", 2,       "--max-deviation needs a value"},
-      {            "--refine-only --no-refine cube.stl", 2,                  "exclude each other"},
-      {                                              "", 2,                "no input model given"},
-      {                          "cube.stl a.stl b.stl", 2,                  "at most IN and OUT"},
-      {          "--frequency 1 --frequency=2 cube.stl", 2,          "--frequency is given twice"},
-      {              "--no-refine --no-refine cube.stl", 2,          "--no-refine is given twice"},
-      {                        "--json --json cube.stl", 2,               "--json is given twice"},
-      {                               "--fast cube.stl", 2,             "unknown option '--fast'"},
-      {                          "--frequency cube.stl", 2,     "positive number, not 'cube.stl'"},
-      {                      "--frequency inf cube.stl", 2,          "positive number, not 'inf'"},
-      {                       "--frequency -3 cube.stl", 2,           "positive number, not '-3'"},
-      {                   "--frequency 1e-310 cube.stl", 2,               "out of range together"},
-      {"--sound-speed 1e308 --frequency 1e-10 cube.stl", 2,               "out of range together"},
-      {                                   "missing.stl", 2,             "cannot open missing.stl"},
-      {                                        "folder", 2,  "cannot read folder: it is a folder"},
-      {                               "cube.stl folder", 2, "cannot write folder: it is a folder"},
-      {                          "cube.stl no/such.stl", 2,            "cannot write no/such.stl"},
-      {                                      "text.stl", 2,           "text.stl: not an STL file"},
-      {                    "--frequency 30000 cube.stl", 2,
+      {"--help", 0, "usage: stldeck-prepare"},
+      {"cube.stl out.stl", 0, "stldeck-prepare: read cube.stl"},
+      {"--frequency=+54.59 cube.stl", 0, "stldeck-prepare: read cube.stl"},
+      {"--no-refine --frequency 500 cube.stl", 1, "stldeck-prepare: read cube.stl"},
+      {"--sound-speed 1500 -- cube.stl", 0, "stldeck-prepare: read cube.stl"},
+      {"--feature-angle=45 --max-deviation 1 cube.stl", 0, "stldeck-prepare: read cube.stl"},
+      {"--feature-angle 180 cube.stl", 2, "below 180, not '180'"},
+      {"--max-deviation=0 cube.stl", 2, "positive number, not '0'"},
+      {"--weld 0x10 cube.stl", 2, "positive number, not '0x10'"},
+      {"--max-deviation 1e999 cube.stl", 2, "not '1e999'"},
+      {"cube.stl --max-deviation", 2, "--max-deviation needs a value"},
+      {"--refine-only --no-refine cube.stl", 2, "exclude each other"},
+      {"", 2, "no input model given"},
+      {"cube.stl a.stl b.stl", 2, "at most IN and OUT"},
+      {"--frequency 1 --frequency=2 cube.stl", 2, "--frequency is given twice"},
+      {"--no-refine --no-refine cube.stl", 2, "--no-refine is given twice"},
+      {"--json --json cube.stl", 2, "--json is given twice"},
+      {"--fast cube.stl", 2, "unknown option '--fast'"},
+      {"--frequency cube.stl", 2, "positive number, not 'cube.stl'"},
+      {"--frequency inf cube.stl", 2, "positive number, not 'inf'"},
+      {"--frequency -3 cube.stl", 2, "positive number, not '-3'"},
+      {"--frequency 1e-310 cube.stl", 2, "out of range together"},
+      {"--sound-speed 1e308 --frequency 1e-10 cube.stl", 2, "out of range together"},
+      {"missing.stl", 2, "cannot open missing.stl"},
+      {"folder", 2, "cannot read folder: it is a folder"},
+      {"cube.stl folder", 2, "cannot write folder: it is a folder"},
+      {"cube.stl no/such.stl", 2, "cannot write no/such.stl"},
+      {"text.stl", 2, "text.stl: not an STL file"},
+      {"--frequency 30000 cube.stl", 2,
        "remeshing to edges of at most 0.0019056 gives about 8395181 facets, more than the "
-       "3333333 stldeck can convert; the highest frequency that fits is about 18900 Hz"          },
-      {      "--refine-only --frequency 30000 cube.stl", 2,
+       "3333333 stldeck can convert; the highest frequency that fits is about 18900 Hz"},
+      {"--refine-only --frequency 30000 cube.stl", 2,
        "gives about 12,582,912 facets, more than the 3,333,333 stldeck can convert; the highest "
-       "frequency that fits is 20690 Hz"                                                         },
+       "frequency that fits is 20690 Hz"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -1134,11 +1079,7 @@ TEST(PrepareCommand, CommandLine) {
 // any work, the units named after the sound speed given, an old OUT kept
 // when no facet is left.
 TEST(PrepareCommand, SaysWhatItFoundAndKeepsOut) {
-  const Triangle flat = {
-      Point{0, 0, 0},
-      Point{1, 0, 0},
-      Point{2, 0, 0}
-  };
+  const Triangle flat = {Point{0, 0, 0}, Point{1, 0, 0}, Point{2, 0, 0}};
   struct Case {
     std::string_view name;
     std::vector<std::string> arguments;
@@ -1152,10 +1093,10 @@ TEST(PrepareCommand, SaysWhatItFoundAndKeepsOut) {
   const Arguments metres = {"cube.stl", "out.stl"};
   const Arguments flat_model = {"flat.stl", "out.stl"};
   const Case cases[] = {
-      {    "empty OUT",   empty_out, 2,                    "OUT is an empty name",       ""},
-      {  "millimetres", millimetres, 0,         "sound speed, 343000 per second)", "metres"},
-      {       "metres",      metres, 0,            "model units taken as metres)",       ""},
-      {"no facet left",  flat_model, 1, "did not write out.stl: no facet is left",  "wrote"},
+      {"empty OUT", empty_out, 2, "OUT is an empty name", ""},
+      {"millimetres", millimetres, 0, "sound speed, 343000 per second)", "metres"},
+      {"metres", metres, 0, "model units taken as metres)", ""},
+      {"no facet left", flat_model, 1, "did not write out.stl: no facet is left", "wrote"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -1317,11 +1258,11 @@ TEST(PrepareOutput, RemovesWhatAKilledRunLeft) {
     bool kept;
   };
   const Case cases[] = {
-      {     "out.stl.prepare-" + std::to_string(ended) + "-0", false},
-      {     "out.stl.prepare-" + std::to_string(ended) + "-3", false},
-      {"out.stl.prepare-" + std::to_string(::getpid()) + "-0",  true}, // a live run's
-      {                                 "out.stl.prepare-x-0",  true}, // not of its kind
-      {   "other.stl.prepare-" + std::to_string(ended) + "-0",  true}, // another OUT's
+      {"out.stl.prepare-" + std::to_string(ended) + "-0", false},
+      {"out.stl.prepare-" + std::to_string(ended) + "-3", false},
+      {"out.stl.prepare-" + std::to_string(::getpid()) + "-0", true},  // a live run's
+      {"out.stl.prepare-x-0", true},                                   // not of its kind
+      {"other.stl.prepare-" + std::to_string(ended) + "-0", true},     // another OUT's
   };
   for (const Case& c : cases) dir.write(c.name, "left behind\n");
   const CommandRun run = prepare(dir, {"--frequency", "1", "in.stl", "out.stl"});
@@ -1344,12 +1285,12 @@ TEST(PrepareOutput, RefusesAStandardStreamIntoTheModelOrOut) {
     std::string_view error;
   };
   constexpr Case cases[] = {
-      { "in.stl", false,
+      {"in.stl", false,
        "stldeck-prepare: standard output goes into in.stl, the model: send it elsewhere\n"},
       {"out.stl", false,
-       "stldeck-prepare: standard output goes into out.stl, OUT: send it elsewhere\n"     },
-      { "in.stl",  true,                                                                ""},
-      {"out.stl",  true,                                                                ""},
+       "stldeck-prepare: standard output goes into out.stl, OUT: send it elsewhere\n"},
+      {"in.stl", true, ""},
+      {"out.stl", true, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.into) + (c.standard_error ? " (standard error)" : ""));
@@ -1357,9 +1298,7 @@ TEST(PrepareOutput, RefusesAStandardStreamIntoTheModelOrOut) {
     const std::string cube = converter_style(unit_cube());
     dir.write("in.stl", cube);
     dir.write("out.stl", "old content\n");
-    testing_support::RunOptions options{
-        .arguments = {"--json", "in.stl", "out.stl"}
-    };
+    testing_support::RunOptions options{.arguments = {"--json", "in.stl", "out.stl"}};
     (c.standard_error ? options.stderr_into : options.stdout_into) = std::string(c.into);
     const CommandRun run = testing_support::run_program(STLDECK_PREPARE_EXE, dir.path(), options);
     EXPECT_EQ(run.status, 2);
@@ -1380,9 +1319,9 @@ TEST(PrepareOutput, StatusTwoLeavesOutAsItWas) {
     std::string_view error;    // on standard error, after "cannot write "
   };
   constexpr Case cases[] = {
-      {"a file size limit",             "2> err",             "out.stl: File too large"},
-      {      "output full", "> /dev/full 2> err", "the report: No space left on device"},
-      {    "output closed",         ">&- 2> err",     "the report: Bad file descriptor"},
+      {"a file size limit", "2> err", "out.stl: File too large"},
+      {"output full", "> /dev/full 2> err", "the report: No space left on device"},
+      {"output closed", ">&- 2> err", "the report: Bad file descriptor"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -1432,8 +1371,8 @@ TEST(PrepareCommand, AgreesWithAdmeshOnModelsWithoutDefects) {
   Facets one_flipped = box({0, 0, 0}, {3, 2, 1});
   one_flipped[4] = flipped(one_flipped[4]);
   const std::pair<std::string_view, Facets> models[] = {
-      {                     "torus", sample_torus()},
-      {"box with one facet flipped",    one_flipped},
+      {"torus", sample_torus()},
+      {"box with one facet flipped", one_flipped},
   };
   for (const auto& [name, model] : models) {
     SCOPED_TRACE(name);

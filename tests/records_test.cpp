@@ -138,7 +138,7 @@ TEST(Layout, LongRecordsGrowTheBuffer) {
 
 TEST(Report, LineAndTracebackFormats) {
   std::vector<records::TraceFrame> frames = {
-      {                        "stldeck",         0x1234ABCDull,                           ""},
+      {"stldeck", 0x1234ABCDull, ""},
       {"a-library-with-a-long-name.so.6", 0xFFFFFFFF12345678ull, "a_routine_with_a_long_name"},
   };
   const std::string text = records::format_report(records::Report::file_not_found, 5,

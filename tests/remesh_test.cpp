@@ -158,12 +158,12 @@ std::vector<Model> models() {
   const std::vector<Triangle> cavity = sphere_model(0.5, 2, {0.1, 0.0, 0.0}, true);
   hollow.insert(hollow.end(), cavity.begin(), cavity.end());
   return {
-      {              "sphere",    sphere_model(1.0,             3),  0.2, 2.7},
-      {               "torus",     torus_model(1.0,            0.4,   48, 24), 0.08, 3.9},
-      {                 "box", box_model({0, 0, 0}, {1, 0.8, 0.6}), 0.15, 2.2},
-      {            "bar 10:1", box_model({0, 0, 0},    {10, 1, 1}),  0.3, 2.4},
-      {      "over-fine cube", fine_cube_model(24),           0.25,  2.3    },
-      {"sphere with a cavity",              hollow,            0.2,  2.6    },
+      {"sphere", sphere_model(1.0, 3), 0.2, 2.7},
+      {"torus", torus_model(1.0, 0.4, 48, 24), 0.08, 3.9},
+      {"box", box_model({0, 0, 0}, {1, 0.8, 0.6}), 0.15, 2.2},
+      {"bar 10:1", box_model({0, 0, 0}, {10, 1, 1}), 0.3, 2.4},
+      {"over-fine cube", fine_cube_model(24), 0.25, 2.3},
+      {"sphere with a cavity", hollow, 0.2, 2.6},
   };
 }
 
@@ -301,18 +301,14 @@ TEST(Remesh, AnOpenBorderStaysWhereItWas) {
 TEST(Remesh, RefusesWhatIsNotASurface) {
   std::vector<Triangle> fin = box_model({0, 0, 0}, {1, 1, 1});
   // A third facet on the edge from (0,0,0) to (1,0,0): non-manifold.
-  fin.push_back({
-      Point{  0,  0,   0},
-      Point{  1,  0,   0},
-      Point{0.5, -1, 0.5}
-  });
+  fin.push_back({Point{0, 0, 0}, Point{1, 0, 0}, Point{0.5, -1, 0.5}});
   struct Case {
     std::string name;
     std::vector<Triangle> facets;
     geometry::RemeshStatus status;
   };
   const Case cases[] = {
-      {              "no facets",  {},     geometry::RemeshStatus::no_facets},
+      {"no facets", {}, geometry::RemeshStatus::no_facets},
       {"three facets on an edge", fin, geometry::RemeshStatus::not_a_surface},
   };
   for (const Case& c : cases) {

@@ -106,11 +106,11 @@ TEST(RenderAhead, WritesWhatRenderingInPlaceWrites) {
   constexpr std::int64_t P = POINTS_PER_CHUNK;
   constexpr std::int64_t T = TRIPLES_PER_CHUNK;
   const Case cases[] = {
-      {                             "no records at all",                              {0, 0}},
-      {                                    "one record",                                 {1}},
-      {                             "exactly one chunk",                              {P, 0}},
-      {                               "one record more",                      {P + 1, T + 1}},
-      {                "one record short of two chunks",                  {2 * P - 1, 2 * T}},
+      {"no records at all", {0, 0}},
+      {"one record", {1}},
+      {"exactly one chunk", {P, 0}},
+      {"one record more", {P + 1, T + 1}},
+      {"one record short of two chunks", {2 * P - 1, 2 * T}},
       {"more chunks than in flight, empty ones between", {9 * P + 5, 0, 7, 11 * T + 3, 0, 1}},
   };
 
@@ -162,11 +162,11 @@ TEST(RenderAhead, ARefusedWriteInAnyChunkIsTheSectionsFailure) {
     std::size_t limit;  // bytes the file may hold
   };
   const Case cases[] = {
-      {            "inside the heading",                       4},
-      {      "the first chunk (writer)",          heading + 1000},
-      {     "the second chunk (worker)",     heading + chunk + 1},
+      {"inside the heading", 4},
+      {"the first chunk (writer)", heading + 1000},
+      {"the second chunk (worker)", heading + chunk + 1},
       {"the end of the fourth (worker)", heading + 4 * chunk - 1},
-      {  "the last, short one (worker)", heading + 5 * chunk + 5},
+      {"the last, short one (worker)", heading + 5 * chunk + 5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

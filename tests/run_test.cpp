@@ -51,12 +51,12 @@ TEST(Run, ScanEndingsAreTheReportsTheCheckNames) {
     int check_report;
   };
   constexpr Case cases[] = {
-      {               clean,             records::Report::none,   0},
-      {end_of_file_in_facet,      records::Report::end_of_file,  24},
-      {        read_failure,       records::Report::read_error,  39},
-      { vertex_read_failure, records::Report::vertex_read_stop,  39},
-      {  invalid_coordinate,     records::Report::invalid_real, 547},
-      {     too_many_facets,  records::Report::model_too_large, 250},
+      {clean, records::Report::none, 0},
+      {end_of_file_in_facet, records::Report::end_of_file, 24},
+      {read_failure, records::Report::read_error, 39},
+      {vertex_read_failure, records::Report::vertex_read_stop, 39},
+      {invalid_coordinate, records::Report::invalid_real, 547},
+      {too_many_facets, records::Report::model_too_large, 250},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.end));
@@ -69,9 +69,7 @@ TEST(Run, ConsoleReportInAFileIsFourPlainRecords) {
   TempDir dir;
   dir.write("STL_Model.stl", data_file("one_facet_deck.stl"));
   const RunResult run =
-      testing_support::run_converter(dir.path(), {
-                                                     .arguments = {"ignored", "-x"}
-  });
+      testing_support::run_converter(dir.path(), {.arguments = {"ignored", "-x"}});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, ONE_FACET_CONSOLE);
   EXPECT_EQ(run.err, "");
@@ -121,10 +119,8 @@ TEST(Run, ArgumentsChangeNothing) {
     dir->write("STL_Model.stl", data_file("openscad_cube_minus_sphere.stl"));
   }
   const RunResult a = testing_support::run_converter(plain.path());
-  const RunResult b = testing_support::run_converter(with_arguments.path(),
-                                                     {
-                                                         .arguments = {"other.stl", "--help"}
-  });
+  const RunResult b =
+      testing_support::run_converter(with_arguments.path(), {.arguments = {"other.stl", "--help"}});
   EXPECT_EQ(a.status, 0);
   EXPECT_EQ(b.status, 0);
   EXPECT_EQ(a.out, b.out);

@@ -49,11 +49,7 @@ std::string facet(std::string_view v1, std::string_view v2, std::string_view v3)
 }
 const std::string plain_facet =
     facet("      vertex 1 2 3", "      vertex 4 5 6", "      vertex 7 8 9");
-const std::vector<Corner> plain_corners = {
-    {1, 2, 3},
-    {4, 5, 6},
-    {7, 8, 9}
-};
+const std::vector<Corner> plain_corners = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
 
 std::string with_crlf(std::string text) {
   std::string out;
@@ -91,38 +87,29 @@ TEST(Scanner, FacetsAndCornersOfSmallFiles) {
        {}});
   cases.push_back(
       {"lone carriage returns make one line", "solid x\r  facet normal 0 0 1\rendsolid x\r", {}});
-  cases.push_back({
-      "two solids",
-      "solid a\n" + plain_facet + "endsolid a\nsolid b\n" + plain_facet + "endsolid b\n",
-      {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}
-  });
-  cases.push_back({
-      "token variants",
-      facet("vertex 1 2", "1 2 3 4", "   vertex   1.5e1  -2   3 4 5"),
-      {{1, 2, 0}, {2, 3, 4}, {15, -2, 3}}
-  });
-  cases.push_back({
-      "tab-separated numbers are one token",
-      facet("vertex\t1\t2\t3", "1 2 3", "vertex 1 2 3"),
-      {{0, 0, 0}, {2, 3, 0}, {1, 2, 3}}
-  });
-  cases.push_back({
-      "nothing after column 80 is seen",
-      facet(long_line, cut_token, "vertex 1 2 3"),
-      {{1, 2, 0}, {1, 2, 123456789}, {1, 2, 3}}
-  });
-  cases.push_back({
-      "eighty columns without a blank",
-      facet(std::string(80, 'v') + " 1 2 3", std::string(79, 'v') + " 1 2 3", "vertex 1 2 3"),
-      {{0, 0, 0}, {0, 0, 0}, {1, 2, 3}}
-  });
-  cases.push_back({
-      "facet without its outer-loop line loses the next facet",
-      "  facet normal 0 0 1\n      vertex 1 1 1\n      vertex 2 2 2\n      vertex 3 3 3\n"
-      "    endloop\n  endfacet\n" +
-          plain_facet + plain_facet,
-      {{2, 2, 2}, {3, 3, 3}, {0, 0, 0}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}
-  });
+  cases.push_back(
+      {"two solids",
+       "solid a\n" + plain_facet + "endsolid a\nsolid b\n" + plain_facet + "endsolid b\n",
+       {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}});
+  cases.push_back({"token variants",
+                   facet("vertex 1 2", "1 2 3 4", "   vertex   1.5e1  -2   3 4 5"),
+                   {{1, 2, 0}, {2, 3, 4}, {15, -2, 3}}});
+  cases.push_back({"tab-separated numbers are one token",
+                   facet("vertex\t1\t2\t3", "1 2 3", "vertex 1 2 3"),
+                   {{0, 0, 0}, {2, 3, 0}, {1, 2, 3}}});
+  cases.push_back({"nothing after column 80 is seen",
+                   facet(long_line, cut_token, "vertex 1 2 3"),
+                   {{1, 2, 0}, {1, 2, 123456789}, {1, 2, 3}}});
+  cases.push_back(
+      {"eighty columns without a blank",
+       facet(std::string(80, 'v') + " 1 2 3", std::string(79, 'v') + " 1 2 3", "vertex 1 2 3"),
+       {{0, 0, 0}, {0, 0, 0}, {1, 2, 3}}});
+  cases.push_back(
+      {"facet without its outer-loop line loses the next facet",
+       "  facet normal 0 0 1\n      vertex 1 1 1\n      vertex 2 2 2\n      vertex 3 3 3\n"
+       "    endloop\n  endfacet\n" +
+           plain_facet + plain_facet,
+       {{2, 2, 2}, {3, 3, 3}, {0, 0, 0}, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}}});
   cases.push_back({"final stretch without a line feed is not a line",
                    plain_facet + "  facet normal 0 0 1", plain_corners});
   for (const Case& c : cases) {
@@ -171,30 +158,12 @@ TEST(Scanner, ReadCornerTakesTokensTwoToFour) {
     std::string_view bad_token;  // empty when the line reads
   };
   std::vector<Case> cases;
-  cases.push_back({
-      "", {0, 0, 0},
-       3, ""
-  });
-  cases.push_back({
-      "      vertex 1.0 2.0 3.0", {1, 2, 3},
-       0, ""
-  });
-  cases.push_back({
-      "vertex\t1\t2", {0, 0, 0},
-       3, ""
-  });
-  cases.push_back({
-      "vertex 1 2", {1, 2, 0},
-       1, ""
-  });
-  cases.push_back({
-      "vertex 1 2,5 3", {1, 0, 0},
-       0, "2,5"
-  });
-  cases.push_back({
-      "vertex 1 2 3 x y", {1, 2, 3},
-       0, ""
-  });
+  cases.push_back({"", {0, 0, 0}, 3, ""});
+  cases.push_back({"      vertex 1.0 2.0 3.0", {1, 2, 3}, 0, ""});
+  cases.push_back({"vertex\t1\t2", {0, 0, 0}, 3, ""});
+  cases.push_back({"vertex 1 2", {1, 2, 0}, 1, ""});
+  cases.push_back({"vertex 1 2,5 3", {1, 0, 0}, 0, "2,5"});
+  cases.push_back({"vertex 1 2 3 x y", {1, 2, 3}, 0, ""});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     Corner xyz = {9, 9, 9};
@@ -260,9 +229,7 @@ std::string model_with_vertex_line_across_blocks() {
 int second_block_read(const TempDir& dir) {
   const std::string trace = (dir / "trace").string();
   const RunResult traced = testing_support::run_converter(
-      dir.path(), {
-                      .wrapper = {"strace", "-qq", "-o", trace, "-e", "trace=openat,read"}
-  });
+      dir.path(), {.wrapper = {"strace", "-qq", "-o", trace, "-e", "trace=openat,read"}});
   EXPECT_EQ(traced.status, 0) << traced.err;
   const std::string log = testing_support::read_file(trace);
   std::filesystem::remove(trace);
@@ -299,11 +266,9 @@ TEST(Scanner, UnreadableVertexLineStopsWithItsMessage) {
     dir.write("input.dat", "old deck\r\n");
     dir.write("input.plt", "old view\r\n");
     const RunResult run = testing_support::run_converter(
-        dir.path(), {
-                        .stderr_terminal = terminal,
-                        .wrapper = {"strace", "-qq", "-o", "/dev/null", "-e", "trace=read", "-e",
-                                    "inject=read:error=EIO:when=" + std::to_string(read_call)}
-    });
+        dir.path(), {.stderr_terminal = terminal,
+                     .wrapper = {"strace", "-qq", "-o", "/dev/null", "-e", "trace=read", "-e",
+                                 "inject=read:error=EIO:when=" + std::to_string(read_call)}});
     EXPECT_EQ(run.status, run::READ_FAILURE_STATUS);
     EXPECT_EQ(run.out, "  Read in the model ...\r\n");
     EXPECT_EQ(run.err, terminal ? "Error in reading triangles. Program stopped!\r\n"

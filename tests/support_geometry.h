@@ -211,15 +211,8 @@ inline Reference reference(const std::vector<Triangle>& facets) {
 // tolerance (about 3.46e-9) and one moved by 5e-9, beyond it.
 inline std::vector<Point> weld_palette(const Point& offset) {
   std::vector<Point> points = {
-      {   0,    0,    0},
-      {-0.0,    1,    0},
-      {   1,    0, -0.0},
-      {   1,    1,    0},
-      {   0,    0,    1},
-      {   2,    0,    0},
-      { 0.5,  0.5,  0.5},
-      {   0, -0.0,    2},
-      {   2,    2,    2},
+      {0, 0, 0}, {-0.0, 1, 0},    {1, 0, -0.0}, {1, 1, 0}, {0, 0, 1},
+      {2, 0, 0}, {0.5, 0.5, 0.5}, {0, -0.0, 2}, {2, 2, 2},
   };
   const std::size_t base = points.size();
   for (std::size_t i = 0; i < base; ++i) {

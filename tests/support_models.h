@@ -73,42 +73,13 @@ inline std::vector<Triangle> fine_cube_model(int n) {
 inline std::vector<Triangle> sphere_model(double radius, int levels, const Point& centre = {},
                                           bool inward = false) {
   const double t = (1.0 + std::sqrt(5.0)) / 2.0;
-  std::vector<Point> points = {
-      {-1,  t,  0},
-      { 1,  t,  0},
-      {-1, -t,  0},
-      { 1, -t,  0},
-      { 0, -1,  t},
-      { 0,  1,  t},
-      { 0, -1, -t},
-      { 0,  1, -t},
-      { t,  0, -1},
-      { t,  0,  1},
-      {-t,  0, -1},
-      {-t,  0,  1}
-  };
+  std::vector<Point> points = {{-1, t, 0}, {1, t, 0}, {-1, -t, 0}, {1, -t, 0},
+                               {0, -1, t}, {0, 1, t}, {0, -1, -t}, {0, 1, -t},
+                               {t, 0, -1}, {t, 0, 1}, {-t, 0, -1}, {-t, 0, 1}};
   std::vector<std::array<std::size_t, 3>> faces = {
-      { 0, 11,  5},
-      { 0,  5,  1},
-      { 0,  1,  7},
-      { 0,  7, 10},
-      { 0, 10, 11},
-      { 1,  5,  9},
-      { 5, 11,  4},
-      {11, 10,  2},
-      {10,  7,  6},
-      { 7,  1,  8},
-      { 3,  9,  4},
-      { 3,  4,  2},
-      { 3,  2,  6},
-      { 3,  6,  8},
-      { 3,  8,  9},
-      { 4,  9,  5},
-      { 2,  4, 11},
-      { 6,  2, 10},
-      { 8,  6,  7},
-      { 9,  8,  1}
-  };
+      {0, 11, 5},  {0, 5, 1},  {0, 1, 7},  {0, 7, 10}, {0, 10, 11}, {1, 5, 9}, {5, 11, 4},
+      {11, 10, 2}, {10, 7, 6}, {7, 1, 8},  {3, 9, 4},  {3, 4, 2},   {3, 2, 6}, {3, 6, 8},
+      {3, 8, 9},   {4, 9, 5},  {2, 4, 11}, {6, 2, 10}, {8, 6, 7},   {9, 8, 1}};
   const auto on_sphere = [](Point p) {
     const double length = std::hypot(p[0], p[1], p[2]);
     return Point{p[0] / length, p[1] / length, p[2] / length};

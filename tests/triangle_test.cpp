@@ -36,23 +36,13 @@ Triangle shifted(Triangle t, double offset) {
   return t;
 }
 
-constexpr Triangle RIGHT_345 = {
-    {{0, 0, 0}, {3, 0, 0}, {3, 4, 0}}
-};
+constexpr Triangle RIGHT_345 = {{{0, 0, 0}, {3, 0, 0}, {3, 4, 0}}};
 // Sides 2, sqrt(26), sqrt(26): the longest twice.
-constexpr Triangle TWO_LONGEST = {
-    {{0, 0, 0}, {2, 0, 0}, {1, 5, 0}}
-};
-constexpr Triangle ONE_POINT = {
-    {{5, 5, 5}, {5, 5, 5}, {5, 5, 5}}
-};
-constexpr Triangle IN_A_LINE = {
-    {{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}
-};
+constexpr Triangle TWO_LONGEST = {{{0, 0, 0}, {2, 0, 0}, {1, 5, 0}}};
+constexpr Triangle ONE_POINT = {{{5, 5, 5}, {5, 5, 5}, {5, 5, 5}}};
+constexpr Triangle IN_A_LINE = {{{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}};
 // Its differences overflow although every coordinate is finite.
-constexpr Triangle OVERFLOWING = {
-    {{-MAX, -MAX, 0}, {MAX, -MAX, 0}, {-MAX, MAX, 0}}
-};
+constexpr Triangle OVERFLOWING = {{{-MAX, -MAX, 0}, {MAX, -MAX, 0}, {-MAX, MAX, 0}}};
 
 TEST(Triangle, LongestSideIsTheFirstLongestAtAnyScale) {
   struct Case {
@@ -68,14 +58,14 @@ TEST(Triangle, LongestSideIsTheFirstLongestAtAnyScale) {
   const double root_26 = std::sqrt(26.0);
   const double tiny_root_26 = std::ldexp(root_26, -1065);
   const Case cases[] = {
-      {                           "3-4-5",   RIGHT_345, 2,          5.0},
-      {"3-4-5 far from the origin, exact",         far, 2,          5.0},
-      {       "squares underflow to zero",        tiny, 2,  0x1.4p-1058},
-      {                "squares overflow",        huge, 2,   0x1.4p1002},
-      {          "two longest: the first", TWO_LONGEST, 1,      root_26},
-      {    "two longest, tiny: the first",    tiny_two, 1, tiny_root_26},
-      {          "a difference overflows", OVERFLOWING, 0,          INF},
-      {                       "one point",   ONE_POINT, 0,          0.0},
+      {"3-4-5", RIGHT_345, 2, 5.0},
+      {"3-4-5 far from the origin, exact", far, 2, 5.0},
+      {"squares underflow to zero", tiny, 2, 0x1.4p-1058},
+      {"squares overflow", huge, 2, 0x1.4p1002},
+      {"two longest: the first", TWO_LONGEST, 1, root_26},
+      {"two longest, tiny: the first", tiny_two, 1, tiny_root_26},
+      {"a difference overflows", OVERFLOWING, 0, INF},
+      {"one point", ONE_POINT, 0, 0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -87,13 +77,9 @@ TEST(Triangle, LongestSideIsTheFirstLongestAtAnyScale) {
 
 TEST(Triangle, TwiceTheAreaAtAnyScaleAndNeverNaN) {
   // Twice the area of the right triangle with legs 3 and 4 is 12.
-  constexpr Triangle LEGS_34 = {
-      {{0, 0, 0}, {3, 0, 0}, {0, 4, 0}}
-  };
+  constexpr Triangle LEGS_34 = {{{0, 0, 0}, {3, 0, 0}, {0, 4, 0}}};
   // Base 2^1024 and height 2^1023 * 2: beyond the largest double.
-  constexpr Triangle BASE_OVERFLOWS = {
-      {{-0x1p1023, 0, 0}, {0x1p1023, 0, 0}, {0, 0x1p1023, 0}}
-  };
+  constexpr Triangle BASE_OVERFLOWS = {{{-0x1p1023, 0, 0}, {0x1p1023, 0, 0}, {0, 0x1p1023, 0}}};
   struct Case {
     const char* name;
     Triangle t;
@@ -103,13 +89,13 @@ TEST(Triangle, TwiceTheAreaAtAnyScaleAndNeverNaN) {
   const Triangle huge = scaled(LEGS_34, 510);
   const Triangle too_large = scaled(LEGS_34, 520);
   const Case cases[] = {
-      {                          "legs 3 and 4",        LEGS_34,        12.0},
-      {"square of the cross product underflows",           tiny, 0x1.8p-1057},
-      { "square of the cross product overflows",           huge,  0x1.8p1023},
-      {                    "beyond the largest",      too_large,         INF},
-      {                "a difference overflows", BASE_OVERFLOWS,         INF},
-      {                             "in a line",      IN_A_LINE,         0.0},
-      {                             "one point",      ONE_POINT,         0.0},
+      {"legs 3 and 4", LEGS_34, 12.0},
+      {"square of the cross product underflows", tiny, 0x1.8p-1057},
+      {"square of the cross product overflows", huge, 0x1.8p1023},
+      {"beyond the largest", too_large, INF},
+      {"a difference overflows", BASE_OVERFLOWS, INF},
+      {"in a line", IN_A_LINE, 0.0},
+      {"one point", ONE_POINT, 0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -127,10 +113,10 @@ TEST(Triangle, MidpointIsSymmetricAndNeverOverflows) {
   };
   // The smallest subnormals: halving each first would round TINY / 2 to zero.
   const Case cases[] = {
-      {              "plain",            {1, 2, 3},           {3, 4, 5},            {2, 3, 4}},
-      {      "sum overflows", {MAX, 0x1.8p1023, 1},  {MAX, 0x1p1023, 1}, {MAX, 0x1.4p1023, 1}},
-      {      "opposite ends",       {-MAX, MAX, 0},      {MAX, -MAX, 0},            {0, 0, 0}},
-      {"smallest subnormals",      {TINY, TINY, 0}, {TINY, 3 * TINY, 0},  {TINY, 2 * TINY, 0}},
+      {"plain", {1, 2, 3}, {3, 4, 5}, {2, 3, 4}},
+      {"sum overflows", {MAX, 0x1.8p1023, 1}, {MAX, 0x1p1023, 1}, {MAX, 0x1.4p1023, 1}},
+      {"opposite ends", {-MAX, MAX, 0}, {MAX, -MAX, 0}, {0, 0, 0}},
+      {"smallest subnormals", {TINY, TINY, 0}, {TINY, 3 * TINY, 0}, {TINY, 2 * TINY, 0}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -144,15 +130,9 @@ TEST(Triangle, MidpointIsSymmetricAndNeverOverflows) {
 }
 
 TEST(Triangle, UnitNormalAtAnyScaleAndZeroForNoPlane) {
-  constexpr Triangle XY = {
-      {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}
-  };
-  constexpr Triangle YX = {
-      {{0, 0, 0}, {0, 1, 0}, {1, 0, 0}}
-  };
-  constexpr Triangle AXES = {
-      {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}
-  };
+  constexpr Triangle XY = {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}};
+  constexpr Triangle YX = {{{0, 0, 0}, {0, 1, 0}, {1, 0, 0}}};
+  constexpr Triangle AXES = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
   const double third = 1 / std::sqrt(3.0);
   struct Case {
     const char* name;
@@ -167,15 +147,15 @@ TEST(Triangle, UnitNormalAtAnyScaleAndZeroForNoPlane) {
   const Point none = {0, 0, 0};
   const Point thirds = {third, third, third};
   const Case cases[] = {
-      {    "counterclockwise in xy",          XY,     up},
-      {           "clockwise in xy",          YX,   down},
-      {        "through three axes",        AXES, thirds},
-      {"far from the origin, exact",         far,     up},
-      {                 "subnormal",        tiny,     up},
-      {                      "huge",        huge,     up},
-      {      "differences overflow", OVERFLOWING,     up},
-      {                 "in a line",   IN_A_LINE,   none},
-      {                 "one point",   ONE_POINT,   none},
+      {"counterclockwise in xy", XY, up},
+      {"clockwise in xy", YX, down},
+      {"through three axes", AXES, thirds},
+      {"far from the origin, exact", far, up},
+      {"subnormal", tiny, up},
+      {"huge", huge, up},
+      {"differences overflow", OVERFLOWING, up},
+      {"in a line", IN_A_LINE, none},
+      {"one point", ONE_POINT, none},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

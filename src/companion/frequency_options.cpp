@@ -16,9 +16,9 @@ std::string read_frequency_settings(const ReadOptions& read, std::span<const Opt
     double geometry::FrequencySettings::*value;
   };
   constexpr Setting SETTINGS[] = {
-      {  FREQUENCY_OPTION,            &geometry::FrequencySettings::frequency_hz},
-      {SOUND_SPEED_OPTION,             &geometry::FrequencySettings::sound_speed},
-      {   ELEMENTS_OPTION, &geometry::FrequencySettings::elements_per_wavelength},
+      {FREQUENCY_OPTION, &geometry::FrequencySettings::frequency_hz},
+      {SOUND_SPEED_OPTION, &geometry::FrequencySettings::sound_speed},
+      {ELEMENTS_OPTION, &geometry::FrequencySettings::elements_per_wavelength},
   };
   for (const Setting& setting : SETTINGS) {
     std::size_t rule = 0;

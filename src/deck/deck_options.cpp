@@ -19,20 +19,18 @@ enum Option : std::size_t {
   solver,
   help,
 };
-constexpr std::array<companion::OptionRule, 10> RULES = {
-    {
-     {"--json"},
-     {"--view", true},
-     {"--elements-per-wavelength", true},
-     {"--sound-speed", true},
-     {"--density", true},
-     {"--frequency", true},
-     {"--frequencies", true},
-     {"--octave", true},
-     {"--solver", true},
-     {"--help", false, "-h"},
-     }
-};
+constexpr std::array<companion::OptionRule, 10> RULES = {{
+    {"--json"},
+    {"--view", true},
+    {"--elements-per-wavelength", true},
+    {"--sound-speed", true},
+    {"--density", true},
+    {"--frequency", true},
+    {"--frequencies", true},
+    {"--octave", true},
+    {"--solver", true},
+    {"--help", false, "-h"},
+}};
 
 constexpr std::string_view POSITIVE = "a positive number";
 

@@ -187,8 +187,7 @@ void write_layout(Destination& channel, std::span<const Item> items) {
   RecordWriter writer(channel, room, items);
   [&]<std::size_t... index>(std::index_sequence<index...>) {
     (place<descriptors, index>(writer) && ...);
-  }
-  (std::make_index_sequence<std::size(descriptors)>{});
+  }(std::make_index_sequence<std::size(descriptors)>{});
   writer.end_record();
 }
 

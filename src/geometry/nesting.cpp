@@ -67,22 +67,20 @@ Contact classify_contact(const Triangle3& t, const Point3& p, const Point3& q) {
 // Directions of no special slope, so that a ray along one rarely meets an
 // edge of a model drawn on a grid; each is tried in turn until one meets
 // no edge or corner.
-constexpr std::array<std::array<double, 3>, 12> DIRECTIONS = {
-    {
-     {0.8273, 0.4719, 0.3047},
-     {-0.3181, 0.8627, 0.3931},
-     {0.2309, -0.4127, 0.8811},
-     {-0.6823, -0.5471, 0.4851},
-     {0.5939, 0.1471, -0.7909},
-     {-0.1307, 0.9347, -0.3301},
-     {0.9011, -0.2237, -0.3713},
-     {-0.4421, -0.2719, -0.8549},
-     {0.3571, 0.6841, -0.6359},
-     {-0.8861, 0.3797, -0.2659},
-     {0.0613, -0.9719, -0.2273},
-     {0.6661, -0.6247, 0.4073},
-     }
-};
+constexpr std::array<std::array<double, 3>, 12> DIRECTIONS = {{
+    {0.8273, 0.4719, 0.3047},
+    {-0.3181, 0.8627, 0.3931},
+    {0.2309, -0.4127, 0.8811},
+    {-0.6823, -0.5471, 0.4851},
+    {0.5939, 0.1471, -0.7909},
+    {-0.1307, 0.9347, -0.3301},
+    {0.9011, -0.2237, -0.3713},
+    {-0.4421, -0.2719, -0.8549},
+    {0.3571, 0.6841, -0.6359},
+    {-0.8861, 0.3797, -0.2659},
+    {0.0613, -0.9719, -0.2273},
+    {0.6661, -0.6247, 0.4073},
+}};
 
 // The outer shell of a candidate pair: its facets, its box and its tree.
 class OuterShell {

@@ -218,17 +218,11 @@ Binding<io::LineReader> bind_input(std::string_view name) {
   const std::string path = recorded_path(name);
   const std::string file(trim_blanks(name));
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    return {
-        nullptr, {input_open_report(errno), STL_UNIT, path}
-    };
+  if (fd < 0) return {nullptr, {input_open_report(errno), STL_UNIT, path}};
   const bool bound_elsewhere = is_bound_elsewhere(fd);
   table.stl = std::make_unique<io::LineReader>(fd, path);
   // The console report or a report would be written into the model.
-  if (bound_elsewhere)
-    return {
-        nullptr, {Report::open_failure, STL_UNIT, path}
-    };
+  if (bound_elsewhere) return {nullptr, {Report::open_failure, STL_UNIT, path}};
   if (!table.stl->reserve_block().ok()) return {nullptr, {Report::no_memory}};
   return {table.stl.get(), {}};
 }
@@ -242,17 +236,11 @@ Binding<OutputChannel> bind_output(int unit, std::string_view name) {
     // run forever; it fails at once instead (ENXIO), and writes then block
     // as usual.
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0)
-      return {
-          nullptr, {output_open_report(errno, file), unit, path}
-      };
+    if (fd < 0) return {nullptr, {output_open_report(errno, file), unit, path}};
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     const bool bound_elsewhere = is_bound_elsewhere(fd);
     slot = std::make_unique<OutputChannel>(unit, fd, path, OutputMode::plain, true);
-    if (bound_elsewhere)
-      return {
-          nullptr, {Report::open_failure, unit, path}
-      };
+    if (bound_elsewhere) return {nullptr, {Report::open_failure, unit, path}};
     if (!slot->reserve_block()) return {nullptr, {Report::no_memory}};
     if (lock_against_other_runs(fd, file, path)) return {slot.get(), {}};
     // Closing the renamed or removed file releases its lock, untouched.

@@ -39,7 +39,7 @@ std::array<records::RecordSection, 2> mesh_view_sections(const mesh::MeshView& m
   constexpr std::size_t element_length = format::longest_record(element_descriptors);
   using records::RecordSection;
   return {
-      RecordSection{   VIEW_NODES,  mesh.node_count,    node_length,    render_nodes},
+      RecordSection{VIEW_NODES, mesh.node_count, node_length, render_nodes},
       RecordSection{VIEW_ELEMENTS, mesh.facet_count, element_length, render_elements},
   };
 }

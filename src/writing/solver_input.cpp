@@ -85,7 +85,7 @@ std::array<records::RecordSection, 2> solver_input_sections(const mesh::MeshView
   constexpr std::size_t element_length = format::longest_record(element_descriptors);
   using records::RecordSection;
   return {
-      RecordSection{   DECK_NODES,  mesh.node_count,    node_length,    render_nodes},
+      RecordSection{DECK_NODES, mesh.node_count, node_length, render_nodes},
       RecordSection{DECK_ELEMENTS, mesh.facet_count, element_length, render_elements},
   };
 }
