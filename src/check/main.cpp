@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
   if (const std::string problem = check::parse_options(arguments, options); !problem.empty()) {
     return exit_code(fail(problem));
   }
-  if (options.help) return exit_code(report(check::USAGE, ExitStatus::ready));
+  if (options.help) return exit_code(report(check::usage(), ExitStatus::ready));
   try {
     return exit_code(check_file(options));
   } catch (const std::bad_alloc&) {

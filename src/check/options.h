@@ -17,21 +17,8 @@ struct CheckOptions {
   CheckSettings settings;
 };
 
-inline constexpr std::string_view USAGE =
-    "usage: stldeck-check [--json] [--view VIEW] [--frequency HZ] [--sound-speed C]\n"
-    "                     [--elements-per-wavelength K] [FILE]\n"
-    "Checks whether the ASCII STL file FILE (default STL_Model.stl) is ready for the\n"
-    "solver: read exactly as stldeck reads it, closed, consistently oriented, and\n"
-    "fine enough for the frequency.\n"
-    "  --json                       print one JSON object instead of a summary\n"
-    "  --view VIEW                  write the model and its findings to VIEW, a Tecplot\n"
-    "                               ASCII file with one zone per kind of finding\n"
-    "  --frequency HZ               frequency to mesh for (default 54.59)\n"
-    "  --sound-speed C              speed of sound, model units per second (default 343.0,\n"
-    "                               for metres; 343000 for a model in millimetres)\n"
-    "  --elements-per-wavelength K  elements wanted per wavelength (default 6)\n"
-    "  --help                       print this text\n"
-    "Exit status: 0 ready, 1 not ready, 2 usage error or unreadable file.\n";
+// The text --help prints; the defaults named in it are the deck's own.
+std::string usage();
 
 // Reads the arguments after the program name. Returns an empty string, or
 // the one-line reason the command line is not usable.

@@ -242,7 +242,7 @@ int main(int argc, char** argv) {
     return exit_code(fail(problem));
   }
   if (options.help) {
-    return exit_code(write_report(prepare::USAGE) ? ExitStatus::ready : ExitStatus::unusable);
+    return exit_code(write_report(prepare::usage()) ? ExitStatus::ready : ExitStatus::unusable);
   }
   try {
     return exit_code(run(options));
