@@ -2,8 +2,6 @@
 
 #include "companion/frequency_options.h"
 #include "companion/options.h"
-#include "format/plain_number.h"
-#include "geometry/deck_defaults.h"
 
 namespace check {
 namespace {
@@ -29,15 +27,10 @@ std::string usage() {
       "fine enough for the frequency.\n"
       "  --json                       print one JSON object instead of a summary\n"
       "  --view VIEW                  write the model and its findings to VIEW, a Tecplot\n"
-      "                               ASCII file with one zone per kind of finding\n"
-      "  --frequency HZ               frequency to mesh for (default " +
-      format::general_text(geometry::DECK_FREQUENCY, 6) +
-      ")\n"
-      "  --sound-speed C              speed of sound, model units per second (default " +
-      format::fixed_text(geometry::DECK_SOUND_SPEED, 1) +
-      ",\n"
-      "                               for metres; 343000 for a model in millimetres)\n"
-      "  --elements-per-wavelength K  elements wanted per wavelength (default 6)\n"
+      "                               ASCII file with one zone per kind of finding\n" +
+      companion::frequency_options_help(
+          ",\n"
+          "                               for metres; 343000 for a model in millimetres") +
       "  --help                       print this text\n"
       "Exit status: 0 ready, 1 not ready, 2 usage error or unreadable file.\n");
 }

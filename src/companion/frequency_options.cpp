@@ -2,6 +2,9 @@
 
 #include <cmath>
 
+#include "format/plain_number.h"
+#include "geometry/deck_defaults.h"
+
 namespace companion {
 namespace {
 
@@ -37,6 +40,16 @@ std::string read_frequency_settings(const ReadOptions& read, std::span<const Opt
            "zero";
   }
   return {};
+}
+
+std::string frequency_options_help(std::string_view sound_speed_note) {
+  return "  --frequency HZ               frequency to mesh for (default " +
+         format::general_text(geometry::DECK_FREQUENCY, 6) +
+         ")\n"
+         "  --sound-speed C              speed of sound, model units per second (default " +
+         format::fixed_text(geometry::DECK_SOUND_SPEED, 1) + std::string(sound_speed_note) +
+         ")\n"
+         "  --elements-per-wavelength K  elements wanted per wavelength (default 6)\n";
 }
 
 }  // namespace companion

@@ -6,6 +6,7 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "companion/options.h"
 #include "geometry/frequency_settings.h"
@@ -27,5 +28,10 @@ inline constexpr std::string_view ELEMENTS_OPTION = "--elements-per-wavelength";
 // empty string, or the one-line reason the values are not usable.
 std::string read_frequency_settings(const ReadOptions& read, std::span<const OptionRule> rules,
                                     geometry::FrequencySettings& settings);
+
+// The three options' lines of a command's --help, with the deck's defaults;
+// `sound_speed_note` follows the sound speed's default inside its
+// parentheses (empty for none).
+std::string frequency_options_help(std::string_view sound_speed_note);
 
 }  // namespace companion

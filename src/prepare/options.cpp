@@ -6,8 +6,6 @@
 
 #include "companion/frequency_options.h"
 #include "companion/options.h"
-#include "format/plain_number.h"
-#include "geometry/deck_defaults.h"
 
 namespace prepare {
 namespace {
@@ -69,14 +67,8 @@ std::string usage() {
       "surface into well-shaped triangles with every edge at most wavelength / K,\n"
       "keeping sharp edges and borders and staying within a small deviation of the\n"
       "surface, and writes OUT (default\n"
-      "STL_Model.stl) in the style stldeck reads. Holes are never filled.\n"
-      "  --frequency HZ               frequency to mesh for (default " +
-      format::general_text(geometry::DECK_FREQUENCY, 6) +
-      ")\n"
-      "  --sound-speed C              speed of sound, model units per second (default " +
-      format::fixed_text(geometry::DECK_SOUND_SPEED, 1) +
-      ")\n"
-      "  --elements-per-wavelength K  elements wanted per wavelength (default 6)\n"
+      "STL_Model.stl) in the style stldeck reads. Holes are never filled.\n" +
+      companion::frequency_options_help("") +
       "  --refine-only                bisect facets instead of remeshing: the surface\n"
       "                               stays exactly as it was, shapes are kept\n"
       "  --weld DISTANCE              join open edges that face another across a gap at\n"
