@@ -1214,9 +1214,11 @@ TEST(PrepareOutput, ReplacedWholeOrLeftAsItWas) {
               static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    // Killed once the new file has grown, before it is named.
+    // Killed once the new file has grown, before it is named. Under the
+    // sanitizers on a loaded machine the mending before the writing can
+    // take long: the run is watched for up to two minutes.
     bool writing = false;
-    for (int wait = 0; wait < 2000 && !writing; ++wait) {
+    for (int wait = 0; wait < 24000 && !writing; ++wait) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
       const std::string fds = "/proc/" + std::to_string(child) + "/fd";
       std::error_code error;
