@@ -58,8 +58,10 @@ std::string shown_count(double value) {
 std::string too_large(std::span<const geometry::Triangle> facets, double max_side,
                       const prepare::PrepareOptions& options) {
   const prepare::RefinementSize size = prepare::size_refinement(facets, max_side, FACET_LIMIT);
+  const std::string count = std::isfinite(size.facets) ? shown_count(size.facets)
+                                                       : prepare::count_from_log2(size.log2_facets);
   std::string reason = "refining to edges of at most " + format::general_text(max_side, 5) +
-                       " gives " + (size.exact ? "" : "about ") + shown_count(size.facets) +
+                       " gives " + (size.exact ? "" : "about ") + count +
                        " facets, more than the " + shown_count(FACET_LIMIT) +
                        " stldeck can convert";
   const double frequency = prepare::highest_fitting_frequency(
@@ -72,7 +74,7 @@ std::string too_large(std::span<const geometry::Triangle> facets, double max_sid
                                    : format::general_text(frequency, 4)) +
               " Hz";
   } else {
-    reason += "; no frequency fits (an edge is longer than the largest number)";
+    reason += "; no frequency above 1e-300 Hz fits";
   }
   return reason;
 }
@@ -128,6 +130,13 @@ ExitStatus run(const prepare::PrepareOptions& options) {
                 std::to_string(geometry::MAX_SOUP_FACETS) + " at most)");
   }
 
+  // A side longer than the largest double (coordinates of opposite sign
+  // near it) has no length to measure or to cut by.
+  if (!std::isfinite(geometry::longest_side(model.facets))) {
+    return fail(input_name +
+                ": an edge is longer than the largest number, 1.8e308; scale the model down");
+  }
+
   prepare::PrepareReport report;
   report.format = model.format;
   report.facets_in = static_cast<std::int64_t>(model.facets.size());
@@ -146,7 +155,13 @@ ExitStatus run(const prepare::PrepareOptions& options) {
     const double expected =
         prepare::expected_remesh_facets(geometry::measure_shapes(mended.facets), report.max_side);
     if (expected > static_cast<double>(FACET_LIMIT)) {
-      return fail(input_name + ": " + prepare::too_large_remesh(expected, FACET_LIMIT, options));
+      // Beyond the largest double, the estimate's order from the lower
+      // bound, which is finite at any scale (the estimate is 2.2 times
+      // the area's share of it).
+      const double log2_expected =
+          std::log2(2.2) + prepare::log2_least_refined(mended.facets, report.max_side);
+      return fail(input_name + ": " +
+                  prepare::too_large_remesh(expected, log2_expected, FACET_LIMIT, options));
     }
     progress.begin("remeshing");
     remeshed = prepare::remesh_for_frequency(mended.facets, options, progress);
@@ -156,9 +171,11 @@ ExitStatus run(const prepare::PrepareOptions& options) {
       bisect = true;
     } else if (remeshed.status == geometry::RemeshStatus::remeshed) {
       if (remeshed.facets.size() > FACET_LIMIT) {
-        return fail(input_name + ": " +
-                    prepare::too_large_remesh(static_cast<double>(remeshed.facets.size()),
-                                              FACET_LIMIT, options));
+        return fail(
+            input_name + ": " +
+            prepare::too_large_remesh(static_cast<double>(remeshed.facets.size()),
+                                      std::log2(static_cast<double>(remeshed.facets.size())),
+                                      FACET_LIMIT, options));
       }
       report.remesh = &remeshed;
       facets_out = remeshed.facets.size();
@@ -170,6 +187,13 @@ ExitStatus run(const prepare::PrepareOptions& options) {
   }
   if (bisect) {
     progress.begin("refining");
+    // A refinement whose lower bound is beyond the limit is refused before
+    // a piece is counted.
+    if (prepare::log2_least_refined(mended.facets, report.max_side) >
+        std::log2(static_cast<double>(FACET_LIMIT))) {
+      progress.clear();
+      return fail(input_name + ": " + too_large(mended.facets, report.max_side, options));
+    }
     const prepare::RefinedCount counted =
         prepare::count_refined(mended.facets, report.max_side, FACET_LIMIT);
     if (counted.facets > FACET_LIMIT) {

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "geometry/triangle.h"
@@ -49,18 +50,31 @@ RefinedCount count_refined(std::span<const geometry::Triangle> facets, double ma
 template <typename Take>
 bool refine_facets(std::span<const geometry::Triangle> facets, double max_side, Take&& take);
 
+// The base-2 logarithm of a count no refinement to `max_side` goes below,
+// taken from each facet's area and longest side without cutting it, so it
+// is quick and finite however far the count lies beyond any number: no
+// piece is larger than an equilateral triangle of side `max_side`, and the
+// pieces along the longest side cover it. Infinite when a side is (its
+// length overflows a double).
+double log2_least_refined(std::span<const geometry::Triangle> facets, double max_side);
+
 // The count of facets refinement to `max_side` gives (an estimate when the
 // exact count would take too long), for a refinement refused as too large.
 struct RefinementSize {
-  double facets = 0.0;  // exact up to 2 * cap, else about
+  double facets = 0.0;  // exact up to 2 * cap, else about; infinite beyond a double
   bool exact = true;
+  double log2_facets = 0.0;  // log2(facets), finite also where `facets` is not
 };
 RefinementSize size_refinement(std::span<const geometry::Triangle> facets, double max_side,
                                std::uint64_t cap);
 
+// A count known by its base-2 logarithm, as printf's "%.3g" shows it
+// ("4.12e+603"): for counts beyond the largest double.
+std::string count_from_log2(double log2_count);
+
 // The highest frequency with 4 significant digits (rounded down) at which
 // refinement to wavelength / K gives at most `cap` facets, wavelength =
-// sound_speed / frequency; 0 when none does (an edge of infinite length).
+// sound_speed / frequency; 0 when none above 1e-300 Hz does.
 // `size` is the size at `frequency`, which is too large.
 double highest_fitting_frequency(std::span<const geometry::Triangle> facets, double sound_speed,
                                  double elements_per_wavelength, double frequency,

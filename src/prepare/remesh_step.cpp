@@ -22,17 +22,27 @@ double expected_remesh_facets(const geometry::ShapeFigures& before, double max_s
   return 2.2 * geometry::equilateral_estimate(before.area, max_side);
 }
 
-std::string too_large_remesh(double facets, std::uint64_t limit, const PrepareOptions& options) {
-  double fitting = options.frequency_hz * std::sqrt(static_cast<double>(limit) / facets);
+std::string too_large_remesh(double facets, double log2_facets, std::uint64_t limit,
+                             const PrepareOptions& options) {
+  const bool finite = std::isfinite(facets);
+  const double ratio = finite
+                           ? std::sqrt(static_cast<double>(limit) / facets)
+                           : std::exp2((std::log2(static_cast<double>(limit)) - log2_facets) / 2.0);
+  double fitting = options.frequency_hz * ratio;
+  if (!(fitting > 1e-300)) {
+    return "remeshing to edges of at most " + format::general_text(options.max_side(), 5) +
+           " gives about " + count_from_log2(log2_facets) + " facets, more than the " +
+           std::to_string(limit) + " stldeck can convert; no frequency above 1e-300 Hz fits";
+  }
   const double unit = std::pow(10.0, std::floor(std::log10(fitting)) - 3.0);
   fitting = std::floor(fitting / unit) * unit;
   // Four significant digits, without an exponent.
   const std::string frequency =
       fitting >= 1000.0 ? format::fixed_text(fitting, 0) : format::general_text(fitting, 4);
   return "remeshing to edges of at most " + format::general_text(options.max_side(), 5) +
-         " gives about " + format::fixed_text(facets, 0) + " facets, more than the " +
-         std::to_string(limit) + " stldeck can convert; the highest frequency that fits is about " +
-         frequency + " Hz";
+         " gives about " + (finite ? format::fixed_text(facets, 0) : count_from_log2(log2_facets)) +
+         " facets, more than the " + std::to_string(limit) +
+         " stldeck can convert; the highest frequency that fits is about " + frequency + " Hz";
 }
 
 RemeshStep remesh_for_frequency(std::span<const geometry::Triangle> facets,

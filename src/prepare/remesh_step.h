@@ -45,8 +45,10 @@ double expected_remesh_facets(const geometry::ShapeFigures& before, double max_s
 
 // Why a remesh to `facets` facets is refused: more than `limit`, and the
 // highest frequency (4 significant digits, rounded down) that should fit,
-// the count growing with the square of the frequency.
-std::string too_large_remesh(double facets, std::uint64_t limit, const PrepareOptions& options);
+// the count growing with the square of the frequency. Where `facets` is
+// beyond the largest double, `log2_facets` gives it.
+std::string too_large_remesh(double facets, double log2_facets, std::uint64_t limit,
+                             const PrepareOptions& options);
 
 // The remesh of the mended facets, kept only where it beats bisection to
 // the same limit: bisection is exact and never moves the surface, so a
