@@ -693,6 +693,64 @@ TEST(Refinement, TooLargeIsSizedAndTheFittingFrequencyFits) {
   EXPECT_LT(far.facets, truth * 2.0);
 }
 
+// Refinements far beyond any count a double holds are sized from the
+// facets' areas and sides alone: finite, close to the count, and never
+// below the true count where that can be counted.
+TEST(Refinement, HugeRefinementsAreSizedWithoutCountingTheirPieces) {
+  struct Case {
+    std::string_view name;
+    double edge;      // of a cube
+    double max_side;  // the limit
+  };
+  constexpr Case cases[] = {
+      {"edges near 1e300", 1e300, 1.0},
+      {"limit near 1e-200", 1.0, 6e-200},
+      {"both", 1e300, 1e-300},
+  };
+  constexpr std::uint64_t CAP = 60000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Facets cube = box({0, 0, 0}, {c.edge, c.edge, c.edge});
+    // Twelve facets of twice the area edge^2, pieces no larger than an
+    // equilateral triangle of side max_side.
+    const double ratio = std::log2(c.edge) - std::log2(c.max_side);
+    const double least = std::log2(12.0 / (std::sqrt(3.0) / 2.0)) + 2.0 * ratio;
+    const double bound = prepare::log2_least_refined(cube, c.max_side);
+    EXPECT_NEAR(bound, least, 1e-6);
+    const prepare::RefinementSize size = prepare::size_refinement(cube, c.max_side, CAP);
+    EXPECT_FALSE(size.exact);
+    EXPECT_TRUE(std::isfinite(size.log2_facets));
+    EXPECT_GE(size.log2_facets, least);
+    EXPECT_LE(size.log2_facets, least + 3.0);
+  }
+  // Where the count is known, the bound stays below it.
+  const Facets torus = sample_torus();
+  for (const double side : {0.5, 0.1, 0.03}) {
+    SCOPED_TRACE(side);
+    const double counted =
+        static_cast<double>(prepare::count_refined(torus, side, 1u << 30).facets);
+    EXPECT_LE(prepare::log2_least_refined(torus, side), std::log2(counted));
+  }
+  // A side whose length overflows has no bound.
+  const Facets over = box({-1e308, -1e308, -1e308}, {1e308, 1e308, 1e308});
+  EXPECT_EQ(prepare::log2_least_refined(over, 1.0), std::numeric_limits<double>::infinity());
+}
+
+TEST(Refinement, CountsBeyondADoubleAreShownFromTheirLogarithm) {
+  struct Case {
+    double log2_count;
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      {2000.0, "1.15e+602"},
+      {std::log2(9.996) + 400.0 * std::log2(10.0), "1e+401"},  // rounds into a new digit
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.log2_count);
+    EXPECT_EQ(prepare::count_from_log2(c.log2_count), c.expected);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Mending, on models whose truth is known by construction
 
@@ -1072,6 +1130,49 @@ TEST(PrepareCommand, CommandLine) {
                   name == "out.stl" || name == "STL_Model.stl")
           << name;
     }
+  }
+}
+
+// Models and limits beyond what a double holds: refused with a true count
+// and a frequency that fits, or, for an edge whose length overflows, as
+// unmeasurable; OUT keeps its old content.
+TEST(PrepareCommand, RefusesHugeNumbersTruly) {
+  struct Case {
+    std::string_view name;
+    std::vector<std::string> arguments;
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      {"edges near 1e300", {"huge.stl", "out.stl"}, "gives about 2.78e+601 facets"},
+      {"fitting frequency", {"huge.stl", "out.stl"}, "that fits is about 1.89e-296 Hz"},
+      {"1e200 elements",
+       {"--elements-per-wavelength", "1e200", "cube.stl", "out.stl"},
+       "gives about 7.72e+399 facets"},
+      {"1e200 elements, bisected",
+       {"--refine-only", "--elements-per-wavelength", "1e200", "cube.stl", "out.stl"},
+       "the highest frequency that fits is 1.241e-195 Hz"},
+      {"overflowing edge",
+       {"over.stl", "out.stl"},
+       "over.stl: an edge is longer than the largest number"},
+      {"overflowing edge, bisected",
+       {"--refine-only", "over.stl", "out.stl"},
+       "over.stl: an edge is longer than the largest number"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("cube.stl", converter_style(unit_cube()));
+    dir.write("huge.stl", converter_style(box({0, 0, 0}, {1e300, 1e300, 1e300})));
+    dir.write("over.stl", converter_style(box({-1e308, -1e308, -1e308}, {1e308, 1e308, 1e308})));
+    dir.write("out.stl", "old content\n");
+    const CommandRun run = prepare(dir, c.arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(c.expected), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("inf"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("nan"), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(dir.read("out.stl"), "old content\n");
   }
 }
 
