@@ -1,10 +1,7 @@
 #include "deck/deck_body.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -14,6 +11,7 @@
 
 #include "deck/deck_head.h"
 #include "format/fields.h"
+#include "io/input_file.h"
 #include "io/worker_thread.h"
 
 namespace deck {
@@ -174,15 +172,10 @@ std::string nonfinite_text(std::string_view deck_field, std::size_t width, char 
   return text;
 }
 
-bool read_fully(int fd, char* into, std::size_t bytes, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < bytes) {
-    const ssize_t got = ::pread(fd, into + done, bytes - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    done += static_cast<std::size_t>(got);
-  }
-  return true;
+// Fills `into` from `offset`; empty, or why the file could not be read.
+std::string read_bytes(int fd, std::span<char> into, std::uint64_t offset) {
+  const io::Outcome got = io::read_at(fd, offset, into, {});
+  return got.ok() ? std::string() : got.failure().reason();
 }
 
 // One share of the work: nodes [first_node, end_node) (0-based, a multiple
@@ -223,16 +216,21 @@ void read_share(int deck_fd, int view_fd, std::int64_t nodes, Share& share) {
     const auto count = static_cast<std::size_t>(std::min(BATCH_RECORDS, share.end_node - batch));
     const std::uint64_t deck_at =
         HEAD_BYTES + NODE_RECORD_BYTES * static_cast<std::uint64_t>(batch);
-    if (!read_fully(deck_fd, deck_bytes.data(), count * NODE_RECORD_BYTES, deck_at)) {
+    if (const std::string why =
+            read_bytes(deck_fd, std::span(deck_bytes.data(), count * NODE_RECORD_BYTES), deck_at);
+        !why.empty()) {
       fault(deck_at, "the node records could not be read from " +
-                         line_text(11 + static_cast<std::uint64_t>(batch)) + ": " +
-                         std::strerror(errno));
+                         line_text(11 + static_cast<std::uint64_t>(batch)) + ": " + why);
       return;
     }
     const std::uint64_t view_at =
         VIEW_HEADER_BYTES + VIEW_RECORD_BYTES * static_cast<std::uint64_t>(batch);
-    if (with_view && !read_fully(view_fd, view_bytes.data(), count * VIEW_RECORD_BYTES, view_at)) {
-      view_fault(deck_at, "its node lines could not be read: " + std::string(std::strerror(errno)));
+    if (const std::string why =
+            with_view ? read_bytes(view_fd, std::span(view_bytes.data(), count * VIEW_RECORD_BYTES),
+                                   view_at)
+                      : std::string();
+        !why.empty()) {
+      view_fault(deck_at, "its node lines could not be read: " + why);
       return;
     }
     for (std::size_t r = 0; r < count; ++r) {
@@ -309,16 +307,21 @@ void read_share(int deck_fd, int view_fd, std::int64_t nodes, Share& share) {
     const auto count = static_cast<std::size_t>(std::min(BATCH_RECORDS, end_element - batch));
     const std::uint64_t deck_at = elements_heading_offset(total_nodes) + ELEMENTS_HEADING_BYTES +
                                   ELEMENT_RECORD_BYTES * static_cast<std::uint64_t>(batch);
-    if (!read_fully(deck_fd, deck_bytes.data(), count * ELEMENT_RECORD_BYTES, deck_at)) {
-      fault(deck_at, "the element records could not be read: " + std::string(std::strerror(errno)));
+    if (const std::string why = read_bytes(
+            deck_fd, std::span(deck_bytes.data(), count * ELEMENT_RECORD_BYTES), deck_at);
+        !why.empty()) {
+      fault(deck_at, "the element records could not be read: " + why);
       return;
     }
     const std::uint64_t view_at = VIEW_HEADER_BYTES + VIEW_RECORD_BYTES * total_nodes +
                                   VIEW_SEPARATOR_BYTES +
                                   VIEW_RECORD_BYTES * static_cast<std::uint64_t>(batch);
-    if (with_view && !read_fully(view_fd, view_bytes.data(), count * VIEW_RECORD_BYTES, view_at)) {
-      view_fault(deck_at,
-                 "its element lines could not be read: " + std::string(std::strerror(errno)));
+    if (const std::string why =
+            with_view ? read_bytes(view_fd, std::span(view_bytes.data(), count * VIEW_RECORD_BYTES),
+                                   view_at)
+                      : std::string();
+        !why.empty()) {
+      view_fault(deck_at, "its element lines could not be read: " + why);
       return;
     }
     for (std::size_t r = 0; r < count; ++r) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "deck/deck_report.h"
+#include "io/input_file.h"
 #include "io/standard_error.h"
 
 namespace deck {
@@ -72,19 +73,10 @@ void take_lock(int fd, int kind, const std::string& path) {
   }
 }
 
-bool read_at(int fd, char* into, std::size_t bytes, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < bytes) {
-    const ssize_t got = ::pread(fd, into + done, bytes - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) {
-      errno = 0;
-      return false;
-    }
-    done += static_cast<std::size_t>(got);
-  }
-  return true;
+// Fills `into` from `offset`; empty, or why the file could not be read.
+std::string read_bytes(int fd, std::span<char> into, std::uint64_t offset) {
+  const io::Outcome got = io::read_at(fd, offset, into, {});
+  return got.ok() ? std::string() : got.failure().reason();
 }
 
 // The head, the size against the counts, the element heading and the end
@@ -94,8 +86,9 @@ bool verify_frame(int fd, std::uint64_t size, std::array<char, HEAD_BYTES>& head
                   DeckFacts& facts) {
   facts.size = size;
   const auto available = static_cast<std::size_t>(std::min<std::uint64_t>(size, HEAD_BYTES));
-  if (!read_at(fd, head_bytes.data(), available, 0)) {
-    facts.problem = "cannot be read: " + system_reason();
+  if (const std::string why = read_bytes(fd, std::span(head_bytes.data(), available), 0);
+      !why.empty()) {
+    facts.problem = "cannot be read: " + why;
     return false;
   }
   const HeadReading reading = read_head(std::span<const char>(head_bytes.data(), available));
@@ -109,8 +102,8 @@ bool verify_frame(int fd, std::uint64_t size, std::array<char, HEAD_BYTES>& head
   const std::uint64_t expected = deck_bytes(elements);
   std::array<char, END_RECORD_BYTES> end{};
   if (size >= HEAD_BYTES + END_RECORD_BYTES) {
-    if (!read_at(fd, end.data(), end.size(), size - END_RECORD_BYTES)) {
-      facts.problem = "cannot be read: " + system_reason();
+    if (const std::string why = read_bytes(fd, end, size - END_RECORD_BYTES); !why.empty()) {
+      facts.problem = "cannot be read: " + why;
       return false;
     }
     facts.end_record = std::string_view(end.data(), end.size()) == " $ End of the File\r\n";
@@ -129,9 +122,10 @@ bool verify_frame(int fd, std::uint64_t size, std::array<char, HEAD_BYTES>& head
     return false;
   }
   std::array<char, ELEMENTS_HEADING_BYTES> heading{};
-  if (!read_at(fd, heading.data(), heading.size(),
-               elements_heading_offset(static_cast<std::uint64_t>(reading.head.nodes)))) {
-    facts.problem = "cannot be read: " + system_reason();
+  if (const std::string why = read_bytes(
+          fd, heading, elements_heading_offset(static_cast<std::uint64_t>(reading.head.nodes)));
+      !why.empty()) {
+    facts.problem = "cannot be read: " + why;
     return false;
   }
   if (std::string_view(heading.data(), heading.size()) !=
@@ -155,7 +149,10 @@ std::string check_view_frame(int fd, std::uint64_t size, const DeckHead& head) {
   const std::string expected = view_header(head.nodes, head.elements);
   std::string header(expected.size(), '\0');
   const auto available = static_cast<std::size_t>(std::min<std::uint64_t>(size, header.size()));
-  if (!read_at(fd, header.data(), available, 0)) return "cannot be read: " + system_reason();
+  if (const std::string why = read_bytes(fd, std::span(header.data(), available), 0);
+      !why.empty()) {
+    return "cannot be read: " + why;
+  }
   header.resize(available);
   if (header != expected) {
     const std::size_t zone = header.find("N=");
@@ -172,9 +169,10 @@ std::string check_view_frame(int fd, std::uint64_t size, const DeckHead& head) {
            std::to_string(wanted) + (size < wanted ? ": cut short" : "");
   }
   std::array<char, 3> separator{};
-  if (!read_at(fd, separator.data(), separator.size(),
-               176 + 47 * static_cast<std::uint64_t>(head.nodes))) {
-    return "cannot be read: " + system_reason();
+  if (const std::string why =
+          read_bytes(fd, separator, 176 + 47 * static_cast<std::uint64_t>(head.nodes));
+      !why.empty()) {
+    return "cannot be read: " + why;
   }
   if (std::string_view(separator.data(), 3) != " \r\n") {
     return "lacks the blank record between its node and element lines";

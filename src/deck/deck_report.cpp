@@ -1,10 +1,10 @@
 #include "deck/deck_report.h"
 
-#include <array>
 #include <cmath>
 
 #include "companion/json_writer.h"
 #include "companion/report_rows.h"
+#include "format/plain_number.h"
 
 namespace deck {
 namespace {
@@ -12,11 +12,7 @@ namespace {
 using companion::readable_number;
 
 // A FIX(10.2) value as the deck holds it.
-std::string two_decimals(double value) {
-  std::array<char, 32> text{};
-  const int length = std::snprintf(text.data(), text.size(), "%.2f", value);
-  return std::string(text.data(), static_cast<std::size_t>(length));
-}
+std::string two_decimals(double value) { return format::fixed_text(value, 2); }
 
 std::string frequencies_text(const DeckHead& head) {
   std::string text =

@@ -1,9 +1,8 @@
 // stldeck-deck: shows and verifies a solver deck written by stldeck, and
 // sets its medium, frequencies and solver type in place.
+
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
@@ -12,6 +11,7 @@
 #include "companion/exit_status.h"
 #include "deck/deck_command.h"
 #include "deck/deck_options.h"
+#include "io/console.h"
 #include "io/standard_error.h"
 
 namespace {
@@ -26,13 +26,8 @@ int fail(const std::string& reason) {
 
 // The whole text on standard output, or the line that says why not.
 int report(std::string_view text, ExitStatus status) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return fail(std::string("cannot write the report: ") + std::strerror(errno));
-    done += static_cast<std::size_t>(wrote);
-  }
+  const io::Outcome written = io::write_to(io::StandardStream::output, text);
+  if (!written.ok()) return fail("cannot write the report: " + written.failure().reason());
   return exit_code(status);
 }
 

@@ -5,18 +5,20 @@
 
 namespace io {
 
+std::string Failure::reason() const {
+  if (!detail.empty()) return detail;
+  return error != 0 ? std::strerror(error) : std::string();
+}
+
 std::string Failure::message() const {
   std::string line = what;
   if (!path.empty()) {
     line += ' ';
     line += path;
   }
-  if (!detail.empty()) {
+  if (const std::string why = reason(); !why.empty()) {
     line += ": ";
-    line += detail;
-  } else if (error != 0) {
-    line += ": ";
-    line += std::strerror(error);
+    line += why;
   }
   return line;
 }

@@ -32,6 +32,9 @@ struct Failure {
   // The path is written as it is; a program escapes the whole line for a
   // terminal where it must.
   std::string message() const;
+  // The reason alone: the detail, else the system's words for the error
+  // number; empty when there is neither.
+  std::string reason() const;
 };
 
 // The failure of a system call that set errno just now.

@@ -56,18 +56,22 @@ Outcome open_input_file(const std::string& path, InputFile& file) {
   return {};
 }
 
-Outcome read_at(const InputFile& file, std::uint64_t offset, std::span<char> bytes,
-                const std::string& path) {
+Outcome read_at(int fd, std::uint64_t offset, std::span<char> bytes, const std::string& path) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t got = ::pread(file.descriptor(), bytes.data() + done, bytes.size() - done,
-                                static_cast<off_t>(offset + done));
+    const ssize_t got =
+        ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return system_failure("cannot read", path);
     if (got == 0) return Failure{"cannot read", path, 0, "the file ended early"};
     done += static_cast<std::size_t>(got);
   }
   return {};
+}
+
+Outcome read_at(const InputFile& file, std::uint64_t offset, std::span<char> bytes,
+                const std::string& path) {
+  return read_at(file.descriptor(), offset, bytes, path);
 }
 
 }  // namespace io

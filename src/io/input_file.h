@@ -48,4 +48,9 @@ class InputFile {
 [[nodiscard]] Outcome read_at(const InputFile& file, std::uint64_t offset, std::span<char> bytes,
                               const std::string& path);
 
+// The same for a descriptor the caller opened itself (with flags of its
+// own, to lock the file or to write it too).
+[[nodiscard]] Outcome read_at(int fd, std::uint64_t offset, std::span<char> bytes,
+                              const std::string& path);
+
 }  // namespace io
