@@ -527,3 +527,45 @@ TEST(DeckSettings, WaitsForTheLockTheConverterTakes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A deck named with terminal controls: shown escaped on a terminal, in the
+// summaries and in the errors, and as its bytes in a pipe.
+TEST(DeckNames, OnATerminalControlsInNamesAreEscaped) {
+  const Converted converted;
+  const std::string name = "deck\x1b]0;title\x07\xc2\x9b.dat";
+  const std::string shown = "deck\\033]0;title\\007\\302\\233.dat";
+  converted.dir.write(name, converted.deck);
+  struct Case {
+    std::vector<std::string> arguments;
+    bool on_terminal;
+    int status;            // 1: the torus is too coarse for the deck's frequency
+    std::string expected;  // in the summary, or in the error
+  };
+  const Case cases[] = {
+      {{name}, true, 1, shown},
+      {{"--frequency", "100", name}, true, 0, shown},
+      {{"missing\x1b"
+        "c.dat"},
+       true,
+       2,
+       "cannot read missing\\033c.dat"},
+      {{"--\x9b"}, true, 2, "'--\\233'"},
+      {{name}, false, 1, name},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    const RunResult run = testing_support::run_companion(
+        STLDECK_DECK_EXE, converted.dir, c.arguments, {.on_terminal = c.on_terminal});
+    EXPECT_EQ(run.status, c.status) << run.err;
+    const std::string& said = c.status == 2 ? run.err : run.out;
+    EXPECT_NE(said.find(c.expected), std::string::npos) << said;
+    if (c.on_terminal) {
+      EXPECT_EQ(said.find('\x1b'), std::string::npos) << said;
+      EXPECT_EQ(said.find('\x07'), std::string::npos) << said;
+    }
+  }
+}
+
+}  // namespace

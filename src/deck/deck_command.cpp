@@ -1,16 +1,11 @@
 #include "deck/deck_command.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "deck/deck_report.h"
+#include "io/console.h"
+#include "io/in_place.h"
 #include "io/input_file.h"
 #include "io/standard_error.h"
 
@@ -21,69 +16,35 @@ using companion::ExitStatus;
 
 CommandOutcome failed(std::string reason) { return {ExitStatus::unusable, {}, std::move(reason)}; }
 
-std::string system_reason() { return std::strerror(errno); }
-
-// An open file that closes itself.
-class File {
- public:
-  explicit File(int fd) : fd_(fd) {}
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  ~File() {
-    if (fd_ >= 0) ::close(fd_);
+// Opens a file of the deck's to read or to change, and takes the lock the
+// converter takes on its outputs (exclusive to change, shared to read),
+// waiting for a conversion that holds it and saying so. Empty, or why not
+// ("PATH: reason").
+std::string open_locked(const std::string& path, io::Access access, io::InputFile& file) {
+  if (const io::Outcome opened = io::open_input_file(path, file, access); !opened.ok()) {
+    return path + ": " + opened.failure().reason();
   }
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Opens a regular file. A pipe or a device is refused before it is opened
-// (opening a pipe without a writer waits for one) and again after, in case
-// the name changed between. Returns -1 with `problem` set otherwise.
-int open_regular(const std::string& path, int flags, std::string& problem) {
-  struct stat status {};
-  if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
-    problem = path + (S_ISDIR(status.st_mode) ? ": it is a folder" : ": not a regular file");
-    return -1;
-  }
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    problem = errno == ELOOP && (flags & O_NOFOLLOW) != 0
-                  ? path + ": a symbolic link; name the deck itself"
-                  : path + ": " + system_reason();
-    return -1;
-  }
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    problem = path + ": not a regular file";
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Takes the lock the converter takes on its outputs (exclusive to write,
-// shared to read), waiting for a conversion that holds it and saying so.
-void take_lock(int fd, int kind, const std::string& path) {
-  if (::flock(fd, kind | LOCK_NB) == 0) return;
-  if (errno == EWOULDBLOCK) {
-    io::write_to_standard_error("stldeck-deck: waiting for another run to release " + path + "\n");
-  }
-  while (::flock(fd, kind) != 0 && errno == EINTR) {
-  }
+  const io::Outcome locked = io::lock_file(
+      file, access == io::Access::read ? io::LockKind::shared : io::LockKind::exclusive,
+      [&path] {
+        io::write_to_standard_error("stldeck-deck: waiting for another run to release " +
+                                    io::shown_on(io::StandardStream::error, path) + "\n");
+      },
+      path);
+  return locked.ok() ? std::string() : path + ": " + locked.failure().reason();
 }
 
 // Fills `into` from `offset`; empty, or why the file could not be read.
-std::string read_bytes(int fd, std::span<char> into, std::uint64_t offset) {
-  const io::Outcome got = io::read_at(fd, offset, into, {});
+std::string read_bytes(const io::InputFile& file, std::span<char> into, std::uint64_t offset) {
+  const io::Outcome got = io::read_at(file, offset, into, {});
   return got.ok() ? std::string() : got.failure().reason();
 }
 
 // The head, the size against the counts, the element heading and the end
 // record: what can be verified without reading the sections. Fills
 // `facts` and returns false when the deck is not whole (facts.problem).
-bool verify_frame(int fd, std::uint64_t size, std::array<char, HEAD_BYTES>& head_bytes,
-                  DeckFacts& facts) {
+bool verify_frame(const io::InputFile& fd, std::uint64_t size,
+                  std::array<char, HEAD_BYTES>& head_bytes, DeckFacts& facts) {
   facts.size = size;
   const auto available = static_cast<std::size_t>(std::min<std::uint64_t>(size, HEAD_BYTES));
   if (const std::string why = read_bytes(fd, std::span(head_bytes.data(), available), 0);
@@ -145,7 +106,7 @@ std::string view_beside(const std::string& deck_path) {
 
 // Compares the view's header and size with the deck's counts; a problem
 // is a finding about the view.
-std::string check_view_frame(int fd, std::uint64_t size, const DeckHead& head) {
+std::string check_view_frame(const io::InputFile& fd, std::uint64_t size, const DeckHead& head) {
   const std::string expected = view_header(head.nodes, head.elements);
   std::string header(expected.size(), '\0');
   const auto available = static_cast<std::size_t>(std::min<std::uint64_t>(size, header.size()));
@@ -183,39 +144,32 @@ std::string check_view_frame(int fd, std::uint64_t size, const DeckHead& head) {
 }  // namespace
 
 CommandOutcome verify_deck(const DeckOptions& options, int threads) {
-  std::string problem;
-  const int deck_fd = open_regular(options.path, O_RDONLY, problem);
-  if (deck_fd < 0) return failed("cannot read " + problem);
-  const File deck(deck_fd);
-  take_lock(deck_fd, LOCK_SH, options.path);
-  struct stat status {};
-  if (::fstat(deck_fd, &status) != 0)
-    return failed("cannot read " + options.path + ": " + system_reason());
-
+  io::InputFile deck;
+  if (std::string problem = open_locked(options.path, io::Access::read, deck); !problem.empty()) {
+    return failed("cannot read " + problem);
+  }
   DeckFacts facts;
   facts.elements_per_wavelength_wanted = options.elements_per_wavelength;
   std::array<char, HEAD_BYTES> head_bytes{};
-  const bool framed =
-      verify_frame(deck_fd, static_cast<std::uint64_t>(status.st_size), head_bytes, facts);
+  const bool framed = verify_frame(deck, deck.size(), head_bytes, facts);
 
   // The view: the one named, which must be readable, or the one beside the
   // deck when there is one.
-  std::string view_path = options.view_given ? options.view_path : view_beside(options.path);
-  int view_fd = -1;
+  const std::string view_path = options.view_given ? options.view_path : view_beside(options.path);
+  io::InputFile view;
   std::string view_problem;
-  if (options.view_given || ::access(view_path.c_str(), F_OK) == 0) {
-    view_fd = open_regular(view_path, O_RDONLY, view_problem);
-    if (view_fd < 0 && options.view_given) return failed("cannot read the view " + view_problem);
+  std::error_code missing;
+  if (options.view_given || std::filesystem::exists(view_path, missing)) {
+    view_problem = open_locked(view_path, io::Access::read, view);
+    if (!view_problem.empty() && options.view_given) {
+      return failed("cannot read the view " + view_problem);
+    }
   }
-  const File view(view_fd);
-  if (view_fd >= 0) {
+  if (view.descriptor() >= 0) {
     facts.view_path = view_path;
-    if (struct stat view_status{}; ::fstat(view_fd, &view_status) == 0 &&
-                                   view_status.st_dev == status.st_dev &&
-                                   view_status.st_ino == status.st_ino) {
+    if (io::is_same_file(view, deck)) {
       return failed("the view " + view_path + " is the deck itself: name another file");
     }
-    take_lock(view_fd, LOCK_SH, view_path);
   } else if (!view_problem.empty()) {
     facts.view_path = view_path;
     facts.view_problem = "cannot be read: " + view_problem;
@@ -223,17 +177,11 @@ CommandOutcome verify_deck(const DeckOptions& options, int threads) {
 
   if (framed) {
     int body_view_fd = -1;
-    if (view_fd >= 0) {
-      struct stat view_status {};
-      if (::fstat(view_fd, &view_status) != 0) {
-        facts.view_problem = "cannot be read: " + system_reason();
-      } else {
-        facts.view_problem =
-            check_view_frame(view_fd, static_cast<std::uint64_t>(view_status.st_size), facts.head);
-      }
-      if (facts.view_problem.empty()) body_view_fd = view_fd;
+    if (view.descriptor() >= 0) {
+      facts.view_problem = check_view_frame(view, view.size(), facts.head);
+      if (facts.view_problem.empty()) body_view_fd = view.descriptor();
     }
-    facts.body = read_body(deck_fd, body_view_fd, facts.head.elements, threads);
+    facts.body = read_body(deck.descriptor(), body_view_fd, facts.head.elements, threads);
     if (!facts.body.problem.empty()) {
       facts.problem = facts.body.problem;
     } else {
@@ -249,24 +197,21 @@ CommandOutcome verify_deck(const DeckOptions& options, int threads) {
 }
 
 CommandOutcome set_deck(const DeckOptions& options) {
-  std::string problem;
   // The deck is changed where it lies, so a link is refused rather than
   // followed to a file that may not be a deck of this folder.
-  const int fd = open_regular(options.path, O_RDWR | O_NOFOLLOW, problem);
-  if (fd < 0) return failed("cannot open " + problem);
-  const File deck(fd);
-  take_lock(fd, LOCK_EX, options.path);
+  io::InputFile deck;
+  if (std::string problem = open_locked(options.path, io::Access::change_in_place, deck);
+      !problem.empty()) {
+    return failed("cannot open " + problem);
+  }
   // Once locked, the name must still lead to this file: a conversion that
   // held the lock may have replaced it.
-  struct stat locked {};
-  struct stat named {};
-  if (::fstat(fd, &locked) != 0 || ::lstat(options.path.c_str(), &named) != 0 ||
-      named.st_dev != locked.st_dev || named.st_ino != locked.st_ino) {
+  if (!io::still_named(deck, options.path)) {
     return failed(options.path + " was replaced while this run waited for it: run it again");
   }
   DeckFacts facts;
   std::array<char, HEAD_BYTES> head_bytes{};
-  if (!verify_frame(fd, static_cast<std::uint64_t>(locked.st_size), head_bytes, facts)) {
+  if (!verify_frame(deck, deck.size(), head_bytes, facts)) {
     return failed("refused to set " + options.path + ", not a whole deck: " + facts.problem);
   }
   const DeckHead before = facts.head;
@@ -280,25 +225,18 @@ CommandOutcome set_deck(const DeckOptions& options) {
   // new ones, and a solver never reads a mix.
   const ByteRange range = changed_range(options.settings);
   static_assert(HEAD_BYTES <= 4096);
-  const std::size_t length = range.end - range.first;
-  ssize_t written = -1;
-  do {
-    written = ::pwrite(fd, changed.data() + range.first, length, static_cast<off_t>(range.first));
-  } while (written < 0 && errno == EINTR);
-  if (written != static_cast<ssize_t>(length)) {
-    return failed("cannot write " + options.path + ": " +
-                  (written < 0 ? system_reason() : std::string("the write was cut short")));
+  if (const io::Outcome written =
+          io::write_at(deck, range.first,
+                       std::span<const char>(changed.data() + range.first, range.end - range.first),
+                       options.path);
+      !written.ok()) {
+    return failed("cannot write " + options.path + ": " + written.failure().reason());
   }
   // The page to the disk, without waiting for the rest of a deck the
-  // converter may just have written. A file system that cannot do this for
-  // one range (EINVAL, ENOSYS) writes the page back in its own time; a
-  // failed write-back is reported, for the disk may then hold the old page.
-  if (::sync_file_range(
-          fd, 0, static_cast<off_t>(HEAD_BYTES),
-          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) != 0 &&
-      errno != EINVAL && errno != ENOSYS && errno != ESPIPE) {
+  // converter may just have written.
+  if (const io::Outcome synced = io::sync_head(deck, HEAD_BYTES, options.path); !synced.ok()) {
     return failed("the new records of " + options.path +
-                  " were written but may not reach the disk: " + system_reason());
+                  " were written but may not reach the disk: " + synced.failure().reason());
   }
   const DeckHead after = read_head(changed).head;
   return {ExitStatus::ready,

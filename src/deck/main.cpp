@@ -20,13 +20,17 @@ using companion::exit_code;
 using companion::ExitStatus;
 
 int fail(const std::string& reason) {
-  io::write_to_standard_error("stldeck-deck: " + reason + "\n");
+  io::write_to_standard_error("stldeck-deck: " + io::shown_on(io::StandardStream::error, reason) +
+                              "\n");
   return exit_code(ExitStatus::unusable);
 }
 
-// The whole text on standard output, or the line that says why not.
+// The whole text on standard output, or the line that says why not. The
+// names in a summary's sentences are escaped on a terminal; JSON escapes
+// its own.
 int report(std::string_view text, ExitStatus status) {
-  const io::Outcome written = io::write_to(io::StandardStream::output, text);
+  const io::Outcome written = io::write_to(io::StandardStream::output,
+                                           io::lines_shown_on(io::StandardStream::output, text));
   if (!written.ok()) return fail("cannot write the report: " + written.failure().reason());
   return exit_code(status);
 }

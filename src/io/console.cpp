@@ -33,6 +33,21 @@ std::string shown_on(StandardStream stream, std::string_view text) {
   return is_terminal(stream) ? escaped_for_terminal(text) : std::string(text);
 }
 
+std::string lines_shown_on(StandardStream stream, std::string_view text) {
+  if (!is_terminal(stream)) return std::string(text);
+  std::string shown;
+  shown.reserve(text.size());
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    shown += escaped_for_terminal(line);
+    if (end == std::string_view::npos) break;
+    shown += '\n';
+    text.remove_prefix(end + 1);
+  }
+  return shown;
+}
+
 Outcome write_to(StandardStream stream, std::string_view text) {
   return write_all(descriptor_of(stream), text, name_of(stream));
 }

@@ -33,6 +33,11 @@ std::string escaped_for_terminal(std::string_view text);
 // pieces from outside, never to a report's own line breaks.
 std::string shown_on(StandardStream stream, std::string_view text);
 
+// The same for a report whose every line break is its own and whose other
+// bytes may come from outside (names inside its sentences): each line is
+// shown as shown_on shows it, the line breaks kept.
+std::string lines_shown_on(StandardStream stream, std::string_view text);
+
 // Writes the whole text to the stream, as it is. The failure reads
 // "cannot write standard output: reason".
 [[nodiscard]] Outcome write_to(StandardStream stream, std::string_view text);

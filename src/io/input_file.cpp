@@ -34,13 +34,22 @@ InputFile::~InputFile() {
 
 int InputFile::release() { return std::exchange(fd_, -1); }
 
-Outcome open_input_file(const std::string& path, InputFile& file) {
+Outcome InputFile::look_again(const std::string& path) {
+  if (::fstat(fd_, &status_) != 0) return system_failure("cannot read", path);
+  return {};
+}
+
+Outcome open_input_file(const std::string& path, InputFile& file, Access access) {
   file = InputFile{};
   struct stat status {};
   if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
     return refuse_kind(path, status);
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int flags = access == Access::read ? O_RDONLY : O_RDWR | O_NOFOLLOW;
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0 && errno == ELOOP && access == Access::change_in_place) {
+    return Failure{"cannot open", path, 0, "a symbolic link; name the file itself"};
+  }
   if (fd < 0) return system_failure("cannot open", path);
   file.fd_ = fd;
   if (::fstat(fd, &file.status_) != 0) {
@@ -54,6 +63,10 @@ Outcome open_input_file(const std::string& path, InputFile& file) {
     return refused;
   }
   return {};
+}
+
+bool is_same_file(const InputFile& a, const InputFile& b) {
+  return a.status().st_dev == b.status().st_dev && a.status().st_ino == b.status().st_ino;
 }
 
 Outcome read_at(int fd, std::uint64_t offset, std::span<char> bytes, const std::string& path) {
