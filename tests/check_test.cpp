@@ -144,6 +144,8 @@ using testing_support::json_value;
 using testing_support::run_check;
 
 constexpr std::string_view ALL_KEYS[] = {"format",
+                                         "units",
+                                         "facets_in",
                                          "facets",
                                          "converter_report",
                                          "converter_line",
@@ -180,6 +182,7 @@ constexpr std::string_view ALL_KEYS[] = {"format",
 // A clean model: what a case does not name is expected as here.
 const std::map<std::string_view, std::string> CLEAN_FACTS = {
     {"format", "\"ascii\""},
+    {"units", "\"m\""},
     {"converter_report", "0"},
     {"converter_line", "null"},
     {"skipped_facet_lines", "0"},
