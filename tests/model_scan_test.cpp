@@ -133,11 +133,11 @@ TEST(BinaryCheck, GeometryAsInTheAsciiFile) {
   TempDir dir;
   const std::vector<Triangle> facets = cube(2);
   dir.write("binary.stl", binary_stl(facets));
-  const auto prepared =
-      testing_support::run_prepare(dir, {"--no-refine", "binary.stl", "ascii.stl"});
+  const auto prepared = testing_support::run_prepare(
+      dir, {"--frequency", "1", "--no-refine", "binary.stl", "ascii.stl"});
   ASSERT_EQ(prepared.status, 0) << prepared.out << prepared.err;
-  const auto binary = testing_support::run_check(dir, {"--json", "binary.stl"});
-  const auto ascii = testing_support::run_check(dir, {"--json", "ascii.stl"});
+  const auto binary = testing_support::run_check(dir, {"--json", "--frequency", "1", "binary.stl"});
+  const auto ascii = testing_support::run_check(dir, {"--json", "--frequency", "1", "ascii.stl"});
   EXPECT_EQ(ascii.status, 0) << ascii.out;
   for (const std::string_view key :
        {"vertices", "open_edges", "misoriented_edges", "shells", "normals", "area", "volume",

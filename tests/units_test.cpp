@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "box_facets.h"
+#include "companion/frequency_options.h"
 #include "companion/options.h"
 #include "prepare/coordinate_text.h"
 #include "reading/coordinate.h"
@@ -297,7 +298,8 @@ TEST(UnitsPrepare, WritesTheCorrectlyRoundedProduct) {
     TempDir dir;
     dir.write("in.stl", converter_style(box(c.low, c.high)));
     const auto run = testing_support::run_prepare(
-        dir, {"--units", std::string(c.unit), "--no-refine", "in.stl", "out.stl"});
+        dir,
+        {"--units", std::string(c.unit), "--frequency", "1", "--no-refine", "in.stl", "out.stl"});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     std::set<std::uint64_t> expected;
     for (std::size_t axis = 0; axis < 3; ++axis) {
@@ -351,10 +353,12 @@ TEST(UnitsPrepare, MillimetreModelGivesADeckInMetres) {
   const auto converted = testing_support::run_converter(dir.path());
   ASSERT_EQ(converted.status, 0) << converted.out << converted.err;
   const std::string deck = dir.read("input.dat");
-  const std::size_t nodes = deck.find(" $ Nodes:\n");
+  // The node lines, between " $ Nodes:" and " $ Elements" (CR LF ends).
+  const std::size_t nodes = deck.find('\n', deck.find(" $ Nodes:"));
   const std::size_t elements = deck.find(" $ Elements");
   ASSERT_NE(nodes, std::string::npos);
-  std::istringstream lines(deck.substr(nodes + 10, elements - nodes - 10));
+  ASSERT_NE(elements, std::string::npos);
+  std::istringstream lines(deck.substr(nodes + 1, elements - nodes - 1));
   std::set<std::string> coordinates;
   int node_lines = 0;
   for (std::string line; std::getline(lines, line); ++node_lines) {
@@ -367,7 +371,7 @@ TEST(UnitsPrepare, MillimetreModelGivesADeckInMetres) {
   EXPECT_EQ(coordinates, (std::set<std::string>{"0.000000000000000D+00", "0.100000000000000D+00"}));
   const auto check = testing_support::run_check(dir, {"--json"});
   EXPECT_EQ(json_value(check.out, "ready"), "true") << check.out;
-  EXPECT_EQ(json_value(check.out, "longest_edge"), "0.1414213562373095");
+  expect_close(json_double(check.out, "longest_edge"), 0.1 * std::sqrt(2.0), 4, "longest edge");
 }
 
 // A coordinate that has no normal value in metres is refused before

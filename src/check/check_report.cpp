@@ -106,9 +106,12 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
 
   if (facts.format == FileFormat::empty) add("the file is empty: export the model again");
   if (facts.format == FileFormat::binary) {
-    add("stldeck reads " + companion::group_digits(facts.facets) + " of these " +
-        companion::group_digits(facts.facets_in) + " facets (binary STL): run " +
-        prepare_command(facts) + ", which writes them as ASCII STL in the style it reads");
+    add("stldeck reads " + companion::group_digits(facts.facets) +
+        (facts.facets_in == 1
+             ? " of this 1 facet"
+             : " of these " + companion::group_digits(facts.facets_in) + " facets") +
+        " (binary STL): run " + prepare_command(facts) +
+        ", which writes them as ASCII STL in the style it reads");
   }
   if (facts.format == FileFormat::ascii && facts.facets == 0 && facts.converter_report == 0) {
     add("no facet in the style the converter reads (a line that starts with two blanks and "

@@ -1,5 +1,7 @@
 #include "companion/units.h"
 
+#include <charconv>
+
 #include "format/plain_number.h"
 #include "geometry/deck_defaults.h"
 
@@ -82,7 +84,9 @@ ScaleProblem find_scale_problem(std::span<const geometry::Triangle> facets, doub
 
 std::string scale_problem_text(const ScaleProblem& problem, const LengthUnit& unit,
                                std::string_view where) {
-  return "the coordinate " + format::general_text(problem.coordinate, 17) + " " +
+  char shortest[32];
+  const char* end = std::to_chars(shortest, shortest + sizeof shortest, problem.coordinate).ptr;
+  return "the coordinate " + std::string(static_cast<const char*>(shortest), end) + " " +
          std::string(where) +
          (problem.overflow ? " is beyond the largest number, 1.8e308,"
                            : " falls below the smallest normal number, 2.2e-308,") +
