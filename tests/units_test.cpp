@@ -249,6 +249,36 @@ TEST(UnitsCheck, AdviceInMetresAndTheCommandThatWritesMetres) {
   }
 }
 
+// A crack in a model in millimetres: the check states the gap in metres and
+// names a command, in metres, that closes it; run as named, it does.
+TEST(UnitsCheck, WeldAdviceWorksAsNamed) {
+  std::vector<Triangle> model = box({0, 0, 0}, {100, 100, 100});
+  // The top's corner (100, 100, 100) lifted by 1 um in its two facets only.
+  for (const std::size_t f : {2U, 3U}) {
+    for (Point& corner : model[f]) {
+      if (corner == Point{100, 100, 100}) corner[2] = 100.001;
+    }
+  }
+  TempDir dir;
+  dir.write("in.stl", converter_style(model));
+  const auto json = testing_support::run_check(dir, {"--json", "--units", "mm", "in.stl"});
+  expect_close(json_double(json.out, "widest_gap"), 1e-6, 1e6, "gap in metres");
+  const auto check = testing_support::run_check(dir, {"--units", "mm", "in.stl"});
+  const std::string named = "stldeck-prepare --units mm --weld ";
+  const std::size_t at = check.out.find(named);
+  ASSERT_NE(at, std::string::npos) << check.out;
+  const std::string weld = check.out.substr(
+      at + named.size(), check.out.find(' ', at + named.size()) - at - named.size());
+  EXPECT_EQ(check.out.substr(at + named.size() + weld.size(), 25), " in.stl out.stl closes th");
+  const auto prepared = testing_support::run_prepare(
+      dir,
+      {"--units", "mm", "--weld", weld, "--no-refine", "--frequency", "1", "in.stl", "out.stl"});
+  EXPECT_EQ(prepared.status, 0) << prepared.out << prepared.err;
+  const auto after = testing_support::run_check(dir, {"--json", "--frequency", "1", "out.stl"});
+  EXPECT_EQ(json_value(after.out, "open_edges"), "0") << after.out;
+  EXPECT_EQ(json_value(after.out, "ready"), "true");
+}
+
 // The older way of naming millimetres still works in both commands, whose
 // summaries say in the same words what unit it implies.
 TEST(UnitsCheck, SoundSpeedThatImpliesTheUnitSaidAlikeByBothCommands) {
