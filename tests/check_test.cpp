@@ -144,6 +144,8 @@ using testing_support::json_value;
 using testing_support::run_check;
 
 constexpr std::string_view ALL_KEYS[] = {"format",
+                                         "units",
+                                         "facets_in",
                                          "facets",
                                          "converter_report",
                                          "converter_line",
@@ -180,6 +182,7 @@ constexpr std::string_view ALL_KEYS[] = {"format",
 // A clean model: what a case does not name is expected as here.
 const std::map<std::string_view, std::string> CLEAN_FACTS = {
     {"format", "\"ascii\""},
+    {"units", "\"m\""},
     {"converter_report", "0"},
     {"converter_line", "null"},
     {"skipped_facet_lines", "0"},
@@ -424,10 +427,14 @@ std::vector<ModelCase> model_cases() {
           {"end_of_solid", "null"},
       },
       1);
+  // Read whole: two facets with every corner at the origin.
   add("binary file", binary_stl(2), AT_DEFAULTS,
       {
           {"format", "\"binary\""},
+          {"facets_in", "2"},
           {"facets", "0"},
+          {"degenerate_facets", "2"},
+          {"locations", R"({"degenerate_facets": [1, 2]})"},
           {"ready", "false"},
           {"end_of_solid", "null"},
       },
@@ -697,8 +704,7 @@ TEST(ModelCheck, SummarySaysWhatToDo) {
   volume                  1
   bounding box            0 0 0 to 1 1 1
   longest edge            1.41421
-  units                   model units taken as metres
-                          (for a model in millimetres give --sound-speed 343000)
+  units                   metres (for a model in other units give --units, e.g. --units mm)
   wavelength              17.15 (343 / 20 Hz)
   elements per wavelength 12.1269 (at least 6)
   highest frequency       40.4229 Hz
@@ -715,20 +721,20 @@ TEST(ModelCheck, SummaryOfACoarseMesh) {
   volume                  1
   bounding box            0 0 0 to 1 1 1
   longest edge            1.41421
-  units                   model units taken as metres
-                          (for a model in millimetres give --sound-speed 343000)
+  units                   metres (for a model in other units give --units, e.g. --units mm)
   wavelength              6.2832 (343 / 54.59 Hz)
   elements per wavelength 4.44289 (at least 6)
   highest frequency       40.4229 Hz
 findings:
-  - elements too coarse for 54.59 Hz: 4.44289 per wavelength where 6 are wanted; refine to edges of at most 1.0472 model units, or use the mesh up to 40.4229 Hz
+  - elements too coarse for 54.59 Hz: 4.44289 per wavelength where 6 are wanted; refine to edges of at most 1.0472 m, or use the mesh up to 40.4229 Hz
 )");
 }
 
 TEST(ModelCheck, SummaryNamesWhereFindingsLie) {
   // A cube with a hole (facet 0 missing), beside a second cube inside out
   // whose first facet is the model's 12th, at line 2 + 7 x 11; a model in
-  // millimetres, so the sound speed is in millimetres per second.
+  // millimetres, named the older way by a sound speed in millimetres per
+  // second: stated in metres, and not ready as it is.
   const auto facets = cube();
   const std::vector<Triangle> open_cube(facets.begin() + 1, facets.end());
   expect_summary(stl_text(open_cube + flipped(cube(Point{3, 0, 0}))),
@@ -738,17 +744,18 @@ TEST(ModelCheck, SummaryNamesWhereFindingsLie) {
   facets                  23
   vertices                16
   shells                  2 (1 inside out), normals undefined
-  area                    11.5
+  area                    1.15e-05
   volume                  0
-  bounding box            0 0 0 to 4 1 1
-  longest edge            1.41421
-  units                   those of the sound speed, 343000 model units per second
-  wavelength              17.15 (343000 / 20000 Hz)
+  bounding box            0 0 0 to 0.004 0.001 0.001
+  longest edge            0.00141421
+  units                   sound speed 343000: model units taken as millimetres (use --units mm), stated in metres (x 0.001)
+  wavelength              0.01715 (343 / 20000 Hz)
   elements per wavelength 12.1269 (at least 6)
   highest frequency       40422.9 Hz
 findings:
   - 3 open edges (used by one facet): the surface has holes; close them (facets at lines 2, 44, 58)
   - 1 body is inside out (a closed shell that no other encloses, or that lies in a cavity, with a negative volume): its normals point into its material; stldeck-prepare turns it outward (first facets at line 79)
+  - the model is in millimetres: stldeck writes the deck in the model's own units and the solver takes them for metres; stldeck-prepare --units mm in.stl out.stl writes it in metres
 )");
 }
 
@@ -757,17 +764,18 @@ TEST(ModelCheck, SummaryOfFilesTheConverterCannotUse) {
     SCOPED_TRACE("binary");
     expect_summary(binary_stl(1), AT_DEFAULTS, 1, R"(STL_Model.stl: not ready for the solver
   format                  binary
-  facets                  0
-  vertices                0
+  facets                  1 (read whole; stldeck reads 0)
+  vertices                1
   shells                  0, normals undefined
   area                    0
   volume                  0
+  bounding box            0 0 0 to 0 0 0
   longest edge            0
-  units                   model units taken as metres
-                          (for a model in millimetres give --sound-speed 343000)
+  units                   metres (for a model in other units give --units, e.g. --units mm)
   wavelength              6.2832 (343 / 54.59 Hz)
 findings:
-  - binary STL, which the converter does not read: stldeck-prepare in.stl out.stl rewrites it as ASCII STL in the style it reads
+  - stldeck reads 0 of this 1 facet (binary STL): run stldeck-prepare in.stl out.stl, which writes them as ASCII STL in the style it reads
+  - 1 facet is degenerate (two corners one vertex, or a sliver whose area is next to nothing): remove them (at record 1)
 )");
   }
   {
@@ -781,8 +789,7 @@ findings:
   area                    0
   volume                  0
   longest edge            0
-  units                   model units taken as metres
-                          (for a model in millimetres give --sound-speed 343000)
+  units                   metres (for a model in other units give --units, e.g. --units mm)
   wavelength              6.2832 (343 / 54.59 Hz)
 findings:
   - 1 facet line is in another style and skipped (at line 2)

@@ -194,6 +194,7 @@ CommandRun prepare(const TempDir& dir, const std::vector<std::string>& arguments
 
 constexpr std::string_view JSON_KEYS[] = {
     "format",
+    "units",
     "facets_in",
     "facets_out",
     "welded_edges",
@@ -876,6 +877,8 @@ TEST(Mending, EachStepOnAModelWhoseTruthIsKnown) {
         EXPECT_EQ(value, it->second);
       } else if (key == "format") {
         EXPECT_EQ(value, "\"ascii\"");
+      } else if (key == "units") {
+        EXPECT_EQ(value, "\"m\"");
       } else if (key == "facets_in") {
         EXPECT_EQ(value, std::to_string(c.model.size()));
       } else if (key == "refined") {
@@ -908,11 +911,12 @@ TEST(Mending, SummaryNamesWhatWasDoneAndWhatRemains) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out,
             "stldeck-prepare: read in.stl: ASCII STL, 12 facets\n"
+            "  units:           metres (for a model in other units give --units, e.g. --units mm)\n"
             "  corners merged:  0 (joined to a vertex within 1.7321e-09 that they do not equal)\n"
             "  facets dropped:  0 with a non-finite coordinate, 0 degenerate, 1 repeated\n"
             "  facets flipped:  0 (0 shells of 1 turned outward)\n"
             "  refined:         longest edge 1.4142 -> 1.4142, at most 19.056 (wavelength 114.33 "
-            "/ 6 at 3 Hz; model units taken as metres)\n"
+            "/ 6 at 3 Hz)\n"
             "  wrote out.stl: 11 facets\n"
             "not ready, what remains:\n"
             "  - 3 open edges: the surface has holes, which are never filled (at lines 16, "
@@ -1192,11 +1196,19 @@ TEST(PrepareCommand, SaysWhatItFoundAndKeepsOut) {
   const Arguments empty_out = {"--frequency", "3000", "cube.stl", ""};
   const Arguments millimetres = {"--sound-speed", "343000", "cube.stl", "out.stl"};
   const Arguments metres = {"cube.stl", "out.stl"};
+  const Arguments mm_twice = {"--units", "mm", "--sound-speed", "343000", "cube.stl", "out.stl"};
   const Arguments flat_model = {"flat.stl", "out.stl"};
   const Case cases[] = {
       {"empty OUT", empty_out, 2, "OUT is an empty name", ""},
-      {"millimetres", millimetres, 0, "sound speed, 343000 per second)", "metres"},
-      {"metres", metres, 0, "model units taken as metres)", ""},
+      {"millimetres", millimetres, 0,
+       "  units:           sound speed 343000: model units taken as millimetres (use --units "
+       "mm), stated in metres (x 0.001)\n",
+       ""},
+      {"metres", metres, 0, "  units:           metres (for a model in other units", "millimetres"},
+      {"a unit counted twice", mm_twice, 2,
+       "--sound-speed 343000 with --units: the sound speed is in metres per second whatever "
+       "the model's unit (343 for air); give it in m/s or leave it out",
+       ""},
       {"no facet left", flat_model, 1, "did not write out.stl: no facet is left", "wrote"},
   };
   for (const Case& c : cases) {

@@ -15,7 +15,15 @@
 namespace check {
 namespace {
 
-constexpr std::string_view REWRITE_COMMAND = "stldeck-prepare in.stl out.stl";
+// The preparation's command line as advice, with the unit the model was
+// checked in and `options` (ending in a blank) before the file names.
+std::string prepare_command(const ModelFacts& facts, std::string_view options = {}) {
+  std::string command = "stldeck-prepare ";
+  if (!facts.units.metres()) {
+    command += "--units " + std::string(facts.units.length_unit().name) + " ";
+  }
+  return command + std::string(options) + "in.stl out.stl";
+}
 
 using companion::json_number;
 using companion::readable_number;
@@ -72,9 +80,14 @@ std::string quoted_token(std::string_view token) {
 // " (at line 12)" or " (facets at lines 12, 48, 55)", with ", ..." when
 // more may follow than are kept. `what` names what the lines hold when it
 // is not the finding itself ("facets ").
-std::string location_text(const std::vector<std::int64_t>& lines, std::string_view what = {}) {
+// A binary file has facet records instead of lines ("at record 3").
+std::string location_text(const std::vector<std::int64_t>& lines, std::string_view what = {},
+                          FileFormat format = FileFormat::ascii) {
   if (lines.empty()) return {};
-  std::string text = " (" + std::string(what) + (lines.size() == 1 ? "at line " : "at lines ");
+  const bool records = format == FileFormat::binary;
+  std::string text = " (" + std::string(what) +
+                     (lines.size() == 1 ? (records ? "at record " : "at line ")
+                                        : (records ? "at records " : "at lines "));
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (i > 0) text += ", ";
     text += std::to_string(lines[i]);
@@ -93,19 +106,23 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
 
   if (facts.format == FileFormat::empty) add("the file is empty: export the model again");
   if (facts.format == FileFormat::binary) {
-    add("binary STL, which the converter does not read: " + std::string(REWRITE_COMMAND) +
-        " rewrites it as ASCII STL in the style it reads");
+    add("stldeck reads " + companion::group_digits(facts.facets) +
+        (facts.facets_in == 1
+             ? " of this 1 facet"
+             : " of these " + companion::group_digits(facts.facets_in) + " facets") +
+        " (binary STL): run " + prepare_command(facts) +
+        ", which writes them as ASCII STL in the style it reads");
   }
   if (facts.format == FileFormat::ascii && facts.facets == 0 && facts.converter_report == 0) {
     add("no facet in the style the converter reads (a line that starts with two blanks and "
         "'facet '): " +
-        std::string(REWRITE_COMMAND) + " rewrites the file in that style");
+        prepare_command(facts) + " rewrites the file in that style");
   }
   if (lines.skipped_facet_lines > 0 && facts.facets > 0) {
     add(count_text(lines.skipped_facet_lines, "facet line is", "facet lines are") +
         " in another style (indentation or letter case) and skipped, so those facets are "
         "lost: " +
-        std::string(REWRITE_COMMAND) + " rewrites the whole file in one style" +
+        prepare_command(facts) + " rewrites the whole file in one style" +
         location_text(lines.skipped_facet_line_numbers));
   } else if (lines.skipped_facet_lines > 0 && facts.format != FileFormat::binary) {
     add(count_text(lines.skipped_facet_lines, "facet line is", "facet lines are") +
@@ -142,7 +159,8 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
                            std::string_view advice, const std::vector<std::int64_t>& where,
                            std::string_view what = {}) {
     if (count > 0) {
-      add(count_text(count, one, many) + std::string(advice) + location_text(where, what));
+      add(count_text(count, one, many) + std::string(advice) +
+          location_text(where, what, facts.format));
     }
   };
   counted(lines.long_vertex_lines, "vertex line runs", "vertex lines run",
@@ -174,9 +192,11 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
     counted(mesh.open_edges, "open edge", "open edges",
             " (used by one facet): " + std::to_string(mesh.gap_edges) + " of them face " +
                 (mesh.gap_edges == 1 ? "another" : "others") + " across gaps up to " +
-                readable_number(mesh.widest_gap) + " wide: stldeck-prepare --weld " +
-                readable_number(geometry::suggested_weld(mesh.widest_gap)) +
-                " in.stl out.stl closes " +
+                readable_number(mesh.widest_gap) + " m wide: " +
+                prepare_command(
+                    facts,
+                    "--weld " + readable_number(geometry::suggested_weld(mesh.widest_gap)) + " ") +
+                " closes " +
                 (mesh.gap_edges == mesh.open_edges ? "them" : "those; close the other holes"),
             at[kind(FacetFinding::open_edge)], "facets ");
   } else {
@@ -206,6 +226,19 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
           " no volume (a sheet back to back, say): the solver needs the surface of a body; give "
           "the sheet a thickness",
           {});
+  if (!facts.units.metres()) {
+    add("the model is in " + std::string(facts.units.length_unit().words) +
+        ": stldeck writes the deck in the model's own units and the solver takes them for "
+        "metres; " +
+        prepare_command(facts) + " writes it in metres");
+  }
+  if (facts.scale_problem.found) {
+    add(companion::scale_problem_text(
+            facts.scale_problem, facts.units.length_unit(),
+            (facts.format == FileFormat::binary ? "in record " : "in the facet at line ") +
+                std::to_string(facts.scale_problem_line)) +
+        ": the model cannot be written in metres; check the coordinates and the unit");
+  }
   if (facts.view_without_zone) {
     add("no view written: the model has no finite facet to show, and a view without one holds "
         "no zone, which its readers fail on; the file --view names is as it was");
@@ -225,7 +258,7 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
                        " Hz: " + readable_number(*readiness.elements_per_wavelength) +
                        " per wavelength where " + readable_number(wanted) +
                        " are wanted; refine to edges of at most " +
-                       readable_number(readiness.wavelength / wanted) + " model units";
+                       readable_number(readiness.wavelength / wanted) + " m";
     if (readiness.max_frequency_hz.has_value()) {
       line += ", or use the mesh up to " + readable_number(*readiness.max_frequency_hz) + " Hz";
     }
@@ -276,6 +309,8 @@ std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   const MeshFacts& mesh = facts.mesh;
   companion::JsonObject json;
   json.add_string("format", format_name(facts.format));
+  json.add_string("units", facts.units.length_unit().name);
+  json.add_integer("facets_in", facts.facets_in);
   json.add_integer("facets", facts.facets);
   json.add_integer("converter_report", facts.converter_report);
   if (facts.converter_report == 0) {
@@ -339,8 +374,10 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
   };
   row("format", std::string(format_name(facts.format)));
   row("facets",
-      std::to_string(facts.facets) +
-          (facts.converter_report == 0
+      std::to_string(facts.format == FileFormat::binary ? facts.facets_in : facts.facets) +
+          (facts.format == FileFormat::binary
+               ? " (read whole; stldeck reads " + std::to_string(facts.facets) + ")"
+           : facts.converter_report == 0
                ? ""
                : " (the converter stops with report " + std::to_string(facts.converter_report) +
                      " at line " + std::to_string(facts.converter_line) + ")"));
@@ -369,15 +406,7 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
                             readable_corner(mesh.bounding_box->highest));
   }
   row("longest edge", readable_number(mesh.longest_edge));
-  // The sound speed fixes the unit: in metres per second, the model is in
-  // metres; a model in millimetres needs it in millimetres per second.
-  if (settings.sound_speed == DEFAULT_SOUND_SPEED) {
-    row("units", "model units taken as metres");
-    row("", "(for a model in millimetres give --sound-speed 343000)");
-  } else {
-    row("units", "those of the sound speed, " + readable_number(settings.sound_speed) +
-                     " model units per second");
-  }
+  row("units", companion::units_text(facts.units));
   row("wavelength", readable_number(readiness.wavelength) + " (" +
                         readable_number(settings.sound_speed) + " / " +
                         readable_number(settings.frequency_hz) + " Hz)");

@@ -1,10 +1,12 @@
 // stldeck-check: tells whether an STL file is ready for the solver, reading
-// it with the converter's own scanner, and what to do when it is not.
+// it with the converter's own scanner (a binary file also whole, for its
+// geometry), and what to do when it is not.
 #include <array>
 #include <new>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "check/check_report.h"
@@ -12,10 +14,12 @@
 #include "check/findings_view.h"
 #include "check/mesh_facts.h"
 #include "check/model_scan.h"
+#include "check/model_units.h"
 #include "check/options.h"
 #include "check/readiness.h"
 #include "companion/exit_status.h"
 #include "companion/tecplot_zones.h"
+#include "companion/units.h"
 #include "io/console.h"
 #include "io/file_replacement.h"
 #include "io/file_writer.h"
@@ -98,6 +102,17 @@ ExitStatus check_file(const check::CheckOptions& options) {
 
   check::ModelFacts facts;
   facts.format = check::classify_format(size, head);
+  facts.units = options.units;
+  // A binary file is read whole for its geometry, then scanned as the
+  // converter scans it (which finds no facet in it); an ASCII file is
+  // scanned once, its facets taken from the converter's own reading.
+  reading::ModelRead whole;
+  if (facts.format == check::FileFormat::binary) {
+    if (const std::string problem = check::read_whole_model(input.descriptor(), size, whole);
+        !problem.empty()) {
+      return fail(options.path + ": " + problem);
+    }
+  }
   // The reader owns the descriptor from here on and closes it.
   io::LineReader stl(input.release(), options.path);
   check::ModelScan scan = check::scan_model(stl, size);
@@ -113,9 +128,23 @@ ExitStatus check_file(const check::CheckOptions& options) {
   if (facts.converter_report == 0 && facts.facets > 0) {
     facts.end_of_solid = scan.line_facts.ends_with_endsolid;
   }
+  const bool binary = facts.format == check::FileFormat::binary;
+  if (binary) {
+    // Lines of a binary file are bytes of its floats: nothing to tell.
+    facts.line_facts = check::LineFacts{};
+    scan.facets = std::move(whole.facets);
+    scan.facet_lines = std::move(whole.facet_lines);
+  }
+  facts.facets_in = binary ? static_cast<std::int64_t>(scan.facets.size()) : facts.facets;
+  const double factor = options.units.factor();
+  facts.scale_problem = companion::find_scale_problem(scan.facets, factor);
+  if (facts.scale_problem.found) {
+    facts.scale_problem_line = scan.facet_lines[facts.scale_problem.facet];
+  }
   const check::MeshAnalysis analysis = check::analyse_mesh(
       scan.facets, with_view ? check::VertexIdsKept::yes : check::VertexIdsKept::no);
   facts.mesh = analysis.facts;
+  check::state_in_metres(facts.mesh, factor);
   for (std::size_t kind = 0; kind < check::FACET_FINDING_KINDS; ++kind) {
     for (const std::uint32_t f : analysis.facts.first_facets[kind]) {
       facts.finding_lines[kind].push_back(scan.facet_lines[f]);

@@ -1,6 +1,10 @@
 #include "check/model_scan.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "reading/stl_scanner.h"
@@ -34,6 +38,16 @@ ModelScan scan_model(io::LineReader& stl, std::uint64_t file_size, std::int32_t 
   scan.facet_lines = collector.take_facet_lines();
   scan.line_facts = collector.line_facts();
   return scan;
+}
+
+std::string read_whole_model(int fd, std::uint64_t size, reading::ModelRead& model) {
+  if (std::string problem = reading::read_model(fd, size, model); !problem.empty()) {
+    return problem;
+  }
+  if (::lseek(fd, 0, SEEK_SET) != 0) {
+    return std::string("cannot read it again from its start: ") + std::strerror(errno);
+  }
+  return {};
 }
 
 int converter_report(reading::ScanEnd end) {

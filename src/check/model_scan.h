@@ -1,16 +1,20 @@
 // The converter's scan of an STL file, run for the model check: the same
 // scanner, the same facet stream with its conversion, the same facet limit,
-// and the facets kept for the analysis.
+// and the facets kept for the analysis. A binary file, of which the
+// converter reads nothing, is also read whole by the any-style reader, so
+// that its geometry is checked all the same.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "check/facet_collector.h"
 #include "io/line_reader.h"
 #include "mesh/mesh_store.h"
 #include "reading/facet_stream.h"
+#include "reading/model_reader.h"
 
 namespace check {
 
@@ -30,6 +34,12 @@ struct ModelScan {
 // is refused, the scan says so (out_of_memory) instead of going on.
 ModelScan scan_model(io::LineReader& stl, std::uint64_t file_size,
                      std::int32_t facet_limit = mesh::MAX_FACETS);
+
+// Reads the whole model from `fd` (a regular file of `size` bytes, at its
+// start) with the any-style reader, and puts the file back at its start for
+// the converter's scan. Returns an empty string, or the one line that says
+// why the model cannot be read.
+std::string read_whole_model(int fd, std::uint64_t size, reading::ModelRead& model);
 
 // The report the converter gives for the way its scan ended: 0 for a clean
 // end. A vertex line that cannot be read ends the converter with a stop

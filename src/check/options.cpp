@@ -2,17 +2,27 @@
 
 #include "companion/frequency_options.h"
 #include "companion/options.h"
+#include "companion/units.h"
 
 namespace check {
 namespace {
 
-enum Option : std::size_t { json, view, frequency, sound_speed, elements_per_wavelength, help };
+enum Option : std::size_t {
+  json,
+  view,
+  frequency,
+  sound_speed,
+  elements_per_wavelength,
+  units,
+  help
+};
 constexpr companion::OptionRule RULES[] = {
     {"--json", false, ""},
     {"--view", true, ""},
     {companion::FREQUENCY_OPTION, true, ""},
     {companion::SOUND_SPEED_OPTION, true, ""},
     {companion::ELEMENTS_OPTION, true, ""},
+    {companion::UNITS_OPTION, true, ""},
     {"--help", false, "-h"},
 };
 
@@ -20,17 +30,16 @@ constexpr companion::OptionRule RULES[] = {
 
 std::string usage() {
   return std::string(
-      "usage: stldeck-check [--json] [--view VIEW] [--frequency HZ] [--sound-speed C]\n"
-      "                     [--elements-per-wavelength K] [FILE]\n"
-      "Checks whether the ASCII STL file FILE (default STL_Model.stl) is ready for the\n"
-      "solver: read exactly as stldeck reads it, closed, consistently oriented, and\n"
-      "fine enough for the frequency.\n"
+      "usage: stldeck-check [--json] [--view VIEW] [--units U] [--frequency HZ]\n"
+      "                     [--sound-speed C] [--elements-per-wavelength K] [FILE]\n"
+      "Checks whether the STL file FILE (default STL_Model.stl) is ready for the\n"
+      "solver: read exactly as stldeck reads it, in metres, closed, consistently\n"
+      "oriented, and fine enough for the frequency. A binary file, which stldeck does\n"
+      "not read, is read whole all the same and its geometry checked.\n"
       "  --json                       print one JSON object instead of a summary\n"
       "  --view VIEW                  write the model and its findings to VIEW, a Tecplot\n"
       "                               ASCII file with one zone per kind of finding\n" +
-      companion::frequency_options_help(
-          ",\n"
-          "                               for metres; 343000 for a model in millimetres") +
+      companion::units_help() + companion::frequency_options_help("") +
       "  --help                       print this text\n"
       "Exit status: 0 ready, 1 not ready, 2 usage error or unreadable file.\n");
 }
@@ -46,7 +55,11 @@ std::string parse_options(std::span<const std::string_view> arguments, CheckOpti
     options.view_path = *read.values[view];
     if (options.view_path.empty()) return "--view needs a file name";
   }
-  return companion::read_frequency_settings(read, RULES, options.settings);
+  if (std::string problem = companion::read_frequency_settings(read, RULES, options.settings);
+      !problem.empty()) {
+    return problem;
+  }
+  return companion::read_model_units(read, RULES, options.settings, options.units);
 }
 
 }  // namespace check

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "check/readiness.h"
+#include "companion/units.h"
 
 namespace check {
 
@@ -13,8 +14,9 @@ struct CheckOptions {
   bool json = false;
   bool help = false;
   std::string path = "STL_Model.stl";
-  std::string view_path;  // --view FILE; empty for none
-  CheckSettings settings;
+  std::string view_path;   // --view FILE; empty for none
+  CheckSettings settings;  // the sound speed in metres per second
+  companion::ModelUnits units;
 };
 
 // The text --help prints; the defaults named in it are the deck's own.

@@ -11,6 +11,7 @@
 #include "check/facet_collector.h"
 #include "check/file_format.h"
 #include "check/mesh_facts.h"
+#include "companion/units.h"
 #include "geometry/frequency_settings.h"
 
 namespace check {
@@ -35,6 +36,15 @@ struct ModelFacts {
   // Whether the file ends with an endsolid line after its last facet; none
   // when the scan did not end cleanly after at least one facet.
   std::optional<bool> end_of_solid;
+  // The facets the file holds: for a binary file as read whole (of which
+  // the converter reads none), otherwise as the converter reads them.
+  std::int64_t facets_in = 0;
+  // The unit of the model's coordinates; every length above is in metres.
+  companion::ModelUnits units;
+  // A coordinate whose product with the unit's factor is beyond the
+  // doubles, and where (a line, or a binary facet record).
+  companion::ScaleProblem scale_problem;
+  std::int64_t scale_problem_line = 0;
   // A view was asked for and not written: no facet is finite, and a view
   // begins with the model's zone (a reader fails on a file without a zone).
   bool view_without_zone = false;

@@ -46,7 +46,7 @@ std::string frequency_options_help(std::string_view sound_speed_note) {
   return "  --frequency HZ               frequency to mesh for (default " +
          format::general_text(geometry::DECK_FREQUENCY, 6) +
          ")\n"
-         "  --sound-speed C              speed of sound, model units per second (default " +
+         "  --sound-speed C              speed of sound in metres per second (default " +
          format::fixed_text(geometry::DECK_SOUND_SPEED, 1) + std::string(sound_speed_note) +
          ")\n"
          "  --elements-per-wavelength K  elements wanted per wavelength (default 6)\n";

@@ -10,6 +10,7 @@
 
 #include "companion/exit_status.h"
 #include "companion/report_rows.h"
+#include "companion/units.h"
 #include "format/plain_number.h"
 #include "geometry/facet_soup.h"
 #include "io/console.h"
@@ -55,15 +56,17 @@ std::string shown_count(double value) {
 
 // Why refining to `max_side` is refused: how many facets it would give and
 // the highest frequency that stays within the converter's limit.
+// `max_side` and `options` are in model units; the length is shown in
+// metres.
 std::string too_large(std::span<const geometry::Triangle> facets, double max_side,
                       const prepare::PrepareOptions& options) {
   const prepare::RefinementSize size = prepare::size_refinement(facets, max_side, FACET_LIMIT);
   const std::string count = std::isfinite(size.facets) ? shown_count(size.facets)
                                                        : prepare::count_from_log2(size.log2_facets);
-  std::string reason = "refining to edges of at most " + format::general_text(max_side, 5) +
-                       " gives " + (size.exact ? "" : "about ") + count +
-                       " facets, more than the " + shown_count(FACET_LIMIT) +
-                       " stldeck can convert";
+  std::string reason = "refining to edges of at most " +
+                       format::general_text(max_side * options.units.factor(), 5) + " gives " +
+                       (size.exact ? "" : "about ") + count + " facets, more than the " +
+                       shown_count(FACET_LIMIT) + " stldeck can convert";
   const double frequency = prepare::highest_fitting_frequency(
       facets, options.sound_speed, options.elements_per_wavelength, options.frequency_hz, size,
       FACET_LIMIT);
@@ -87,7 +90,29 @@ bool write_report(std::string_view text) {
   return written.ok();
 }
 
+// The lengths of the report in metres: the mending and refinement ran on
+// the model's own numbers, the model is written and stated in metres.
+void state_in_metres(prepare::PrepareReport& report, prepare::MendedModel& mended,
+                     prepare::RemeshStep& remeshed, double factor) {
+  if (factor == 1.0) return;
+  report.longest_edge_in *= factor;
+  report.longest_edge_out *= factor;
+  report.max_side *= factor;
+  mended.widest_gap_closed *= factor;
+  mended.merge_tolerance *= factor;
+  mended.widest_gap *= factor;
+  remeshed.max_deviation *= factor;
+  remeshed.largest_deviation *= factor;
+}
+
+// `options` as given: the sound speed and lengths in metres, the model in
+// options.units.
 ExitStatus run(const prepare::PrepareOptions& options) {
+  // The mending, the tolerances and the refinement work on the model's own
+  // numbers, which are what the CAD program rounded; only the writer and
+  // the report multiply out to metres.
+  const prepare::PrepareOptions model_options = prepare::in_model_units(options);
+  const double factor = options.units.factor();
   prepare::ProgressLine progress(io::is_terminal(io::StandardStream::error));
   const std::string& input_name = options.input;
   io::InputFile input;
@@ -125,6 +150,17 @@ ExitStatus run(const prepare::PrepareOptions& options) {
       [&progress](std::uint64_t done, std::uint64_t total) { progress.advance(done, total); });
   input = io::InputFile{};
   if (!problem.empty()) return fail(input_name + ": " + problem);
+  // A model that has no value in metres is refused before anything is
+  // written, rather than written with an infinity or a lost digit.
+  if (const companion::ScaleProblem scale = companion::find_scale_problem(model.facets, factor);
+      scale.found) {
+    return fail(input_name + ": " +
+                companion::scale_problem_text(
+                    scale, options.units.length_unit(),
+                    (model.format == reading::ModelFormat::binary ? "in record " : "at line ") +
+                        std::to_string(model.facet_lines[scale.facet])) +
+                "; check the coordinates and --units");
+  }
   if (model.facets.size() > geometry::MAX_SOUP_FACETS) {
     return fail(input_name + ": more facets than can be mended (" +
                 std::to_string(geometry::MAX_SOUP_FACETS) + " at most)");
@@ -139,13 +175,14 @@ ExitStatus run(const prepare::PrepareOptions& options) {
 
   prepare::PrepareReport report;
   report.format = model.format;
+  report.units = options.units.length_unit().name;
   report.facets_in = static_cast<std::int64_t>(model.facets.size());
   report.longest_edge_in = geometry::longest_side(model.facets);
-  report.max_side = options.max_side();
+  report.max_side = model_options.max_side();
 
   progress.begin("mending");
-  const prepare::MendedModel mended = prepare::mend_model(
-      std::move(model.facets), std::move(model.facet_lines), options.weld_distance);
+  prepare::MendedModel mended = prepare::mend_model(
+      std::move(model.facets), std::move(model.facet_lines), model_options.weld_distance);
   report.mended = &mended;
 
   std::uint64_t facets_out = mended.facets.size();
@@ -164,7 +201,7 @@ ExitStatus run(const prepare::PrepareOptions& options) {
                   prepare::too_large_remesh(expected, log2_expected, FACET_LIMIT, options));
     }
     progress.begin("remeshing");
-    remeshed = prepare::remesh_for_frequency(mended.facets, options, progress);
+    remeshed = prepare::remesh_for_frequency(mended.facets, model_options, progress);
     progress.clear();
     if (remeshed.status == geometry::RemeshStatus::remeshed && remeshed.declined) {
       report.remesh_declined = &remeshed;
@@ -192,13 +229,13 @@ ExitStatus run(const prepare::PrepareOptions& options) {
     if (prepare::log2_least_refined(mended.facets, report.max_side) >
         std::log2(static_cast<double>(FACET_LIMIT))) {
       progress.clear();
-      return fail(input_name + ": " + too_large(mended.facets, report.max_side, options));
+      return fail(input_name + ": " + too_large(mended.facets, report.max_side, model_options));
     }
     const prepare::RefinedCount counted =
         prepare::count_refined(mended.facets, report.max_side, FACET_LIMIT);
     if (counted.facets > FACET_LIMIT) {
       progress.clear();
-      return fail(input_name + ": " + too_large(mended.facets, report.max_side, options));
+      return fail(input_name + ": " + too_large(mended.facets, report.max_side, model_options));
     }
     facets_out = counted.facets;
   } else if (facets_out > FACET_LIMIT) {
@@ -207,7 +244,7 @@ ExitStatus run(const prepare::PrepareOptions& options) {
   }
 
   progress.begin("writing");
-  prepare::ModelWriter writer;
+  prepare::ModelWriter writer(io::Nameless::where_possible, factor);
   if (io::Outcome opened = writer.open(target); !opened.ok()) return fail(opened.failure());
   io::Outcome write_problem;
   double longest_out = 0.0;
@@ -238,6 +275,7 @@ ExitStatus run(const prepare::PrepareOptions& options) {
   report.facets_out = static_cast<std::int64_t>(written);
   report.longest_edge_out = longest_out;
   report.ready = prepare::is_ready(mended, report.facets_out, longest_out, report.max_side);
+  state_in_metres(report, mended, remeshed, factor);
   // The summary names IN and OUT as they are to be shown on standard output.
   prepare::PrepareOptions shown = options;
   shown.input = io::shown_on(io::StandardStream::output, options.input);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "companion/units.h"
+#include "format/plain_number.h"
 #include "prepare/coordinate_text.h"
 
 namespace prepare {
@@ -23,8 +25,8 @@ char* append(char* out, std::string_view text) {
 
 }  // namespace
 
-ModelWriter::ModelWriter(io::Nameless nameless)
-    : file_("prepare", nameless), buffer_(new char[BUFFER_BYTES]) {}
+ModelWriter::ModelWriter(io::Nameless nameless, double metres_per_unit)
+    : file_("prepare", nameless), buffer_(new char[BUFFER_BYTES]), factor_(metres_per_unit) {}
 
 io::Outcome ModelWriter::open(const io::ReplacementTarget& target) {
   used_ = 0;
@@ -39,7 +41,23 @@ io::Outcome ModelWriter::flush() {
   return file_.write(std::string_view(buffer_.get(), count));
 }
 
-io::Outcome ModelWriter::add_facet(const geometry::Triangle& facet) {
+io::Outcome ModelWriter::add_facet(const geometry::Triangle& model_facet) {
+  geometry::Triangle facet = model_facet;
+  if (factor_ != 1.0) {
+    for (geometry::Point& corner : facet) {
+      for (double& value : corner) {
+        if (companion::scales_out_of_range(value, factor_)) {
+          return io::Failure{"cannot write the model in metres",
+                             {},
+                             0,
+                             "the coordinate " + format::general_text(value, 17) +
+                                 " has no normal value once multiplied by " +
+                                 format::general_text(factor_, 6)};
+        }
+        value *= factor_;
+      }
+    }
+  }
   if (BUFFER_BYTES - used_ < FACET_ROOM) {
     if (io::Outcome flushed = flush(); !flushed.ok()) return flushed;
   }

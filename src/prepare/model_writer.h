@@ -11,6 +11,12 @@
 // most. The normal is the facet's own unit normal to 7 digits, which the
 // converter never reads.
 //
+// The model is written in metres: each coordinate x of the model becomes
+// the correctly rounded product x * factor (metres per model unit), which
+// one multiplication gives, and the coordinate text gives the converter
+// that very double. A product that leaves the normal doubles (infinite, or
+// below 2.2e-308 for a coordinate not zero) is refused, never written.
+//
 // The file replaces OUT whole (io/file_replacement.h): a run that fails or
 // is killed leaves the old file as it was. A symbolic link as the name is
 // followed: the file it points to is replaced, the link stays.
@@ -29,8 +35,10 @@ namespace prepare {
 class ModelWriter {
  public:
   // `nameless` is Nameless::never only to test the temporary names on a
-  // file system that allows nameless files.
-  explicit ModelWriter(io::Nameless nameless = io::Nameless::where_possible);
+  // file system that allows nameless files. `metres_per_unit` is the
+  // model unit's factor (1 for a model in metres).
+  explicit ModelWriter(io::Nameless nameless = io::Nameless::where_possible,
+                       double metres_per_unit = 1.0);
   ModelWriter(const ModelWriter&) = delete;
   ModelWriter& operator=(const ModelWriter&) = delete;
 
@@ -38,8 +46,9 @@ class ModelWriter {
   // (io::find_replacement_target finds it).
   io::Outcome open(const io::ReplacementTarget& target);
 
-  // Adds one facet; its corners must be finite. After a failure the writer
-  // is done: nothing will be named.
+  // Adds one facet, in model units; its corners must be finite. After a
+  // failure (a write, or a corner with no value in metres) the writer is
+  // done: nothing will be named.
   io::Outcome add_facet(const geometry::Triangle& facet);
 
   // Writes "endsolid" and flushes the file to the disk; it still has no
@@ -56,6 +65,7 @@ class ModelWriter {
   io::FileReplacement file_;
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
+  double factor_ = 1.0;
 };
 
 }  // namespace prepare

@@ -1,11 +1,13 @@
 #include "prepare/options.h"
 
+#include <cmath>
 #include <limits>
 #include <optional>
 #include <tuple>
 
 #include "companion/frequency_options.h"
 #include "companion/options.h"
+#include "companion/units.h"
 
 namespace prepare {
 namespace {
@@ -22,6 +24,7 @@ enum Option : std::size_t {
   frequency,
   sound_speed,
   elements_per_wavelength,
+  units,
   help,
 };
 constexpr companion::OptionRule RULES[] = {
@@ -34,6 +37,7 @@ constexpr companion::OptionRule RULES[] = {
     {companion::FREQUENCY_OPTION, true, ""},
     {companion::SOUND_SPEED_OPTION, true, ""},
     {companion::ELEMENTS_OPTION, true, ""},
+    {companion::UNITS_OPTION, true, ""},
     {"--help", false, "-h"},
 };
 
@@ -57,7 +61,7 @@ std::string read_positive(const companion::ReadOptions& read, Option option, dou
 
 std::string usage() {
   return std::string(
-      "usage: stldeck-prepare [--frequency HZ] [--sound-speed C]\n"
+      "usage: stldeck-prepare [--units U] [--frequency HZ] [--sound-speed C]\n"
       "                       [--elements-per-wavelength K] [--refine-only | --no-refine]\n"
       "                       [--feature-angle DEG] [--max-deviation D] [--weld DISTANCE]\n"
       "                       [--json] IN [OUT]\n"
@@ -66,13 +70,13 @@ std::string usage() {
       "turned against their neighbours, shells turned inside out), remeshes the\n"
       "surface into well-shaped triangles with every edge at most wavelength / K,\n"
       "keeping sharp edges and borders and staying within a small deviation of the\n"
-      "surface, and writes OUT (default\n"
-      "STL_Model.stl) in the style stldeck reads. Holes are never filled.\n" +
-      companion::frequency_options_help("") +
+      "surface, and writes OUT (default STL_Model.stl) in metres, in the style\n"
+      "stldeck reads. Holes are never filled.\n" +
+      companion::units_help() + companion::frequency_options_help("") +
       "  --refine-only                bisect facets instead of remeshing: the surface\n"
       "                               stays exactly as it was, shapes are kept\n"
       "  --weld DISTANCE              join open edges that face another across a gap at\n"
-      "                               most DISTANCE wide (model units), as the check reports\n"
+      "                               most DISTANCE wide (m), as the check reports\n"
       "  --no-refine                  mend only, never split a facet\n"
       "  --feature-angle DEG          facets whose normals differ by more meet at a\n"
       "                               sharp edge, which the remesh keeps (default 30)\n"
@@ -106,6 +110,20 @@ std::string parse_options(std::span<const std::string_view> arguments, PrepareOp
       !problem.empty()) {
     return problem;
   }
+  if (std::string problem = companion::read_model_units(read, RULES, options, options.units);
+      !problem.empty()) {
+    return problem;
+  }
+  // In a unit smaller than the metre the same lengths are larger numbers,
+  // which must stay finite.
+  const PrepareOptions model = in_model_units(options);
+  if (!std::isfinite(model.max_side()) || !std::isfinite(model.sound_speed) ||
+      !std::isfinite(model.sound_speed / model.elements_per_wavelength) ||
+      !std::isfinite(model.weld_distance) || !std::isfinite(model.max_deviation)) {
+    return "--units " + std::string(options.units.length_unit().name) +
+           ": the sound speed or a length given is beyond the largest number in " +
+           std::string(options.units.length_unit().words);
+  }
   if (options.help) return {};
   if (read.operands.empty()) return "no input model given (try --help)";
   options.input = read.operands[0];
@@ -118,6 +136,16 @@ std::string parse_options(std::span<const std::string_view> arguments, PrepareOp
     return "--refine-only and --no-refine exclude each other";
   }
   return {};
+}
+
+PrepareOptions in_model_units(const PrepareOptions& options) {
+  PrepareOptions model = options;
+  const double factor = options.units.factor();
+  if (factor == 1.0) return model;
+  model.sound_speed /= factor;
+  model.weld_distance /= factor;
+  model.max_deviation /= factor;
+  return model;
 }
 
 }  // namespace prepare

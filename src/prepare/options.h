@@ -5,17 +5,20 @@
 #include <string>
 #include <string_view>
 
+#include "companion/units.h"
 #include "geometry/frequency_settings.h"
 
 namespace prepare {
 
-// The frequency settings and their max_side() as the check has them.
+// The frequency settings and their max_side() as the check has them. As
+// read from the command line, every length (and the sound speed) is in
+// metres; the model file alone is in `units`.
 struct PrepareOptions : geometry::FrequencySettings {
   bool json = false;
   bool help = false;
   bool refine = true;
-  // Open edges facing another across a gap at most this wide (model units)
-  // are joined; 0 joins none.
+  // Open edges facing another across a gap at most this wide are joined;
+  // 0 joins none.
   double weld_distance = 0.0;
   // Bisection instead of the remesh: the surface exactly as it was.
   bool refine_only = false;
@@ -27,7 +30,12 @@ struct PrepareOptions : geometry::FrequencySettings {
   double max_deviation = 0.0;
   std::string input;
   std::string output = "STL_Model.stl";
+  companion::ModelUnits units;
 };
+
+// The same options with the lengths and the sound speed in the model's
+// own units, as the mending and the refinement work on the model as read.
+PrepareOptions in_model_units(const PrepareOptions& options);
 
 // The text --help prints; the defaults named in it are the deck's own.
 std::string usage();

@@ -7,6 +7,7 @@
 
 #include "companion/json_writer.h"
 #include "companion/report_rows.h"
+#include "companion/units.h"
 #include "format/plain_number.h"
 #include "geometry/gaps.h"
 
@@ -19,16 +20,6 @@ std::string number(double value) {
 }
 
 using companion::group_digits;
-
-// The sound speed fixes the unit: at the default, in metres per second, the
-// model is in metres; a model in millimetres is given the speed in
-// millimetres per second.
-std::string units(const PrepareOptions& options) {
-  if (options.sound_speed == geometry::FrequencySettings{}.sound_speed) {
-    return "model units taken as metres";
-  }
-  return "model units those of the sound speed, " + number(options.sound_speed) + " per second";
-}
 
 // A length for the summary, with 5 significant digits.
 std::string length(double value) {
@@ -132,6 +123,7 @@ std::string render_json(const PrepareReport& report) {
   const MendedModel& m = *report.mended;
   companion::JsonObject json;
   json.add_string("format", report.format == reading::ModelFormat::binary ? "binary" : "ascii");
+  json.add_string("units", report.units);
   json.add_integer("facets_in", report.facets_in);
   json.add_integer("facets_out", report.facets_out);
   json.add_integer("welded_edges", m.welded_edges);
@@ -162,6 +154,7 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
                     (format == reading::ModelFormat::binary ? "binary" : "ASCII") + " STL, " +
                     plural(report.facets_in, "facet", "facets") + "\n";
   Rows rows;
+  rows.push_back({"units:", companion::units_text(options.units)});
   if (options.weld_distance > 0.0) {
     rows.push_back({"gaps welded:", plural(m.welded_edges, "open edge", "open edges") +
                                         " joined across gaps up to " + length(m.widest_gap_closed) +
@@ -186,7 +179,7 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   const std::string limit = length(report.max_side) + " (wavelength " +
                             length(options.sound_speed / options.frequency_hz) + " / " +
                             number(options.elements_per_wavelength) + " at " +
-                            number(options.frequency_hz) + " Hz; " + units(options) + ")";
+                            number(options.frequency_hz) + " Hz)";
   if (report.remesh_refused != geometry::RemeshStatus::remeshed) {
     rows.push_back({"not remeshed:", std::string(refusal(report.remesh_refused)) +
                                          "; refined by bisection instead"});

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "prepare/mend.h"
 #include "prepare/options.h"
@@ -14,6 +15,9 @@ namespace prepare {
 
 struct PrepareReport {
   reading::ModelFormat format = reading::ModelFormat::ascii;
+  // The unit the model was read in ("mm"); it is written, and every length
+  // here is, in metres.
+  std::string_view units = "m";
   std::int64_t facets_in = 0;
   std::int64_t facets_out = 0;
   const MendedModel* mended = nullptr;  // the counts and what remains
@@ -34,7 +38,7 @@ struct PrepareReport {
 bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest_edge_out,
               double max_side);
 
-// One object with exactly the keys format, facets_in, facets_out,
+// One object with exactly the keys format, units, facets_in, facets_out,
 // welded_edges, widest_gap_closed, near_coincident_corners, dropped_nonfinite,
 // dropped_degenerate, dropped_duplicate, flipped_facets,
 // shells_turned_outward, cavities, cavities_turned_inward, open_edges,
