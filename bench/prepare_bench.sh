@@ -8,6 +8,9 @@
 # 2. Refining the sample torus, written as binary STL the way CAD programs
 #    export, to about 3,000,000 facets (265.5 Hz): the median time over the
 #    runs and the peak memory. Targets: at most 10 s, at most 1 GiB.
+# 3. Refusing to bisect a 12-facet box with edges of 1e300 (far beyond the
+#    converter's limit), the refusal naming the highest frequency that fits:
+#    the median time over the runs. Target: at most 0.5 s.
 #
 # Usage: bench/prepare_bench.sh [--facets N] [--runs N] [--scratch DIR]
 # Defaults: 1,666,666 facets, 5 runs, build-bench/scratch-prepare.
@@ -123,7 +126,39 @@ for ((i = 1; i <= runs; i++)); do
 done
 /usr/bin/time -f '%M' -o rss.txt "$preparer" --frequency 265.5 torus.stl prepared.stl >/dev/null 2>&1 || true
 refine_rss_kib=$(tail -n 1 rss.txt)
-rm -f model.stl torus.stl prepared.stl prepare.json errors.txt rss.txt
+
+echo "== Refusing a box with edges of 1e300 ($runs runs after a warm-up)"
+/usr/bin/python3 - huge.stl <<'PY'
+import sys
+corners = [(x, y, z) for z in (0, 1e300) for y in (0, 1e300) for x in (0, 1e300)]
+quads = [(0, 2, 3, 1), (4, 5, 7, 6), (0, 1, 5, 4), (2, 6, 7, 3), (0, 4, 6, 2), (1, 3, 7, 5)]
+text = "solid box\n"
+for a, b, c, d in quads:
+    for facet in ((a, b, c), (a, c, d)):
+        text += "  facet normal 0 0 0\n    outer loop\n"
+        for k in facet:
+            text += "      vertex %r %r %r\n" % corners[k]
+        text += "    endloop\n  endfacet\n"
+open(sys.argv[1], "w").write(text + "endsolid box\n")
+PY
+time_refusal() {
+  local t0 t1 status=0
+  settle
+  now_us t0
+  "$preparer" --refine-only huge.stl prepared.stl >/dev/null 2>errors.txt || status=$?
+  now_us t1
+  elapsed_us=$((t1 - t0))
+  ((status == 2)) && grep -q "highest frequency that fits is" errors.txt ||
+    fail "stldeck-prepare did not refuse the huge box with a frequency: $(cat errors.txt)"
+}
+time_refusal
+refusal_us=()
+for ((i = 1; i <= runs; i++)); do
+  time_refusal
+  refusal_us+=("$elapsed_us")
+  echo "   run $i: $(seconds "$elapsed_us") s"
+done
+rm -f model.stl torus.stl huge.stl prepared.stl prepare.json errors.txt rss.txt
 
 ratio=$(median "${ratios[@]}")
 awk -v f="$facets" -v p="$(median "${prepare_us[@]}")" -v c="$(median "${conversion_us[@]}")" \
@@ -134,4 +169,8 @@ awk -v f="$facets" -v p="$(median "${prepare_us[@]}")" -v c="$(median "${convers
 awk -v n="$refined" -v t="$(median "${refine_us[@]}")" -v k="$refine_rss_kib" 'BEGIN {
   printf "prepare refining to %d facets: median %.3f s (target <= 10: %s), peak RSS %.1f MiB (target <= 1024: %s)\n",
     n, t / 1e6, (t <= 10e6 ? "ok" : "OVER TARGET"), k / 1024, (k <= 1024 * 1024 ? "ok" : "OVER TARGET")
+}'
+awk -v t="$(median "${refusal_us[@]}")" 'BEGIN {
+  printf "prepare refusing the 1e300 box: median %.3f s (target <= 0.5: %s)\n", t / 1e6,
+    (t <= 0.5e6 ? "ok" : "OVER TARGET")
 }'

@@ -572,7 +572,8 @@ TEST(KeySort, OrdersByTheBandAndKeepsTiesInOrder) {
     int bit_count;
   };
   constexpr Band bands[] = {{0, 64}, {24, 40}, {0, 1}, {3, 11}, {0, 23}, {60, 4}, {5, 0}};
-  for (const std::size_t count : {0UL, 1UL, 2UL, 1000UL, 70000UL}) {
+  // Counts on both sides of the switch from comparing to counting digits.
+  for (const std::size_t count : {0UL, 1UL, 2UL, 100UL, 255UL, 256UL, 1000UL, 70000UL}) {
     for (const Band band : bands) {
       SCOPED_TRACE(testing::Message()
                    << count << " keys, bits " << band.low_bit << " + " << band.bit_count);

@@ -29,6 +29,7 @@
 #include <tuple>
 #include <vector>
 
+#include "check/mesh_facts.h"
 #include "prepare/coordinate_text.h"
 #include "prepare/refine.h"
 #include "reading/coordinate.h"
@@ -667,6 +668,80 @@ TEST(Refinement, ALimitBelowTheCoordinatesResolutionNeverFits) {
   EXPECT_EQ(prepare::count_refined(tiny, 1e-15, 1000).facets, 1u);
 }
 
+// Far from the origin the coordinates hold corners apart only to a few
+// units in their last place: a limit whose pieces would be finer than
+// shortest_half_side allows is never refined to, wherever the model lies;
+// the same limit near the origin is.
+TEST(Refinement, ALimitTheCoordinatesCannotHoldIsRefused) {
+  struct Case {
+    std::string_view name;
+    double offset;    // of the box's lowest corner, on each axis
+    double max_side;  // the limit
+    bool refined;
+  };
+  // A box of side 1e-7 at 1e6, where a unit in the last place is 2^-33:
+  // halves of the limit must be at least 4 x 16 of them, 7.45e-9.
+  constexpr Case cases[] = {
+      {"far, limit above the finest", 1e6, 1.6e-8, true},
+      {"far, limit below the finest", 1e6, 1.4e-8, false},
+      {"far, a tenth of the finest", 1e6, 1.5e-9, false},
+      {"near the origin", 0.0, 1.5e-9, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Facets model =
+        box({c.offset, c.offset, c.offset}, {c.offset + 1e-7, c.offset + 1e-7, c.offset + 1e-7});
+    const prepare::RefinedCount count = prepare::count_refined(model, c.max_side, 1u << 30);
+    EXPECT_EQ(count.below_resolution, !c.refined);
+    EXPECT_EQ(
+        prepare::refine_facets(model, c.max_side, [](const Triangle&, double) { return true; }),
+        c.refined);
+    if (!c.refined) continue;
+    // What is refined keeps its corners apart: the check's analysis finds
+    // a closed box, nothing degenerate, the count refinement promised.
+    const Facets pieces = refined(model, c.max_side);
+    EXPECT_EQ(pieces.size(), count.facets);
+    const check::MeshAnalysis analysis = check::analyse_mesh(pieces, check::VertexIdsKept::no);
+    EXPECT_EQ(analysis.facts.degenerate_facets, 0);
+    EXPECT_EQ(analysis.facts.open_edges, 0);
+    EXPECT_EQ(analysis.facts.near_coincident_corners, 0);
+    EXPECT_EQ(analysis.shells.size(), 1u);
+  }
+}
+
+// The highest fitting frequency is the true boundary of the count of the
+// pieces themselves, to the fourth digit, where the search counts shapes:
+// edges near 1e300 (whose squares overflow), a tiny box far from the origin
+// (whose limit stops at what the coordinates hold apart), the torus.
+TEST(Refinement, TheFittingFrequencyIsTheBoundaryOfThePiecesCount) {
+  struct Case {
+    std::string_view name;
+    Facets model;
+    double frequency;  // too high
+  };
+  const Case cases[] = {
+      {"edges near 1e300", box({0, 0, 0}, {1e300, 1e300, 1e300}), 1.0},
+      {"tiny and far", box({1e6, 1e6, 1e6}, {1e6 + 1e-7, 1e6 + 1e-7, 1e6 + 1e-7}), 1e20},
+      {"torus", sample_torus(), 300.0},
+  };
+  constexpr std::uint64_t CAP = 60000;
+  constexpr double C = 343.0;
+  constexpr double K = 6.0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const prepare::RefinementSize size =
+        prepare::size_refinement(c.model, C / c.frequency / K, CAP);
+    const double fits = prepare::highest_fitting_frequency(c.model, C, K, c.frequency, size, CAP);
+    ASSERT_GT(fits, 0.0);
+    const auto count_at = [&](double f) {
+      return prepare::count_refined(c.model, C / f / K, CAP).facets;
+    };
+    EXPECT_LE(count_at(fits), CAP) << fits;
+    const double unit = std::pow(10.0, std::floor(std::log10(fits)) - 3.0);
+    EXPECT_GT(count_at(fits + unit), CAP) << fits;
+  }
+}
+
 TEST(Refinement, TooLargeIsSizedAndTheFittingFrequencyFits) {
   const Facets torus = sample_torus();
   constexpr std::uint64_t CAP = 60000;
@@ -1155,6 +1230,9 @@ TEST(PrepareCommand, RefusesHugeNumbersTruly) {
       {"1e200 elements, bisected",
        {"--refine-only", "--elements-per-wavelength", "1e200", "cube.stl", "out.stl"},
        "the highest frequency that fits is 1.241e-195 Hz"},
+      {"edges near 1e300, bisected",
+       {"--refine-only", "huge.stl", "out.stl"},
+       "the highest frequency that fits is 2.069e-296 Hz"},
       {"overflowing edge",
        {"over.stl", "out.stl"},
        "over.stl: an edge is longer than the largest number"},
@@ -1177,6 +1255,51 @@ TEST(PrepareCommand, RefusesHugeNumbersTruly) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(dir.read("out.stl"), "old content\n");
+  }
+}
+
+// A tiny model far from the origin at a frequency whose pieces the
+// coordinates cannot hold apart: refused, by bisection and by remeshing,
+// with a frequency that can be met; prepared at that frequency, the output
+// is one the check calls ready.
+TEST(PrepareCommand, AdvisesOnlyFrequenciesTheCoordinatesCanMeet) {
+  struct Case {
+    std::string_view name;
+    std::vector<std::string> method;
+    std::string_view frequency;
+    std::string_view expected;
+  };
+  // "is" by bisection, "is about" by remeshing's estimate.
+  const std::string advice = "3836000000 Hz";
+  const Case cases[] = {
+      {"bisected, far too high", {"--refine-only"}, "1e20", "gives about"},
+      {"remeshed, far too high", {}, "1e20", "gives about"},
+      {"bisected, just too fine", {"--refine-only"}, "3837000000", "halves shorter than 7.45e-09"},
+      {"remeshed, just too fine", {}, "3837000000", "halves shorter than 7.45e-09"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("tiny.stl",
+              converter_style(box({1e6, 1e6, 1e6}, {1e6 + 1e-7, 1e6 + 1e-7, 1e6 + 1e-7})));
+    dir.write("out.stl", "old content\n");
+    std::vector<std::string> arguments = c.method;
+    arguments.insert(arguments.end(),
+                     {"--frequency", std::string(c.frequency), "tiny.stl", "out.stl"});
+    const CommandRun refused = prepare(dir, arguments);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find(c.expected), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("the highest frequency that fits is"), std::string::npos);
+    EXPECT_NE(refused.err.find(advice), std::string::npos) << refused.err;
+    EXPECT_EQ(dir.read("out.stl"), "old content\n");
+
+    std::vector<std::string> advised = c.method;
+    advised.insert(advised.end(), {"--frequency", "3836000000", "tiny.stl", "out.stl"});
+    const CommandRun run = prepare(dir, advised);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    const CommandRun checked =
+        run_program(dir, STLDECK_CHECK_EXE, {"--frequency", "3836000000", "out.stl"});
+    EXPECT_EQ(checked.status, 0) << checked.out;
   }
 }
 

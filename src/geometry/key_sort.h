@@ -4,6 +4,8 @@
 // A least-significant-digit radix sort: stable, a fixed number of passes
 // over the keys, and no comparisons, so millions of keys sort in a few
 // tens of milliseconds where a comparison sort takes ten times as long.
+// A few hundred keys or fewer are sorted by comparison, in time that
+// follows their count rather than the radix's counters.
 #pragma once
 
 #include <cstdint>

@@ -54,19 +54,12 @@ std::string shown_count(double value) {
   return format::general_text(value, 3);
 }
 
-// Why refining to `max_side` is refused: how many facets it would give and
-// the highest frequency that stays within the converter's limit.
-// `max_side` and `options` are in model units; the length is shown in
-// metres.
-std::string too_large(std::span<const geometry::Triangle> facets, double max_side,
-                      const prepare::PrepareOptions& options) {
-  const prepare::RefinementSize size = prepare::size_refinement(facets, max_side, FACET_LIMIT);
-  const std::string count = std::isfinite(size.facets) ? shown_count(size.facets)
-                                                       : prepare::count_from_log2(size.log2_facets);
-  std::string reason = "refining to edges of at most " +
-                       format::general_text(max_side * options.units.factor(), 5) + " gives " +
-                       (size.exact ? "" : "about ") + count + " facets, more than the " +
-                       shown_count(FACET_LIMIT) + " stldeck can convert";
+// "; the highest frequency that fits is ... Hz" for a refinement of
+// `size` refused at the frequency of `options`.
+std::string fitting_frequency(std::span<const geometry::Triangle> facets,
+                              const prepare::RefinementSize& size,
+                              const prepare::PrepareOptions& options) {
+  std::string reason;
   const double frequency = prepare::highest_fitting_frequency(
       facets, options.sound_speed, options.elements_per_wavelength, options.frequency_hz, size,
       FACET_LIMIT);
@@ -80,6 +73,36 @@ std::string too_large(std::span<const geometry::Triangle> facets, double max_sid
     reason += "; no frequency above 1e-300 Hz fits";
   }
   return reason;
+}
+
+// Why refining to `max_side` is refused: how many facets it would give and
+// the highest frequency that stays within the converter's limit.
+std::string too_large(std::span<const geometry::Triangle> facets, double max_side,
+                      const prepare::PrepareOptions& options) {
+  const prepare::RefinementSize size = prepare::size_refinement(facets, max_side, FACET_LIMIT);
+  const std::string count = std::isfinite(size.facets) ? shown_count(size.facets)
+                                                       : prepare::count_from_log2(size.log2_facets);
+  std::string reason = "refining to edges of at most " +
+                       format::general_text(max_side * options.units.factor(), 5) +
+                       " gives " + (size.exact ? "" : "about ") + count +
+                       " facets, more than the " + shown_count(FACET_LIMIT) +
+                       " stldeck can convert";
+  return reason + fitting_frequency(facets, size, options);
+}
+
+// Why refining to `max_side` is refused when the cuts would go below what
+// the coordinates hold apart, and the highest frequency that can be met.
+std::string too_fine(std::span<const geometry::Triangle> facets, double max_side,
+                     const prepare::PrepareOptions& options) {
+  const std::string reason =
+      "refining to edges of at most " + format::general_text(max_side * options.units.factor(), 5) +
+      " would cut edges into halves shorter than " +
+      format::general_text(prepare::shortest_half_side(facets) * options.units.factor(), 3) +
+      ", closer than coordinates this far from the origin hold corners apart";
+  prepare::RefinementSize size;
+  size.facets = static_cast<double>(FACET_LIMIT) + 1.0;
+  size.log2_facets = std::log2(size.facets);
+  return reason + fitting_frequency(facets, size, options);
 }
 
 // The report on standard output; when it cannot be written, the one line
@@ -198,7 +221,15 @@ ExitStatus run(const prepare::PrepareOptions& options) {
       const double log2_expected =
           std::log2(2.2) + prepare::log2_least_refined(mended.facets, report.max_side);
       return fail(input_name + ": " +
-                  prepare::too_large_remesh(expected, log2_expected, FACET_LIMIT, options));
+                  prepare::too_large_remesh(expected, log2_expected, FACET_LIMIT,
+                                            2 * prepare::shortest_half_side(mended.facets) * factor,
+                                            options));
+    }
+    // A remesh to a limit the coordinates cannot hold is refused as
+    // bisection to it is, with the same advice.
+    if (report.max_side / 2 < prepare::shortest_half_side(mended.facets) &&
+        geometry::longest_side(mended.facets) > report.max_side) {
+      return fail(input_name + ": " + too_fine(mended.facets, report.max_side, model_options));
     }
     progress.begin("remeshing");
     remeshed = prepare::remesh_for_frequency(mended.facets, model_options, progress);
@@ -208,11 +239,11 @@ ExitStatus run(const prepare::PrepareOptions& options) {
       bisect = true;
     } else if (remeshed.status == geometry::RemeshStatus::remeshed) {
       if (remeshed.facets.size() > FACET_LIMIT) {
-        return fail(
-            input_name + ": " +
-            prepare::too_large_remesh(static_cast<double>(remeshed.facets.size()),
-                                      std::log2(static_cast<double>(remeshed.facets.size())),
-                                      FACET_LIMIT, options));
+        return fail(input_name + ": " +
+                    prepare::too_large_remesh(
+                        static_cast<double>(remeshed.facets.size()),
+                        std::log2(static_cast<double>(remeshed.facets.size())), FACET_LIMIT,
+                        2 * prepare::shortest_half_side(mended.facets) * factor, options));
       }
       report.remesh = &remeshed;
       facets_out = remeshed.facets.size();
@@ -233,6 +264,10 @@ ExitStatus run(const prepare::PrepareOptions& options) {
     }
     const prepare::RefinedCount counted =
         prepare::count_refined(mended.facets, report.max_side, FACET_LIMIT);
+    if (counted.below_resolution) {
+      progress.clear();
+      return fail(input_name + ": " + too_fine(mended.facets, report.max_side, model_options));
+    }
     if (counted.facets > FACET_LIMIT) {
       progress.clear();
       return fail(input_name + ": " + too_large(mended.facets, report.max_side, model_options));

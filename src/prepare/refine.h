@@ -34,19 +34,37 @@ namespace prepare {
 struct RefinedCount {
   std::uint64_t facets = 0;   // exact when at most the cap given, else above it
   double longest_side = 0.0;  // the longest side of the pieces (when within the cap)
+  // Counting stopped at a side that cannot be cut (see shortest_half_side);
+  // `facets` is then above any cap.
+  bool below_resolution = false;
 };
+
+// The shortest half a side may be cut into: MIN_HALF_TOLERANCES times the
+// distance within which the model check welds two corners into one vertex
+// (geometry::merge_tolerance of the facets' box, which refinement never
+// changes). Far from the origin that distance is a few units in the last
+// place of the coordinates: cut any finer, the new corners would be welded
+// to their neighbours, or rounded off the line they were cut on, and the
+// check would find degenerate facets and open edges where the model was
+// closed. 0 without a finite facet.
+inline constexpr double MIN_HALF_TOLERANCES = 4.0;
+double shortest_half_side(std::span<const geometry::Triangle> facets);
 
 // The facets refinement to `max_side` gives; counting stops as soon as the
 // count is above `cap`. Takes as long as the pieces it counts, without
-// keeping any. A limit below what the coordinates can resolve (a side
-// whose midpoint rounds to one of its ends) counts as above any cap.
+// keeping any. A limit below what the coordinates can resolve (half of it
+// shorter than shortest_half_side, and a side to cut) counts as above any
+// cap, with `below_resolution` set.
 RefinedCount count_refined(std::span<const geometry::Triangle> facets, double max_side,
                            std::uint64_t cap);
 
 // Hands every piece of the refinement to `take(piece, longest_side)`,
 // facet by facet, pieces in a fixed order. `take` returns false to stop.
 // Returns false when stopped, or when a side cannot be cut (a limit below
-// what the coordinates resolve: its midpoint rounds to one of its ends).
+// what the coordinates resolve: half of it is shorter than
+// shortest_half_side, or a midpoint rounds to one of its side's ends).
+// Every side cut is longer than the limit, so every half is at least the
+// shortest half.
 template <typename Take>
 bool refine_facets(std::span<const geometry::Triangle> facets, double max_side, Take&& take);
 
@@ -106,6 +124,7 @@ inline void cut_facet(const geometry::Triangle& facet, int side, geometry::Trian
 
 template <typename Take>
 bool refine_facets(std::span<const geometry::Triangle> facets, double max_side, Take&& take) {
+  const double shortest_half = shortest_half_side(facets);
   std::vector<geometry::Triangle> pending;
   for (const geometry::Triangle& facet : facets) {
     pending.push_back(facet);
@@ -118,11 +137,12 @@ bool refine_facets(std::span<const geometry::Triangle> facets, double max_side, 
         if (!take(piece, longest)) return false;
         continue;
       }
+      // Pieces of the limit would be too small for the coordinates to hold
+      // their corners apart: no refinement reaches it.
+      if (max_side / 2 < shortest_half) return false;
       geometry::Triangle first{};
       geometry::Triangle second{};
       cut_facet(piece, side, first, second);
-      // A side so short next to its coordinates that its midpoint is one of
-      // its ends cannot be cut: no refinement reaches the limit.
       if (first[1] == first[0] || second[0] == second[1]) return false;
       // The first half comes out first.
       pending.push_back(second);

@@ -23,12 +23,15 @@ double expected_remesh_facets(const geometry::ShapeFigures& before, double max_s
 }
 
 std::string too_large_remesh(double facets, double log2_facets, std::uint64_t limit,
-                             const PrepareOptions& options) {
+                             double finest_side, const PrepareOptions& options) {
   const bool finite = std::isfinite(facets);
   const double ratio = finite
                            ? std::sqrt(static_cast<double>(limit) / facets)
                            : std::exp2((std::log2(static_cast<double>(limit)) - log2_facets) / 2.0);
-  double fitting = options.frequency_hz * ratio;
+  // The limit is sound speed / frequency / K: the finest side gives the
+  // highest frequency the coordinates allow.
+  const double resolved = options.max_side() / finest_side;
+  double fitting = options.frequency_hz * std::fmin(ratio, resolved);
   if (!(fitting > 1e-300)) {
     return "remeshing to edges of at most " + format::general_text(options.max_side(), 5) +
            " gives about " + count_from_log2(log2_facets) + " facets, more than the " +

@@ -45,10 +45,12 @@ double expected_remesh_facets(const geometry::ShapeFigures& before, double max_s
 
 // Why a remesh to `facets` facets is refused: more than `limit`, and the
 // highest frequency (4 significant digits, rounded down) that should fit,
-// the count growing with the square of the frequency. Where `facets` is
-// beyond the largest double, `log2_facets` gives it.
+// the count growing with the square of the frequency, and at which the
+// limit is no finer than `finest_side` (twice shortest_half_side: finer
+// pieces the coordinates cannot hold apart). Where `facets` is beyond the
+// largest double, `log2_facets` gives it.
 std::string too_large_remesh(double facets, double log2_facets, std::uint64_t limit,
-                             const PrepareOptions& options);
+                             double finest_side, const PrepareOptions& options);
 
 // The remesh of the mended facets, kept only where it beats bisection to
 // the same limit: bisection is exact and never moves the surface, so a
