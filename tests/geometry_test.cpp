@@ -85,7 +85,7 @@ Facts analyse(const std::vector<Triangle>& facets) {
   const geometry::VertexMerge merge = geometry::merge_vertices(facets, box_of);
   facts.vertices = std::ssize(merge.position_corner);
   facts.near = merge.near_coincident_corners;
-  facts.roles = geometry::classify_facets(facets, merge.vertex_ids);
+  facts.roles = geometry::classify_merged_facets(facets, merge);
   const geometry::EdgeTopology topology = geometry::analyse_edges(
       merge.vertex_ids, facts.roles, static_cast<std::uint32_t>(facts.vertices));
   facts.shells = geometry::measure_shells(facets, topology);

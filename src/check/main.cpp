@@ -114,7 +114,8 @@ ExitStatus check_file(const check::CheckOptions& options) {
     facts.end_of_solid = scan.line_facts.ends_with_endsolid;
   }
   const check::MeshAnalysis analysis = check::analyse_mesh(
-      scan.facets, with_view ? check::VertexIdsKept::yes : check::VertexIdsKept::no);
+      scan.facets, with_view ? check::VertexIdsKept::yes : check::VertexIdsKept::no,
+      options.min_angle_degrees);
   facts.mesh = analysis.facts;
   for (std::size_t kind = 0; kind < check::FACET_FINDING_KINDS; ++kind) {
     for (const std::uint32_t f : analysis.facts.first_facets[kind]) {

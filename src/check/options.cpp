@@ -2,11 +2,20 @@
 
 #include "companion/frequency_options.h"
 #include "companion/options.h"
+#include "companion/shape_options.h"
 
 namespace check {
 namespace {
 
-enum Option : std::size_t { json, view, frequency, sound_speed, elements_per_wavelength, help };
+enum Option : std::size_t {
+  json,
+  view,
+  frequency,
+  sound_speed,
+  elements_per_wavelength,
+  help,
+  min_angle,
+};
 constexpr companion::OptionRule RULES[] = {
     {"--json", false, ""},
     {"--view", true, ""},
@@ -14,6 +23,7 @@ constexpr companion::OptionRule RULES[] = {
     {companion::SOUND_SPEED_OPTION, true, ""},
     {companion::ELEMENTS_OPTION, true, ""},
     {"--help", false, "-h"},
+    {companion::MIN_ANGLE_OPTION, true, ""},
 };
 
 }  // namespace
@@ -21,7 +31,7 @@ constexpr companion::OptionRule RULES[] = {
 std::string usage() {
   return std::string(
       "usage: stldeck-check [--json] [--view VIEW] [--frequency HZ] [--sound-speed C]\n"
-      "                     [--elements-per-wavelength K] [FILE]\n"
+      "                     [--elements-per-wavelength K] [--min-angle DEG] [FILE]\n"
       "Checks whether the ASCII STL file FILE (default STL_Model.stl) is ready for the\n"
       "solver: read exactly as stldeck reads it, closed, consistently oriented, and\n"
       "fine enough for the frequency.\n"
@@ -31,6 +41,7 @@ std::string usage() {
       companion::frequency_options_help(
           ",\n"
           "                               for metres; 343000 for a model in millimetres") +
+      companion::min_angle_help() +
       "  --help                       print this text\n"
       "Exit status: 0 ready, 1 not ready, 2 usage error or unreadable file.\n");
 }
@@ -45,6 +56,10 @@ std::string parse_options(std::span<const std::string_view> arguments, CheckOpti
   if (read.has(view)) {
     options.view_path = *read.values[view];
     if (options.view_path.empty()) return "--view needs a file name";
+  }
+  if (std::string problem = companion::read_min_angle(read, RULES, options.min_angle_degrees);
+      !problem.empty()) {
+    return problem;
   }
   return companion::read_frequency_settings(read, RULES, options.settings);
 }

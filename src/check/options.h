@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "check/readiness.h"
+#include "geometry/facet_soup.h"
 
 namespace check {
 
@@ -15,6 +16,8 @@ struct CheckOptions {
   std::string path = "STL_Model.stl";
   std::string view_path;  // --view FILE; empty for none
   CheckSettings settings;
+  // Facets with a smaller angle are degenerate (needles and caps).
+  double min_angle_degrees = geometry::DEFAULT_MIN_ANGLE_DEGREES;
 };
 
 // The text --help prints; the defaults named in it are the deck's own.
