@@ -79,13 +79,15 @@ struct Facts {
   std::vector<FacetRole> roles;
 };
 
-Facts analyse(const std::vector<Triangle>& facets) {
+// `min_angle` as the companions' --min-angle (0: slivers without area only).
+Facts analyse(const std::vector<Triangle>& facets,
+              double min_angle = geometry::DEFAULT_MIN_ANGLE_DEGREES) {
   Facts facts;
   const auto box_of = geometry::finite_box(facets);
   const geometry::VertexMerge merge = geometry::merge_vertices(facets, box_of);
   facts.vertices = std::ssize(merge.position_corner);
   facts.near = merge.near_coincident_corners;
-  facts.roles = geometry::classify_facets(facets, merge.vertex_ids);
+  facts.roles = geometry::classify_merged_facets(facets, merge, min_angle);
   const geometry::EdgeTopology topology = geometry::analyse_edges(
       merge.vertex_ids, facts.roles, static_cast<std::uint32_t>(facts.vertices));
   facts.shells = geometry::measure_shells(facets, topology);
@@ -496,7 +498,9 @@ TEST(Geometry, ShellsKeepTheirSignAtAnyScale) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const Facts facts = analyse(c.facets);
+    // The box 1e-8 high has side facets with 6e-7-degree corners, needles
+    // to the default limit: the shapes are not what is measured here.
+    const Facts facts = analyse(c.facets, 0.0);
     ASSERT_EQ(facts.shells.size(), 1U);
     const geometry::Shell& shell = facts.shells[0];
     EXPECT_TRUE(shell.closed);

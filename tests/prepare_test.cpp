@@ -201,6 +201,10 @@ constexpr std::string_view JSON_KEYS[] = {
     "welded_edges",
     "widest_gap_closed",
     "near_coincident_corners",
+    "t_junctions_closed",
+    "slivers_swapped",
+    "needles_collapsed",
+    "min_angle",
     "dropped_nonfinite",
     "dropped_degenerate",
     "dropped_duplicate",
@@ -210,6 +214,7 @@ constexpr std::string_view JSON_KEYS[] = {
     "cavities_turned_inward",
     "open_edges",
     "nonmanifold_edges",
+    "t_junctions",
     "refined",
     "longest_edge_in",
     "longest_edge_out",
@@ -960,6 +965,8 @@ TEST(Mending, EachStepOnAModelWhoseTruthIsKnown) {
         EXPECT_EQ(value, "false");
       } else if (key == "method") {
         EXPECT_EQ(value, "\"none\"");
+      } else if (key == "min_angle") {
+        EXPECT_EQ(value, "0.5");
       } else if (key == "ready") {
         EXPECT_EQ(value, c.status == 0 ? "true" : "false");
       } else if (key != "facets_out" && key != "longest_edge_in" && key != "longest_edge_out") {

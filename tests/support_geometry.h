@@ -49,7 +49,10 @@ struct Reference {
   std::vector<ReferenceShell> shells;
 };
 
-inline Reference reference(const std::vector<Triangle>& facets) {
+// Facets are judged by their shape where their corners merge, with
+// `min_angle_degrees` the smallest angle allowed (0 for the area test only).
+inline Reference reference(const std::vector<Triangle>& facets,
+                           long double min_angle_degrees = geometry::DEFAULT_MIN_ANGLE_DEGREES) {
   Reference truth;
   const std::size_t n = facets.size();
   std::vector<bool> finite(n);
@@ -113,6 +116,18 @@ inline Reference reference(const std::vector<Triangle>& facets) {
     ++positions[root(c)][p];
   }
   truth.vertices = std::ssize(positions);
+  // Each vertex's position: the most common of its corners', the lowest of
+  // equally common ones.
+  std::map<std::size_t, Point> merged;
+  for (const auto& [r, uses] : positions) {
+    std::int64_t most = 0;
+    for (const auto& [p, count] : uses) {
+      if (count > most) {
+        most = count;
+        merged[r] = p;
+      }
+    }
+  }
   for (const auto& [r, uses] : positions) {
     std::int64_t most = 0;
     std::int64_t all = 0;
@@ -129,7 +144,9 @@ inline Reference reference(const std::vector<Triangle>& facets) {
   for (std::size_t f = 0; f < n; ++f) {
     if (!finite[f]) continue;
     std::array<std::size_t, 3> ids = {root(3 * f), root(3 * f + 1), root(3 * f + 2)};
-    const auto& [a, b, c] = facets[f];
+    const Point a = merged[ids[0]];
+    const Point b = merged[ids[1]];
+    const Point c = merged[ids[2]];
     long double u[3];
     long double v[3];
     long double w[3];
@@ -145,9 +162,15 @@ inline Reference reference(const std::vector<Triangle>& facets) {
     const auto square = [](const long double* s) {
       return s[0] * s[0] + s[1] * s[1] + s[2] * s[2];
     };
-    const long double longest = std::max({square(u), square(v), square(w)});
+    std::array<long double, 3> squares = {square(u), square(v), square(w)};
+    std::sort(squares.begin(), squares.end());
+    const long double longest = squares[2];
+    // The smallest angle's sine is twice the area over the two longer sides.
+    const long double sine =
+        std::sin(min_angle_degrees * 3.14159265358979323846264338327950288L / 180);
     if (ids[0] == ids[1] || ids[1] == ids[2] || ids[0] == ids[2] ||
-        twice_area <= 1e-12L * longest) {
+        twice_area <= 1e-12L * longest ||
+        twice_area < sine * std::sqrt(squares[2]) * std::sqrt(squares[1])) {
       ++truth.degenerate;
       continue;
     }

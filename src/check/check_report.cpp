@@ -181,10 +181,24 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
   counted(mesh.nonfinite_facets, "facet has", "facets have",
           " a NaN or infinite coordinate: repair or remove them",
           at[kind(FacetFinding::nonfinite)]);
-  counted(mesh.degenerate_facets, "facet is", "facets are",
-          " degenerate (two corners one vertex, or a sliver whose area is next to nothing): "
-          "remove them",
-          at[kind(FacetFinding::degenerate)]);
+  {
+    // What the preparation does with them: a degenerate facet is mended with
+    // its neighbours, so the surface it closes stays closed.
+    std::string advice =
+        " degenerate (two corners one vertex, a sliver whose area is next to "
+        "nothing, or a needle with an angle below " +
+        readable_number(mesh.min_angle_degrees) + " degrees): ";
+    if (mesh.degenerate_closing > 0) {
+      advice += std::to_string(mesh.degenerate_closing) + " of them close the surface (" +
+                (mesh.degenerate_closing == 1 ? "a sliver" : "slivers") +
+                " along a T-junction, say), so deleting them would open holes; ";
+    }
+    advice +=
+        "stldeck-prepare swaps each with its neighbour across its longest side, or collapses "
+        "its shortest side, which keeps the surface closed";
+    counted(mesh.degenerate_facets, "facet is", "facets are", advice,
+            at[kind(FacetFinding::degenerate)]);
+  }
   counted(mesh.duplicate_facets, "facet repeats", "facets repeat",
           " an earlier facet (the same three vertices): remove the copies",
           at[kind(FacetFinding::repeated)]);
@@ -204,6 +218,10 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
             " (used by one facet): the surface has holes; close them",
             at[kind(FacetFinding::open_edge)], "facets ");
   }
+  counted(mesh.t_junctions, "vertex lies", "vertices lie",
+          " on an open side of another facet (T-junctions: one part split where its neighbour "
+          "is not): stldeck-prepare splits those sides at them, which closes the seam",
+          at[kind(FacetFinding::t_junction)], "facets ");
   counted(mesh.nonmanifold_edges, "edge is", "edges are",
           " shared by more than two facets: separate the surfaces that meet there",
           at[kind(FacetFinding::nonmanifold_edge)], "facets ");
@@ -300,6 +318,7 @@ std::string json_locations(const ModelFacts& facts) {
   located("inverted_shells", mesh.inverted_shells, at(FacetFinding::body_inside_out));
   located("cavities_pointing_outward", mesh.cavities_pointing_outward,
           at(FacetFinding::cavity_pointing_outward));
+  located("t_junctions", mesh.t_junctions, at(FacetFinding::t_junction));
   return companion::json_line_object(members);
 }
 
@@ -337,6 +356,8 @@ std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   json.add_number("widest_gap", mesh.widest_gap);
   json.add_integer("nonmanifold_edges", mesh.nonmanifold_edges);
   json.add_integer("misoriented_edges", mesh.misoriented_edges);
+  json.add_integer("t_junctions", mesh.t_junctions);
+  json.add_number("min_angle", mesh.min_angle_degrees);
   json.add_integer("shells", mesh.shells);
   json.add_integer("inverted_shells", mesh.inverted_shells);
   json.add_integer("cavities", mesh.cavities);

@@ -142,7 +142,8 @@ ExitStatus check_file(const check::CheckOptions& options) {
     facts.scale_problem_line = scan.facet_lines[facts.scale_problem.facet];
   }
   const check::MeshAnalysis analysis = check::analyse_mesh(
-      scan.facets, with_view ? check::VertexIdsKept::yes : check::VertexIdsKept::no);
+      scan.facets, with_view ? check::VertexIdsKept::yes : check::VertexIdsKept::no,
+      options.min_angle_degrees);
   facts.mesh = analysis.facts;
   check::state_in_metres(facts.mesh, factor);
   for (std::size_t kind = 0; kind < check::FACET_FINDING_KINDS; ++kind) {

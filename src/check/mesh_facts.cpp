@@ -5,6 +5,7 @@
 
 #include "geometry/gaps.h"
 #include "geometry/nesting.h"
+#include "geometry/t_junctions.h"
 #include "geometry/vertex_merge.h"
 
 namespace check {
@@ -15,6 +16,54 @@ using geometry::SideKind;
 
 bool has_side(const geometry::SideKinds& sides, SideKind kind) {
   return std::find(sides.begin(), sides.end(), kind) != sides.end();
+}
+
+// The degenerate facets with three vertices whose every side is an edge of
+// the members in the other direction: the surface runs past them closed,
+// so deleting one would open it.
+std::int64_t count_closing_degenerate(std::span<const geometry::VertexIds> vertex_ids,
+                                      std::span<const FacetRole> roles) {
+  std::vector<std::uint64_t> wanted;
+  const auto key = [](std::uint32_t from, std::uint32_t to) {
+    return std::uint64_t{from} << 32 | to;
+  };
+  for (std::size_t f = 0; f < roles.size(); ++f) {
+    const geometry::VertexIds& ids = vertex_ids[f];
+    if (roles[f] != FacetRole::degenerate || ids[0] == ids[1] || ids[1] == ids[2] ||
+        ids[0] == ids[2]) {
+      continue;
+    }
+    for (std::size_t k = 0; k < 3; ++k) wanted.push_back(key(ids[(k + 1) % 3], ids[k]));
+  }
+  if (wanted.empty()) return 0;
+  std::sort(wanted.begin(), wanted.end());
+  std::vector<std::uint8_t> present(wanted.size(), 0);
+  for (std::size_t f = 0; f < roles.size(); ++f) {
+    if (roles[f] != FacetRole::member) continue;
+    for (std::size_t k = 0; k < 3; ++k) {
+      const std::uint64_t side = key(vertex_ids[f][k], vertex_ids[f][(k + 1) % 3]);
+      const auto it = std::lower_bound(wanted.begin(), wanted.end(), side);
+      for (auto at = it; at != wanted.end() && *at == side; ++at) {
+        present[static_cast<std::size_t>(at - wanted.begin())] = 1;
+      }
+    }
+  }
+  std::int64_t closing = 0;
+  for (std::size_t f = 0; f < roles.size(); ++f) {
+    const geometry::VertexIds& ids = vertex_ids[f];
+    if (roles[f] != FacetRole::degenerate || ids[0] == ids[1] || ids[1] == ids[2] ||
+        ids[0] == ids[2]) {
+      continue;
+    }
+    bool all = true;
+    for (std::size_t k = 0; k < 3 && all; ++k) {
+      const std::uint64_t side = key(ids[(k + 1) % 3], ids[k]);
+      const auto it = std::lower_bound(wanted.begin(), wanted.end(), side);
+      all = present[static_cast<std::size_t>(it - wanted.begin())] != 0;
+    }
+    if (all) ++closing;
+  }
+  return closing;
 }
 
 }  // namespace
@@ -33,6 +82,9 @@ bool has_finding(const MeshAnalysis& analysis, std::size_t f, FacetFinding kind)
       return has_side(analysis.topology.sides[f], SideKind::nonmanifold);
     case FacetFinding::misoriented_edge:
       return has_side(analysis.topology.sides[f], SideKind::misoriented);
+    case FacetFinding::t_junction:
+      return std::binary_search(analysis.t_junction_facets.begin(),
+                                analysis.t_junction_facets.end(), static_cast<std::uint32_t>(f));
     case FacetFinding::body_inside_out:
     case FacetFinding::cavity_pointing_outward:
       break;
@@ -45,7 +97,8 @@ bool has_finding(const MeshAnalysis& analysis, std::size_t f, FacetFinding kind)
                         : geometry::ShellFacing::cavity_pointing_outward);
 }
 
-MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets, VertexIdsKept keep) {
+MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets, VertexIdsKept keep,
+                          double min_angle_degrees) {
   MeshAnalysis analysis;
   MeshFacts& facts = analysis.facts;
   facts.bounding_box = geometry::finite_box(facets);
@@ -54,7 +107,8 @@ MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets, VertexIdsK
   facts.vertices = std::ssize(merge.position_corner);
   facts.near_coincident_corners = merge.near_coincident_corners;
   facts.merge_tolerance = merge.tolerance;
-  analysis.roles = geometry::classify_facets(facets, merge.vertex_ids);
+  facts.min_angle_degrees = min_angle_degrees;
+  analysis.roles = geometry::classify_merged_facets(facets, merge, min_angle_degrees);
   analysis.topology = geometry::analyse_edges(merge.vertex_ids, analysis.roles,
                                               static_cast<std::uint32_t>(facts.vertices));
   analysis.shells = geometry::measure_shells(facets, analysis.topology);
@@ -64,6 +118,19 @@ MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets, VertexIdsK
     facts.gap_edges = gaps.edges;
     facts.widest_gap = gaps.widest;
   }
+  {
+    const std::vector<geometry::TJunction> junctions =
+        geometry::find_t_junctions(facets, merge.vertex_ids, analysis.topology, merge.tolerance);
+    facts.t_junctions = std::ssize(junctions);
+    for (const geometry::TJunction& junction : junctions) {
+      analysis.t_junction_facets.push_back(junction.facet);
+    }
+    std::sort(analysis.t_junction_facets.begin(), analysis.t_junction_facets.end());
+    analysis.t_junction_facets.erase(
+        std::unique(analysis.t_junction_facets.begin(), analysis.t_junction_facets.end()),
+        analysis.t_junction_facets.end());
+  }
+  facts.degenerate_closing = count_closing_degenerate(merge.vertex_ids, analysis.roles);
   if (keep == VertexIdsKept::yes) analysis.vertex_ids = std::move(merge.vertex_ids);
   merge = {};
 
@@ -102,9 +169,9 @@ MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets, VertexIdsK
   }
   // Only the kinds present are looked for, and only until enough are found.
   const std::int64_t counts[FACET_FINDING_KINDS] = {
-      facts.nonfinite_facets, facts.degenerate_facets,        facts.duplicate_facets,
-      facts.open_edges,       facts.nonmanifold_edges,        facts.misoriented_edges,
-      facts.inverted_shells,  facts.cavities_pointing_outward};
+      facts.nonfinite_facets, facts.degenerate_facets,         facts.duplicate_facets,
+      facts.open_edges,       facts.nonmanifold_edges,         facts.misoriented_edges,
+      facts.inverted_shells,  facts.cavities_pointing_outward, facts.t_junctions};
   std::vector<FacetFinding> wanted;
   for (std::size_t kind = 0; kind < FACET_FINDING_KINDS; ++kind) {
     if (counts[kind] > 0) wanted.push_back(static_cast<FacetFinding>(kind));

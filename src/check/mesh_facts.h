@@ -31,8 +31,9 @@ enum class FacetFinding : std::uint8_t {
   misoriented_edge,
   body_inside_out,          // even depth, negative volume
   cavity_pointing_outward,  // odd depth, positive volume
+  t_junction,               // a vertex lies on the facet's open side
 };
-inline constexpr std::size_t FACET_FINDING_KINDS = 8;
+inline constexpr std::size_t FACET_FINDING_KINDS = 9;
 
 // How many locations of each kind are kept and reported.
 inline constexpr std::size_t LOCATIONS_SHOWN = 10;
@@ -49,7 +50,13 @@ struct MeshFacts {
   double widest_gap = 0.0;             // geometry/gaps.h
   std::int64_t nonmanifold_edges = 0;  // used by more than two facets
   std::int64_t misoriented_edges = 0;  // two facets that run it the same way
-  std::int64_t shells = 0;             // facets joined through shared edges
+  // Vertices lying on another facet's open side (geometry/t_junctions.h),
+  // and of the degenerate facets those whose every side is shared, so that
+  // deleting them would open the surface (a sliver closing a T-junction).
+  std::int64_t t_junctions = 0;
+  std::int64_t degenerate_closing = 0;
+  double min_angle_degrees = 0.0;  // the limit the degenerate facets were judged by
+  std::int64_t shells = 0;         // facets joined through shared edges
   // Closed shells by how they face for their depth: a body (even depth)
   // outward and a cavity (odd depth) into its void agree; a body with a
   // negative volume is inside out; a cavity with a positive one points
@@ -77,14 +84,18 @@ struct MeshAnalysis {
   std::vector<geometry::FacetRole> roles;
   geometry::EdgeTopology topology;
   std::vector<geometry::Shell> shells;
-  std::vector<std::uint32_t> depths;            // per shell, as from geometry::nest_shells
-  std::vector<geometry::VertexIds> vertex_ids;  // only when asked to keep them
+  std::vector<std::uint32_t> depths;             // per shell, as from geometry::nest_shells
+  std::vector<geometry::VertexIds> vertex_ids;   // only when asked to keep them
+  std::vector<std::uint32_t> t_junction_facets;  // ascending, each once
 };
 
 enum class VertexIdsKept { no, yes };
 
+// Facets are judged degenerate by their shape once their corners are
+// merged, with `min_angle_degrees` as the smallest angle allowed.
 MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets,
-                          VertexIdsKept keep = VertexIdsKept::no);
+                          VertexIdsKept keep = VertexIdsKept::no,
+                          double min_angle_degrees = geometry::DEFAULT_MIN_ANGLE_DEGREES);
 
 // Whether facet f shows the finding, from the analysis' tables.
 bool has_finding(const MeshAnalysis& analysis, std::size_t f, FacetFinding kind);

@@ -3,6 +3,7 @@
 #include "companion/frequency_options.h"
 #include "companion/options.h"
 #include "companion/units.h"
+#include "companion/shape_options.h"
 
 namespace check {
 namespace {
@@ -14,7 +15,8 @@ enum Option : std::size_t {
   sound_speed,
   elements_per_wavelength,
   units,
-  help
+  help,
+  min_angle,
 };
 constexpr companion::OptionRule RULES[] = {
     {"--json", false, ""},
@@ -24,6 +26,7 @@ constexpr companion::OptionRule RULES[] = {
     {companion::ELEMENTS_OPTION, true, ""},
     {companion::UNITS_OPTION, true, ""},
     {"--help", false, "-h"},
+    {companion::MIN_ANGLE_OPTION, true, ""},
 };
 
 }  // namespace
@@ -31,7 +34,8 @@ constexpr companion::OptionRule RULES[] = {
 std::string usage() {
   return std::string(
       "usage: stldeck-check [--json] [--view VIEW] [--units U] [--frequency HZ]\n"
-      "                     [--sound-speed C] [--elements-per-wavelength K] [FILE]\n"
+      "                     [--sound-speed C] [--elements-per-wavelength K]\n"
+      "                     [--min-angle DEG] [FILE]\n"
       "Checks whether the STL file FILE (default STL_Model.stl) is ready for the\n"
       "solver: read exactly as stldeck reads it, in metres, closed, consistently\n"
       "oriented, and fine enough for the frequency. A binary file, which stldeck does\n"
@@ -40,6 +44,7 @@ std::string usage() {
       "  --view VIEW                  write the model and its findings to VIEW, a Tecplot\n"
       "                               ASCII file with one zone per kind of finding\n" +
       companion::units_help() + companion::frequency_options_help("") +
+      companion::min_angle_help() +
       "  --help                       print this text\n"
       "Exit status: 0 ready, 1 not ready, 2 usage error or unreadable file.\n");
 }
@@ -54,6 +59,10 @@ std::string parse_options(std::span<const std::string_view> arguments, CheckOpti
   if (read.has(view)) {
     options.view_path = *read.values[view];
     if (options.view_path.empty()) return "--view needs a file name";
+  }
+  if (std::string problem = companion::read_min_angle(read, RULES, options.min_angle_degrees);
+      !problem.empty()) {
+    return problem;
   }
   if (std::string problem = companion::read_frequency_settings(read, RULES, options.settings);
       !problem.empty()) {

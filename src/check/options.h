@@ -7,6 +7,7 @@
 
 #include "check/readiness.h"
 #include "companion/units.h"
+#include "geometry/facet_soup.h"
 
 namespace check {
 
@@ -17,6 +18,10 @@ struct CheckOptions {
   std::string view_path;   // --view FILE; empty for none
   CheckSettings settings;  // the sound speed in metres per second
   companion::ModelUnits units;
+  std::string view_path;  // --view FILE; empty for none
+  CheckSettings settings;
+  // Facets with a smaller angle are degenerate (needles and caps).
+  double min_angle_degrees = geometry::DEFAULT_MIN_ANGLE_DEGREES;
 };
 
 // The text --help prints; the defaults named in it are the deck's own.

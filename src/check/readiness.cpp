@@ -38,8 +38,8 @@ Readiness assess_model(const ModelFacts& facts, const CheckSettings& settings) {
       lines.skipped_facet_lines == 0 && lines.long_vertex_lines == 0 &&
       lines.incomplete_vertex_lines == 0 && mesh.nonfinite_facets == 0 &&
       mesh.degenerate_facets == 0 && mesh.duplicate_facets == 0 && mesh.open_edges == 0 &&
-      mesh.nonmanifold_edges == 0 && mesh.misoriented_edges == 0 && mesh.inverted_shells == 0 &&
-      mesh.flat_shells == 0 && mesh.cavities_pointing_outward == 0 &&
+      mesh.nonmanifold_edges == 0 && mesh.misoriented_edges == 0 && mesh.t_junctions == 0 &&
+      mesh.inverted_shells == 0 && mesh.flat_shells == 0 && mesh.cavities_pointing_outward == 0 &&
       facts.end_of_solid.value_or(true) && facts.units.metres() && !facts.scale_problem.found &&
       readiness.elements_per_wavelength.has_value() &&
       *readiness.elements_per_wavelength >= settings.elements_per_wavelength;

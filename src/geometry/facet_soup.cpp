@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 #include <utility>
 
 namespace geometry {
@@ -78,7 +79,32 @@ double merge_tolerance(const Box& box) {
   return std::max(of_size, ROUNDING_ULPS * ulp);
 }
 
-bool is_sliver(const Triangle& triangle) {
+namespace {
+
+// Whether the facet with sides u = b - a, v = c - a, w = c - b is a sliver
+// (twice the area at most 1e-12 of the longest side squared) or has an
+// angle whose squared sine lies below `sine_squared`. The squares of
+// squares must not overflow: the caller scales the sides first when they
+// might.
+bool thin_sides(const Point& u, const Point& v, const Point& w, double sine_squared) {
+  std::array<double, 3> squares = {dot(u, u), dot(v, v), dot(w, w)};
+  std::sort(squares.begin(), squares.end());
+  const double longest_squared = squares[2];
+  if (longest_squared == 0.0) return true;
+  const Point normal = cross(u, v);
+  const double twice_area_squared = dot(normal, normal);
+  // twice area <= 1e-12 L^2, squared on both sides.
+  if (twice_area_squared <= 1e-24 * longest_squared * longest_squared) return true;
+  return twice_area_squared < sine_squared * longest_squared * squares[1];
+}
+
+double sine_squared_of(double min_angle_degrees) {
+  if (!(min_angle_degrees > 0.0)) return 0.0;
+  const double sine = std::sin(min_angle_degrees * (std::numbers::pi / 180.0));
+  return sine * sine;
+}
+
+bool thin(const Triangle& triangle, double sine_squared) {
   // Most facets are neither huge nor tiny: their sides need no scaling,
   // for the squares of squares below stay within the range of doubles.
   constexpr double SAFE_LOWEST = 0x1p-400;
@@ -90,28 +116,39 @@ bool is_sliver(const Triangle& triangle) {
     const Point w = difference(c, b);
     const double longest_squared = std::max({dot(u, u), dot(v, v), dot(w, w)});
     if (longest_squared >= SAFE_LOWEST && longest_squared <= SAFE_HIGHEST) {
-      const Point normal = cross(u, v);
-      return dot(normal, normal) <= 1e-24 * longest_squared * longest_squared;
+      return thin_sides(u, v, w, sine_squared);
     }
   }
   const std::array<Point, 3> sides = scaled_sides(triangle);
-  const double longest_squared =
-      std::max({dot(sides[0], sides[0]), dot(sides[1], sides[1]), dot(sides[2], sides[2])});
-  if (longest_squared == 0.0) return true;
-  const Point normal = cross(sides[0], sides[1]);
-  // twice area <= 1e-12 L^2, squared on both sides.
-  return dot(normal, normal) <= 1e-24 * longest_squared * longest_squared;
+  return thin_sides(sides[0], sides[1], sides[2], sine_squared);
+}
+
+}  // namespace
+
+bool is_sliver(const Triangle& triangle) { return thin(triangle, 0.0); }
+
+bool is_degenerate_shape(const Triangle& triangle, double min_angle_degrees) {
+  return thin(triangle, sine_squared_of(min_angle_degrees));
+}
+
+ShapeLimit::ShapeLimit(double min_angle_degrees)
+    : sine_squared_(sine_squared_of(min_angle_degrees)) {}
+
+bool ShapeLimit::degenerate(const Triangle& triangle) const {
+  return thin(triangle, sine_squared_);
 }
 
 std::vector<FacetRole> classify_facets(std::span<const Triangle> triangles,
-                                       std::span<const VertexIds> vertex_ids) {
+                                       std::span<const VertexIds> vertex_ids,
+                                       double min_angle_degrees) {
+  const ShapeLimit limit(min_angle_degrees);
   std::vector<FacetRole> roles(triangles.size(), FacetRole::member);
   for (std::size_t f = 0; f < triangles.size(); ++f) {
     const VertexIds& ids = vertex_ids[f];
     if (ids[0] == NO_VERTEX) {
       roles[f] = FacetRole::nonfinite;
     } else if (ids[0] == ids[1] || ids[1] == ids[2] || ids[0] == ids[2] ||
-               is_sliver(triangles[f])) {
+               limit.degenerate(triangles[f])) {
       roles[f] = FacetRole::degenerate;
     }
   }

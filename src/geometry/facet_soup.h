@@ -70,19 +70,47 @@ double merge_tolerance(const Box& box);
 // for a facet whose corners are all equal. The facet must be finite.
 bool is_sliver(const Triangle& triangle);
 
+// The smallest angle a facet may have, in degrees, unless a command is
+// told otherwise: a needle or a cap with a sharper corner is degenerate.
+// Below half a degree the solver's collocation on the element loses most
+// of its digits (the aspect ratio passes a hundred), while the thinnest
+// facets a CAD program writes for a smooth curved surface keep a few
+// degrees.
+inline constexpr double DEFAULT_MIN_ANGLE_DEGREES = 0.5;
+
+// A sliver, or a facet whose smallest angle lies below `min_angle_degrees`
+// (0: the sliver test alone). The smallest angle lies opposite the
+// shortest side, and its sine is twice the area over the product of the
+// two longer sides; it is at most 60 degrees, so comparing sines compares
+// angles. Holds at any scale, like is_sliver. The facet must be finite.
+bool is_degenerate_shape(const Triangle& triangle, double min_angle_degrees);
+
+// The same test with the limit's sine worked out once, for many facets.
+class ShapeLimit {
+ public:
+  explicit ShapeLimit(double min_angle_degrees);
+  bool degenerate(const Triangle& triangle) const;
+
+ private:
+  double sine_squared_;
+};
+
 // What a facet is to the topology. Only members have edges.
 enum class FacetRole : std::uint8_t {
   member,
   nonfinite,   // a NaN or infinite coordinate
-  degenerate,  // two corners one vertex, or a sliver
+  degenerate,  // two corners one vertex, a sliver, or below the smallest angle
   repeated,    // the same three vertices as an earlier member, in any order
 };
 
 // Roles from the vertex ids (NO_VERTEX marks a non-finite facet) and the
-// sliver test; `repeated` is left to the edge topology, which meets the
-// copies anyway.
+// shape test (is_degenerate_shape) on the triangles as given; `repeated` is
+// left to the edge topology, which meets the copies anyway. To judge the
+// shapes the corners take once merged, pass triangles whose corners sit at
+// their vertices' positions (classify_merged_facets in vertex_merge.h).
 std::vector<FacetRole> classify_facets(std::span<const Triangle> triangles,
-                                       std::span<const VertexIds> vertex_ids);
+                                       std::span<const VertexIds> vertex_ids,
+                                       double min_angle_degrees = DEFAULT_MIN_ANGLE_DEGREES);
 
 // The length of the longest side of the finite facets: 0 without one, and
 // infinite when a side is longer than the largest double (its coordinates

@@ -285,4 +285,25 @@ VertexMerge merge_vertices(std::span<const Triangle> triangles, const std::optio
   return merge;
 }
 
+std::vector<FacetRole> classify_merged_facets(std::span<const Triangle> triangles,
+                                              const VertexMerge& merge, double min_angle_degrees) {
+  // Every corner at its vertex's position already (the usual case): the
+  // facets as given are the merged ones.
+  if (merge.near_coincident_corners == 0) {
+    return classify_facets(triangles, merge.vertex_ids, min_angle_degrees);
+  }
+  const ShapeLimit limit(min_angle_degrees);
+  std::vector<FacetRole> roles(triangles.size(), FacetRole::member);
+  for (std::size_t f = 0; f < triangles.size(); ++f) {
+    const VertexIds& ids = merge.vertex_ids[f];
+    if (ids[0] == NO_VERTEX) {
+      roles[f] = FacetRole::nonfinite;
+    } else if (ids[0] == ids[1] || ids[1] == ids[2] || ids[0] == ids[2] ||
+               limit.degenerate(merged_triangle(triangles, merge, f))) {
+      roles[f] = FacetRole::degenerate;
+    }
+  }
+  return roles;
+}
+
 }  // namespace geometry

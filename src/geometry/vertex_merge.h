@@ -54,4 +54,22 @@ inline const Point& vertex_position(std::span<const Triangle> triangles, const V
   return triangles[corner / 3][corner % 3];
 }
 
+// The triangle of a finite facet's vertices: its corners where the merge
+// puts them.
+inline Triangle merged_triangle(std::span<const Triangle> triangles, const VertexMerge& merge,
+                                std::size_t facet) {
+  const VertexIds& ids = merge.vertex_ids[facet];
+  return {vertex_position(triangles, merge, ids[0]), vertex_position(triangles, merge, ids[1]),
+          vertex_position(triangles, merge, ids[2])};
+}
+
+// Roles as classify_facets gives them, with each facet's shape judged where
+// its corners go once merged: a thin facet whose corner moves onto its
+// opposite side is flat, whatever it was as read. This is the shape a model
+// written from the merged vertices has, so a check of such a model agrees
+// with the classification of the model it came from.
+std::vector<FacetRole> classify_merged_facets(std::span<const Triangle> triangles,
+                                              const VertexMerge& merge,
+                                              double min_angle_degrees = DEFAULT_MIN_ANGLE_DEGREES);
+
 }  // namespace geometry

@@ -204,8 +204,9 @@ ExitStatus run(const prepare::PrepareOptions& options) {
   report.max_side = model_options.max_side();
 
   progress.begin("mending");
-  prepare::MendedModel mended = prepare::mend_model(
-      std::move(model.facets), std::move(model.facet_lines), model_options.weld_distance);
+  prepare::MendedModel mended =
+      prepare::mend_model(std::move(model.facets), std::move(model.facet_lines),
+                          model_options.weld_distance, options.min_angle_degrees);
   report.mended = &mended;
 
   std::uint64_t facets_out = mended.facets.size();
@@ -284,7 +285,11 @@ ExitStatus run(const prepare::PrepareOptions& options) {
   io::Outcome write_problem;
   double longest_out = 0.0;
   std::uint64_t written = 0;
+  // The pieces bisection writes, kept to be checked as written; the other
+  // ways write facets that are kept anyway.
+  std::vector<geometry::Triangle> bisected;
   const auto take = [&](const geometry::Triangle& piece, double) {
+    if (bisect) bisected.push_back(piece);
     longest_out = std::fmax(longest_out, geometry::longest_side(std::span(&piece, 1)));
     write_problem = writer.add_facet(piece);
     if ((++written & 0xffff) == 0) progress.advance(written, facets_out);
@@ -309,7 +314,17 @@ ExitStatus run(const prepare::PrepareOptions& options) {
   report.refined = options.refine;
   report.facets_out = static_cast<std::int64_t>(written);
   report.longest_edge_out = longest_out;
-  report.ready = prepare::is_ready(mended, report.facets_out, longest_out, report.max_side);
+  report.min_angle_degrees = options.min_angle_degrees;
+  // Ready means what the check says of OUT: the facets written are checked
+  // by its definitions (the coordinates are written so that they read back
+  // as these very doubles).
+  report.written = prepare::find_in_written(
+      report.remesh != nullptr ? std::span<const geometry::Triangle>(remeshed.facets)
+      : bisect                 ? std::span<const geometry::Triangle>(bisected)
+                               : std::span<const geometry::Triangle>(mended.facets),
+      options.min_angle_degrees);
+  report.ready =
+      prepare::is_ready(mended, report.facets_out, longest_out, report.max_side, report.written);
   state_in_metres(report, mended, remeshed, factor);
   // The summary names IN and OUT as they are to be shown on standard output.
   prepare::PrepareOptions shown = options;

@@ -8,6 +8,7 @@
 #include "companion/frequency_options.h"
 #include "companion/options.h"
 #include "companion/units.h"
+#include "companion/shape_options.h"
 
 namespace prepare {
 namespace {
@@ -26,6 +27,7 @@ enum Option : std::size_t {
   elements_per_wavelength,
   units,
   help,
+  min_angle,
 };
 constexpr companion::OptionRule RULES[] = {
     {"--json", false, ""},
@@ -39,6 +41,7 @@ constexpr companion::OptionRule RULES[] = {
     {companion::ELEMENTS_OPTION, true, ""},
     {companion::UNITS_OPTION, true, ""},
     {"--help", false, "-h"},
+    {companion::MIN_ANGLE_OPTION, true, ""},
 };
 
 // The value of `option` when it was given: a finite number above zero and,
@@ -64,7 +67,7 @@ std::string usage() {
       "usage: stldeck-prepare [--units U] [--frequency HZ] [--sound-speed C]\n"
       "                       [--elements-per-wavelength K] [--refine-only | --no-refine]\n"
       "                       [--feature-angle DEG] [--max-deviation D] [--weld DISTANCE]\n"
-      "                       [--json] IN [OUT]\n"
+      "                       [--min-angle DEG] [--json] IN [OUT]\n"
       "Reads the STL model IN (binary, or ASCII in any common style), mends what the\n"
       "check finds (corners a rounding apart, degenerate and repeated facets, facets\n"
       "turned against their neighbours, shells turned inside out), remeshes the\n"
@@ -82,7 +85,8 @@ std::string usage() {
       "                               sharp edge, which the remesh keeps (default 30)\n"
       "  --max-deviation D            how far the remesh may move the surface (default\n"
       "                               the smaller of max side / 25 and diagonal / 1000)\n"
-      "  --json                       print one JSON object instead of a summary\n"
+      "  --json                       print one JSON object instead of a summary\n" +
+      companion::min_angle_help() +
       "  --help                       print this text\n"
       "Exit status: 0 written and ready, 1 written but findings remain (nothing\n"
       "written when no facet is left), 2 usage error, unreadable input, or a result\n"
@@ -105,6 +109,10 @@ std::string parse_options(std::span<const std::string_view> arguments, PrepareOp
     if (std::string problem = read_positive(read, option, below, *value); !problem.empty()) {
       return problem;
     }
+  }
+  if (std::string problem = companion::read_min_angle(read, RULES, options.min_angle_degrees);
+      !problem.empty()) {
+    return problem;
   }
   if (std::string problem = companion::read_frequency_settings(read, RULES, options);
       !problem.empty()) {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "companion/units.h"
+#include "geometry/facet_soup.h"
 #include "geometry/frequency_settings.h"
 
 namespace prepare {
@@ -28,6 +29,8 @@ struct PrepareOptions : geometry::FrequencySettings {
   // How far the remesh may move the surface; 0 for the default
   // (remesh_step.h).
   double max_deviation = 0.0;
+  // Facets with a smaller angle are degenerate and mended.
+  double min_angle_degrees = geometry::DEFAULT_MIN_ANGLE_DEGREES;
   std::string input;
   std::string output = "STL_Model.stl";
   companion::ModelUnits units;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "companion/json_writer.h"
@@ -113,8 +114,9 @@ void summary_remesh(Rows& rows, const RemeshStep& r) {
 }  // namespace
 
 bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest_edge_out,
-              double max_side) {
-  return facets_out > 0 && mended.open_edges.count == 0 && mended.nonmanifold_edges.count == 0 &&
+              double max_side, const WrittenFindings& written) {
+  return facets_out > 0 && !written.any() && mended.t_junctions.count == 0 &&
+         mended.open_edges.count == 0 && mended.nonmanifold_edges.count == 0 &&
          mended.misoriented_edges.count == 0 && mended.flat_shells == 0 &&
          longest_edge_out <= max_side;
 }
@@ -129,6 +131,10 @@ std::string render_json(const PrepareReport& report) {
   json.add_integer("welded_edges", m.welded_edges);
   json.add_number("widest_gap_closed", m.widest_gap_closed);
   json.add_integer("near_coincident_corners", m.merged_corners);
+  json.add_integer("t_junctions_closed", m.t_junctions_closed);
+  json.add_integer("slivers_swapped", m.slivers_swapped);
+  json.add_integer("needles_collapsed", m.needles_collapsed);
+  json.add_number("min_angle", report.min_angle_degrees);
   json.add_integer("dropped_nonfinite", m.dropped_nonfinite);
   json.add_integer("dropped_degenerate", m.dropped_degenerate);
   json.add_integer("dropped_duplicate", m.dropped_duplicate);
@@ -138,6 +144,7 @@ std::string render_json(const PrepareReport& report) {
   json.add_integer("cavities_turned_inward", m.cavities_turned_inward);
   json.add_integer("open_edges", m.open_edges.count);
   json.add_integer("nonmanifold_edges", m.nonmanifold_edges.count);
+  json.add_integer("t_junctions", m.t_junctions.count);
   json.add_bool("refined", report.refined);
   json.add_string("method", method(report));
   if (report.remesh != nullptr) json_remesh(json, *report.remesh);
@@ -163,6 +170,17 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   rows.push_back({"corners merged:", group_digits(m.merged_corners) +
                                          " (joined to a vertex within " +
                                          length(m.merge_tolerance) + " that they do not equal)"});
+  if (m.t_junctions_closed > 0) {
+    rows.push_back({"T-junctions:", plural(m.t_junctions_closed, "vertex", "vertices") +
+                                        " on another facet's side: the side split there"});
+  }
+  if (m.slivers_swapped + m.needles_collapsed > 0) {
+    rows.push_back(
+        {"degenerate mended:",
+         group_digits(m.slivers_swapped) + " swapped with the neighbour across the longest side, " +
+             group_digits(m.needles_collapsed) + " with the shortest side collapsed" +
+             " (smallest angle allowed " + number(report.min_angle_degrees) + " degrees)"});
+  }
   rows.push_back({"facets dropped:", group_digits(m.dropped_nonfinite) +
                                          " with a non-finite coordinate, " +
                                          group_digits(m.dropped_degenerate) + " degenerate, " +
@@ -233,6 +251,30 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
     add(plural(m.misoriented_edges.count, "misoriented edge", "misoriented edges") +
         ": run the same way by both facets, on a surface that cannot be oriented" +
         at_lines(m.misoriented_edges, format));
+  }
+  if (m.t_junctions.count > 0) {
+    add(plural(m.t_junctions.count, "T-junction", "T-junctions") +
+        ": vertices on an open side that could not be split there" +
+        at_lines(m.t_junctions, format));
+  }
+  // What the mend did not see and the written facets show (a refinement
+  // that cut finer than the coordinates hold, say), by the check's words.
+  const WrittenFindings& w = report.written;
+  const std::pair<std::int64_t, std::string_view> written_findings[] = {
+      {w.degenerate, "degenerate facets"},
+      {w.repeated, "repeated facets"},
+      {m.open_edges.count == 0 ? w.open_edges : 0, "open edges"},
+      {m.nonmanifold_edges.count == 0 ? w.nonmanifold_edges : 0, "non-manifold edges"},
+      {m.misoriented_edges.count == 0 ? w.misoriented_edges : 0, "misoriented edges"},
+      {m.t_junctions.count == 0 ? w.t_junctions : 0, "T-junctions"},
+      {w.bodies_inside_out, "bodies inside out"},
+      {w.cavities_pointing_outward, "cavities pointing outward"},
+  };
+  for (const auto& [count, what] : written_findings) {
+    if (count > 0) {
+      add(group_digits(count) + " " + std::string(what) + " in the facets written, as " +
+          "stldeck-check counts them");
+    }
   }
   if (m.flat_shells > 0) {
     add(plural(m.flat_shells, "closed shell encloses", "closed shells enclose") +

@@ -30,19 +30,24 @@ struct PrepareReport {
   // when it was not refused.
   geometry::RemeshStatus remesh_refused = geometry::RemeshStatus::remeshed;
   const RemeshStep* remesh_declined = nullptr;  // a remesh that ran but was not kept
+  // What the check's definitions find in the facets written.
+  WrittenFindings written;
+  double min_angle_degrees = 0.0;
   // Written and ready: facets left, no open, non-manifold or misoriented
-  // edge, and no edge longer than max_side.
+  // edge, no edge longer than max_side, and nothing the check would find
+  // in what was written.
   bool ready = false;
 };
 
 bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest_edge_out,
-              double max_side);
+              double max_side, const WrittenFindings& written);
 
 // One object with exactly the keys format, units, facets_in, facets_out,
 // welded_edges, widest_gap_closed, near_coincident_corners, dropped_nonfinite,
+// t_junctions_closed, slivers_swapped, needles_collapsed, min_angle,
 // dropped_degenerate, dropped_duplicate, flipped_facets,
 // shells_turned_outward, cavities, cavities_turned_inward, open_edges,
-// nonmanifold_edges, refined, longest_edge_in, longest_edge_out, ready, and
+// nonmanifold_edges, t_junctions, refined, longest_edge_in, longest_edge_out, ready, and
 // after refined the method ("remesh", "bisection" or "none"); after a
 // remesh also equilateral_estimate, smallest_angle_in, smallest_angle_out,
 // largest_aspect_ratio_in, largest_aspect_ratio_out, max_deviation,
