@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "companion/findings.h"
 #include "companion/json_writer.h"
 #include "companion/report_rows.h"
 #include "geometry/gaps.h"
@@ -102,14 +103,13 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
         std::string(REWRITE_COMMAND) + " rewrites the file in that style");
   }
   if (lines.skipped_facet_lines > 0 && facts.facets > 0) {
-    add(count_text(lines.skipped_facet_lines, "facet line is", "facet lines are") +
-        " in another style (indentation or letter case) and skipped, so those facets are "
-        "lost: " +
+    add(companion::counted_words({"skipped_facet_lines", lines.skipped_facet_lines, {}}) +
+        " (in another style: indentation or letter case), so those facets are lost: " +
         std::string(REWRITE_COMMAND) + " rewrites the whole file in one style" +
         location_text(lines.skipped_facet_line_numbers));
   } else if (lines.skipped_facet_lines > 0 && facts.format != FileFormat::binary) {
-    add(count_text(lines.skipped_facet_lines, "facet line is", "facet lines are") +
-        " in another style and skipped" + location_text(lines.skipped_facet_line_numbers));
+    add(companion::counted_words({"skipped_facet_lines", lines.skipped_facet_lines, {}}) +
+        " (in another style)" + location_text(lines.skipped_facet_line_numbers));
   }
   const std::string stops_with =
       "the converter stops with report " + std::to_string(facts.converter_report);
@@ -134,44 +134,43 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
     default:
       break;
   }
-  // The findings that are a count of lines, facets or edges: the count, its
-  // noun for one and for many, what it means and what to do, and where.
+  // The findings that are a count of lines, facets, edges or shells: the
+  // count in the words both companions use, what it means and what to do,
+  // and where.
   const auto& at = facts.finding_lines;
   const auto kind = [](FacetFinding finding) { return static_cast<std::size_t>(finding); };
-  const auto counted = [&](std::int64_t count, std::string_view one, std::string_view many,
-                           std::string_view advice, const std::vector<std::int64_t>& where,
-                           std::string_view what = {}) {
+  const auto counted = [&](std::string_view name, std::int64_t count, std::string_view advice,
+                           const std::vector<std::int64_t>& where, std::string_view what = {}) {
     if (count > 0) {
-      add(count_text(count, one, many) + std::string(advice) + location_text(where, what));
+      add(companion::counted_words({name, count, {}}) + std::string(advice) +
+          location_text(where, what));
     }
   };
-  counted(lines.long_vertex_lines, "vertex line runs", "vertex lines run",
-          " past column 80: the converter reads only the first 80 columns and cuts what runs "
-          "past them; write coordinates with fewer digits",
+  counted("long_vertex_lines", lines.long_vertex_lines,
+          ": the converter reads only the first 80 columns and cuts what runs past them; write "
+          "coordinates with fewer digits",
           lines.long_vertex_line_numbers);
   if (lines.tabbed_vertex_lines > 0) {
-    counted(lines.incomplete_vertex_lines, "vertex line lacks", "vertex lines lack",
-            " a blank-separated x, y or z: tabs separate their coordinates, and the converter "
-            "separates at blanks only, so it reads a missing x, y or z as 0.0; separate "
-            "coordinates with blanks",
+    counted("incomplete_vertex_lines", lines.incomplete_vertex_lines,
+            " (without a blank-separated x, y or z): tabs separate their coordinates, and the "
+            "converter separates at blanks only, so it reads a missing x, y or z as 0.0; "
+            "separate coordinates with blanks",
             lines.incomplete_vertex_line_numbers);
   } else {
-    counted(lines.incomplete_vertex_lines, "vertex line lacks", "vertex lines lack",
-            " an x, y or z, which the converter reads as 0.0: write all three",
+    counted("incomplete_vertex_lines", lines.incomplete_vertex_lines,
+            " (without an x, y or z, which the converter reads as 0.0): write all three",
             lines.incomplete_vertex_line_numbers);
   }
-  counted(mesh.nonfinite_facets, "facet has", "facets have",
-          " a NaN or infinite coordinate: repair or remove them",
+  counted("nonfinite_facets", mesh.nonfinite_facets, " (NaN or infinite): repair or remove them",
           at[kind(FacetFinding::nonfinite)]);
-  counted(mesh.degenerate_facets, "facet is", "facets are",
-          " degenerate (two corners one vertex, or a sliver whose area is next to nothing): "
-          "remove them",
+  counted("degenerate_facets", mesh.degenerate_facets,
+          " (two corners one vertex, or a sliver whose area is next to nothing): remove them",
           at[kind(FacetFinding::degenerate)]);
-  counted(mesh.duplicate_facets, "facet repeats", "facets repeat",
-          " an earlier facet (the same three vertices): remove the copies",
+  counted("duplicate_facets", mesh.duplicate_facets,
+          " (the same three vertices as an earlier facet): remove the copies",
           at[kind(FacetFinding::repeated)]);
   if (mesh.gap_edges > 0) {
-    counted(mesh.open_edges, "open edge", "open edges",
+    counted("open_edges", mesh.open_edges,
             " (used by one facet): " + std::to_string(mesh.gap_edges) + " of them face " +
                 (mesh.gap_edges == 1 ? "another" : "others") + " across gaps up to " +
                 readable_number(mesh.widest_gap) + " wide: stldeck-prepare --weld " +
@@ -180,31 +179,29 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
                 (mesh.gap_edges == mesh.open_edges ? "them" : "those; close the other holes"),
             at[kind(FacetFinding::open_edge)], "facets ");
   } else {
-    counted(mesh.open_edges, "open edge", "open edges",
+    counted("open_edges", mesh.open_edges,
             " (used by one facet): the surface has holes; close them",
             at[kind(FacetFinding::open_edge)], "facets ");
   }
-  counted(mesh.nonmanifold_edges, "edge is", "edges are",
-          " shared by more than two facets: separate the surfaces that meet there",
+  counted("nonmanifold_edges", mesh.nonmanifold_edges,
+          " (shared by more than two facets): separate the surfaces that meet there",
           at[kind(FacetFinding::nonmanifold_edge)], "facets ");
-  counted(mesh.misoriented_edges, "edge is", "edges are",
-          " run the same way by both its facets: some facets are flipped; orient them like "
+  counted("misoriented_edges", mesh.misoriented_edges,
+          " (run the same way by both its facets): some facets are flipped; orient them like "
           "their neighbours",
           at[kind(FacetFinding::misoriented_edge)], "facets ");
-  counted(mesh.inverted_shells, "body is", "bodies are",
-          " inside out (a closed shell that no other encloses, or that lies in a cavity, with "
-          "a negative volume): its normals point into its material; stldeck-prepare turns it "
-          "outward",
+  counted("inverted_shells", mesh.inverted_shells,
+          " (a closed shell that no other encloses, or that lies in a cavity, with a negative "
+          "volume): its normals point into its material; stldeck-prepare turns it outward",
           at[kind(FacetFinding::body_inside_out)], "first facets ");
-  counted(mesh.cavities_pointing_outward, "cavity points", "cavities point",
-          " outward (a closed shell inside another, with a positive volume): a cavity's "
-          "normals must point into its void, where the fluid is; stldeck-prepare turns it so. "
-          "If it is a body inside a body instead, the two leave no fluid between them: remove "
-          "the inner one",
+  counted("cavities_pointing_outward", mesh.cavities_pointing_outward,
+          " (a closed shell inside another, with a positive volume): a cavity's normals must "
+          "point into its void, where the fluid is; stldeck-prepare turns it so. If it is a body "
+          "inside a body instead, the two leave no fluid between them: remove the inner one",
           at[kind(FacetFinding::cavity_pointing_outward)], "first facets ");
-  counted(mesh.flat_shells, "closed shell encloses", "closed shells enclose",
-          " no volume (a sheet back to back, say): the solver needs the surface of a body; give "
-          "the sheet a thickness",
+  counted("flat_shells", mesh.flat_shells,
+          " (a sheet back to back, say): the solver needs the surface of a body; give the sheet "
+          "a thickness",
           {});
   if (facts.view_without_zone) {
     add("no view written: the model has no finite facet to show, and a view without one holds "
@@ -221,21 +218,29 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
   const double wanted = settings.elements_per_wavelength;
   if (readiness.elements_per_wavelength.has_value() &&
       *readiness.elements_per_wavelength < wanted) {
-    std::string line = "elements too coarse for " + readable_number(settings.frequency_hz) +
+    std::string line = companion::counted_words({"wavelength", facts.coarse_facets, {}}) +
+                       " (elements too coarse for " + readable_number(settings.frequency_hz) +
                        " Hz: " + readable_number(*readiness.elements_per_wavelength) +
                        " per wavelength where " + readable_number(wanted) +
-                       " are wanted; refine to edges of at most " +
+                       " are wanted): refine to edges of at most " +
                        readable_number(readiness.wavelength / wanted) + " model units";
     if (readiness.max_frequency_hz.has_value()) {
       line += ", or use the mesh up to " + readable_number(*readiness.max_frequency_hz) + " Hz";
     }
-    add(line);
+    add(line + location_text(facts.coarse_facet_lines, "facets "));
   }
   if (!readiness.elements_per_wavelength.has_value() && mesh.longest_edge > 0.0 &&
       std::isfinite(mesh.longest_edge)) {
     add("the longest edge is too large or too small to measure against the wavelength");
   }
   return findings;
+}
+
+companion::ShapeFacts shape_facts(const ModelFacts& facts) {
+  const geometry::ShapeExtremes& shape = facts.mesh.shape;
+  if (!shape.any) return {};
+  return {shape.smallest_angle_degrees, facts.smallest_angle_line, shape.largest_aspect_ratio,
+          facts.largest_aspect_ratio_line};
 }
 
 // For each finding kind with a count above zero, the line numbers of up to
@@ -271,6 +276,31 @@ std::string json_locations(const ModelFacts& facts) {
 }
 
 }  // namespace
+
+std::vector<companion::Finding> model_findings(const ModelFacts& facts) {
+  const LineFacts& lines = facts.line_facts;
+  const MeshFacts& mesh = facts.mesh;
+  const auto at = [&](FacetFinding finding) {
+    return facts.finding_lines[static_cast<std::size_t>(finding)];
+  };
+  return companion::listed_findings({
+      {"skipped_facet_lines", lines.skipped_facet_lines, lines.skipped_facet_line_numbers},
+      {"long_vertex_lines", lines.long_vertex_lines, lines.long_vertex_line_numbers},
+      {"incomplete_vertex_lines", lines.incomplete_vertex_lines,
+       lines.incomplete_vertex_line_numbers},
+      {"nonfinite_facets", mesh.nonfinite_facets, at(FacetFinding::nonfinite)},
+      {"degenerate_facets", mesh.degenerate_facets, at(FacetFinding::degenerate)},
+      {"duplicate_facets", mesh.duplicate_facets, at(FacetFinding::repeated)},
+      {"open_edges", mesh.open_edges, at(FacetFinding::open_edge)},
+      {"nonmanifold_edges", mesh.nonmanifold_edges, at(FacetFinding::nonmanifold_edge)},
+      {"misoriented_edges", mesh.misoriented_edges, at(FacetFinding::misoriented_edge)},
+      {"inverted_shells", mesh.inverted_shells, at(FacetFinding::body_inside_out)},
+      {"cavities_pointing_outward", mesh.cavities_pointing_outward,
+       at(FacetFinding::cavity_pointing_outward)},
+      {"flat_shells", mesh.flat_shells, {}},
+      {"wavelength", facts.coarse_facets, facts.coarse_facet_lines},
+  });
+}
 
 std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   const MeshFacts& mesh = facts.mesh;
@@ -317,10 +347,12 @@ std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
     json.add_null("bounding_box");
   }
   json.add_number("longest_edge", mesh.longest_edge);
+  companion::add_shape(json, shape_facts(facts));
   json.add_number("wavelength", readiness.wavelength);
   json.add_number("elements_per_wavelength", readiness.elements_per_wavelength);
   json.add_number("max_frequency", readiness.max_frequency_hz);
   json.add_raw("locations", json_locations(facts));
+  json.add_raw("findings", companion::json_findings(model_findings(facts)));
   json.add_bool("ready", readiness.ready);
   return json.finish();
 }
@@ -369,6 +401,7 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
                             readable_corner(mesh.bounding_box->highest));
   }
   row("longest edge", readable_number(mesh.longest_edge));
+  if (mesh.shape.any) row("shape", companion::shape_text(shape_facts(facts)));
   // The sound speed fixes the unit: in metres per second, the model is in
   // metres; a model in millimetres needs it in millimetres per second.
   if (settings.sound_speed == DEFAULT_SOUND_SPEED) {
