@@ -12,6 +12,7 @@
 #include "companion/report_rows.h"
 #include "format/plain_number.h"
 #include "geometry/facet_soup.h"
+#include "geometry/shape_figures.h"
 #include "io/console.h"
 #include "io/file_replacement.h"
 #include "io/file_writer.h"
@@ -142,6 +143,11 @@ ExitStatus run(const prepare::PrepareOptions& options) {
   report.facets_in = static_cast<std::int64_t>(model.facets.size());
   report.longest_edge_in = geometry::longest_side(model.facets);
   report.max_side = options.max_side();
+  {
+    const geometry::ShapeExtremes shape = geometry::find_shape_extremes(model.facets);
+    report.smallest_angle_in = shape.smallest_angle_degrees;
+    report.largest_aspect_ratio_in = shape.largest_aspect_ratio;
+  }
 
   progress.begin("mending");
   const prepare::MendedModel mended = prepare::mend_model(
@@ -212,8 +218,13 @@ ExitStatus run(const prepare::PrepareOptions& options) {
   io::Outcome write_problem;
   double longest_out = 0.0;
   std::uint64_t written = 0;
+  // The pieces of a bisection are kept as written, to be examined as OUT;
+  // a remesh and an unrefined model are kept already.
+  std::vector<geometry::Triangle> pieces;
+  if (bisect) pieces.reserve(static_cast<std::size_t>(facets_out));
   const auto take = [&](const geometry::Triangle& piece, double) {
     longest_out = std::fmax(longest_out, geometry::longest_side(std::span(&piece, 1)));
+    if (bisect) pieces.push_back(piece);
     write_problem = writer.add_facet(piece);
     if ((++written & 0xffff) == 0) progress.advance(written, facets_out);
     return write_problem.ok();
@@ -237,7 +248,16 @@ ExitStatus run(const prepare::PrepareOptions& options) {
   report.refined = options.refine;
   report.facets_out = static_cast<std::int64_t>(written);
   report.longest_edge_out = longest_out;
-  report.ready = prepare::is_ready(mended, report.facets_out, longest_out, report.max_side);
+  progress.begin("examining");
+  const prepare::WrittenModel examined = prepare::examine_written(
+      report.remesh != nullptr ? std::span<const geometry::Triangle>(remeshed.facets)
+      : bisect                 ? std::span<const geometry::Triangle>(pieces)
+                               : std::span<const geometry::Triangle>(mended.facets),
+      report.max_side);
+  progress.clear();
+  pieces = {};
+  report.written = &examined;
+  report.ready = prepare::is_ready(examined, report.facets_out);
   // The summary names IN and OUT as they are to be shown on standard output.
   prepare::PrepareOptions shown = options;
   shown.input = io::shown_on(io::StandardStream::output, options.input);
