@@ -104,12 +104,12 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
   }
   if (lines.skipped_facet_lines > 0 && facts.facets > 0) {
     add(companion::counted_words({"skipped_facet_lines", lines.skipped_facet_lines, {}}) +
-        " (in another style: indentation or letter case), so those facets are lost: " +
+        " in another style (indentation or letter case), so those facets are lost: " +
         std::string(REWRITE_COMMAND) + " rewrites the whole file in one style" +
         location_text(lines.skipped_facet_line_numbers));
   } else if (lines.skipped_facet_lines > 0 && facts.format != FileFormat::binary) {
     add(companion::counted_words({"skipped_facet_lines", lines.skipped_facet_lines, {}}) +
-        " (in another style)" + location_text(lines.skipped_facet_line_numbers));
+        " in another style" + location_text(lines.skipped_facet_line_numbers));
   }
   const std::string stops_with =
       "the converter stops with report " + std::to_string(facts.converter_report);
@@ -218,10 +218,10 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
   const double wanted = settings.elements_per_wavelength;
   if (readiness.elements_per_wavelength.has_value() &&
       *readiness.elements_per_wavelength < wanted) {
-    std::string line = companion::counted_words({"wavelength", facts.coarse_facets, {}}) +
-                       " (elements too coarse for " + readable_number(settings.frequency_hz) +
-                       " Hz: " + readable_number(*readiness.elements_per_wavelength) +
-                       " per wavelength where " + readable_number(wanted) +
+    std::string line = companion::counted_words({"wavelength", facts.coarse_facets, {}}) + " (" +
+                       readable_number(*readiness.elements_per_wavelength) +
+                       " elements per wavelength at " + readable_number(settings.frequency_hz) +
+                       " Hz where " + readable_number(wanted) +
                        " are wanted): refine to edges of at most " +
                        readable_number(readiness.wavelength / wanted) + " model units";
     if (readiness.max_frequency_hz.has_value()) {
@@ -336,6 +336,7 @@ std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   json.add_integer("inverted_shells", mesh.inverted_shells);
   json.add_integer("cavities", mesh.cavities);
   json.add_integer("cavities_pointing_outward", mesh.cavities_pointing_outward);
+  json.add_integer("flat_shells", mesh.flat_shells);
   json.add_string("normals", normals_name(readiness.normals));
   json.add_number("area", mesh.area);
   json.add_number("volume", mesh.volume);

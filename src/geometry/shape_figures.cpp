@@ -61,12 +61,26 @@ double smallest_angle_degrees(const Triangle& facet) {
 }
 
 double aspect_ratio(const Triangle& facet) {
-  const double longest = longest_side_of(facet).length;
-  const double doubled_area = twice_area(facet);
-  if (!(doubled_area > 0.0)) return std::numeric_limits<double>::infinity();
   // Shortest height = 2A / longest; an equilateral triangle's ratio
-  // longest / height is 2 / sqrt(3).
-  return longest * longest / doubled_area * (std::numbers::sqrt3 / 2.0);
+  // longest / height is 2 / sqrt(3). The ratio does not depend on the
+  // size, so sides whose squares or cross product would overflow or
+  // vanish are scaled by a power of two first.
+  std::array<Point, 3> sides = {difference(facet[1], facet[0]), difference(facet[2], facet[1]),
+                                difference(facet[0], facet[2])};
+  const double largest = std::max(
+      {largest_magnitude(sides[0]), largest_magnitude(sides[1]), largest_magnitude(sides[2])});
+  if (!(largest > 0.0)) return std::numeric_limits<double>::infinity();
+  if (!is_safe_square(largest * largest)) {
+    const int exponent = std::ilogb(largest);
+    for (Point& side : sides) {
+      for (double& v : side) v = std::ldexp(v, -exponent);
+    }
+  }
+  const double longest_square =
+      std::max({dot(sides[0], sides[0]), dot(sides[1], sides[1]), dot(sides[2], sides[2])});
+  const double doubled_area = length(cross(sides[0], sides[1]));
+  if (!(doubled_area > 0.0)) return std::numeric_limits<double>::infinity();
+  return longest_square / doubled_area * (std::numbers::sqrt3 / 2.0);
 }
 
 ShapeExtremes find_shape_extremes(std::span<const Triangle> facets) {
