@@ -199,7 +199,6 @@ constexpr std::string_view JSON_KEYS[] = {
     "welded_edges",
     "widest_gap_closed",
     "near_coincident_corners",
-    "merge_tolerance",
     "dropped_nonfinite",
     "dropped_degenerate",
     "dropped_duplicate",
@@ -897,8 +896,8 @@ TEST(Mending, EachStepOnAModelWhoseTruthIsKnown) {
         EXPECT_EQ(value == "[]", c.status == 0) << value;
       } else if (key == "shells") {
         EXPECT_EQ(value, "1");
-      } else if (key == "merge_tolerance" || key == "smallest_angle" ||
-                 key == "largest_aspect_ratio" || key.ends_with("_line")) {
+      } else if (key == "smallest_angle" || key == "largest_aspect_ratio" ||
+                 key.ends_with("_line")) {
         EXPECT_NE(value, "0");
       } else if (key != "facets" && !key.ends_with("_in") && key != "longest_edge") {
         EXPECT_EQ(value, "0");

@@ -130,7 +130,6 @@ std::string render_json(const PrepareReport& report) {
   json.add_integer("welded_edges", m.welded_edges);
   json.add_number("widest_gap_closed", m.widest_gap_closed);
   json.add_integer("near_coincident_corners", m.merged_corners);
-  json.add_number("merge_tolerance", m.merge_tolerance);
   json.add_integer("dropped_nonfinite", m.dropped_nonfinite);
   json.add_integer("dropped_degenerate", m.dropped_degenerate);
   json.add_integer("dropped_duplicate", m.dropped_duplicate);

@@ -44,8 +44,8 @@ bool is_ready(const WrittenModel& written, std::int64_t facets_out);
 
 // One object. The facts of IN end in _in; the facts of OUT carry the names
 // the model check gives them for the file it reads: format_in, facets_in,
-// facets, welded_edges, widest_gap_closed, near_coincident_corners,
-// merge_tolerance, dropped_nonfinite, dropped_degenerate, dropped_duplicate,
+// facets, welded_edges, widest_gap_closed, near_coincident_corners (of IN,
+// as the check of IN counts them), dropped_nonfinite, dropped_degenerate, dropped_duplicate,
 // flipped_facets, shells_turned_outward, shells, cavities,
 // cavities_turned_inward, open_edges, gap_edges, widest_gap,
 // nonmanifold_edges, misoriented_edges, refined, method ("remesh",

@@ -54,7 +54,6 @@ WrittenModel examine_written(std::span<const geometry::Triangle> facets, double 
 
   const geometry::VertexMerge merge =
       geometry::merge_vertices(facets, geometry::finite_box(facets));
-  written.merge_tolerance = merge.tolerance;
   std::vector<FacetRole> roles = geometry::classify_facets(facets, merge.vertex_ids);
   const geometry::EdgeTopology topology = geometry::analyse_edges(
       merge.vertex_ids, roles, static_cast<std::uint32_t>(merge.position_corner.size()));

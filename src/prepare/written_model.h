@@ -27,7 +27,6 @@ struct WrittenModel {
   std::int64_t misoriented_edges = 0;
   std::int64_t gap_edges = 0;  // open edges facing another across a gap
   double widest_gap = 0.0;
-  double merge_tolerance = 0.0;
   std::int64_t shells = 0;
   std::int64_t cavities = 0;  // closed shells of odd depth
   companion::ShapeFacts shape;
