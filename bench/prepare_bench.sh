@@ -70,8 +70,8 @@ time_prepare() {
   now_us t1
   elapsed_us=$((t1 - t0))
   ((status <= 1)) || fail "stldeck-prepare exited with $status: $(cat errors.txt)"
-  grep -q "\"facets_out\": $expected," prepare.json ||
-    fail "stldeck-prepare wrote $(grep facets_out prepare.json), expected $expected"
+  grep -q "\"facets\": $expected," prepare.json ||
+    fail "stldeck-prepare wrote $(grep '"facets"' prepare.json), expected $expected"
 }
 time_conversion() {
   local t0 t1 status=0

@@ -105,11 +105,11 @@ for model in ${models:-sphere torus box bar flange housing}; do
     "$prepare" --json --sound-speed $speed --frequency "$frequency" "$scratch/$model.stl" \
       "$scratch/out.stl" >"$json" || true
     end=$(date +%s.%N)
-    facets=$(value facets_out "$json")
+    facets=$(value facets "$json")
     estimate=$(value equilateral_estimate "$json")
     [[ -n $estimate ]] || { echo "$model at $frequency Hz: not remeshed"; continue; }
     awk -v m="$model" -v f="$frequency" -v n="$facets" -v e="$estimate" \
-      -v a="$(value smallest_angle_out "$json")" -v q="$(value largest_aspect_ratio_out "$json")" \
+      -v a="$(value smallest_angle "$json")" -v q="$(value largest_aspect_ratio "$json")" \
       -v d="$(value largest_deviation "$json")" -v D="$(value max_deviation "$json")" \
       -v ar="$(value area_change "$json")" -v vo="$(value volume_change "$json")" \
       -v s="$(value sharp_edges_kept "$json")/$(value sharp_edges "$json")" -v t="$end" -v t0="$start" \

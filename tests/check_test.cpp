@@ -29,6 +29,7 @@
 #include "check/file_format.h"
 #include "check/mesh_facts.h"
 #include "check/model_scan.h"
+#include "companion/findings.h"
 #include "io/console.h"
 #include "io/line_reader.h"
 #include "support.h"
@@ -170,15 +171,21 @@ constexpr std::string_view ALL_KEYS[] = {"format",
                                          "inverted_shells",
                                          "cavities",
                                          "cavities_pointing_outward",
+                                         "flat_shells",
                                          "normals",
                                          "area",
                                          "volume",
                                          "bounding_box",
                                          "longest_edge",
+                                         "smallest_angle",
+                                         "smallest_angle_line",
+                                         "largest_aspect_ratio",
+                                         "largest_aspect_ratio_line",
                                          "wavelength",
                                          "elements_per_wavelength",
                                          "max_frequency",
                                          "locations",
+                                         "findings",
                                          "ready"};
 
 // A clean model: what a case does not name is expected as here.
@@ -204,6 +211,7 @@ const std::map<std::string_view, std::string> CLEAN_FACTS = {
     {"inverted_shells", "0"},
     {"cavities", "0"},
     {"cavities_pointing_outward", "0"},
+    {"flat_shells", "0"},
     {"locations", "{}"},
 };
 
@@ -573,6 +581,7 @@ std::vector<ModelCase> model_cases() {
             {"shells", "1"},
             {"normals", "\"undefined\""},
             {"volume", "0"},
+            {"flat_shells", "1"},
             {"ready", "false"},
         },
         1);
@@ -583,6 +592,7 @@ std::vector<ModelCase> model_cases() {
             {"shells", "1"},
             {"normals", "\"undefined\""},
             {"inverted_shells", "0"},
+            {"flat_shells", "1"},
             {"ready", "false"},
         },
         1);
@@ -659,6 +669,49 @@ std::vector<ModelCase> model_cases() {
   return cases;
 }
 
+// The findings list says what the count keys and the locations say: each
+// kind with a count above zero once, with that count and those lines, and
+// no other.
+void expect_findings_as_counted(const std::string& json) {
+  const std::string findings = json_value(json, "findings");
+  const std::string locations = json_value(json, "locations");
+  std::size_t listed = 0;
+  for (const companion::FindingKind& kind : companion::FINDING_KINDS) {
+    SCOPED_TRACE(kind.name);
+    const std::string count = json_value(json, kind.name);
+    const std::string entry = "{\"kind\": \"" + std::string(kind.name) + "\"";
+    if (kind.name == "wavelength" || count == "<missing>") continue;
+    if (count == "0") {
+      EXPECT_EQ(findings.find(entry), std::string::npos) << findings;
+      continue;
+    }
+    ++listed;
+    const std::size_t at = locations.find("\"" + std::string(kind.name) + "\": [");
+    const std::string lines =
+        at == std::string::npos
+            ? "[]"
+            : locations.substr(locations.find('[', at),
+                               locations.find(']', at) - locations.find('[', at) + 1);
+    EXPECT_NE(findings.find(entry + ", \"count\": " + count + ", \"lines\": " + lines + "}"),
+              std::string::npos)
+        << findings;
+  }
+  std::size_t entries = 0;
+  for (std::size_t at = findings.find("{\"kind\""); at != std::string::npos;
+       at = findings.find("{\"kind\"", at + 1)) {
+    ++entries;
+  }
+  const bool coarse = findings.find("\"wavelength\"") != std::string::npos;
+  EXPECT_EQ(entries, listed + (coarse ? 1 : 0)) << findings;
+  // Too coarse: fewer than 6 elements per wavelength, or an edge too long
+  // to measure at all.
+  const std::string per_wavelength = json_value(json, "elements_per_wavelength");
+  EXPECT_EQ(coarse,
+            (per_wavelength != "null" && std::stod(per_wavelength) < 6.0) ||
+                (json_value(json, "longest_edge") == "null" && json_value(json, "facets") != "0"))
+      << json;
+}
+
 TEST(ModelCheck, ReportsEachFactOfSmallModels) {
   for (const ModelCase& c : model_cases()) {
     SCOPED_TRACE(c.name);
@@ -681,6 +734,7 @@ TEST(ModelCheck, ReportsEachFactOfSmallModels) {
     }
     EXPECT_TRUE(run.out.starts_with("{\n") && run.out.ends_with("\n}\n")) << run.out;
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), std::ssize(ALL_KEYS) + 2);
+    expect_findings_as_counted(run.out);
   }
 }
 
@@ -707,6 +761,7 @@ TEST(ModelCheck, SummarySaysWhatToDo) {
   volume                  1
   bounding box            0 0 0 to 1 1 1
   longest edge            1.41421
+  shape                   smallest angle 45 degrees (line 2), largest aspect ratio 1.73205 (line 2)
   units                   metres (for a model in other units give --units, e.g. --units mm)
   wavelength              17.15 (343 / 20 Hz)
   elements per wavelength 12.1269 (at least 6)
@@ -724,12 +779,13 @@ TEST(ModelCheck, SummaryOfACoarseMesh) {
   volume                  1
   bounding box            0 0 0 to 1 1 1
   longest edge            1.41421
+  shape                   smallest angle 45 degrees (line 2), largest aspect ratio 1.73205 (line 2)
   units                   metres (for a model in other units give --units, e.g. --units mm)
   wavelength              6.2832 (343 / 54.59 Hz)
   elements per wavelength 4.44289 (at least 6)
   highest frequency       40.4229 Hz
 findings:
-  - elements too coarse for 54.59 Hz: 4.44289 per wavelength where 6 are wanted; refine to edges of at most 1.0472 m, or use the mesh up to 40.4229 Hz
+  - 12 facets too coarse for the wavelength (4.44289 elements per wavelength at 54.59 Hz where 6 are wanted): refine to edges of at most 1.0472 m, or use the mesh up to 40.4229 Hz (facets at lines 2, 9, 16, 23, 30, 37, 44, 51, 58, 65, ...)
 )");
 }
 
@@ -751,13 +807,14 @@ TEST(ModelCheck, SummaryNamesWhereFindingsLie) {
   volume                  0
   bounding box            0 0 0 to 0.004 0.001 0.001
   longest edge            0.00141421
+  shape                   smallest angle 45 degrees (line 2), largest aspect ratio 1.73205 (line 2)
   units                   sound speed 343000: model units taken as millimetres (use --units mm), stated in metres (x 0.001)
   wavelength              0.01715 (343 / 20000 Hz)
   elements per wavelength 12.1269 (at least 6)
   highest frequency       40422.9 Hz
 findings:
   - 3 open edges (used by one facet): the surface has holes; close them (facets at lines 2, 44, 58)
-  - 1 body is inside out (a closed shell that no other encloses, or that lies in a cavity, with a negative volume): its normals point into its material; stldeck-prepare turns it outward (first facets at line 79)
+  - 1 body inside out (a closed shell that no other encloses, or that lies in a cavity, with a negative volume): its normals point into its material; stldeck-prepare turns it outward (first facets at line 79)
   - the model is in millimetres: stldeck writes the deck in the model's own units and the solver takes them for metres; stldeck-prepare --units mm in.stl out.stl writes it in metres
 )");
 }
@@ -795,7 +852,7 @@ findings:
   units                   metres (for a model in other units give --units, e.g. --units mm)
   wavelength              6.2832 (343 / 54.59 Hz)
 findings:
-  - 1 facet line is in another style and skipped (at line 2)
+  - 1 skipped facet line in another style (at line 2)
   - the file ends inside the facet that starts at line 4: the converter stops with report 24; complete or remove that facet
 )");
   }

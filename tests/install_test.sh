@@ -68,7 +68,7 @@ awk '/^  facet /{n=0} /^      vertex /{v[n++]=$0; if (n==3) {print v[0]; print v
 (cd "$work" && "$prefix/bin/stldeck-prepare" --json --refine-only inward.stl prepared.stl >prepare.json 2>errors.txt) ||
   status=$?
 [[ $status == 0 ]] || fail "stldeck-prepare exited with $status: $(cat "$work/errors.txt")"
-for expected in '"flipped_facets": 576' '"shells_turned_outward": 1' '"facets_out": 101376' \
+for expected in '"flipped_facets": 576' '"shells_turned_outward": 1' '"facets": 101376' \
   '"ready": true'; do
   grep -qF "$expected" "$work/prepare.json" || fail "stldeck-prepare --json lacks $expected"
 done

@@ -194,10 +194,10 @@ CommandRun prepare(const TempDir& dir, const std::vector<std::string>& arguments
 }
 
 constexpr std::string_view JSON_KEYS[] = {
-    "format",
+    "format_in",
     "units",
     "facets_in",
-    "facets_out",
+    "facets",
     "welded_edges",
     "widest_gap_closed",
     "near_coincident_corners",
@@ -210,31 +210,33 @@ constexpr std::string_view JSON_KEYS[] = {
     "dropped_duplicate",
     "flipped_facets",
     "shells_turned_outward",
+    "shells",
     "cavities",
     "cavities_turned_inward",
     "open_edges",
+    "gap_edges",
+    "widest_gap",
     "nonmanifold_edges",
+    "misoriented_edges",
     "t_junctions",
     "refined",
     "longest_edge_in",
-    "longest_edge_out",
+    "longest_edge",
+    "smallest_angle_in",
+    "largest_aspect_ratio_in",
+    "smallest_angle",
+    "smallest_angle_line",
+    "largest_aspect_ratio",
+    "largest_aspect_ratio_line",
+    "findings",
     "ready",
     "method",
 };
 
 // The keys a remesh adds.
 constexpr std::string_view REMESH_KEYS[] = {
-    "equilateral_estimate",
-    "smallest_angle_in",
-    "smallest_angle_out",
-    "largest_aspect_ratio_in",
-    "largest_aspect_ratio_out",
-    "max_deviation",
-    "largest_deviation",
-    "area_change",
-    "volume_change",
-    "sharp_edges",
-    "sharp_edges_kept",
+    "equilateral_estimate", "max_deviation", "largest_deviation", "area_change",
+    "volume_change",        "sharp_edges",   "sharp_edges_kept",
 };
 
 // The JSON holds exactly the keys of the interface, one per line.
@@ -861,7 +863,7 @@ std::vector<MendCase> mend_cases() {
     for (const Triangle& f : all_flipped(box({6, 0, 0}, {7, 1, 1}))) two.push_back(f);
     cases.push_back({"two shells, one inside out",
                      two,
-                     {{"flipped_facets", "12"}, {"shells_turned_outward", "1"}},
+                     {{"flipped_facets", "12"}, {"shells_turned_outward", "1"}, {"shells", "2"}},
                      0});
   }
   {
@@ -876,15 +878,21 @@ std::vector<MendCase> mend_cases() {
     // faces its void, or points outward, or the whole is inside out.
     const Facets outside = box({0, 0, 0}, {4, 4, 4});
     const Facets cavity = box({1, 1, 1}, {3, 3, 3});
-    cases.push_back(
-        {"hollow, cavity facing its void", outside + all_flipped(cavity), {{"cavities", "1"}}, 0});
+    cases.push_back({"hollow, cavity facing its void",
+                     outside + all_flipped(cavity),
+                     {{"cavities", "1"}, {"shells", "2"}},
+                     0});
     cases.push_back({"hollow, cavity pointing outward",
                      outside + cavity,
-                     {{"cavities", "1"}, {"cavities_turned_inward", "1"}, {"flipped_facets", "12"}},
+                     {{"cavities", "1"},
+                      {"shells", "2"},
+                      {"cavities_turned_inward", "1"},
+                      {"flipped_facets", "12"}},
                      0});
     cases.push_back({"hollow, wholly inside out",
                      all_flipped(outside) + cavity,
                      {{"cavities", "1"},
+                      {"shells", "2"},
                       {"cavities_turned_inward", "1"},
                       {"shells_turned_outward", "1"},
                       {"flipped_facets", "24"}},
@@ -955,7 +963,7 @@ TEST(Mending, EachStepOnAModelWhoseTruthIsKnown) {
       const std::string value = json_value(run.out, key);
       if (const auto it = c.expected.find(key); it != c.expected.end()) {
         EXPECT_EQ(value, it->second);
-      } else if (key == "format") {
+      } else if (key == "format_in") {
         EXPECT_EQ(value, "\"ascii\"");
       } else if (key == "units") {
         EXPECT_EQ(value, "\"m\"");
@@ -969,12 +977,19 @@ TEST(Mending, EachStepOnAModelWhoseTruthIsKnown) {
         EXPECT_EQ(value, "0.5");
       } else if (key == "ready") {
         EXPECT_EQ(value, c.status == 0 ? "true" : "false");
-      } else if (key != "facets_out" && key != "longest_edge_in" && key != "longest_edge_out") {
+      } else if (key == "findings") {
+        EXPECT_EQ(value == "[]", c.status == 0) << value;
+      } else if (key == "shells") {
+        EXPECT_EQ(value, "1");
+      } else if (key == "smallest_angle" || key == "largest_aspect_ratio" ||
+                 key.ends_with("_line")) {
+        EXPECT_NE(value, "0");
+      } else if (key != "facets" && !key.ends_with("_in") && key != "longest_edge") {
         EXPECT_EQ(value, "0");
       }
     }
     const Facets out = read_facets(dir / "out.stl");
-    EXPECT_EQ(json_value(run.out, "facets_out"), std::to_string(out.size()));
+    EXPECT_EQ(json_value(run.out, "facets"), std::to_string(out.size()));
     if (c.status == 0) {
       // Closed and outward, with the volume of what was read.
       EXPECT_TRUE(is_closed_and_consistent(out));
@@ -997,12 +1012,14 @@ TEST(Mending, SummaryNamesWhatWasDoneAndWhatRemains) {
             "  corners merged:  0 (joined to a vertex within 1.7321e-09 that they do not equal)\n"
             "  facets dropped:  0 with a non-finite coordinate, 0 degenerate, 1 repeated\n"
             "  facets flipped:  0 (0 shells of 1 turned outward)\n"
+            "  shape:           smallest angle 45 -> 45 degrees (line 2 of out.stl), largest "
+            "aspect ratio 1.7321 -> 1.7321 (line 2 of out.stl)\n"
             "  refined:         longest edge 1.4142 -> 1.4142, at most 19.056 (wavelength 114.33 "
             "/ 6 at 3 Hz)\n"
             "  wrote out.stl: 11 facets\n"
             "not ready, what remains:\n"
             "  - 3 open edges: the surface has holes, which are never filled (at lines 16, "
-            "30, 72)\n");
+            "30, 72 of out.stl)\n");
 }
 
 // Bodies far below or above the usual sizes are turned outward all the
@@ -1048,8 +1065,12 @@ TEST(Mending, OrientationAtAnyScaleAndNoneForASheet) {
   }
   TempDir dir;
   dir.write("in.stl", converter_style(sheet));
-  const CommandRun run = prepare(dir, {"in.stl", "out.stl"});
+  // The summary speaks of OUT: written as read, the sheet still encloses
+  // nothing; remeshed, it is no body either.
+  const CommandRun run = prepare(dir, {"--no-refine", "in.stl", "out.stl"});
+  EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("  - 1 closed shell encloses no volume"), std::string::npos) << run.out;
+  EXPECT_EQ(prepare(dir, {"in.stl", "out.stl"}).status, 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -1095,11 +1116,11 @@ TEST(PrepareCommand, RemeshIsTheDefaultAndKeepsTheBody) {
   EXPECT_EQ(json_value(run.out, "sharp_edges"), "12");
   EXPECT_EQ(json_value(run.out, "sharp_edges_kept"), "12");
   const Facets out = read_facets(dir / "out.stl");
-  EXPECT_EQ(json_value(run.out, "facets_out"), std::to_string(out.size()));
+  EXPECT_EQ(json_value(run.out, "facets"), std::to_string(out.size()));
   EXPECT_TRUE(is_closed_and_consistent(out));
   EXPECT_NEAR(measure(out).volume, 10.0, 1e-9);
-  EXPECT_GT(std::stod(json_value(run.out, "smallest_angle_out")), 5.0);
-  EXPECT_LE(std::stod(json_value(run.out, "longest_edge_out")), 343.0 / 300.0 / 6.0);
+  EXPECT_GT(std::stod(json_value(run.out, "smallest_angle")), 5.0);
+  EXPECT_LE(std::stod(json_value(run.out, "longest_edge")), 343.0 / 300.0 / 6.0);
 }
 
 TEST(PrepareCommand, TheConverterAndTheCheckTakeTheOutputWhole) {
@@ -1110,10 +1131,10 @@ TEST(PrepareCommand, TheConverterAndTheCheckTakeTheOutputWhole) {
   const CommandRun run = prepare(dir, {"--json", "--refine-only", "part one.stl"});
   ASSERT_EQ(run.status, 0) << run.err;
   expect_exact_keys(run.out);
-  EXPECT_EQ(json_value(run.out, "format"), "\"binary\"");
+  EXPECT_EQ(json_value(run.out, "format_in"), "\"binary\"");
   EXPECT_EQ(json_value(run.out, "flipped_facets"), "576");
   EXPECT_EQ(json_value(run.out, "shells_turned_outward"), "1");
-  const std::string facets_out = json_value(run.out, "facets_out");
+  const std::string facets_out = json_value(run.out, "facets");
   EXPECT_EQ(facets_out, "101376");
 
   // Every vertex line within the converter's 80 columns.

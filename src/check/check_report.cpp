@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "companion/findings.h"
 #include "companion/json_writer.h"
 #include "companion/report_rows.h"
 #include "geometry/gaps.h"
@@ -119,14 +120,13 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
         prepare_command(facts) + " rewrites the file in that style");
   }
   if (lines.skipped_facet_lines > 0 && facts.facets > 0) {
-    add(count_text(lines.skipped_facet_lines, "facet line is", "facet lines are") +
-        " in another style (indentation or letter case) and skipped, so those facets are "
-        "lost: " +
+    add(companion::counted_words({"skipped_facet_lines", lines.skipped_facet_lines, {}}) +
+        " in another style (indentation or letter case), so those facets are lost: " +
         prepare_command(facts) + " rewrites the whole file in one style" +
         location_text(lines.skipped_facet_line_numbers));
   } else if (lines.skipped_facet_lines > 0 && facts.format != FileFormat::binary) {
-    add(count_text(lines.skipped_facet_lines, "facet line is", "facet lines are") +
-        " in another style and skipped" + location_text(lines.skipped_facet_line_numbers));
+    add(companion::counted_words({"skipped_facet_lines", lines.skipped_facet_lines, {}}) +
+        " in another style" + location_text(lines.skipped_facet_line_numbers));
   }
   const std::string stops_with =
       "the converter stops with report " + std::to_string(facts.converter_report);
@@ -151,42 +151,41 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
     default:
       break;
   }
-  // The findings that are a count of lines, facets or edges: the count, its
-  // noun for one and for many, what it means and what to do, and where.
+  // The findings that are a count of lines, facets, edges or shells: the
+  // count in the words both companions use, what it means and what to do,
+  // and where.
   const auto& at = facts.finding_lines;
   const auto kind = [](FacetFinding finding) { return static_cast<std::size_t>(finding); };
-  const auto counted = [&](std::int64_t count, std::string_view one, std::string_view many,
-                           std::string_view advice, const std::vector<std::int64_t>& where,
-                           std::string_view what = {}) {
+  const auto counted = [&](std::string_view name, std::int64_t count, std::string_view advice,
+                           const std::vector<std::int64_t>& where, std::string_view what = {}) {
     if (count > 0) {
-      add(count_text(count, one, many) + std::string(advice) +
+      add(companion::counted_words({name, count, {}}) + std::string(advice) +
           location_text(where, what, facts.format));
     }
   };
-  counted(lines.long_vertex_lines, "vertex line runs", "vertex lines run",
-          " past column 80: the converter reads only the first 80 columns and cuts what runs "
-          "past them; write coordinates with fewer digits",
+  counted("long_vertex_lines", lines.long_vertex_lines,
+          ": the converter reads only the first 80 columns and cuts what runs past them; write "
+          "coordinates with fewer digits",
           lines.long_vertex_line_numbers);
   if (lines.tabbed_vertex_lines > 0) {
-    counted(lines.incomplete_vertex_lines, "vertex line lacks", "vertex lines lack",
-            " a blank-separated x, y or z: tabs separate their coordinates, and the converter "
-            "separates at blanks only, so it reads a missing x, y or z as 0.0; separate "
-            "coordinates with blanks",
+    counted("incomplete_vertex_lines", lines.incomplete_vertex_lines,
+            " (without a blank-separated x, y or z): tabs separate their coordinates, and the "
+            "converter separates at blanks only, so it reads a missing x, y or z as 0.0; "
+            "separate coordinates with blanks",
             lines.incomplete_vertex_line_numbers);
   } else {
-    counted(lines.incomplete_vertex_lines, "vertex line lacks", "vertex lines lack",
-            " an x, y or z, which the converter reads as 0.0: write all three",
+    counted("incomplete_vertex_lines", lines.incomplete_vertex_lines,
+            " (without an x, y or z, which the converter reads as 0.0): write all three",
             lines.incomplete_vertex_line_numbers);
   }
-  counted(mesh.nonfinite_facets, "facet has", "facets have",
-          " a NaN or infinite coordinate: repair or remove them",
+  counted("nonfinite_facets", mesh.nonfinite_facets, " (NaN or infinite): repair or remove them",
           at[kind(FacetFinding::nonfinite)]);
   {
     // What the preparation does with them: a degenerate facet is mended with
     // its neighbours, so the surface it closes stays closed.
     std::string advice =
-        " degenerate (two corners one vertex, a sliver whose area is next to "
-        "nothing, or a needle with an angle below " +
+        " (two corners one vertex, a sliver whose area is next to nothing, or a needle with an "
+        "angle below " +
         readable_number(mesh.min_angle_degrees) + " degrees): ";
     if (mesh.degenerate_closing > 0) {
       advice += std::to_string(mesh.degenerate_closing) + " of them close the surface (" +
@@ -196,14 +195,14 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
     advice +=
         "stldeck-prepare swaps each with its neighbour across its longest side, or collapses "
         "its shortest side, which keeps the surface closed";
-    counted(mesh.degenerate_facets, "facet is", "facets are", advice,
+    counted("degenerate_facets", mesh.degenerate_facets, advice,
             at[kind(FacetFinding::degenerate)]);
   }
-  counted(mesh.duplicate_facets, "facet repeats", "facets repeat",
-          " an earlier facet (the same three vertices): remove the copies",
+  counted("duplicate_facets", mesh.duplicate_facets,
+          " (the same three vertices as an earlier facet): remove the copies",
           at[kind(FacetFinding::repeated)]);
   if (mesh.gap_edges > 0) {
-    counted(mesh.open_edges, "open edge", "open edges",
+    counted("open_edges", mesh.open_edges,
             " (used by one facet): " + std::to_string(mesh.gap_edges) + " of them face " +
                 (mesh.gap_edges == 1 ? "another" : "others") + " across gaps up to " +
                 readable_number(mesh.widest_gap) + " m wide: " +
@@ -214,35 +213,33 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
                 (mesh.gap_edges == mesh.open_edges ? "them" : "those; close the other holes"),
             at[kind(FacetFinding::open_edge)], "facets ");
   } else {
-    counted(mesh.open_edges, "open edge", "open edges",
+    counted("open_edges", mesh.open_edges,
             " (used by one facet): the surface has holes; close them",
             at[kind(FacetFinding::open_edge)], "facets ");
   }
-  counted(mesh.t_junctions, "vertex lies", "vertices lie",
-          " on an open side of another facet (T-junctions: one part split where its neighbour "
+  counted("t_junctions", mesh.t_junctions,
+          " (a vertex on an open side of another facet: one part split where its neighbour "
           "is not): stldeck-prepare splits those sides at them, which closes the seam",
           at[kind(FacetFinding::t_junction)], "facets ");
-  counted(mesh.nonmanifold_edges, "edge is", "edges are",
-          " shared by more than two facets: separate the surfaces that meet there",
+  counted("nonmanifold_edges", mesh.nonmanifold_edges,
+          " (shared by more than two facets): separate the surfaces that meet there",
           at[kind(FacetFinding::nonmanifold_edge)], "facets ");
-  counted(mesh.misoriented_edges, "edge is", "edges are",
-          " run the same way by both its facets: some facets are flipped; orient them like "
+  counted("misoriented_edges", mesh.misoriented_edges,
+          " (run the same way by both its facets): some facets are flipped; orient them like "
           "their neighbours",
           at[kind(FacetFinding::misoriented_edge)], "facets ");
-  counted(mesh.inverted_shells, "body is", "bodies are",
-          " inside out (a closed shell that no other encloses, or that lies in a cavity, with "
-          "a negative volume): its normals point into its material; stldeck-prepare turns it "
-          "outward",
+  counted("inverted_shells", mesh.inverted_shells,
+          " (a closed shell that no other encloses, or that lies in a cavity, with a negative "
+          "volume): its normals point into its material; stldeck-prepare turns it outward",
           at[kind(FacetFinding::body_inside_out)], "first facets ");
-  counted(mesh.cavities_pointing_outward, "cavity points", "cavities point",
-          " outward (a closed shell inside another, with a positive volume): a cavity's "
-          "normals must point into its void, where the fluid is; stldeck-prepare turns it so. "
-          "If it is a body inside a body instead, the two leave no fluid between them: remove "
-          "the inner one",
+  counted("cavities_pointing_outward", mesh.cavities_pointing_outward,
+          " (a closed shell inside another, with a positive volume): a cavity's normals must "
+          "point into its void, where the fluid is; stldeck-prepare turns it so. If it is a body "
+          "inside a body instead, the two leave no fluid between them: remove the inner one",
           at[kind(FacetFinding::cavity_pointing_outward)], "first facets ");
-  counted(mesh.flat_shells, "closed shell encloses", "closed shells enclose",
-          " no volume (a sheet back to back, say): the solver needs the surface of a body; give "
-          "the sheet a thickness",
+  counted("flat_shells", mesh.flat_shells,
+          " (a sheet back to back, say): the solver needs the surface of a body; give the sheet "
+          "a thickness",
           {});
   if (!facts.units.metres()) {
     add("the model is in " + std::string(facts.units.length_unit().words) +
@@ -272,21 +269,29 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
   const double wanted = settings.elements_per_wavelength;
   if (readiness.elements_per_wavelength.has_value() &&
       *readiness.elements_per_wavelength < wanted) {
-    std::string line = "elements too coarse for " + readable_number(settings.frequency_hz) +
-                       " Hz: " + readable_number(*readiness.elements_per_wavelength) +
-                       " per wavelength where " + readable_number(wanted) +
-                       " are wanted; refine to edges of at most " +
+    std::string line = companion::counted_words({"wavelength", facts.coarse_facets, {}}) + " (" +
+                       readable_number(*readiness.elements_per_wavelength) +
+                       " elements per wavelength at " + readable_number(settings.frequency_hz) +
+                       " Hz where " + readable_number(wanted) +
+                       " are wanted): refine to edges of at most " +
                        readable_number(readiness.wavelength / wanted) + " m";
     if (readiness.max_frequency_hz.has_value()) {
       line += ", or use the mesh up to " + readable_number(*readiness.max_frequency_hz) + " Hz";
     }
-    add(line);
+    add(line + location_text(facts.coarse_facet_lines, "facets "));
   }
   if (!readiness.elements_per_wavelength.has_value() && mesh.longest_edge > 0.0 &&
       std::isfinite(mesh.longest_edge)) {
     add("the longest edge is too large or too small to measure against the wavelength");
   }
   return findings;
+}
+
+companion::ShapeFacts shape_facts(const ModelFacts& facts) {
+  const geometry::ShapeExtremes& shape = facts.mesh.shape;
+  if (!shape.any) return {};
+  return {shape.smallest_angle_degrees, facts.smallest_angle_line, shape.largest_aspect_ratio,
+          facts.largest_aspect_ratio_line};
 }
 
 // For each finding kind with a count above zero, the line numbers of up to
@@ -323,6 +328,32 @@ std::string json_locations(const ModelFacts& facts) {
 }
 
 }  // namespace
+
+std::vector<companion::Finding> model_findings(const ModelFacts& facts) {
+  const LineFacts& lines = facts.line_facts;
+  const MeshFacts& mesh = facts.mesh;
+  const auto at = [&](FacetFinding finding) {
+    return facts.finding_lines[static_cast<std::size_t>(finding)];
+  };
+  return companion::listed_findings({
+      {"skipped_facet_lines", lines.skipped_facet_lines, lines.skipped_facet_line_numbers},
+      {"long_vertex_lines", lines.long_vertex_lines, lines.long_vertex_line_numbers},
+      {"incomplete_vertex_lines", lines.incomplete_vertex_lines,
+       lines.incomplete_vertex_line_numbers},
+      {"nonfinite_facets", mesh.nonfinite_facets, at(FacetFinding::nonfinite)},
+      {"degenerate_facets", mesh.degenerate_facets, at(FacetFinding::degenerate)},
+      {"duplicate_facets", mesh.duplicate_facets, at(FacetFinding::repeated)},
+      {"open_edges", mesh.open_edges, at(FacetFinding::open_edge)},
+      {"nonmanifold_edges", mesh.nonmanifold_edges, at(FacetFinding::nonmanifold_edge)},
+      {"misoriented_edges", mesh.misoriented_edges, at(FacetFinding::misoriented_edge)},
+      {"t_junctions", mesh.t_junctions, at(FacetFinding::t_junction)},
+      {"inverted_shells", mesh.inverted_shells, at(FacetFinding::body_inside_out)},
+      {"cavities_pointing_outward", mesh.cavities_pointing_outward,
+       at(FacetFinding::cavity_pointing_outward)},
+      {"flat_shells", mesh.flat_shells, {}},
+      {"wavelength", facts.coarse_facets, facts.coarse_facet_lines},
+  });
+}
 
 std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   const MeshFacts& mesh = facts.mesh;
@@ -362,6 +393,7 @@ std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
   json.add_integer("inverted_shells", mesh.inverted_shells);
   json.add_integer("cavities", mesh.cavities);
   json.add_integer("cavities_pointing_outward", mesh.cavities_pointing_outward);
+  json.add_integer("flat_shells", mesh.flat_shells);
   json.add_string("normals", normals_name(readiness.normals));
   json.add_number("area", mesh.area);
   json.add_number("volume", mesh.volume);
@@ -373,10 +405,12 @@ std::string render_json(const ModelFacts& facts, const Readiness& readiness) {
     json.add_null("bounding_box");
   }
   json.add_number("longest_edge", mesh.longest_edge);
+  companion::add_shape(json, shape_facts(facts));
   json.add_number("wavelength", readiness.wavelength);
   json.add_number("elements_per_wavelength", readiness.elements_per_wavelength);
   json.add_number("max_frequency", readiness.max_frequency_hz);
   json.add_raw("locations", json_locations(facts));
+  json.add_raw("findings", companion::json_findings(model_findings(facts)));
   json.add_bool("ready", readiness.ready);
   return json.finish();
 }
@@ -428,6 +462,7 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
   }
   row("longest edge", readable_number(mesh.longest_edge));
   row("units", companion::units_text(facts.units));
+  if (mesh.shape.any) row("shape", companion::shape_text(shape_facts(facts)));
   row("wavelength", readable_number(readiness.wavelength) + " (" +
                         readable_number(settings.sound_speed) + " / " +
                         readable_number(settings.frequency_hz) + " Hz)");

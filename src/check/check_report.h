@@ -5,10 +5,16 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "check/readiness.h"
+#include "companion/findings.h"
 
 namespace check {
+
+// What stands between the model and the solver, kind by kind in the words
+// both companions use, with the lines where each lies.
+std::vector<companion::Finding> model_findings(const ModelFacts& facts);
 
 // One JSON object, one key per line, keys always present and in a fixed
 // order; absent and non-finite values are null, doubles are written in the

@@ -151,6 +151,18 @@ ExitStatus check_file(const check::CheckOptions& options) {
       facts.finding_lines[kind].push_back(scan.facet_lines[f]);
     }
   }
+  if (analysis.facts.shape.any) {
+    facts.smallest_angle_line = scan.facet_lines[analysis.facts.shape.smallest_angle_facet];
+    facts.largest_aspect_ratio_line =
+        scan.facet_lines[analysis.facts.shape.largest_aspect_ratio_facet];
+  }
+  {
+    const check::CoarseFacets coarse =
+        check::coarse_facets(scan.facets, analysis.facts.longest_edge, options.settings);
+    facts.coarse_facets = coarse.count;
+    for (const std::uint32_t f : coarse.first)
+      facts.coarse_facet_lines.push_back(scan.facet_lines[f]);
+  }
   const check::Readiness readiness = check::assess_model(facts, options.settings);
   facts.view_without_zone = with_view && !companion::has_zone(scan.facets);
   if (with_view && !facts.view_without_zone) {

@@ -103,6 +103,7 @@ MeshAnalysis analyse_mesh(std::span<const geometry::Triangle> facets, VertexIdsK
   MeshFacts& facts = analysis.facts;
   facts.bounding_box = geometry::finite_box(facets);
   facts.longest_edge = geometry::longest_side(facets);
+  facts.shape = geometry::find_shape_extremes(facets);
   geometry::VertexMerge merge = geometry::merge_vertices(facets, facts.bounding_box);
   facts.vertices = std::ssize(merge.position_corner);
   facts.near_coincident_corners = merge.near_coincident_corners;

@@ -16,6 +16,7 @@
 
 #include "geometry/edge_topology.h"
 #include "geometry/facet_soup.h"
+#include "geometry/shape_figures.h"
 #include "geometry/shells.h"
 
 namespace check {
@@ -71,7 +72,8 @@ struct MeshFacts {
   // about a point of its own (a cavity facing its void subtracts its own).
   double volume = 0.0;
   std::optional<geometry::Box> bounding_box;  // none without a finite facet
-  double longest_edge = 0.0;  // 0 without a finite facet; infinite past the largest double
+  double longest_edge = 0.0;      // 0 without a finite facet; infinite past the largest double
+  geometry::ShapeExtremes shape;  // the worst-shaped finite facets
   // Per kind, the facet numbers (0-based, ascending) of the first
   // LOCATIONS_SHOWN facets where it occurs.
   std::array<std::vector<std::uint32_t>, FACET_FINDING_KINDS> first_facets;

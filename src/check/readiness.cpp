@@ -46,4 +46,24 @@ Readiness assess_model(const ModelFacts& facts, const CheckSettings& settings) {
   return readiness;
 }
 
+CoarseFacets coarse_facets(std::span<const geometry::Triangle> facets, double longest_edge,
+                           const CheckSettings& settings) {
+  CoarseFacets coarse;
+  const double wavelength = settings.sound_speed / settings.frequency_hz;
+  const auto too_coarse = [&](double side) {
+    return side > 0.0 && wavelength / side < settings.elements_per_wavelength;
+  };
+  if (!too_coarse(longest_edge)) return coarse;
+  for (std::size_t f = 0; f < facets.size(); ++f) {
+    if (!geometry::is_finite(facets[f]) ||
+        !too_coarse(geometry::longest_side_of(facets[f]).length)) {
+      continue;
+    }
+    ++coarse.count;
+    if (coarse.first.size() < LOCATIONS_SHOWN)
+      coarse.first.push_back(static_cast<std::uint32_t>(f));
+  }
+  return coarse;
+}
+
 }  // namespace check

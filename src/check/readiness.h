@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,14 @@ struct ModelFacts {
   // doubles, and where (a line, or a binary facet record).
   companion::ScaleProblem scale_problem;
   std::int64_t scale_problem_line = 0;
+  // The facet lines of the worst-shaped facets (MeshFacts::shape); 0
+  // without a finite facet.
+  std::int64_t smallest_angle_line = 0;
+  std::int64_t largest_aspect_ratio_line = 0;
+  // Facets too coarse for the wavelength (coarse_facets below), and the
+  // facet lines of the first few.
+  std::int64_t coarse_facets = 0;
+  std::vector<std::int64_t> coarse_facet_lines;
   // A view was asked for and not written: no facet is finite, and a view
   // begins with the model's zone (a reader fails on a file without a zone).
   bool view_without_zone = false;
@@ -67,5 +76,17 @@ struct Readiness {
 };
 
 Readiness assess_model(const ModelFacts& facts, const CheckSettings& settings);
+
+// The finite facets with fewer elements per wavelength than the settings
+// ask for (the wavelength over their longest side below it, the test the
+// readiness applies to the model's longest edge), counted, and the first
+// few of them (0-based). Only a model whose longest edge is too long has
+// any, so a fine model is not walked again.
+struct CoarseFacets {
+  std::int64_t count = 0;
+  std::vector<std::uint32_t> first;
+};
+CoarseFacets coarse_facets(std::span<const geometry::Triangle> facets, double longest_edge,
+                           const CheckSettings& settings);
 
 }  // namespace check

@@ -13,6 +13,7 @@
 #include "companion/units.h"
 #include "format/plain_number.h"
 #include "geometry/facet_soup.h"
+#include "geometry/shape_figures.h"
 #include "io/console.h"
 #include "io/file_replacement.h"
 #include "io/file_writer.h"
@@ -83,10 +84,9 @@ std::string too_large(std::span<const geometry::Triangle> facets, double max_sid
   const std::string count = std::isfinite(size.facets) ? shown_count(size.facets)
                                                        : prepare::count_from_log2(size.log2_facets);
   std::string reason = "refining to edges of at most " +
-                       format::general_text(max_side * options.units.factor(), 5) +
-                       " gives " + (size.exact ? "" : "about ") + count +
-                       " facets, more than the " + shown_count(FACET_LIMIT) +
-                       " stldeck can convert";
+                       format::general_text(max_side * options.units.factor(), 5) + " gives " +
+                       (size.exact ? "" : "about ") + count + " facets, more than the " +
+                       shown_count(FACET_LIMIT) + " stldeck can convert";
   return reason + fitting_frequency(facets, size, options);
 }
 
@@ -202,6 +202,11 @@ ExitStatus run(const prepare::PrepareOptions& options) {
   report.facets_in = static_cast<std::int64_t>(model.facets.size());
   report.longest_edge_in = geometry::longest_side(model.facets);
   report.max_side = model_options.max_side();
+  {
+    const geometry::ShapeExtremes shape = geometry::find_shape_extremes(model.facets);
+    report.smallest_angle_in = shape.smallest_angle_degrees;
+    report.largest_aspect_ratio_in = shape.largest_aspect_ratio;
+  }
 
   progress.begin("mending");
   prepare::MendedModel mended =
@@ -285,12 +290,13 @@ ExitStatus run(const prepare::PrepareOptions& options) {
   io::Outcome write_problem;
   double longest_out = 0.0;
   std::uint64_t written = 0;
-  // The pieces bisection writes, kept to be checked as written; the other
-  // ways write facets that are kept anyway.
-  std::vector<geometry::Triangle> bisected;
+  // The pieces of a bisection are kept as written, to be examined as OUT;
+  // a remesh and an unrefined model are kept already.
+  std::vector<geometry::Triangle> pieces;
+  if (bisect) pieces.reserve(static_cast<std::size_t>(facets_out));
   const auto take = [&](const geometry::Triangle& piece, double) {
-    if (bisect) bisected.push_back(piece);
     longest_out = std::fmax(longest_out, geometry::longest_side(std::span(&piece, 1)));
+    if (bisect) pieces.push_back(piece);
     write_problem = writer.add_facet(piece);
     if ((++written & 0xffff) == 0) progress.advance(written, facets_out);
     return write_problem.ok();
@@ -315,16 +321,20 @@ ExitStatus run(const prepare::PrepareOptions& options) {
   report.facets_out = static_cast<std::int64_t>(written);
   report.longest_edge_out = longest_out;
   report.min_angle_degrees = options.min_angle_degrees;
-  // Ready means what the check says of OUT: the facets written are checked
+  // Ready means what the check says of OUT: the facets written are examined
   // by its definitions (the coordinates are written so that they read back
-  // as these very doubles).
-  report.written = prepare::find_in_written(
+  // as these very doubles, scaled by the unit's factor, which keeps shapes).
+  progress.begin("examining");
+  prepare::WrittenModel examined = prepare::examine_written(
       report.remesh != nullptr ? std::span<const geometry::Triangle>(remeshed.facets)
-      : bisect                 ? std::span<const geometry::Triangle>(bisected)
+      : bisect                 ? std::span<const geometry::Triangle>(pieces)
                                : std::span<const geometry::Triangle>(mended.facets),
-      options.min_angle_degrees);
-  report.ready =
-      prepare::is_ready(mended, report.facets_out, longest_out, report.max_side, report.written);
+      report.max_side, options.min_angle_degrees);
+  progress.clear();
+  pieces = {};
+  examined.widest_gap *= factor;
+  report.written = &examined;
+  report.ready = prepare::is_ready(examined, report.facets_out);
   state_in_metres(report, mended, remeshed, factor);
   // The summary names IN and OUT as they are to be shown on standard output.
   prepare::PrepareOptions shown = options;

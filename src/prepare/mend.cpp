@@ -581,43 +581,4 @@ MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::
   return mended;
 }
 
-WrittenFindings find_in_written(std::span<const geometry::Triangle> facets,
-                                double min_angle_degrees) {
-  WrittenFindings found;
-  const geometry::VertexMerge merge =
-      geometry::merge_vertices(facets, geometry::finite_box(facets));
-  std::vector<geometry::FacetRole> roles =
-      geometry::classify_merged_facets(facets, merge, min_angle_degrees);
-  const geometry::EdgeTopology topology = geometry::analyse_edges(
-      merge.vertex_ids, roles, static_cast<std::uint32_t>(merge.position_corner.size()));
-  for (const geometry::FacetRole role : roles) {
-    if (role == geometry::FacetRole::nonfinite) ++found.nonfinite;
-    if (role == geometry::FacetRole::degenerate) ++found.degenerate;
-  }
-  found.repeated = topology.repeated_facets;
-  found.open_edges = topology.open_edges;
-  found.nonmanifold_edges = topology.nonmanifold_edges;
-  found.misoriented_edges = topology.misoriented_edges;
-  found.t_junctions =
-      std::ssize(geometry::find_t_junctions(facets, merge.vertex_ids, topology, merge.tolerance));
-  const std::vector<geometry::Shell> shells = geometry::measure_shells(facets, topology);
-  const std::vector<std::uint32_t> depths = geometry::nest_shells(facets, &merge, topology, shells);
-  for (std::size_t s = 0; s < shells.size(); ++s) {
-    switch (geometry::facing_of(shells[s], depths[s])) {
-      case geometry::ShellFacing::body_inside_out:
-        ++found.bodies_inside_out;
-        break;
-      case geometry::ShellFacing::cavity_pointing_outward:
-        ++found.cavities_pointing_outward;
-        break;
-      case geometry::ShellFacing::flat:
-        ++found.flat_shells;
-        break;
-      default:
-        break;
-    }
-  }
-  return found;
-}
-
 }  // namespace prepare

@@ -94,28 +94,4 @@ MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::
                        double weld_distance = 0.0,
                        double min_angle_degrees = geometry::DEFAULT_MIN_ANGLE_DEGREES);
 
-// What the model check finds in facets as they were written, by the same
-// definitions: a preparation is ready only when none of these is left.
-struct WrittenFindings {
-  std::int64_t nonfinite = 0;
-  std::int64_t degenerate = 0;
-  std::int64_t repeated = 0;
-  std::int64_t open_edges = 0;
-  std::int64_t nonmanifold_edges = 0;
-  std::int64_t misoriented_edges = 0;
-  std::int64_t t_junctions = 0;
-  std::int64_t bodies_inside_out = 0;
-  std::int64_t cavities_pointing_outward = 0;
-  std::int64_t flat_shells = 0;
-
-  bool any() const {
-    return nonfinite + degenerate + repeated + open_edges + nonmanifold_edges + misoriented_edges +
-               t_junctions + bodies_inside_out + cavities_pointing_outward + flat_shells >
-           0;
-  }
-};
-
-WrittenFindings find_in_written(std::span<const geometry::Triangle> facets,
-                                double min_angle_degrees);
-
 }  // namespace prepare

@@ -7,8 +7,8 @@
 
 #include "companion/frequency_options.h"
 #include "companion/options.h"
-#include "companion/units.h"
 #include "companion/shape_options.h"
+#include "companion/units.h"
 
 namespace prepare {
 namespace {

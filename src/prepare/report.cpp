@@ -35,14 +35,16 @@ std::string plural(std::int64_t value, std::string_view one, std::string_view ma
   return group_digits(value) + " " + std::string(value == 1 ? one : many);
 }
 
-std::string at_lines(const Finding& finding, reading::ModelFormat format) {
-  std::string text = format == reading::ModelFormat::binary ? " (facet records " : " (at lines ";
+// " (at lines 9, 16 of out.stl)", with ", ..." when more lie elsewhere.
+std::string at_lines(const companion::Finding& finding, const std::string& output) {
+  if (finding.lines.empty()) return {};
+  std::string text = finding.lines.size() == 1 ? " (at line " : " (at lines ";
   for (std::size_t i = 0; i < finding.lines.size(); ++i) {
     if (i > 0) text += ", ";
     text += std::to_string(finding.lines[i]);
   }
   if (finding.count > static_cast<std::int64_t>(finding.lines.size())) text += ", ...";
-  return text + ")";
+  return text + " of " + output + ")";
 }
 
 std::string_view method(const PrepareReport& report) {
@@ -71,10 +73,6 @@ std::string_view refusal(geometry::RemeshStatus status) {
 
 void json_remesh(companion::JsonObject& json, const RemeshStep& r) {
   json.add_number("equilateral_estimate", std::round(r.equilateral_estimate));
-  json.add_number("smallest_angle_in", r.before.smallest_angle_degrees);
-  json.add_number("smallest_angle_out", r.after.smallest_angle_degrees);
-  json.add_number("largest_aspect_ratio_in", r.before.largest_aspect_ratio);
-  json.add_number("largest_aspect_ratio_out", r.after.largest_aspect_ratio);
   json.add_number("max_deviation", r.max_deviation);
   json.add_number("largest_deviation", r.largest_deviation);
   json.add_number("area_change", relative_change(r.before.area, r.after.area));
@@ -94,11 +92,6 @@ constexpr std::size_t VALUE_COLUMN = 19;
 using Rows = std::vector<companion::ReportRow>;
 
 void summary_remesh(Rows& rows, const RemeshStep& r) {
-  rows.push_back({"shapes:", "smallest angle " + length(r.before.smallest_angle_degrees) + " -> " +
-                                 length(r.after.smallest_angle_degrees) +
-                                 " degrees, largest aspect ratio " +
-                                 length(r.before.largest_aspect_ratio) + " -> " +
-                                 length(r.after.largest_aspect_ratio)});
   rows.push_back({"elements:", group_digits(r.before.facets) + " -> " +
                                    group_digits(r.after.facets) + " facets (equilateral estimate " +
                                    group_digits(std::llround(r.equilateral_estimate)) + ")"});
@@ -113,21 +106,20 @@ void summary_remesh(Rows& rows, const RemeshStep& r) {
 
 }  // namespace
 
-bool is_ready(const MendedModel& mended, std::int64_t facets_out, double longest_edge_out,
-              double max_side, const WrittenFindings& written) {
-  return facets_out > 0 && !written.any() && mended.t_junctions.count == 0 &&
-         mended.open_edges.count == 0 && mended.nonmanifold_edges.count == 0 &&
-         mended.misoriented_edges.count == 0 && mended.flat_shells == 0 &&
-         longest_edge_out <= max_side;
+bool is_ready(const WrittenModel& written, std::int64_t facets_out) {
+  return facets_out > 0 && written.findings.empty();
 }
 
 std::string render_json(const PrepareReport& report) {
   const MendedModel& m = *report.mended;
+  // Without a facet written there is no OUT to examine: its facts are those
+  // of an empty model.
+  const WrittenModel out = report.written != nullptr ? *report.written : WrittenModel{};
   companion::JsonObject json;
-  json.add_string("format", report.format == reading::ModelFormat::binary ? "binary" : "ascii");
+  json.add_string("format_in", report.format == reading::ModelFormat::binary ? "binary" : "ascii");
   json.add_string("units", report.units);
   json.add_integer("facets_in", report.facets_in);
-  json.add_integer("facets_out", report.facets_out);
+  json.add_integer("facets", report.facets_out);
   json.add_integer("welded_edges", m.welded_edges);
   json.add_number("widest_gap_closed", m.widest_gap_closed);
   json.add_integer("near_coincident_corners", m.merged_corners);
@@ -140,16 +132,24 @@ std::string render_json(const PrepareReport& report) {
   json.add_integer("dropped_duplicate", m.dropped_duplicate);
   json.add_integer("flipped_facets", m.flipped_facets);
   json.add_integer("shells_turned_outward", m.shells_turned_outward);
-  json.add_integer("cavities", m.cavities);
+  json.add_integer("shells", out.shells);
+  json.add_integer("cavities", out.cavities);
   json.add_integer("cavities_turned_inward", m.cavities_turned_inward);
-  json.add_integer("open_edges", m.open_edges.count);
-  json.add_integer("nonmanifold_edges", m.nonmanifold_edges.count);
-  json.add_integer("t_junctions", m.t_junctions.count);
+  json.add_integer("open_edges", out.open_edges);
+  json.add_integer("gap_edges", out.gap_edges);
+  json.add_number("widest_gap", out.widest_gap);
+  json.add_integer("nonmanifold_edges", out.nonmanifold_edges);
+  json.add_integer("misoriented_edges", out.misoriented_edges);
+  json.add_integer("t_junctions", out.t_junctions);
   json.add_bool("refined", report.refined);
   json.add_string("method", method(report));
   if (report.remesh != nullptr) json_remesh(json, *report.remesh);
   json.add_number("longest_edge_in", report.longest_edge_in);
-  json.add_number("longest_edge_out", report.longest_edge_out);
+  json.add_number("longest_edge", report.longest_edge_out);
+  json.add_number("smallest_angle_in", report.smallest_angle_in);
+  json.add_number("largest_aspect_ratio_in", report.largest_aspect_ratio_in);
+  companion::add_shape(json, out.shape);
+  json.add_raw("findings", companion::json_findings(out.findings));
   json.add_bool("ready", report.ready);
   return json.finish();
 }
@@ -214,6 +214,20 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
              " degrees; refined by bisection instead"});
   }
   if (report.remesh != nullptr) summary_remesh(rows, *report.remesh);
+  if (report.written != nullptr && report.facets_out > 0) {
+    const companion::ShapeFacts& shape = report.written->shape;
+    // The words of the check's shape row, with the figures of IN before
+    // those of OUT and the lines of OUT.
+    const auto at = [&options](std::int64_t line) {
+      return " (line " + std::to_string(line) + " of " + options.output + ")";
+    };
+    rows.push_back({"shape:", "smallest angle " + length(report.smallest_angle_in) + " -> " +
+                                  length(shape.smallest_angle_degrees) + " degrees" +
+                                  at(shape.smallest_angle_line) + ", largest aspect ratio " +
+                                  length(report.largest_aspect_ratio_in) + " -> " +
+                                  length(shape.largest_aspect_ratio) +
+                                  at(shape.largest_aspect_ratio_line)});
+  }
   if (report.refined) {
     rows.push_back({report.remesh != nullptr ? "remeshed:" : "refined:",
                     "longest edge " + length(report.longest_edge_in) + " -> " +
@@ -230,59 +244,35 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
     out += "  wrote " + options.output + ": " + plural(report.facets_out, "facet", "facets") + "\n";
   }
 
+  // What remains, in the words the check uses, where it lies in OUT.
   std::string remains;
   const auto add = [&remains](const std::string& finding) { remains += "  - " + finding + "\n"; };
   if (report.facets_out == 0) add("no facet is left");
-  if (m.open_edges.count > 0) {
-    add(plural(m.open_edges.count, "open edge", "open edges") +
-        ": the surface has holes, which are never filled" +
-        (m.gap_edges == 0
-             ? std::string()
-             : "; " + group_digits(m.gap_edges) + " of them face others across gaps up to " +
-                   length(m.widest_gap) + " wide, which --weld " +
-                   length(geometry::suggested_weld(m.widest_gap)) + " closes") +
-        at_lines(m.open_edges, format));
-  }
-  if (m.nonmanifold_edges.count > 0) {
-    add(plural(m.nonmanifold_edges.count, "non-manifold edge", "non-manifold edges") +
-        ": used by more than two facets" + at_lines(m.nonmanifold_edges, format));
-  }
-  if (m.misoriented_edges.count > 0) {
-    add(plural(m.misoriented_edges.count, "misoriented edge", "misoriented edges") +
-        ": run the same way by both facets, on a surface that cannot be oriented" +
-        at_lines(m.misoriented_edges, format));
-  }
-  if (m.t_junctions.count > 0) {
-    add(plural(m.t_junctions.count, "T-junction", "T-junctions") +
-        ": vertices on an open side that could not be split there" +
-        at_lines(m.t_junctions, format));
-  }
-  // What the mend did not see and the written facets show (a refinement
-  // that cut finer than the coordinates hold, say), by the check's words.
-  const WrittenFindings& w = report.written;
-  const std::pair<std::int64_t, std::string_view> written_findings[] = {
-      {w.degenerate, "degenerate facets"},
-      {w.repeated, "repeated facets"},
-      {m.open_edges.count == 0 ? w.open_edges : 0, "open edges"},
-      {m.nonmanifold_edges.count == 0 ? w.nonmanifold_edges : 0, "non-manifold edges"},
-      {m.misoriented_edges.count == 0 ? w.misoriented_edges : 0, "misoriented edges"},
-      {m.t_junctions.count == 0 ? w.t_junctions : 0, "T-junctions"},
-      {w.bodies_inside_out, "bodies inside out"},
-      {w.cavities_pointing_outward, "cavities pointing outward"},
-  };
-  for (const auto& [count, what] : written_findings) {
-    if (count > 0) {
-      add(group_digits(count) + " " + std::string(what) + " in the facets written, as " +
-          "stldeck-check counts them");
+  const std::vector<companion::Finding> none;
+  const auto& findings = report.written != nullptr ? report.written->findings : none;
+  for (const companion::Finding& finding : findings) {
+    std::string line = companion::counted_words(finding);
+    if (finding.kind == "open_edges") {
+      line += ": the surface has holes, which are never filled";
+      if (report.written->gap_edges > 0) {
+        line += "; " + group_digits(report.written->gap_edges) +
+                " of them face others across gaps up to " + length(report.written->widest_gap) +
+                " wide, which --weld " +
+                length(geometry::suggested_weld(report.written->widest_gap)) + " closes";
+      }
+    } else if (finding.kind == "nonmanifold_edges") {
+      line += ": used by more than two facets";
+    } else if (finding.kind == "misoriented_edges") {
+      line += ": run the same way by both facets, on a surface that cannot be oriented";
+    } else if (finding.kind == "t_junctions") {
+      line += ": vertices on an open side that could not be split there";
+    } else if (finding.kind == "flat_shells") {
+      line += " (a sheet back to back, say): the solver needs the surface of a body";
+    } else if (finding.kind == "wavelength") {
+      line += ": the longest edge " + length(report.longest_edge_out) + " is above " +
+              length(report.max_side) + (report.refined ? "" : " (refinement was off)");
     }
-  }
-  if (m.flat_shells > 0) {
-    add(plural(m.flat_shells, "closed shell encloses", "closed shells enclose") +
-        " no volume (a sheet back to back, say): the solver needs the surface of a body");
-  }
-  if (!(report.longest_edge_out <= report.max_side)) {
-    add("too coarse: the longest edge " + length(report.longest_edge_out) + " is above " +
-        length(report.max_side) + (report.refined ? "" : " (refinement was off)"));
+    add(line + at_lines(finding, options.output));
   }
   if (remains.empty()) {
     out += "ready for the solver\n";
