@@ -18,8 +18,6 @@ struct CheckOptions {
   std::string view_path;   // --view FILE; empty for none
   CheckSettings settings;  // the sound speed in metres per second
   companion::ModelUnits units;
-  std::string view_path;  // --view FILE; empty for none
-  CheckSettings settings;
   // Facets with a smaller angle are degenerate (needles and caps).
   double min_angle_degrees = geometry::DEFAULT_MIN_ANGLE_DEGREES;
 };
