@@ -57,6 +57,8 @@ const double SINE_OF_WELL_SHAPED = std::sin(20.0 * std::numbers::pi / 180.0);
 constexpr double SHORT_CHAIN_SIZE = 1.2;
 constexpr double REGION_STEP = 0.5;
 constexpr int SHAPE_PASSES = 6;
+// Rounds of putting back, splitting and refining what lies off at the end.
+constexpr int FINAL_ROUNDS = 3;
 
 Point3 to_cgal(const Point& p) { return {p[0], p[1], p[2]}; }
 Point from_cgal(const Point3& p) { return {p.x(), p.y(), p.z()}; }
@@ -364,21 +366,33 @@ Remeshed remesh_mesh(Mesh& mesh, const RemeshTargets& targets, const RemeshPhase
   follow_curvature(FINER_PASSES);
   follow_short_chains(SHAPE_PASSES);
   even_out();
-  // Evening out can move a facet a little off again: those few are
-  // refined once more, and nothing moves after that but new midpoints
-  // put onto the input.
-  follow_curvature(3);
-
-  // Vertices on the border of a region (its edges count as constrained
-  // while it is remeshed) are left where a split put them: every vertex
-  // that is not a fixed corner goes onto the input, which leaves the
-  // points already on it (on a chain too) where they are.
-  for (VertexIndex v : mesh.vertices()) {
-    if (!fixed[v]) mesh.point(v) = input.closest(mesh.point(v));
+  // Evening out, putting the vertices back onto the input and splitting
+  // the long edges can each move a facet a little off again: those few are
+  // refined once more, and the vertices put back and the edges split
+  // again, until no facet lies off (or the rounds run out, and the
+  // measured deviation says so).
+  follow_curvature(FINER_PASSES);
+  const auto deviates = [&] {
+    for (FaceIndex f : mesh.faces()) {
+      if (facet_deviation(mesh, f, input) > targets.max_deviation) return true;
+    }
+    return false;
+  };
+  for (int round = 0; round < FINAL_ROUNDS; ++round) {
+    // Vertices on the border of a region (its edges count as constrained
+    // while it is remeshed) are left where a split put them: every vertex
+    // that is not a fixed corner goes onto the input, which leaves the
+    // points already on it (on a chain too) where they are.
+    for (VertexIndex v : mesh.vertices()) {
+      if (!fixed[v]) mesh.point(v) = input.closest(mesh.point(v));
+    }
+    phase("splitting long edges");
+    split_long_edges(mesh, targets.max_side, sharp, fixed, input);
+    mesh.collect_garbage();
+    if (round + 1 == FINAL_ROUNDS || !deviates()) break;
+    phase("following the curvature");
+    follow_curvature(FINER_PASSES);
   }
-
-  phase("splitting long edges");
-  split_long_edges(mesh, targets.max_side, sharp, fixed, input);
   mesh.collect_garbage();
 
   if (count_shells(mesh) != shells) {
