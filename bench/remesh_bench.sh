@@ -11,8 +11,14 @@
 # alternating pairs with the preparation after a warm-up (each after a
 # sync), and the median of the pairs' time ratios (target: the preparation
 # at least 10 times faster).
+# With --large, the 1,666,666-facet generated torus (bench/make_model)
+# remeshed to about a million facets, in alternating pairs with its
+# conversion by stldeck: the median of the pairs' time ratios (target: at
+# most 40) and the preparation's peak memory from /usr/bin/time -v (target:
+# at most 2 GiB).
 #
-# Usage: [models="sphere box ..."] bench/remesh_bench.sh [--build DIR] [--gmsh] [--runs N]
+# Usage: [models="sphere box ..."] bench/remesh_bench.sh [--build DIR] [--gmsh] [--large]
+#                                                        [--runs N]
 # Defaults: build, 3 runs. The machine may be shared: the figures of time
 # are only as quiet as it was.
 set -euo pipefail
@@ -22,10 +28,12 @@ root=$(pwd)
 build=build
 runs=3
 with_gmsh=0
+with_large=0
 while (($# > 0)); do
   case $1 in
     --build) build=${2:?--build needs a folder}; shift 2 ;;
     --gmsh) with_gmsh=1; shift ;;
+    --large) with_large=1; shift ;;
     --runs) runs=${2:?--runs needs a number}; shift 2 ;;
     -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "remesh_bench.sh: unknown option '$1' (try --help)" >&2; exit 2 ;;
@@ -142,4 +150,38 @@ GEO
   printf '%s\n' "${ratios[@]}" | sort -g | awk '{ r[NR] = $1 } END {
     m = (NR % 2) ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2
     printf "gmsh time over the preparation'"'"'s, median of %d pairs: %.2f (target at least 10)\n", NR, m }'
+fi
+
+if ((with_large)); then
+  [[ -x $root/$build/make_model && -x $root/$build/stldeck ]] ||
+    { echo "remesh_bench.sh: build make_model and stldeck (STLDECK_BENCH=ON) first" >&2; exit 2; }
+  large=$scratch/large
+  mkdir -p "$large"
+  "$root/$build/make_model" 1666666 "$large/STL_Model.stl"
+  # The torus is 40 by 15 units (taken as millimetres) with 23,687 square
+  # units of surface: edges of at most 0.33 give about 500,000 equilateral
+  # triangles, so about a million facets at the remesh's usual count.
+  large_frequency=173000
+  run_prepare() {
+    "$prepare" --sound-speed 343000 --frequency $large_frequency "$large/STL_Model.stl" \
+      "$large/out.stl" >"$large/prepare.txt"
+  }
+  run_convert() { (cd "$large" && rm -f input.dat input.plt && "$root/$build/stldeck" >/dev/null); }
+  timed() { sync; local s; s=$(date +%s.%N); "$@"; echo "$(date +%s.%N) - $s" | bc -l; }
+  /usr/bin/time -v "$prepare" --sound-speed 343000 --frequency $large_frequency \
+    "$large/STL_Model.stl" "$large/out.stl" >"$large/prepare.txt" 2>"$large/time.txt"
+  grep -E '^  (remeshed|wrote|not remeshed)' "$large/prepare.txt" || true
+  peak_kib=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$large/time.txt")
+  printf 'large model: peak memory %.2f GiB (target at most 2)\n' "$(echo "$peak_kib / 1048576" | bc -l)"
+  run_convert
+  ratios=()
+  for ((i = 0; i < runs; ++i)); do
+    converted=$(timed run_convert)
+    prepared=$(timed run_prepare)
+    ratios+=("$(echo "$prepared / $converted" | bc -l)")
+    printf 'pair %d: conversion %.3f s, preparation %.3f s\n' $((i + 1)) "$converted" "$prepared"
+  done
+  printf '%s\n' "${ratios[@]}" | sort -g | awk '{ r[NR] = $1 } END {
+    m = (NR % 2) ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2
+    printf "preparation time over the conversion'"'"'s, median of %d pairs: %.1f (target at most 40)\n", NR, m }'
 fi

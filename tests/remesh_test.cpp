@@ -164,6 +164,9 @@ std::vector<Model> models() {
       {"bar 10:1", box_model({0, 0, 0}, {10, 1, 1}), 0.3, 2.4},
       {"over-fine cube", fine_cube_model(24), 0.25, 2.3},
       {"sphere with a cavity", hollow, 0.2, 2.6},
+      // Rim corners 6.5 mm apart on the inner circle for edges of 30 mm:
+      // facets must grow away from the rims, or they end as needles.
+      {"flange with fine rims", flange_model(0.1, 0.25, 0.03, 96), 0.03, 9.0},
   };
 }
 
@@ -249,6 +252,40 @@ TEST(Remesh, SharpEdgesStayAsChainsOfEdges) {
     }
     EXPECT_EQ(out.sharp_edges_in, static_cast<std::int64_t>(sharp.size()));
     EXPECT_EQ(out.sharp_edges_kept, out.sharp_edges_in);
+  }
+}
+
+TEST(Remesh, NeedleRefinementStaysWithinTheBudget) {
+  // Without a budget the rims of the flange are refined in bands; with one
+  // a band that would pass it is undone, so the caller's cheaper method
+  // can be chosen instead.
+  const std::vector<Triangle> flange = flange_model(0.1, 0.25, 0.03, 96);
+  const auto remesh_within = [&flange](std::int64_t budget) {
+    return geometry::remesh(flange,
+                            {.max_side = 0.03, .max_deviation = 0.0012, .facet_budget = budget},
+                            [](std::string_view) {});
+  };
+  const geometry::Remeshed free = remesh_within(0);
+  ASSERT_EQ(free.status, geometry::RemeshStatus::remeshed);
+  const auto facets = static_cast<std::int64_t>(free.triangles.size());
+  struct Case {
+    std::int64_t budget;
+    bool same_as_free;
+  };
+  const Case cases[] = {
+      {facets, true},  // exactly what the refinement needs
+      {1, false},      // every band undone
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.budget);
+    const geometry::Remeshed out = remesh_within(c.budget);
+    ASSERT_EQ(out.status, geometry::RemeshStatus::remeshed);
+    if (c.same_as_free) {
+      EXPECT_EQ(out.triangles, free.triangles);
+    } else {
+      EXPECT_LT(static_cast<std::int64_t>(out.triangles.size()), facets);
+      EXPECT_EQ(unpaired_sides(out.triangles), 0);
+    }
   }
 }
 

@@ -18,6 +18,8 @@
 #include <exception>
 #include <map>
 #include <new>
+#include <numbers>
+#include <utility>
 
 namespace geometry {
 namespace {
@@ -38,14 +40,25 @@ using SegmentPrimitive = CGAL::AABB_segment_primitive<Kernel, SegmentList::const
 using SegmentTree = CGAL::AABB_tree<CGAL::AABB_traits<Kernel, SegmentPrimitive>>;
 
 // The edge length aimed at, as a fraction of the limit: the remesher splits
-// edges above 4/3 of it and collapses those below 4/5, so edges end up
-// between about 0.65 and 1.05 of the limit; the few above it are split at
-// the end.
-constexpr double TARGET_FRACTION = 0.8;
+// edges above 4/3 of it and collapses those below 4/5, and its edges settle
+// a little below the target (a median of about 0.74 of the limit here), so
+// few come out above the limit and are split at the end. A lower fraction
+// gives more facets without better shapes; a higher one more splits at
+// the end, with their needles.
+constexpr double TARGET_FRACTION = 0.85;
 // Each pass that makes the curved parts finer shrinks their target at
 // least so.
 constexpr double FINER_STEP = 0.9;
 constexpr int FINER_PASSES = 8;
+// A facet is well shaped when its smallest corner is at least 20 degrees.
+const double SINE_OF_WELL_SHAPED = std::sin(20.0 * std::numbers::pi / 180.0);
+// Regions around needles are remeshed at a size a little above the short
+// edge they meet, halving at most per pass.
+constexpr double SHORT_CHAIN_SIZE = 1.2;
+constexpr double REGION_STEP = 0.5;
+constexpr int SHAPE_PASSES = 6;
+// Rounds of putting back, splitting and refining what lies off at the end.
+constexpr int FINAL_ROUNDS = 3;
 
 Point3 to_cgal(const Point& p) { return {p[0], p[1], p[2]}; }
 Point from_cgal(const Point3& p) { return {p.x(), p.y(), p.z()}; }
@@ -126,6 +139,28 @@ double facet_deviation(const Mesh& mesh, FaceIndex f, const Surface& input) {
     largest = std::max(largest, input.distance(midpoint3(p[i], p[(i + 1) % 3])));
   }
   return largest;
+}
+
+// The halfedge that ends at a facet's smallest corner (its next halfedge
+// leaves that corner) and the sine of that corner.
+std::pair<Mesh::Halfedge_index, double> smallest_corner(const Mesh& mesh, FaceIndex f) {
+  Mesh::Halfedge_index best;
+  double least = INFINITY;
+  for (auto h : CGAL::halfedges_around_face(mesh.halfedge(f), mesh)) {
+    const Point3& corner = mesh.point(mesh.target(h));
+    const Kernel::Vector_3 in = mesh.point(mesh.source(h)) - corner;
+    const Kernel::Vector_3 out = mesh.point(mesh.target(mesh.next(h))) - corner;
+    const double lengths = std::sqrt(in.squared_length() * out.squared_length());
+    const double sine =
+        lengths > 0.0 ? std::sqrt(CGAL::cross_product(in, out).squared_length()) / lengths : 0.0;
+    // An obtuse corner is never the smallest: its sine is the supplement's.
+    if (in * out < 0.0) continue;
+    if (sine < least) {
+      least = sine;
+      best = h;
+    }
+  }
+  return {best, least};
 }
 
 // Splits every edge above `max_side` and puts the new vertices onto the
@@ -231,6 +266,30 @@ Remeshed remesh_mesh(Mesh& mesh, const RemeshTargets& targets, const RemeshPhase
                                  .projection_functor(project));
     mesh.collect_garbage();
   };
+  // Remeshes the facets a pass chose, with their neighbours, at `size`.
+  const auto remesh_region = [&](const std::vector<char>& chosen, double size) {
+    std::vector<char> grown(chosen.size(), 0);
+    for (FaceIndex f : mesh.faces()) {
+      if (chosen[static_cast<std::size_t>(f)] == 0) continue;
+      for (VertexIndex v : CGAL::vertices_around_face(mesh.halfedge(f), mesh)) {
+        for (FaceIndex g : CGAL::faces_around_target(mesh.halfedge(v), mesh)) {
+          if (g != Mesh::null_face()) grown[static_cast<std::size_t>(g)] = 1;
+        }
+      }
+    }
+    std::vector<FaceIndex> region;
+    for (FaceIndex f : mesh.faces()) {
+      if (grown[static_cast<std::size_t>(f)] != 0) region.push_back(f);
+    }
+    PMP::isotropic_remeshing(region, size, mesh,
+                             PMP::parameters::number_of_iterations(3)
+                                 .edge_is_constrained_map(sharp)
+                                 .vertex_is_constrained_map(fixed)
+                                 .number_of_relaxation_steps(3)
+                                 .projection_functor(project));
+    mesh.collect_garbage();
+    mark_chains();
+  };
   // Refines the facets that lie farther from the input than allowed, with
   // their neighbours, in passes of ever smaller targets.
   const auto follow_curvature = [&](int passes) {
@@ -250,50 +309,90 @@ Remeshed remesh_mesh(Mesh& mesh, const RemeshTargets& targets, const RemeshPhase
           edge_sum += PMP::edge_length(h, mesh);
           ++edge_count;
         }
-        for (VertexIndex v : CGAL::vertices_around_face(mesh.halfedge(f), mesh)) {
-          for (FaceIndex g : CGAL::faces_around_target(mesh.halfedge(v), mesh)) {
-            if (g != Mesh::null_face()) chosen[static_cast<std::size_t>(g)] = 1;
-          }
-        }
+        chosen[static_cast<std::size_t>(f)] = 1;
       }
       if (!any) return;
-      std::vector<FaceIndex> region;
-      for (FaceIndex f : mesh.faces()) {
-        if (chosen[static_cast<std::size_t>(f)] != 0) region.push_back(f);
-      }
       // A chord's distance from a curve grows with the square of its
       // length: the size that brings the worst facet within the deviation,
       // and at least a step below the last, so that the passes end.
       const double mean_edge = edge_sum / static_cast<double>(edge_count);
       finer =
           std::min(finer * FINER_STEP, 0.9 * mean_edge * std::sqrt(targets.max_deviation / worst));
-      PMP::isotropic_remeshing(region, finer, mesh,
-                               PMP::parameters::number_of_iterations(3)
-                                   .edge_is_constrained_map(sharp)
-                                   .vertex_is_constrained_map(fixed)
-                                   .number_of_relaxation_steps(3)
-                                   .projection_functor(project));
-      mesh.collect_garbage();
-      mark_chains();
+      remesh_region(chosen, finer);
+    }
+  };
+  // Where a chain of sharp edges keeps more corners than the target size
+  // would give it (a finely tessellated rim, a short edge between two
+  // faces), the facets of the target size cannot reach its corners
+  // without a needle. Those facets and their neighbours are remeshed at
+  // the size of the short edges, in steps, so that the size grows
+  // gradually away from the chain. A small corner between two sharp edges
+  // is the input's own shape and is left as it is.
+  const auto follow_short_chains = [&](int passes) {
+    double finer = target;
+    for (int pass = 0; pass < passes; ++pass) {
+      std::vector<char> chosen(mesh.number_of_faces(), 0);
+      double shortest = INFINITY;
+      for (FaceIndex f : mesh.faces()) {
+        const auto [corner_side, least_sine] = smallest_corner(mesh, f);
+        if (least_sine >= SINE_OF_WELL_SHAPED) continue;
+        const auto h = corner_side;
+        if (sharp[mesh.edge(h)] && sharp[mesh.edge(mesh.next(h))]) continue;
+        // The side facing the small corner: a needle on a short chain edge.
+        const auto facing = mesh.next(mesh.next(h));
+        const double side = PMP::edge_length(facing, mesh);
+        if (!sharp[mesh.edge(facing)] || side >= 0.5 * finer) continue;
+        chosen[static_cast<std::size_t>(f)] = 1;
+        shortest = std::min(shortest, side);
+      }
+      if (!std::isfinite(shortest)) return;
+      // Steps of at most REGION_STEP grade the size from the chain out.
+      finer = std::max(shortest * SHORT_CHAIN_SIZE, finer * REGION_STEP);
+      if (targets.facet_budget <= 0) {
+        remesh_region(chosen, finer);
+        continue;
+      }
+      // A pass that would pass the budget is undone; the passes stop there.
+      Mesh kept = mesh;
+      remesh_region(chosen, finer);
+      if (static_cast<std::int64_t>(mesh.number_of_faces()) > targets.facet_budget) {
+        mesh = std::move(kept);
+        sharp = mesh.property_map<EdgeIndex, bool>("e:sharp").first;
+        fixed = mesh.property_map<VertexIndex, bool>("v:fixed").first;
+        return;
+      }
     }
   };
   follow_curvature(FINER_PASSES);
+  follow_short_chains(SHAPE_PASSES);
   even_out();
-  // Evening out can move a facet a little off again: those few are
-  // refined once more, and nothing moves after that but new midpoints
-  // put onto the input.
-  follow_curvature(3);
-
-  // Vertices on the border of a region (its edges count as constrained
-  // while it is remeshed) are left where a split put them: every vertex
-  // that is not a fixed corner goes onto the input, which leaves the
-  // points already on it (on a chain too) where they are.
-  for (VertexIndex v : mesh.vertices()) {
-    if (!fixed[v]) mesh.point(v) = input.closest(mesh.point(v));
+  // Evening out, putting the vertices back onto the input and splitting
+  // the long edges can each move a facet a little off again: those few are
+  // refined once more, and the vertices put back and the edges split
+  // again, until no facet lies off (or the rounds run out, and the
+  // measured deviation says so).
+  follow_curvature(FINER_PASSES);
+  const auto deviates = [&] {
+    for (FaceIndex f : mesh.faces()) {
+      if (facet_deviation(mesh, f, input) > targets.max_deviation) return true;
+    }
+    return false;
+  };
+  for (int round = 0; round < FINAL_ROUNDS; ++round) {
+    // Vertices on the border of a region (its edges count as constrained
+    // while it is remeshed) are left where a split put them: every vertex
+    // that is not a fixed corner goes onto the input, which leaves the
+    // points already on it (on a chain too) where they are.
+    for (VertexIndex v : mesh.vertices()) {
+      if (!fixed[v]) mesh.point(v) = input.closest(mesh.point(v));
+    }
+    phase("splitting long edges");
+    split_long_edges(mesh, targets.max_side, sharp, fixed, input);
+    mesh.collect_garbage();
+    if (round + 1 == FINAL_ROUNDS || !deviates()) break;
+    phase("following the curvature");
+    follow_curvature(FINER_PASSES);
   }
-
-  phase("splitting long edges");
-  split_long_edges(mesh, targets.max_side, sharp, fixed, input);
   mesh.collect_garbage();
 
   if (count_shells(mesh) != shells) {

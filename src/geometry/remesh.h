@@ -34,6 +34,10 @@ struct RemeshTargets {
   double max_side = 0.0;       // every edge of the result at most this
   double max_deviation = 0.0;  // how far the result may lie from the input surface
   double feature_angle_degrees = 30.0;
+  // The facets the result should stay within (0: no bound): refining the
+  // needles along short sharp edges stops before it would pass this, since
+  // a caller that has a cheaper method for more facets would use it.
+  std::int64_t facet_budget = 0;
 };
 
 enum class RemeshStatus : std::uint8_t {

@@ -8,6 +8,11 @@
 #include "prepare/refine.h"
 
 namespace prepare {
+namespace {
+// Bisection's count is taken exactly up to this many equilateral
+// estimates; above it the remesh, at about two, is smaller anyway.
+constexpr double BISECTION_COUNT_CAP = 8.0;
+}  // namespace
 
 double default_deviation(double max_side, std::span<const geometry::Triangle> facets) {
   const std::optional<geometry::Box> box = geometry::finite_box(facets);
@@ -56,9 +61,15 @@ RemeshStep remesh_for_frequency(std::span<const geometry::Triangle> facets,
   step.equilateral_estimate = geometry::equilateral_estimate(step.before.area, max_side);
   step.max_deviation =
       options.max_deviation > 0.0 ? options.max_deviation : default_deviation(max_side, facets);
-  const geometry::RemeshTargets targets{.max_side = max_side,
-                                        .max_deviation = step.max_deviation,
-                                        .feature_angle_degrees = options.feature_angle_degrees};
+  // Bisection's count first (counting stops above the cap, a few times
+  // the remesh's usual count): the remesh is worth keeping only below it.
+  const auto cap = static_cast<std::uint64_t>(BISECTION_COUNT_CAP * step.equilateral_estimate) + 64;
+  RefinedCount bisected = count_refined(facets, max_side, cap);
+  const geometry::RemeshTargets targets{
+      .max_side = max_side,
+      .max_deviation = step.max_deviation,
+      .feature_angle_degrees = options.feature_angle_degrees,
+      .facet_budget = bisected.facets <= cap ? static_cast<std::int64_t>(bisected.facets) : 0};
   geometry::Remeshed out = geometry::remesh(
       facets, targets, [&progress](std::string_view phase) { progress.begin(phase); });
   step.status = out.status;
@@ -69,7 +80,7 @@ RemeshStep remesh_for_frequency(std::span<const geometry::Triangle> facets,
   step.sharp_edges = out.sharp_edges_in;
   step.sharp_edges_kept = out.sharp_edges_kept;
 
-  const RefinedCount bisected = count_refined(facets, max_side, step.facets.size());
+  if (bisected.facets > cap) bisected = count_refined(facets, max_side, step.facets.size());
   step.bisection_facets = bisected.facets;
   step.declined = bisected.facets < step.facets.size() ||
                   step.after.smallest_angle_degrees < step.before.smallest_angle_degrees / 2;
