@@ -831,11 +831,12 @@ TEST(ModelCheck, SummaryOfFilesTheConverterCannotUse) {
   volume                  0
   bounding box            0 0 0 to 0 0 0
   longest edge            0
+  shape                   smallest angle 0 degrees (line 1), largest aspect ratio inf (line 1)
   units                   metres (for a model in other units give --units, e.g. --units mm)
   wavelength              6.2832 (343 / 54.59 Hz)
 findings:
   - stldeck reads 0 of this 1 facet (binary STL): run stldeck-prepare in.stl out.stl, which writes them as ASCII STL in the style it reads
-  - 1 facet is degenerate (two corners one vertex, or a sliver whose area is next to nothing): remove them (at record 1)
+  - 1 degenerate facet (two corners one vertex, a sliver whose area is next to nothing, or a needle with an angle below 0.5 degrees): stldeck-prepare swaps each with its neighbour across its longest side, or collapses its shortest side, which keeps the surface closed (at record 1)
 )");
   }
   {

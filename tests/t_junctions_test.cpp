@@ -355,7 +355,7 @@ std::vector<CommandCase> command_cases() {
                    "1",
                    "0",
                    0,
-                   {{"t_junctions_closed", "1"}, {"facets_out", "14"}}});
+                   {{"t_junctions_closed", "1"}, {"facets", "14"}}});
   // Degenerate facets take no part in the edges, so the check sees the
   // seam the sliver closes as open, with its T-junction.
   cases.push_back({"sliver closing a T-junction",
@@ -365,7 +365,7 @@ std::vector<CommandCase> command_cases() {
                    "1",
                    "1",
                    0,
-                   {{"slivers_swapped", "1"}, {"facets_out", "14"}, {"dropped_degenerate", "0"}}});
+                   {{"slivers_swapped", "1"}, {"facets", "14"}, {"dropped_degenerate", "0"}}});
   const Point off{BIG / 2, 0, BIG + 2};
   cases.push_back({"needle closing a T-junction",
                    plus(split_top_cube(BIG, off), seam_facet(BIG, off)),
@@ -374,7 +374,7 @@ std::vector<CommandCase> command_cases() {
                    "1",
                    "1",
                    0,
-                   {{"slivers_swapped", "1"}, {"facets_out", "14"}}});
+                   {{"slivers_swapped", "1"}, {"facets", "14"}}});
   // The corner 1e6 from the top's front left corner (beyond the tolerance):
   // the seam facet and the top facet beside it (an angle of 0.003 degrees)
   // are needles on one short side, which collapses into the cube's corner.
@@ -386,7 +386,7 @@ std::vector<CommandCase> command_cases() {
                    "1",
                    "2",
                    0,
-                   {{"needles_collapsed", "1"}, {"facets_out", "12"}}});
+                   {{"needles_collapsed", "1"}, {"facets", "12"}}});
   // The split corner exactly at the top's front left corner: a facet with a
   // side of zero length, whose removal is the collapse.
   const Point at_corner{0, 0, 2};
@@ -397,7 +397,7 @@ std::vector<CommandCase> command_cases() {
                    "0",
                    "1",
                    0,
-                   {{"dropped_degenerate", "1"}, {"facets_out", "12"}}});
+                   {{"dropped_degenerate", "1"}, {"facets", "12"}}});
   {
     // A hole beside the T-junction: the seam closes, the hole stays.
     Facets holed = split_top_cube(2, middle);
@@ -468,13 +468,13 @@ TEST(TJunctionCommands, AdviceSaysTheSeamStaysClosed) {
   dir.write("in.stl",
             converter_style(plus(split_top_cube(2, {1, 0, 2}), seam_facet(2, {1, 0, 2}))));
   const auto sliver = testing_support::run_check(dir, {"in.stl"});
-  EXPECT_NE(sliver.out.find("1 facet is degenerate"), std::string::npos) << sliver.out;
-  EXPECT_NE(sliver.out.find("1 of them close the surface"), std::string::npos) << sliver.out;
+  EXPECT_NE(sliver.out.find("1 degenerate facet ("), std::string::npos) << sliver.out;
+  EXPECT_NE(sliver.out.find("1 of them closes the surface"), std::string::npos) << sliver.out;
   EXPECT_NE(sliver.out.find("stldeck-prepare swaps each with its neighbour"), std::string::npos);
   EXPECT_EQ(sliver.out.find("remove them"), std::string::npos) << sliver.out;
   dir.write("t.stl", converter_style(split_top_cube(2, {1, 0, 2})));
   const auto t = testing_support::run_check(dir, {"t.stl"});
-  EXPECT_NE(t.out.find("1 vertex lies on an open side of another facet (T-junctions"),
+  EXPECT_NE(t.out.find("1 T-junction (a vertex on an open side of another facet"),
             std::string::npos)
       << t.out;
   EXPECT_NE(t.out.find("stldeck-prepare splits those sides"), std::string::npos);

@@ -240,7 +240,7 @@ TEST(UnitsCheck, AdviceInMetresAndTheCommandThatWritesMetres) {
            "  area                    0.06\n",
            "  volume                  0.001\n",
            "  bounding box            0 0 0 to 0.1 0.1 0.1\n",
-           "refine to edges of at most 0.0285833 m, or use the mesh up to 404.229 Hz\n",
+           "refine to edges of at most 0.0285833 m, or use the mesh up to 404.229 Hz",
            "  - the model is in millimetres: stldeck writes the deck in the model's own units and "
            "the solver takes them for metres; stldeck-prepare --units mm in.stl out.stl writes "
            "it in metres\n",
@@ -318,8 +318,8 @@ TEST(UnitsPrepare, WritesTheCorrectlyRoundedProduct) {
   const Case cases[] = {
       {"m", 1.0, {0.1, 1.0 / 3, -2.5}, {0.7, 2.0 / 3, 1e-3}},
       {"cm", 0.01, {0.1, 1.0 / 3, -2.5}, {0.7, 2.0 / 3, 1e-3}},
-      {"mm", 0.001, {6.5e5, 5.3e6, 0.3}, {6.5e5 + 2000, 5.3e6 + 1000, 17.1}},
-      {"um", 1e-6, {123456.789, -0.5, 3}, {123999.001, 7.25, 1e4}},
+      {"mm", 0.001, {6.5e5, 5.3e6, 0.3}, {6.5e5 + 2000, 5.3e6 + 1000, 40.1}},
+      {"um", 1e-6, {123456.789, -0.5, 3}, {123999.001, 300.25, 1e4}},
       {"in", 0.0254, {25.4, 0.1, -1.0 / 3}, {100, 12.7, 9.99}},
       {"ft", 0.3048, {0.1, 1e-3, -33.3}, {3.3, 10, 1.0 / 7}},
   };

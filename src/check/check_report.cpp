@@ -188,8 +188,9 @@ std::vector<std::string> list_findings(const ModelFacts& facts, const Readiness&
         "angle below " +
         readable_number(mesh.min_angle_degrees) + " degrees): ";
     if (mesh.degenerate_closing > 0) {
-      advice += std::to_string(mesh.degenerate_closing) + " of them close the surface (" +
-                (mesh.degenerate_closing == 1 ? "a sliver" : "slivers") +
+      advice += std::to_string(mesh.degenerate_closing) +
+                (mesh.degenerate_closing == 1 ? " of them closes" : " of them close") +
+                " the surface (" + (mesh.degenerate_closing == 1 ? "a sliver" : "slivers") +
                 " along a T-junction, say), so deleting them would open holes; ";
     }
     advice +=
@@ -461,8 +462,8 @@ std::string render_summary(std::string_view path, const ModelFacts& facts,
                             readable_corner(mesh.bounding_box->highest));
   }
   row("longest edge", readable_number(mesh.longest_edge));
-  row("units", companion::units_text(facts.units));
   if (mesh.shape.any) row("shape", companion::shape_text(shape_facts(facts)));
+  row("units", companion::units_text(facts.units));
   row("wavelength", readable_number(readiness.wavelength) + " (" +
                         readable_number(settings.sound_speed) + " / " +
                         readable_number(settings.frequency_hz) + " Hz)");
