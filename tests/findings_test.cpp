@@ -19,8 +19,11 @@
 #include "geometry/shape_figures.h"
 #include "support.h"
 #include "support_cli.h"
+#include "support_models.h"
 
 namespace {
+
+using testing_support::converter_style;
 
 using geometry::Point;
 using geometry::Triangle;
@@ -45,24 +48,6 @@ Facets box(const Point& low, const Point& high) {
 Facets operator+(Facets a, const Facets& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-std::string number(double value) {
-  std::array<char, 32> text{};
-  return std::string(text.data(), std::to_chars(text.data(), text.data() + 32, value).ptr);
-}
-
-// In the converter's style: facet f's facet line is line 2 + 7 f.
-std::string stl_text(const Facets& facets) {
-  std::string text = "solid model\n";
-  for (const Triangle& t : facets) {
-    text += "  facet normal 0 0 0\n    outer loop\n";
-    for (const Point& p : t) {
-      text += "      vertex " + number(p[0]) + " " + number(p[1]) + " " + number(p[2]) + "\n";
-    }
-    text += "    endloop\n  endfacet\n";
-  }
-  return text + "endsolid model\n";
 }
 
 // A strip of four squares whose ends are joined with a half twist: every
@@ -182,7 +167,7 @@ TEST(BothCompanions, SayTheSameOfTheFilePrepareWrote) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    dir.write("in.stl", stl_text(c.model));
+    dir.write("in.stl", converter_style(c.model));
     std::vector<std::string> arguments = c.arguments;
     arguments.insert(arguments.begin(), "--json");
     arguments.insert(arguments.end(), {"in.stl", "out.stl"});
@@ -228,7 +213,7 @@ TEST(PrepareFindings, SayWhyTheRunEndedWithOne) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    dir.write("in.stl", stl_text(c.model));
+    dir.write("in.stl", converter_style(c.model));
     std::vector<std::string> arguments = c.arguments;
     arguments.insert(arguments.begin(), "--json");
     arguments.insert(arguments.end(), {"in.stl", "out.stl"});
@@ -324,7 +309,7 @@ TEST(ElementShape, TheCheckNamesTheWorstFacetsByTheirLines) {
   model.push_back({Point{0, 0, 0}, Point{NAN, 0, 0}, Point{1, 1, 0}});
   model.push_back({Point{0, 0, 0}, Point{1, 0, 0}, Point{0.5, 1e-4, 0}});
   TempDir dir;
-  dir.write("model.stl", stl_text(model));
+  dir.write("model.stl", converter_style(model));
   const testing_support::RunResult json = testing_support::run_check(dir, {"--json", "model.stl"});
   const double flattest = std::atan(1e-4 / 0.5) * 180 / std::numbers::pi;
   EXPECT_NEAR(std::stod(json_value(json.out, "smallest_angle")), flattest, flattest * 1e-12);

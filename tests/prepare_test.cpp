@@ -36,8 +36,11 @@
 #include "reading/model_reader.h"
 #include "support.h"
 #include "support_cli.h"
+#include "support_models.h"
 
 namespace {
+
+using testing_support::converter_style;
 
 using geometry::Point;
 using geometry::Triangle;
@@ -82,20 +85,6 @@ Facets all_flipped(Facets facets) {
 std::string shortest(double value) {
   char text[32];
   return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-
-// The converter's own style: two blanks before "facet", six-blank vertex
-// lines, shortest numbers.
-std::string converter_style(const Facets& facets) {
-  std::string text = "solid model\n";
-  for (const Triangle& facet : facets) {
-    text += "  facet normal 0 0 0\n    outer loop\n";
-    for (const Point& c : facet) {
-      text += "      vertex " + shortest(c[0]) + " " + shortest(c[1]) + " " + shortest(c[2]) + "\n";
-    }
-    text += "    endloop\n  endfacet\n";
-  }
-  return text + "endsolid model\n";
 }
 
 // Another exporter's style: upper case, tabs, CR LF, "+" signs and E

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <map>
 #include <numbers>
+#include <string>
 #include <vector>
 
 #include "box_facets.h"
@@ -15,6 +17,26 @@ namespace testing_support {
 
 using geometry::Point;
 using geometry::Triangle;
+
+// `facets` as an ASCII STL file in the converter's own style: two blanks
+// before "facet", six-blank vertex lines, each coordinate the shortest
+// text that reads back as its double; facet f's facet line is line 2 + 7 f.
+inline std::string converter_style(const std::vector<Triangle>& facets) {
+  const auto shortest = [](double value) {
+    std::array<char, 32> text{};
+    return std::string(text.data(),
+                       std::to_chars(text.data(), text.data() + text.size(), value).ptr);
+  };
+  std::string text = "solid model\n";
+  for (const Triangle& facet : facets) {
+    text += "  facet normal 0 0 0\n    outer loop\n";
+    for (const Point& c : facet) {
+      text += "      vertex " + shortest(c[0]) + " " + shortest(c[1]) + " " + shortest(c[2]) + "\n";
+    }
+    text += "    endloop\n  endfacet\n";
+  }
+  return text + "endsolid model\n";
+}
 
 // A box from `lowest` to `highest` as twelve facets: long thin ones when
 // the sides differ much (a 10:1 bar's facets have 5.7-degree corners).

@@ -27,8 +27,11 @@
 #include "reading/coordinate.h"
 #include "support.h"
 #include "support_cli.h"
+#include "support_models.h"
 
 namespace {
+
+using testing_support::converter_style;
 
 using geometry::Point;
 using geometry::Triangle;
@@ -52,18 +55,6 @@ std::vector<Triangle> box(const Point& low, const Point& high) {
     facets.push_back(facet);
   }
   return facets;
-}
-
-std::string converter_style(const std::vector<Triangle>& facets) {
-  std::string text = "solid model\n";
-  for (const Triangle& facet : facets) {
-    text += "  facet normal 0 0 0\n    outer loop\n";
-    for (const Point& c : facet) {
-      text += "      vertex " + shortest(c[0]) + " " + shortest(c[1]) + " " + shortest(c[2]) + "\n";
-    }
-    text += "    endloop\n  endfacet\n";
-  }
-  return text + "endsolid model\n";
 }
 
 // Every number on the vertex lines of an ASCII STL file, in order.
