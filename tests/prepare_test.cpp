@@ -32,6 +32,7 @@
 #include "check/mesh_facts.h"
 #include "prepare/coordinate_text.h"
 #include "prepare/refine.h"
+#include "prepare/report.h"
 #include "reading/coordinate.h"
 #include "reading/model_reader.h"
 #include "support.h"
@@ -1711,6 +1712,40 @@ TEST(Welding, DistanceMustBeAPositiveNumber) {
   const CommandRun missing = prepare(dir, {"in.stl", "out.stl", "--weld"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("--weld needs a value"), std::string::npos) << missing.err;
+}
+
+// A declined remesh is explained by what is true of it: bisection's count
+// where it is the smaller, and the angles alone where it is not.
+TEST(PrepareSummary, ADeclinedRemeshIsExplainedTruly) {
+  struct Case {
+    std::uint64_t bisection_facets;
+    std::string_view said;
+  };
+  const Case cases[] = {
+      {900, "bisection 900 facets and at least 14 degrees"},
+      {1500, "bisection no fewer facets but at least 14 degrees"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bisection_facets);
+    prepare::RemeshStep declined;
+    declined.facets.resize(1000);
+    declined.before.smallest_angle_degrees = 28;
+    declined.after.smallest_angle_degrees = 10;
+    declined.declined = true;
+    declined.bisection_facets = c.bisection_facets;
+    const prepare::MendedModel mended;
+    prepare::PrepareReport report;
+    report.mended = &mended;
+    report.remesh_declined = &declined;
+    prepare::PrepareOptions options;
+    options.input = "in.stl";
+    options.output = "out.stl";
+    const std::string summary = prepare::render_summary(report, options);
+    EXPECT_NE(summary.find("the remesh gave 1,000 facets with a smallest angle of 10 degrees, " +
+                           std::string(c.said)),
+              std::string::npos)
+        << summary;
+  }
 }
 
 }  // namespace

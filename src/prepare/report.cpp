@@ -204,13 +204,17 @@ std::string render_summary(const PrepareReport& report, const PrepareOptions& op
   }
   if (const RemeshStep* r = report.remesh_declined; r != nullptr) {
     const auto facets = static_cast<std::int64_t>(r->facets.size());
-    const bool more = r->bisection_facets < r->facets.size();
+    // Bisection's count is named where it is the smaller; otherwise the
+    // remesh was declined for its angles alone (the count is then only known
+    // to be no smaller).
+    const bool fewer = r->bisection_facets < r->facets.size();
     rows.push_back(
         {"not remeshed:",
          "the remesh gave " + group_digits(facets) + " facets with a smallest angle of " +
              length(r->after.smallest_angle_degrees) + " degrees, bisection " +
-             (more ? group_digits(static_cast<std::int64_t>(r->bisection_facets)) : "no more") +
-             " facets and at least " + length(r->before.smallest_angle_degrees / 2) +
+             (fewer ? group_digits(static_cast<std::int64_t>(r->bisection_facets)) + " facets and"
+                    : std::string("no fewer facets but")) +
+             " at least " + length(r->before.smallest_angle_degrees / 2) +
              " degrees; refined by bisection instead"});
   }
   if (report.remesh != nullptr) summary_remesh(rows, *report.remesh);
