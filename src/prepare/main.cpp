@@ -123,7 +123,6 @@ void state_in_metres(prepare::PrepareReport& report, prepare::MendedModel& mende
   report.max_side *= factor;
   mended.widest_gap_closed *= factor;
   mended.merge_tolerance *= factor;
-  mended.widest_gap *= factor;
   remeshed.max_deviation *= factor;
   remeshed.largest_deviation *= factor;
 }

@@ -383,10 +383,6 @@ class DegenerateMend {
   std::unordered_map<std::uint64_t, std::uint32_t> side_facet_;
 };
 
-void note(Finding& finding, std::int64_t line) {
-  if (finding.lines.size() < LOCATIONS_KEPT) finding.lines.push_back(line);
-}
-
 }  // namespace
 
 MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::int64_t> lines,
@@ -523,27 +519,6 @@ MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::
       turn[s] = 1;
       ++mended.cavities_turned_inward;
     }
-    if (shells[s].closed && shells[s].orientation == 0) ++mended.flat_shells;
-  }
-
-  // Gaps between the open edges that remain, measured before the facets
-  // move (the tables are by facet number).
-  {
-    const geometry::Gaps gaps = geometry::find_gaps(facets, merge.vertex_ids, topology);
-    mended.gap_edges = gaps.edges;
-    mended.widest_gap = gaps.widest;
-  }
-
-  {
-    const std::vector<geometry::TJunction> junctions =
-        geometry::find_t_junctions(facets, merge.vertex_ids, topology, t_tolerance);
-    mended.t_junctions.count = std::ssize(junctions);
-    for (const geometry::TJunction& junction : junctions) {
-      const std::int64_t line = lines[junction.facet];
-      if (mended.t_junctions.lines.empty() || mended.t_junctions.lines.back() != line) {
-        note(mended.t_junctions, line);
-      }
-    }
   }
 
   // The kept facets, moved to the front in file order.
@@ -556,24 +531,10 @@ MendedModel mend_model(std::vector<geometry::Triangle> facets, std::vector<std::
       flip[f] ^= 1;
     }
     mended.flipped_facets += flip[f];
-    bool open = false;
-    bool nonmanifold = false;
-    bool misoriented = false;
-    for (const geometry::SideKind kind : topology.sides[f]) {
-      open = open || kind == geometry::SideKind::open;
-      nonmanifold = nonmanifold || kind == geometry::SideKind::nonmanifold;
-      misoriented = misoriented || kind == geometry::SideKind::misoriented;
-    }
-    if (open) note(mended.open_edges, lines[f]);
-    if (nonmanifold) note(mended.nonmanifold_edges, lines[f]);
-    if (misoriented) note(mended.misoriented_edges, lines[f]);
     facets[kept] = facets[f];
     lines[kept] = lines[f];
     ++kept;
   }
-  mended.open_edges.count = topology.open_edges;
-  mended.nonmanifold_edges.count = topology.nonmanifold_edges;
-  mended.misoriented_edges.count = topology.misoriented_edges;
   facets.resize(kept);
   lines.resize(kept);
   mended.facets = std::move(facets);

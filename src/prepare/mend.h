@@ -43,15 +43,6 @@
 
 namespace prepare {
 
-// The lines (or binary record numbers) of up to this many facets are kept
-// for each kind of finding.
-inline constexpr std::size_t LOCATIONS_KEPT = 10;
-
-struct Finding {
-  std::int64_t count = 0;
-  std::vector<std::int64_t> lines;  // where, in file order, at most LOCATIONS_KEPT
-};
-
 struct MendedModel {
   // The facets kept, mended, in file order, and where each was read.
   std::vector<geometry::Triangle> facets;
@@ -73,19 +64,8 @@ struct MendedModel {
   std::int64_t cavities_turned_inward = 0;  // cavities that pointed outward
   std::int64_t cavities = 0;                // closed shells of odd depth
   std::int64_t shells = 0;
-  // Closed shells that enclose no volume (a sheet back to back): no body
-  // to turn outward.
-  std::int64_t flat_shells = 0;
-
-  // What remains: edges used by one facet (holes), by more than two, and
-  // by two that run them the same way (a surface that cannot be oriented,
-  // such as a strip with a half twist).
-  Finding open_edges;
-  std::int64_t gap_edges = 0;  // open edges left that face another across a gap
-  double widest_gap = 0.0;
-  Finding nonmanifold_edges;
-  Finding misoriented_edges;
-  Finding t_junctions;  // vertices left on an open side (facets whose side)
+  // What remains after the mend is told from the facets written
+  // (prepare/written_model.h), as the check would tell it.
 };
 
 // Mends the facets as read (`lines` says where each was read; one entry per
